@@ -1,0 +1,51 @@
+// zelvorant-cli: the jobs of the main window, driven from a command line.
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/job_dispatch.h"
+#include "cli/options.h"
+#include "cli/terminal_questions.h"
+
+int main(int argc, char** argv) {
+  // Past a file-size limit a write must fail and be undone, not kill us
+  // halfway through an ISO image.
+#ifdef SIGXFSZ
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  const auto parsed = cli::parse_options(args, error);
+  if (!parsed) {
+    std::fprintf(stderr, "zelvorant-cli: %s\nTry 'zelvorant-cli --help'.\n", error.c_str());
+    return 2;
+  }
+  if (parsed->what == cli::options::action::help) {
+    std::fputs(cli::usage_text(), stdout);
+    return 0;
+  }
+  if (parsed->what == cli::options::action::version) {
+    std::printf("zelvorant-cli %s\n", ZELVORANT_VERSION);
+    return 0;
+  }
+
+  const bool terminal = isatty(STDERR_FILENO) != 0;
+  const bool interactive = terminal && isatty(STDIN_FILENO) != 0;
+  cli::terminal_questions ask(parsed->answers, stdin, stderr, interactive, terminal);
+
+  app::job_outlets outlets;
+  outlets.show_message = [](const std::string& text) {
+    // The completion message is the result; everything else is a message.
+    std::FILE* out = text == app::text::completed ? stdout : stderr;
+    std::fprintf(out, "%s\n", text.c_str());
+    std::fflush(out);
+  };
+  outlets.set_status = [terminal](const std::string& text) {
+    if (terminal) std::fprintf(stderr, "%s\n", text.c_str());
+  };
+  outlets.ask = &ask;
+  return app::dispatch_job(parsed->request, outlets) == 1 ? 0 : 1;
+}

@@ -1,0 +1,122 @@
+#include "cli/options.h"
+
+#include "hybrid/questions.h"
+
+namespace cli {
+namespace {
+
+bool parse_partition(const std::string& value, int& row) {
+  if (value == "all") {
+    row = hybrid::choice_all;
+    return true;
+  }
+  if (value.size() != 1 || value[0] < '0' || value[0] > '7') return false;
+  row = value[0] - '0';
+  return true;
+}
+
+}  // namespace
+
+app::device_kind device_kind_of(const std::string& specifier) {
+  if (specifier.size() == 2 && specifier[1] == ':') return app::device_kind::floppy;
+  if (!specifier.empty() && (specifier[0] == 'C' || specifier[0] == 'c')) {
+    return app::device_kind::cdrom;
+  }
+  return app::device_kind::scsi;
+}
+
+std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error) {
+  options parsed;
+  bool have_source = false, have_target = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--help" || arg == "-h") {
+      parsed.what = options::action::help;
+      return parsed;
+    }
+    if (arg == "--version") {
+      parsed.what = options::action::version;
+      return parsed;
+    }
+    if (arg == "--yes" || arg == "-y") {
+      parsed.answers.yes = true;
+      continue;
+    }
+    const bool takes_value = arg == "--from-file" || arg == "--from-drive" || arg == "--to-iso" ||
+                             arg == "--to-hfs-image" || arg == "--partition";
+    if (!takes_value) {
+      error = "unknown option '" + arg + "'";
+      return std::nullopt;
+    }
+    if (i + 1 >= args.size()) {
+      error = arg + " needs a value";
+      return std::nullopt;
+    }
+    const std::string& value = args[++i];
+    if (arg == "--from-file" || arg == "--from-drive") {
+      if (have_source) {
+        error = "give one source: --from-file or --from-drive";
+        return std::nullopt;
+      }
+      have_source = true;
+      if (arg == "--from-file") {
+        parsed.request.source = app::source_kind::file;
+        parsed.request.source_path = value;
+      } else {
+        parsed.request.source = app::source_kind::drive;
+        parsed.request.device = device_kind_of(value);
+        parsed.request.device_text = value;
+      }
+    } else if (arg == "--to-iso" || arg == "--to-hfs-image") {
+      if (have_target) {
+        error = "give one target: --to-iso or --to-hfs-image";
+        return std::nullopt;
+      }
+      have_target = true;
+      parsed.request.target =
+          arg == "--to-iso" ? app::target_kind::iso_image : app::target_kind::hfs_image;
+      parsed.request.target_path = value;
+    } else {
+      int row = 0;
+      if (!parse_partition(value, row)) {
+        error = "--partition takes a row 0 to 7 or 'all'";
+        return std::nullopt;
+      }
+      parsed.answers.partition = row;
+    }
+  }
+  if (!have_source) {
+    error = "no source: give --from-file PATH or --from-drive SPEC";
+    return std::nullopt;
+  }
+  if (!have_target) {
+    error = "no target: give --to-iso PATH or --to-hfs-image PATH";
+    return std::nullopt;
+  }
+  return parsed;
+}
+
+const char* usage_text() {
+  return "Usage: zelvorant-cli SOURCE TARGET [ANSWERS]\n"
+         "Makes an ISO 9660 image a Macintosh/PC hybrid in place, or copies an HFS\n"
+         "volume from a device into an HFS image file.\n"
+         "\n"
+         "Source (one):\n"
+         "  --from-file PATH       an HFS image file (Apple-partitioned, or a bare\n"
+         "                         HFS or HFS+ volume)\n"
+         "  --from-drive SPEC      a device: A:, B: (floppy), AHT0 (SCSI disk on host\n"
+         "                         adapter H, target T), CHT0 (CD-ROM)\n"
+         "Target (one):\n"
+         "  --to-iso PATH          an ISO 9660 image, made hybrid in place\n"
+         "  --to-hfs-image PATH    an HFS image file to write (created or emptied)\n"
+         "Answers to the questions a job may ask:\n"
+         "  --partition N|all      which HFS partition to take (row N, 0 to 7)\n"
+         "  --yes                  answer OK to warnings\n"
+         "  --help, --version\n"
+         "\n"
+         "On a terminal an unanswered question is asked; otherwise it is answered\n"
+         "with Cancel. Exit status: 0 completed, 1 refused, cancelled or failed,\n"
+         "2 usage error.\n";
+}
+
+}  // namespace cli

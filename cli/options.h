@@ -1,0 +1,36 @@
+// The headless front end's command line, turned into the request the main
+// window would build and the answers it would click.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/job_dispatch.h"
+
+namespace cli {
+
+// How the user answered ahead of time; an absent answer is asked on a
+// terminal, and taken as Cancel elsewhere.
+struct preset_answers {
+  bool yes = false;                  // OK to warnings
+  std::optional<int> partition;      // a row, or hybrid::choice_all
+};
+
+struct options {
+  enum class action { run_job, help, version } what = action::run_job;
+  app::job_request request;
+  preset_answers answers;
+};
+
+// Parses argv (without the program name). On a usage error returns nullopt
+// and sets `error` to a one-line reason.
+std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error);
+
+// The device kind a specifier names: "A:"/"B:" a floppy, "C..." a CD-ROM,
+// anything else a SCSI disk (the jobs check the form).
+app::device_kind device_kind_of(const std::string& specifier);
+
+const char* usage_text();
+
+}  // namespace cli

@@ -1,0 +1,89 @@
+#include "cli/terminal_questions.h"
+
+#include <string>
+
+namespace cli {
+
+terminal_questions::terminal_questions(preset_answers answers, std::FILE* in, std::FILE* err,
+                                       bool interactive, bool show_progress)
+    : answers_(answers),
+      in_(in),
+      err_(err),
+      interactive_(interactive),
+      show_progress_(show_progress),
+      bar_(err) {}
+
+void terminal_questions::notice(const std::string& text) {
+  std::fprintf(err_, "%s\n", text.c_str());
+  std::fflush(err_);
+}
+
+bool terminal_questions::read_answer(std::string& answer) {
+  answer.clear();
+  int c;
+  while ((c = std::fgetc(in_)) != EOF && c != '\n') answer.push_back(static_cast<char>(c));
+  return c != EOF || !answer.empty();
+}
+
+bool terminal_questions::warning(const std::string& text) {
+  std::fprintf(err_, "%s\n", text.c_str());
+  if (answers_.yes) {
+    std::fprintf(err_, "Answered OK (--yes).\n");
+    return true;
+  }
+  if (!interactive_) {
+    std::fprintf(err_, "Answered Cancel; --yes would answer OK.\n");
+    return false;
+  }
+  for (;;) {
+    std::fprintf(err_, "OK or Cancel? [o/c] ");
+    std::fflush(err_);
+    std::string answer;
+    if (!read_answer(answer)) return false;
+    if (answer == "o" || answer == "O" || answer == "ok" || answer == "OK") return true;
+    if (answer == "c" || answer == "C" || answer == "cancel" || answer == "Cancel") return false;
+  }
+}
+
+int terminal_questions::choose_partition(const hybrid::partition_list& list) {
+  const int rows = hybrid::listed_rows(list);
+  std::fprintf(err_, "Select partition to open\n  %-32s %s\n", "Partition", "Nb sectors");
+  for (int row = 0; row < rows; ++row) {
+    const hybrid::hfs_partition& slot = list[static_cast<std::size_t>(row)];
+    std::fprintf(err_, "%d %-32s %lu\n", row, slot.name, static_cast<unsigned long>(slot.block_count));
+  }
+  if (answers_.partition) {
+    const int preset = *answers_.partition;
+    if (preset == hybrid::choice_all || preset < rows) return preset;
+    std::fprintf(err_, "There is no partition %d; answered Cancel.\n", preset);
+    return hybrid::choice_cancelled;
+  }
+  if (!interactive_) {
+    std::fprintf(err_, "Answered Cancel; --partition N (0 to %d) or --partition all would choose.\n",
+                 rows > 0 ? rows - 1 : 0);
+    return hybrid::choice_cancelled;
+  }
+  for (;;) {
+    std::fprintf(err_, "Partition (0 to %d), all, or cancel? ", rows > 0 ? rows - 1 : 0);
+    std::fflush(err_);
+    std::string answer;
+    if (!read_answer(answer) || answer == "cancel" || answer == "c") return hybrid::choice_cancelled;
+    if (answer == "all" || answer == "a") return hybrid::choice_all;
+    if (answer.size() == 1 && answer[0] >= '0' && answer[0] < '0' + rows) return answer[0] - '0';
+    std::fprintf(err_, "You didn't specify the partition to work with.\n");
+  }
+}
+
+void terminal_questions::copy_started(std::uint64_t total_bytes) {
+  if (show_progress_) bar_.start(total_bytes);
+}
+
+void terminal_questions::copy_advanced(std::uint64_t bytes_done) {
+  if (show_progress_) bar_.update(bytes_done);
+}
+
+void terminal_questions::copy_ended() {
+  if (show_progress_) bar_.finish();
+}
+
+}  // namespace cli

@@ -1,0 +1,39 @@
+// The binary stream a job reads and writes. Jobs see only this interface:
+// the dispatch hands them files, tests hand them memory or streams that fail
+// on purpose. Offsets and lengths are 64-bit throughout.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace hybrid {
+
+class byte_stream {
+ public:
+  virtual ~byte_stream() = default;
+
+  // Reads up to `count` bytes at the current position; returns how many were
+  // read. Fewer means the end of the stream or an error (see error_text).
+  virtual std::size_t read(void* buffer, std::size_t count) = 0;
+  // Writes all `count` bytes or fails.
+  virtual bool write(const void* buffer, std::size_t count) = 0;
+  virtual bool seek(std::uint64_t offset) = 0;
+  virtual bool seek_to_end() = 0;
+  virtual bool tell(std::uint64_t& offset) = 0;
+  virtual bool flush() = 0;
+  virtual bool length(std::uint64_t& bytes) = 0;
+  virtual bool truncate(std::uint64_t bytes) = 0;
+
+  // The path as the user gave it, for messages.
+  virtual const std::string& name() const = 0;
+  // The system's text for the last failure; empty when a read simply ended.
+  virtual std::string error_text() const = 0;
+};
+
+// Reads exactly `count` bytes; false on a short read.
+inline bool read_exact(byte_stream& stream, void* buffer, std::size_t count) {
+  return stream.read(buffer, count) == count;
+}
+
+}  // namespace hybrid

@@ -1,0 +1,120 @@
+#include "hybrid/hybrid_layout.h"
+
+#include <array>
+#include <cstring>
+#include <limits>
+
+#include "hybrid/messages.h"
+
+namespace hybrid {
+namespace {
+
+constexpr std::uint64_t max_blocks = std::numeric_limits<std::uint32_t>::max();
+// Block 0 and the map's own entry take two of the 64 blocks of the system
+// area; the ISO 9660 volume descriptors begin right after it.
+constexpr int max_merged_entries = static_cast<int>(map_area_blocks) - 2;
+
+std::string partition_name(const std::uint8_t* entry) {
+  char name[pm::text_bytes];
+  std::memcpy(name, entry + pm::name, sizeof name - 1);
+  name[sizeof name - 1] = '\0';
+  return name;
+}
+
+// The data of a partition must lie inside the HFS file: a truncated image,
+// or an entry that points past its end, would otherwise append bytes that
+// are not there.
+layout_refusal check_inside(const char* name, std::uint32_t first_block, std::uint32_t block_count,
+                            std::uint64_t hfs_bytes) {
+  const std::uint64_t end = (std::uint64_t{first_block} + block_count) * block_bytes;
+  if (end > hfs_bytes) return text::partition_past_end(name, end, hfs_bytes);
+  return {};
+}
+
+}  // namespace
+
+std::uint64_t hybrid_layout::append_bytes() const {
+  std::uint64_t total = pad_bytes;
+  for (const append_run& run : runs) total += run.byte_count;
+  return total;
+}
+
+std::uint64_t padded_length(std::uint64_t iso_bytes) {
+  return (iso_bytes + block_bytes - 1) / block_bytes * block_bytes;
+}
+
+layout_refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
+                                       std::uint64_t hfs_bytes, hybrid_layout& layout) {
+  if (partition.block_count == 0) return text::chosen_partition_empty(partition.name);
+  if (layout_refusal refusal = check_inside(partition.name, partition.first_block,
+                                            partition.block_count, hfs_bytes);
+      !refusal.empty()) {
+    return refusal;
+  }
+  const std::uint64_t iso_blocks = padded_length(iso_bytes) / block_bytes;
+  if (iso_blocks + partition.block_count > max_blocks) return text::image_too_large();
+
+  std::array<std::uint8_t, map_area_bytes> map;
+  build_partition_map(map, static_cast<std::uint32_t>(iso_blocks + partition.block_count),
+                      static_cast<std::uint32_t>(iso_blocks), partition.block_count);
+  layout.head.assign(map.begin(), map.end());
+  layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
+  layout.runs = {{std::uint64_t{partition.first_block} * block_bytes,
+                  std::uint64_t{partition.block_count} * block_bytes}};
+  return {};
+}
+
+layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes,
+                                 std::uint64_t hfs_bytes, hybrid_layout& layout) {
+  std::uint8_t block[block_bytes];
+  std::vector<std::uint8_t> head(2 * block_bytes);
+  if (!hfs.seek(0)) return text::io_failure(text::failed_operation::seek, hfs);
+  if (!read_exact(hfs, head.data(), head.size())) {
+    return text::io_failure(text::failed_operation::read, hfs);
+  }
+  // The source's drivers mean nothing behind an ISO image.
+  std::memset(head.data() + ddr::drivers, 0, block_bytes - ddr::drivers);
+
+  const std::int32_t map_blocks = map_block_count(head.data() + block_bytes);
+  std::uint64_t end = padded_length(iso_bytes);
+  std::vector<append_run> runs;
+  int merged = 0;
+  for (std::int32_t walked = 0; walked < map_blocks; ++walked) {
+    if (!read_exact(hfs, block, sizeof block)) {
+      if (!hfs.error_text().empty()) return text::io_failure(text::failed_operation::read, hfs);
+      break;  // the map claims more entries than the file holds
+    }
+    const std::uint32_t count = get_be32(block + pm::block_count);
+    if (!is_hfs_entry(block) || count == 0) continue;
+    ++merged;
+    if (merged > max_merged_entries) continue;  // counted for the message only
+
+    const std::uint32_t first = get_be32(block + pm::first_block);
+    const std::string name = partition_name(block);
+    if (layout_refusal refusal = check_inside(name.c_str(), first, count, hfs_bytes);
+        !refusal.empty()) {
+      return refusal;
+    }
+    if (end / block_bytes + count > max_blocks) return text::image_too_large();
+    put_be32(block + pm::first_block, static_cast<std::uint32_t>(end / block_bytes));
+    head.insert(head.end(), block, block + block_bytes);
+    runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
+    end += std::uint64_t{count} * block_bytes;
+  }
+  if (merged > max_merged_entries) return text::too_many_entries(merged);
+  if (merged == 0) return text::no_hfs_partition;
+
+  // Counts known only now: the blocks of the whole image, and the entries
+  // after block 0, which every entry repeats.
+  put_be32(head.data() + ddr::block_count, static_cast<std::uint32_t>(end / block_bytes));
+  const std::uint32_t entries = static_cast<std::uint32_t>(merged + 1);
+  for (std::uint32_t entry = 1; entry <= entries; ++entry) {
+    put_be32(head.data() + entry * block_bytes + pm::map_blocks, entries);
+  }
+  layout.head = std::move(head);
+  layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
+  layout.runs = std::move(runs);
+  return {};
+}
+
+}  // namespace hybrid

@@ -1,0 +1,46 @@
+// A hybrid image is decided in full before its first byte is written: the
+// blocks that go over the ISO image's system area, the zeros that bring the
+// ISO image to a block boundary, and the runs of the HFS source appended
+// behind it. Every check that can refuse runs while the layout is made, so a
+// refusal never leaves a half-written image.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hybrid/byte_stream.h"
+#include "hybrid/partition_map.h"
+
+namespace hybrid {
+
+struct append_run {
+  std::uint64_t source_offset;  // bytes into the HFS source
+  std::uint64_t byte_count;
+};
+
+struct hybrid_layout {
+  std::vector<std::uint8_t> head;  // written at byte 0 of the ISO image
+  std::uint64_t pad_bytes = 0;     // zeros appended before the first run
+  std::vector<append_run> runs;    // appended in order behind the ISO data
+  std::uint64_t append_bytes() const;
+};
+
+// Empty when the layout was made; otherwise the message for the user.
+using layout_refusal = std::string;
+
+// A fresh 64-block map with the one partition "MacOS" taken from
+// `partition`, appended behind an ISO image of `iso_bytes`.
+layout_refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
+                                       std::uint64_t hfs_bytes, hybrid_layout& layout);
+
+// The HFS image's own map carried over: its Driver Descriptor without
+// drivers, its first entry, and every Apple_HFS entry with blocks, each
+// pointing at its data appended behind the ISO data.
+layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes,
+                                 std::uint64_t hfs_bytes, hybrid_layout& layout);
+
+// The ISO image rounded up to whole blocks: where appended data begin.
+std::uint64_t padded_length(std::uint64_t iso_bytes);
+
+}  // namespace hybrid

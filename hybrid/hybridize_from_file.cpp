@@ -1,0 +1,163 @@
+#include <algorithm>
+#include <cstring>
+
+#include "hybrid/copy_stream.h"
+#include "hybrid/hybrid_layout.h"
+#include "hybrid/iso_transaction.h"
+#include "hybrid/jobs.h"
+#include "hybrid/messages.h"
+
+namespace hybrid {
+namespace {
+
+using text::failed_operation;
+
+// Tells the user about a failed operation on `stream`, once the ISO image has
+// been put back (or could not be).
+int fail_writing(questions& ask, iso_transaction& transaction, const std::string& what) {
+  const bool restored = transaction.roll_back();
+  ask.notice(what + text::iso_restored_suffix(restored));
+  return 0;
+}
+
+bool write_zeros(byte_stream& stream, std::uint64_t count) {
+  static const std::uint8_t zeros[block_bytes] = {};
+  return count == 0 || stream.write(zeros, static_cast<std::size_t>(count));
+}
+
+// Appends the runs first and writes the map last: until the very end the ISO
+// image keeps its own head, and any failure is undone by the transaction.
+int write_hybrid(byte_stream& hfs, byte_stream& iso, const hybrid_layout& layout,
+                 questions& ask) {
+  iso_transaction transaction(iso);
+  if (!transaction.begin()) {
+    ask.notice(text::io_failure(failed_operation::read, iso));
+    return 0;
+  }
+  if (!iso.seek_to_end()) return fail_writing(ask, transaction, text::io_failure(failed_operation::seek, iso));
+  if (!write_zeros(iso, layout.pad_bytes)) {
+    return fail_writing(ask, transaction, text::io_failure(failed_operation::write, iso));
+  }
+
+  copy_buffer buffer;
+  std::uint64_t done = 0;
+  ask.copy_started(layout.append_bytes() - layout.pad_bytes);
+  for (const append_run& run : layout.runs) {
+    if (!hfs.seek(run.source_offset)) {
+      ask.copy_ended();
+      return fail_writing(ask, transaction, text::io_failure(failed_operation::seek, hfs));
+    }
+    const copy_result copied = copy_stream(hfs, iso, run.byte_count, buffer, &ask, done);
+    if (copied != copy_result::ok) {
+      ask.copy_ended();
+      const std::string what =
+          copied == copy_result::destination_failed ? text::io_failure(failed_operation::write, iso)
+          : copied == copy_result::source_failed    ? text::io_failure(failed_operation::read, hfs)
+                                                    : text::ended_early(hfs);
+      return fail_writing(ask, transaction, what);
+    }
+    done += run.byte_count;
+  }
+  ask.copy_ended();
+
+  // The data must be on disk before the map that points at it.
+  if (!iso.flush()) return fail_writing(ask, transaction, text::io_failure(failed_operation::flush, iso));
+  if (!iso.seek(0) || !iso.write(layout.head.data(), layout.head.size()) || !iso.flush()) {
+    return fail_writing(ask, transaction, text::io_failure(failed_operation::write, iso));
+  }
+  transaction.commit();
+  return 1;
+}
+
+// A file without a partition map may be a bare volume, as hfsutils and the
+// emulators make them: then the whole file is the one partition.
+bool take_bare_volume(byte_stream& hfs, std::uint64_t hfs_bytes, hfs_partition& whole,
+                      std::string& failure) {
+  std::uint8_t signature[2];
+  if (hfs_bytes < 2 * block_bytes + sizeof signature) return false;
+  if (!hfs.seek(2 * block_bytes) || !read_exact(hfs, signature, sizeof signature)) {
+    failure = text::io_failure(failed_operation::read, hfs);
+    return false;
+  }
+  if (bare_volume_kind(signature) == bare_volume::none) return false;
+  if (hfs_bytes / block_bytes > 0xFFFFFFFFu) return false;
+  std::memset(&whole, 0, sizeof whole);
+  std::memcpy(whole.name, "MacOS", 5);
+  whole.first_block = 0;
+  whole.block_count = static_cast<std::uint32_t>(hfs_bytes / block_bytes);
+  return true;
+}
+
+}  // namespace
+
+int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, questions& ask) {
+  std::uint64_t hfs_bytes = 0, iso_bytes = 0;
+  if (!hfs_image.length(hfs_bytes)) {
+    ask.notice(text::io_failure(failed_operation::length, hfs_image));
+    return 0;
+  }
+  if (!iso_image.length(iso_bytes)) {
+    ask.notice(text::io_failure(failed_operation::length, iso_image));
+    return 0;
+  }
+
+  if (hfs_bytes + iso_bytes > cdrom_capacity_bytes &&
+      !ask.warning(text::capacity_warning(hfs_bytes, iso_bytes))) {
+    return 0;
+  }
+
+  std::uint8_t first[2] = {};
+  if (!iso_image.seek(0) || iso_image.read(first, sizeof first) != std::min<std::uint64_t>(iso_bytes, 2)) {
+    ask.notice(text::io_failure(failed_operation::read, iso_image));
+    return 0;
+  }
+  if (iso_bytes >= 2 && first[0] == 'E' && first[1] == 'R') {
+    ask.notice(text::already_hybrid);
+    return 0;
+  }
+  // The map covers the first 32,768 bytes; a shorter file has no room for it
+  // and holds no ISO 9660 volume anyway.
+  if (iso_bytes < map_area_bytes) {
+    ask.notice(text::iso_too_small(iso_bytes));
+    return 0;
+  }
+
+  partition_list list;
+  clear_partition_list(list);
+  const int listed = list_hfs_partitions(hfs_image, list);
+  if (listed < 0) {
+    ask.notice(text::io_failure(failed_operation::read, hfs_image));
+    return 0;
+  }
+
+  hybrid_layout layout;
+  layout_refusal refusal;
+  if (listed == 0) {
+    hfs_partition whole;
+    std::string failure;
+    if (!take_bare_volume(hfs_image, hfs_bytes, whole, failure)) {
+      ask.notice(failure.empty() ? std::string(text::no_hfs_partition) : failure);
+      return 0;
+    }
+    refusal = layout_chosen_partition(whole, iso_bytes, hfs_bytes, layout);
+  } else if (listed == 1) {
+    refusal = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
+  } else {
+    const int choice = ask.choose_partition(list);
+    if (choice == choice_all) {
+      refusal = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
+    } else if (choice >= 0 && choice < listed_rows(list)) {
+      refusal = layout_chosen_partition(list[static_cast<std::size_t>(choice)], iso_bytes,
+                                        hfs_bytes, layout);
+    } else {
+      return 0;  // cancelled
+    }
+  }
+  if (!refusal.empty()) {
+    ask.notice(refusal);
+    return 0;
+  }
+  return write_hybrid(hfs_image, iso_image, layout, ask);
+}
+
+}  // namespace hybrid

@@ -1,0 +1,28 @@
+// The three jobs. Each returns 1 when the operation completed and 0 when it
+// was refused, cancelled or failed; in every 0 case the job has told the user
+// why, and an ISO image target is byte-identical to what it was.
+#pragma once
+
+#include <string>
+
+#include "hybrid/byte_stream.h"
+#include "hybrid/questions.h"
+
+namespace hybrid {
+
+// Above this many bytes the two files together no longer fit on a CD-ROM.
+constexpr std::uint64_t cdrom_capacity_bytes = 660000000;
+
+// Makes the ISO image a Mac/PC hybrid in place with the HFS partition(s) of
+// an HFS image file: an Apple-partitioned image, or a bare HFS or HFS+ volume.
+int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, questions& ask);
+
+// Makes the ISO image a hybrid with the HFS volume of a device.
+int hybridize_from_device(const std::string& device_specifier, byte_stream& iso_image,
+                          questions& ask);
+
+// Copies the HFS volume of a device into an HFS image file.
+int extract_to_hfs_image(const std::string& device_specifier, byte_stream& hfs_image,
+                         questions& ask);
+
+}  // namespace hybrid

@@ -1,0 +1,61 @@
+#include "hybrid/messages.h"
+
+namespace hybrid::text {
+
+std::string capacity_warning(std::uint64_t hfs_bytes, std::uint64_t iso_bytes) {
+  return "The HFS file is " + std::to_string(hfs_bytes) + " bytes long.\nThe ISO file is " +
+         std::to_string(iso_bytes) +
+         " bytes long.\nTotal exceeds the maximum capacity of a CD-ROM.";
+}
+
+std::string iso_too_small(std::uint64_t iso_bytes) {
+  return "This ISO image is only " + std::to_string(iso_bytes) +
+         " bytes long: it cannot hold an ISO 9660 volume.\nAborting...";
+}
+
+std::string partition_past_end(const char* name, std::uint64_t last_byte,
+                               std::uint64_t hfs_bytes) {
+  return "The HFS partition \"" + std::string(name) + "\" ends at byte " +
+         std::to_string(last_byte) + ", but the HFS file is only " + std::to_string(hfs_bytes) +
+         " bytes long.\nAborting...";
+}
+
+std::string chosen_partition_empty(const char* name) {
+  return "The partition \"" + std::string(name) + "\" holds no blocks.\nAborting...";
+}
+
+std::string too_many_entries(int entries) {
+  return "The HFS file holds " + std::to_string(entries) +
+         " HFS partitions; a hybrid image has room for 62 at most.\nAborting...";
+}
+
+std::string image_too_large() {
+  return "The hybrid image would be larger than an Apple partition map can describe "
+         "(2 TiB).\nAborting...";
+}
+
+std::string io_failure(failed_operation operation, const byte_stream& stream) {
+  const char* verb = "reading";
+  switch (operation) {
+    case failed_operation::read: verb = "reading"; break;
+    case failed_operation::write: verb = "writing"; break;
+    case failed_operation::seek: verb = "seeking in"; break;
+    case failed_operation::flush: verb = "writing"; break;
+    case failed_operation::length: verb = "measuring"; break;
+  }
+  std::string message = std::string("Error ") + verb + " file " + stream.name() + ".";
+  const std::string reason = stream.error_text();
+  if (!reason.empty()) message += "\n" + reason + ".";
+  return message;
+}
+
+std::string ended_early(const byte_stream& stream) {
+  return "Error reading file " + stream.name() + ".\nThe file ended before the data it should hold.";
+}
+
+std::string iso_restored_suffix(bool restored) {
+  return restored ? "\nThe ISO image was left as it was."
+                  : "\nThe ISO image could not be put back as it was: it may be damaged.";
+}
+
+}  // namespace hybrid::text

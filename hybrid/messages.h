@@ -1,0 +1,34 @@
+// The texts the jobs show. Users know the program by them, so they stand
+// here once, word for word.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "hybrid/byte_stream.h"
+
+namespace hybrid::text {
+
+inline constexpr const char* already_hybrid =
+    "This ISO image is already a Macintosh hybrid image.\nAborting...";
+inline constexpr const char* no_hfs_partition = "This file holds no HFS partition.";
+inline constexpr const char* device_sources_unavailable =
+    "Device sources are not available in this build.";
+
+// "The HFS file is %lu bytes long.\nThe ISO file is %lu bytes long.\n
+// Total exceeds the maximum capacity of a CD-ROM."
+std::string capacity_warning(std::uint64_t hfs_bytes, std::uint64_t iso_bytes);
+
+std::string iso_too_small(std::uint64_t iso_bytes);
+std::string partition_past_end(const char* name, std::uint64_t last_byte, std::uint64_t hfs_bytes);
+std::string chosen_partition_empty(const char* name);
+std::string too_many_entries(int entries);
+std::string image_too_large();
+
+enum class failed_operation { read, write, seek, flush, length };
+// Names the file and the operation, with the system's reason when there is one.
+std::string io_failure(failed_operation operation, const byte_stream& stream);
+std::string ended_early(const byte_stream& stream);
+std::string iso_restored_suffix(bool restored);
+
+}  // namespace hybrid::text

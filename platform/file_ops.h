@@ -1,0 +1,26 @@
+// The few file operations the standard library does not offer with 64-bit
+// offsets on every platform. The build picks the implementation
+// (file_ops_posix.cpp or file_ops_win32.cpp).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace platform {
+
+bool file_seek(std::FILE* file, std::uint64_t offset);
+bool file_seek_end(std::FILE* file);
+bool file_tell(std::FILE* file, std::uint64_t& offset);
+// Length of an open file, whatever its position; the stream is flushed first
+// so that buffered writes count.
+bool file_length(std::FILE* file, std::uint64_t& bytes);
+// Cuts or extends the file to exactly `bytes`; the stream is flushed first.
+bool file_truncate(std::FILE* file, std::uint64_t bytes);
+// The system's text for the error number of the last failed call.
+std::string error_text(int error_number);
+// True when both open files are the same file on disk (same path, another
+// path to it, or a hard link).
+bool same_file(std::FILE* a, std::FILE* b);
+
+}  // namespace platform

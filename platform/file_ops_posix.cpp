@@ -1,0 +1,67 @@
+#include "platform/file_ops.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace platform {
+
+bool file_seek(std::FILE* file, std::uint64_t offset) {
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    errno = EOVERFLOW;
+    return false;
+  }
+  return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0;
+}
+
+bool file_seek_end(std::FILE* file) { return fseeko(file, 0, SEEK_END) == 0; }
+
+bool file_tell(std::FILE* file, std::uint64_t& offset) {
+  const off_t at = ftello(file);
+  if (at < 0) return false;
+  offset = static_cast<std::uint64_t>(at);
+  return true;
+}
+
+bool file_length(std::FILE* file, std::uint64_t& bytes) {
+  if (std::fflush(file) != 0) return false;
+  struct stat info {};
+  if (fstat(fileno(file), &info) != 0) return false;
+  if (!S_ISREG(info.st_mode) && !S_ISBLK(info.st_mode)) {
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    return false;
+  }
+  if (S_ISREG(info.st_mode)) {
+    bytes = static_cast<std::uint64_t>(info.st_size);
+    return true;
+  }
+  // A block device reports no size through fstat; its end tells it.
+  const off_t here = ftello(file);
+  if (here < 0 || fseeko(file, 0, SEEK_END) != 0) return false;
+  const off_t end = ftello(file);
+  if (end < 0 || fseeko(file, here, SEEK_SET) != 0) return false;
+  bytes = static_cast<std::uint64_t>(end);
+  return true;
+}
+
+bool file_truncate(std::FILE* file, std::uint64_t bytes) {
+  if (std::fflush(file) != 0) return false;
+  if (bytes > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    errno = EOVERFLOW;
+    return false;
+  }
+  return ftruncate(fileno(file), static_cast<off_t>(bytes)) == 0;
+}
+
+std::string error_text(int error_number) { return std::strerror(error_number); }
+
+bool same_file(std::FILE* a, std::FILE* b) {
+  struct stat sa {}, sb {};
+  if (fstat(fileno(a), &sa) != 0 || fstat(fileno(b), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace platform
