@@ -86,7 +86,7 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
     }
   }
   if (!have_source) {
-    error = "no source: give --from-file PATH or --from-drive SPEC";
+    error = "no source: give --from-file PATH or --from-drive DEVICE";
     return std::nullopt;
   }
   if (!have_target) {
@@ -104,7 +104,7 @@ const char* usage_text() {
          "Source (one):\n"
          "  --from-file PATH       an HFS image file (Apple-partitioned, or a bare\n"
          "                         HFS or HFS+ volume)\n"
-         "  --from-drive SPEC      a device: A:, B: (floppy), AHT0 (SCSI disk on host\n"
+         "  --from-drive DEVICE    a device: A:, B: (floppy), AHT0 (SCSI disk on host\n"
          "                         adapter H, target T), CHT0 (CD-ROM)\n"
          "Target (one):\n"
          "  --to-iso PATH          an ISO 9660 image, made hybrid in place\n"

@@ -41,7 +41,7 @@ TEST(CliOptions, BuildTheRequestTheMainWindowWould) {
 
 TEST(CliOptions, UsageErrorsSayWhy) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{}, "no source: give --from-file PATH or --from-drive SPEC"},
+      {{}, "no source: give --from-file PATH or --from-drive DEVICE"},
       {{"--from-file", "a"}, "no target: give --to-iso PATH or --to-hfs-image PATH"},
       {{"--from-file", "a", "--from-drive", "A050", "--to-iso", "b"},
        "give one source: --from-file or --from-drive"},
