@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Makes real HFS volumes and ISO 9660 images, runs each kind of file job
+# through zelvorant-cli, and reads the hybrids back with tools of their own:
+# hfsutils for the HFS side, isoinfo for the ISO side, partx for the map.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+random_file iso/README 5000
+random_file iso/DATA.BIN 300000
+random_file iso/ODD.TXT 777
+new_iso plain.iso iso
+ISO_BYTES=$(size_of plain.iso)
+ISO_BLOCKS=$((ISO_BYTES / 512))
+
+random_file vol1/Small 1
+random_file vol1/Empty 0
+random_file vol1/Odd 12345
+random_file vol1/Big 3500000
+random_file vol1/Folder/Inner 70001
+random_file vol2/Notes 4321
+random_file vol2/Docs/Letter 9000
+random_file vol3/Only 100000
+
+expect_size() {  # IMAGE BYTES
+  [[ $(size_of "$1") == "$2" ]] || fail "$1 is $(size_of "$1") bytes, expected $2"
+}
+
+# The ISO 9660 side of hybrid RESULT made from ORIGINAL: files read back,
+# bytes past the map area untouched, and block 0 counts the whole image.
+check_iso_side() {  # RESULT ORIGINAL
+  check_iso_files "$1" iso
+  same_bytes "$2" 32768 "$1" 32768 $(($(size_of "$2") - 32768))
+  [[ $(be32 "$1" 4) == $(($(size_of "$1") / 512)) ]] || fail "block count in block 0 of $1"
+  [[ $(head -c 2 "$1") == ER ]] || fail "$1 does not start with ER"
+}
+
+# Partition PART of RESULT is a volume named LABEL holding exactly DIR.
+check_volume() {  # RESULT PART DIR LABEL
+  rm -rf dump dump.lst
+  dump_volume "$1" "$2" dump
+  diff -r "$3" dump >/dev/null || fail "files of partition $2 of $1 differ from $3"
+  [[ $(volume_name "$1" "$2") == "$4" ]] || fail "volume name of partition $2 of $1"
+}
+
+hybrid_of() {  # RESULT ISO ARGS...
+  cp "$2" "$1"
+  run_cli 0 --from-file "${@:3}" --to-iso "$1"
+  expect_completed
+}
+
+# --- One Apple_HFS partition behind a map: the map is merged.
+new_partitioned wrapped.img $((64 + 16384)) Apple_HFS:VolA:64:16384
+fill_volume wrapped.img 1 vol1
+hybrid_of a.iso plain.iso wrapped.img
+expect_size a.iso $((ISO_BYTES + 16384 * 512))
+expect_partx a.iso 1 "1 63 Apple_partition_map Apple"
+expect_partx a.iso 2 "$ISO_BLOCKS 16384 Apple_HFS VolA"
+[[ -z $(partx_row a.iso 3 2>/dev/null) ]] || fail "a.iso has a third partition"
+same_bytes wrapped.img $((64 * 512)) a.iso "$ISO_BYTES" $((16384 * 512))
+check_volume a.iso 1 vol1 VolA
+check_iso_side a.iso plain.iso
+
+# --- Three Apple_HFS partitions and a free one.
+new_partitioned three.img $((64 + 16384 + 100 + 4096 + 3000)) \
+  Apple_HFS:VolA:64:16384 Apple_Free:Spare:16448:100 \
+  Apple_HFS:VolB:16548:4096 Apple_HFS:VolC:20644:3000
+fill_volume three.img 1 vol1
+fill_volume three.img 2 vol2
+fill_volume three.img 3 vol3
+
+# All of them: merged in map order, the free entry left out.
+hybrid_of b.iso plain.iso three.img --partition all
+expect_size b.iso $((ISO_BYTES + (16384 + 4096 + 3000) * 512))
+expect_partx b.iso 1 "1 63 Apple_partition_map Apple"
+expect_partx b.iso 2 "$ISO_BLOCKS 16384 Apple_HFS VolA"
+expect_partx b.iso 3 "$((ISO_BLOCKS + 16384)) 4096 Apple_HFS VolB"
+expect_partx b.iso 4 "$((ISO_BLOCKS + 16384 + 4096)) 3000 Apple_HFS VolC"
+[[ -z $(partx_row b.iso 5 2>/dev/null) ]] || fail "b.iso has a fifth partition"
+same_bytes three.img $((16548 * 512)) b.iso $((ISO_BYTES + 16384 * 512)) $((4096 * 512))
+check_volume b.iso 1 vol1 VolA
+check_volume b.iso 2 vol2 VolB
+check_volume b.iso 3 vol3 VolC
+check_iso_side b.iso plain.iso
+
+# Row 2: only the third volume, under a map of our own.
+hybrid_of c.iso plain.iso three.img --partition 2
+expect_size c.iso $((ISO_BYTES + 3000 * 512))
+expect_partx c.iso 1 "1 63 Apple_partition_map Apple"
+expect_partx c.iso 2 "$ISO_BLOCKS 3000 Apple_HFS MacOS"
+[[ -z $(partx_row c.iso 3 2>/dev/null) ]] || fail "c.iso has a third partition"
+check_volume c.iso 1 vol3 VolC
+check_iso_side c.iso plain.iso
+
+# Two partitions, row 0 and row 1.
+new_partitioned two.img $((64 + 4096 + 3000)) Apple_HFS:VolB:64:4096 Apple_HFS:VolC:4160:3000
+fill_volume two.img 1 vol2
+fill_volume two.img 2 vol3
+hybrid_of d.iso plain.iso two.img --partition 0
+expect_size d.iso $((ISO_BYTES + 4096 * 512))
+expect_partx d.iso 2 "$ISO_BLOCKS 4096 Apple_HFS MacOS"
+check_volume d.iso 1 vol2 VolB
+hybrid_of e.iso plain.iso two.img --partition 1
+expect_size e.iso $((ISO_BYTES + 3000 * 512))
+check_volume e.iso 1 vol3 VolC
+check_iso_side e.iso plain.iso
+
+# --- A bare volume, taken whole, behind an ISO whose length is not a
+# multiple of 512: it is padded with zeros up to the next block.
+new_volume bare.img 2048 Bare
+fill_volume bare.img 0 vol3
+cp plain.iso odd.iso
+random_file tail.bin 300
+cat tail.bin >>odd.iso
+PADDED=$((ISO_BYTES + 512))
+hybrid_of f.iso odd.iso bare.img
+expect_size f.iso $((PADDED + 2048 * 1024))
+same_bytes /dev/zero 0 f.iso $((ISO_BYTES + 300)) 212
+same_bytes bare.img 0 f.iso "$PADDED" $((2048 * 1024))
+expect_partx f.iso 2 "$((PADDED / 512)) 4096 Apple_HFS MacOS"
+check_volume f.iso 1 vol3 Bare
+check_iso_side f.iso odd.iso
+
+echo "cli_hybrid_roundtrip: all checks passed"

@@ -1,0 +1,104 @@
+#!/usr/bin/env bash
+# Every refusal and every cancelled question exits 1 with its message and
+# leaves the ISO image byte-identical; usage errors exit 2 and touch nothing.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+random_file iso/README 3000
+random_file iso/DATA.BIN 70000
+new_iso target.iso iso
+new_volume bare.img 1024 Bare
+new_partitioned two.img $((64 + 2048 + 2048)) Apple_HFS:First:64:2048 Apple_HFS:Second:2112:2048
+
+# --- Questions left unanswered, or answered with a row that is not there.
+expect_refused target.iso \
+  "Answered Cancel; --partition N (0 to 1) or --partition all would choose." \
+  --from-file two.img --to-iso target.iso
+expect_err "Select partition to open"
+expect_err "First"
+expect_refused target.iso "There is no partition 5; answered Cancel." \
+  --from-file two.img --to-iso target.iso --partition 5
+
+# A sparse 700 MB bare HFS volume: HFS + ISO is past a CD-ROM's capacity.
+truncate -s 700M huge.img
+printf BD | dd of=huge.img bs=1 seek=1024 conv=notrunc status=none
+expect_refused target.iso "Total exceeds the maximum capacity of a CD-ROM." \
+  --from-file huge.img --to-iso target.iso
+expect_err "The HFS file is 734003200 bytes long."
+expect_err "The ISO file is $(size_of target.iso) bytes long."
+expect_err "Answered Cancel; --yes would answer OK."
+
+# --- An ISO image that is already a hybrid: the second run is refused.
+cp target.iso hybrid.iso
+run_cli 0 --from-file bare.img --to-iso hybrid.iso
+expect_refused hybrid.iso "This ISO image is already a Macintosh hybrid image." \
+  --from-file bare.img --to-iso hybrid.iso
+expect_err "Aborting..."
+# ... even when the answers would take every partition.
+expect_refused hybrid.iso "This ISO image is already a Macintosh hybrid image." \
+  --from-file two.img --to-iso hybrid.iso --partition all --yes
+
+# An ISO image too short to hold the map area.
+head -c 2048 target.iso >short.iso
+expect_refused short.iso "This ISO image is only 2048 bytes long" --from-file bare.img --to-iso short.iso
+
+# --- HFS images holding no usable partition.
+random_file noise.img 100000
+expect_refused target.iso "This file holds no HFS partition." --from-file noise.img --to-iso target.iso
+: >empty.img
+expect_refused target.iso "This file holds no HFS partition." --from-file empty.img --to-iso target.iso
+# A map whose only entries are of other types.
+new_partitioned other.img $((64 + 100)) Apple_Free:Spare:64:100
+expect_refused target.iso "This file holds no HFS partition." --from-file other.img --to-iso target.iso
+
+# Truncated images: a partition runs past the end of the file.
+new_partitioned cut.img $((64 + 2048)) Apple_HFS:Cut:64:2048
+truncate -s $(((64 + 1000) * 512)) cut.img
+expect_refused target.iso \
+  "The HFS partition \"Cut\" ends at byte $(((64 + 2048) * 512)), but the HFS file is only $(((64 + 1000) * 512)) bytes long." \
+  --from-file cut.img --to-iso target.iso
+cp two.img twocut.img
+truncate -s $(((2112 + 1000) * 512)) twocut.img
+for row in 1 all; do
+  expect_refused target.iso "The HFS partition \"Second\" ends at byte $(((2112 + 2048) * 512))" \
+    --from-file twocut.img --to-iso target.iso --partition "$row"
+done
+
+# --- The same file as source and target: by path, hard link or symbolic link.
+cp bare.img self.img
+ln self.img hardlink.img
+ln -s self.img symlink.img
+for source in self.img hardlink.img symlink.img "$WORK/self.img"; do
+  expect_refused self.img "The HFS image and the ISO image are the same file." \
+    --from-file "$source" --to-iso self.img
+done
+
+# --- Files that cannot be opened; a source we cannot read from.
+run_cli 1 --from-file bare.img --to-iso missing.iso
+expect_err "Error opening file missing.iso."
+[[ ! -e missing.iso ]] || fail "missing.iso was created"
+expect_refused target.iso "Error opening file nowhere.img." --from-file nowhere.img --to-iso target.iso
+expect_refused target.iso "Device sources are not available in this build." \
+  --from-drive A: --to-iso target.iso
+
+# --- Usage errors: exit 2, a hint on stderr, the ISO untouched.
+cp target.iso before.iso
+while IFS= read -r args; do
+  # shellcheck disable=SC2086  # each line is a list of words
+  run_cli 2 $args
+  expect_err "Try 'zelvorant-cli --help'."
+  cmp -s target.iso before.iso || fail "ISO changed by usage error: $args"
+done <<'EOF'
+
+--bogus --from-file two.img --to-iso target.iso
+--from-file two.img --to-iso target.iso --partition 8
+--from-file two.img --to-iso target.iso --partition -1
+--from-file two.img --to-iso target.iso --partition x
+--from-file two.img --to-iso
+--from-file two.img --from-drive A: --to-iso target.iso
+--from-file two.img
+--to-iso target.iso
+--from-file two.img --to-iso target.iso --to-hfs-image other.img
+EOF
+
+echo "cli_refusals_leave_iso_untouched: all checks passed"

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# A write that fails halfway through the append (a real EFBIG under a
+# file-size limit) exits 1, names the ISO image, and leaves it byte-identical.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+random_file iso/README 3000
+random_file iso/DATA.BIN 400000
+new_iso plain.iso iso
+ISO_BYTES=$(size_of plain.iso)
+random_file vol/Big 3000000
+random_file vol/Small 5000
+
+# Runs the job with files limited to KB kilobytes (bash's unit for -f); it
+# must fail writing ISO and put it back as it was.
+expect_write_failure() {  # ISO KB ARGS...
+  local iso=$1 kb=$2 rc=0
+  shift 2
+  cp "$iso" "$WORK/iso.before"
+  (ulimit -f "$kb" && exec "$CLI" "$@") </dev/null >out.txt 2>err.txt || rc=$?
+  [[ $rc == 1 ]] || fail "exit $rc, expected 1, under a limit of $kb KB: $*"
+  expect_err "Error writing file $iso."
+  expect_err "File too large."
+  expect_err "The ISO image was left as it was."
+  cmp -s "$iso" "$WORK/iso.before" || fail "ISO changed by a failed write: $*"
+  [[ ! -s out.txt ]] || fail "completion reported for a failed job: $*"
+}
+
+HALF_MB=$((ISO_BYTES / 1024 + 2048))  # 2 MB into the append
+
+# The merged map: one partition of 8 MB whose data is cut short.
+new_partitioned wrapped.img $((64 + 16384)) Apple_HFS:Wrapped:64:16384
+fill_volume wrapped.img 1 vol
+cp plain.iso merge.iso
+expect_write_failure "$WORK/merge.iso" "$HALF_MB" --from-file wrapped.img --to-iso "$WORK/merge.iso"
+
+# The merged map of three partitions, failing in the third one's data.
+new_partitioned three.img $((64 + 3 * 4096)) \
+  Apple_HFS:A:64:4096 Apple_HFS:B:4160:4096 Apple_HFS:C:8256:4096
+expect_write_failure merge.iso $((ISO_BYTES / 1024 + 5 * 1024)) \
+  --from-file three.img --to-iso merge.iso --partition all
+
+# A chosen partition: our own map, the second partition's data cut short.
+new_partitioned two.img $((64 + 2048 + 8192)) Apple_HFS:One:64:2048 Apple_HFS:Two:2112:8192
+fill_volume two.img 2 vol
+cp plain.iso chosen.iso
+expect_write_failure chosen.iso "$HALF_MB" --from-file two.img --to-iso chosen.iso --partition 1
+
+# An ISO whose length is not a multiple of 512, behind a bare volume: the
+# padding goes through and the append fails ...
+new_volume bare.img 4096 Bare
+fill_volume bare.img 0 vol
+cp plain.iso odd.iso
+head -c 300 /dev/urandom >>odd.iso
+expect_write_failure odd.iso "$HALF_MB" --from-file bare.img --to-iso odd.iso
+# ... or the padding itself cannot be written: the file is already past the limit.
+expect_write_failure odd.iso $((ISO_BYTES / 1024)) --from-file bare.img --to-iso odd.iso
+
+# --yes passes the capacity warning; the write failure is undone all the same.
+truncate -s 700M huge.img
+printf BD | dd of=huge.img bs=1 seek=1024 conv=notrunc status=none
+expect_write_failure merge.iso "$HALF_MB" --from-file huge.img --to-iso merge.iso --yes
+expect_err "Answered OK (--yes)."
+
+# Without the limit the same jobs complete, and the volumes read back.
+run_cli 0 --from-file wrapped.img --to-iso merge.iso
+expect_completed
+run_cli 0 --from-file bare.img --to-iso odd.iso
+expect_completed
+for iso in merge.iso odd.iso; do
+  rm -rf dump
+  dump_volume "$iso" 1 dump
+  diff -r vol dump >/dev/null || fail "files of $iso differ"
+done
+check_iso_files odd.iso iso
+
+echo "cli_write_failure_restores_iso: all checks passed"
