@@ -92,7 +92,7 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
   if (!iso) return 0;
   if (source) {
     // The same file as source and target would be read while it is rewritten.
-    if (platform::same_file(source->handle(), iso->handle())) {
+    if (platform::same_file(source->file_handle(), iso->file_handle())) {
       out.show_message(text::same_file);
       return 0;
     }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace hybrid {
@@ -29,6 +30,10 @@ class byte_stream {
   virtual const std::string& name() const = 0;
   // The system's text for the last failure; empty when a read simply ended.
   virtual std::string error_text() const = 0;
+
+  // The standard library file behind the stream, if there is one: copies
+  // between two files can then be left to the kernel.
+  virtual std::FILE* file_handle() const { return nullptr; }
 };
 
 // Reads exactly `count` bytes; false on a short read.

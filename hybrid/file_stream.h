@@ -20,7 +20,6 @@ class file_stream final : public byte_stream {
   file_stream& operator=(const file_stream&) = delete;
 
   bool is_open() const { return file_ != nullptr; }
-  std::FILE* handle() const { return file_; }
 
   std::size_t read(void* buffer, std::size_t count) override;
   bool write(const void* buffer, std::size_t count) override;
@@ -32,6 +31,7 @@ class file_stream final : public byte_stream {
   bool truncate(std::uint64_t bytes) override;
   const std::string& name() const override { return path_; }
   std::string error_text() const override;
+  std::FILE* file_handle() const override { return file_; }
 
  private:
   bool failed();  // records errno; always false

@@ -1,5 +1,11 @@
 #include "hybrid/copy_stream.h"
 
+#include <stdlib.h>
+
+#include <cstdio>
+
+#include "hybrid/file_stream.h"
+
 #include <gtest/gtest.h>
 
 #include "test_support.h"
@@ -50,6 +56,58 @@ TEST(CopyStream, NeverPadsAShortSourceWithStaleBytes) {
   test::failing_stream full("dst");
   full.size_limit = 100;
   EXPECT_EQ(hybrid::copy_stream(good, full, 4096, buffer), copy_result::destination_failed);
+}
+
+}  // namespace
+
+namespace {
+
+std::string temp_file(const std::vector<std::uint8_t>& bytes) {
+  char name[] = "/tmp/zelvorant-copy-XXXXXX";
+  const int fd = mkstemp(name);
+  std::FILE* file = fdopen(fd, "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+  return name;
+}
+
+std::vector<std::uint8_t> file_bytes(const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(static_cast<std::uint8_t>(c));
+  std::fclose(file);
+  return bytes;
+}
+
+// Between two real files the bulk goes through the kernel; what lands must be
+// the same as through the buffer, including bytes the destination still held
+// in its own buffer, and the streams must stand where the copy ended.
+TEST(CopyStream, FileToFileKeepsOrderAndPositions) {
+  const auto source_bytes = test::pattern((9u << 20) + 777, 3);
+  const std::string from = temp_file(source_bytes), to = temp_file({9, 9, 9});
+  {
+    hybrid::file_stream source(from, "rb"), destination(to, "r+b");
+    ASSERT_TRUE(source.seek(100));
+    ASSERT_TRUE(destination.seek_to_end());
+    ASSERT_TRUE(destination.write("pad", 3));  // still buffered when the copy starts
+    hybrid::copy_buffer buffer;
+    EXPECT_EQ(hybrid::copy_stream(source, destination, (9u << 20), buffer), copy_result::ok);
+    ASSERT_TRUE(destination.write("end", 3));
+    std::uint8_t next = 0;
+    ASSERT_EQ(source.read(&next, 1), 1u);
+    EXPECT_EQ(next, source_bytes[100 + (9u << 20)]);
+    // Asking for more than the source holds copies what is there and says so.
+    hybrid::file_stream again(from, "rb");
+    ASSERT_TRUE(again.seek(source_bytes.size() - 10));
+    EXPECT_EQ(hybrid::copy_stream(again, destination, 20, buffer), copy_result::source_ended);
+  }
+  const auto result = file_bytes(to);
+  ASSERT_GE(result.size(), 6 + (9u << 20) + 3);
+  EXPECT_EQ(test::slice(result, 0, 6), (std::vector<std::uint8_t>{9, 9, 9, 'p', 'a', 'd'}));
+  EXPECT_EQ(test::slice(result, 6, 9u << 20), test::slice(source_bytes, 100, 9u << 20));
+  EXPECT_EQ(test::slice(result, 6 + (9u << 20), 3), (std::vector<std::uint8_t>{'e', 'n', 'd'}));
+  std::remove(from.c_str());
+  std::remove(to.c_str());
 }
 
 }  // namespace
