@@ -4,7 +4,7 @@
 # machine in the same run?
 #
 #   BENCH_MB      size of the HFS volume in MiB (default 650, a full CD-ROM)
-#   BENCH_ROUNDS  rounds, each timing both (default 3; the median is taken)
+#   BENCH_ROUNDS  rounds, each timing both (default 5; the median is taken)
 #   BENCH_DIR     where the images are made (default out/bench; removed after)
 #   BENCH_SYNC=1  also time a `sync` after each command (default: neither is
 #                 synced: both measure the copy into the page cache)
