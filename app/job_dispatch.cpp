@@ -85,7 +85,8 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
   if (request.target == target_kind::hfs_image) {
     auto image = open_file(request.target_path, "w+b", out);
     if (!image) return 0;
-    return run_job(out, [&] { return hybrid::extract_to_hfs_image(request.device_text, *image, ask); });
+    return run_job(out,
+                   [&] { return hybrid::extract_to_hfs_image(request.device_text, *image, ask); });
   }
 
   auto iso = open_file(request.target_path, "r+b", out);
@@ -98,7 +99,8 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
     }
     return run_job(out, [&] { return hybrid::hybridize_from_file(*source, *iso, ask); });
   }
-  return run_job(out, [&] { return hybrid::hybridize_from_device(request.device_text, *iso, ask); });
+  return run_job(out,
+                 [&] { return hybrid::hybridize_from_device(request.device_text, *iso, ask); });
 }
 
 }  // namespace app

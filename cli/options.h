@@ -13,8 +13,8 @@ namespace cli {
 // How the user answered ahead of time; an absent answer is asked on a
 // terminal, and taken as Cancel elsewhere.
 struct preset_answers {
-  bool yes = false;                  // OK to warnings
-  std::optional<int> partition;      // a row, or hybrid::choice_all
+  bool yes = false;              // OK to warnings
+  std::optional<int> partition;  // a row, or hybrid::choice_all
 };
 
 struct options {

@@ -50,7 +50,8 @@ int terminal_questions::choose_partition(const hybrid::partition_list& list) {
   std::fprintf(err_, "Select partition to open\n  %-32s %s\n", "Partition", "Nb sectors");
   for (int row = 0; row < rows; ++row) {
     const hybrid::hfs_partition& slot = list[static_cast<std::size_t>(row)];
-    std::fprintf(err_, "%d %-32s %lu\n", row, slot.name, static_cast<unsigned long>(slot.block_count));
+    std::fprintf(err_, "%d %-32s %lu\n", row, slot.name,
+                 static_cast<unsigned long>(slot.block_count));
   }
   if (answers_.partition) {
     const int preset = *answers_.partition;
@@ -59,7 +60,8 @@ int terminal_questions::choose_partition(const hybrid::partition_list& list) {
     return hybrid::choice_cancelled;
   }
   if (!interactive_) {
-    std::fprintf(err_, "Answered Cancel; --partition N (0 to %d) or --partition all would choose.\n",
+    std::fprintf(err_,
+                 "Answered Cancel; --partition N (0 to %d) or --partition all would choose.\n",
                  rows > 0 ? rows - 1 : 0);
     return hybrid::choice_cancelled;
   }
@@ -67,7 +69,8 @@ int terminal_questions::choose_partition(const hybrid::partition_list& list) {
     std::fprintf(err_, "Partition (0 to %d), all, or cancel? ", rows > 0 ? rows - 1 : 0);
     std::fflush(err_);
     std::string answer;
-    if (!read_answer(answer) || answer == "cancel" || answer == "c") return hybrid::choice_cancelled;
+    if (!read_answer(answer) || answer == "cancel" || answer == "c")
+      return hybrid::choice_cancelled;
     if (answer == "all" || answer == "a") return hybrid::choice_all;
     if (answer.size() == 1 && answer[0] >= '0' && answer[0] < '0' + rows) return answer[0] - '0';
     std::fprintf(err_, "You didn't specify the partition to work with.\n");

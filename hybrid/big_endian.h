@@ -12,8 +12,8 @@ inline std::uint16_t get_be16(const std::uint8_t* at) {
 }
 
 inline std::uint32_t get_be32(const std::uint8_t* at) {
-  return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) |
-         (std::uint32_t{at[2]} << 8) | std::uint32_t{at[3]};
+  return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) |
+         std::uint32_t{at[3]};
 }
 
 inline void put_be16(std::uint8_t* at, std::uint16_t value) {

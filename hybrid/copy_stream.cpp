@@ -43,8 +43,10 @@ std::uint64_t kernel_copy_bulk(byte_stream& source, byte_stream& destination,
   }
   // The streams' own positions did not move; put them where the copy ended.
   if (moved > 0) {
-    if (!source.seek(from_at + moved)) result = copy_result::source_failed;
-    else if (!destination.seek(to_at + moved)) result = copy_result::destination_failed;
+    if (!source.seek(from_at + moved))
+      result = copy_result::source_failed;
+    else if (!destination.seek(to_at + moved))
+      result = copy_result::destination_failed;
   }
   return moved;
 }

@@ -46,8 +46,8 @@ std::uint64_t padded_length(std::uint64_t iso_bytes) {
 layout_refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
                                        std::uint64_t hfs_bytes, hybrid_layout& layout) {
   if (partition.block_count == 0) return text::chosen_partition_empty(partition.name);
-  if (layout_refusal refusal = check_inside(partition.name, partition.first_block,
-                                            partition.block_count, hfs_bytes);
+  if (layout_refusal refusal =
+          check_inside(partition.name, partition.first_block, partition.block_count, hfs_bytes);
       !refusal.empty()) {
     return refusal;
   }
@@ -64,8 +64,8 @@ layout_refusal layout_chosen_partition(const hfs_partition& partition, std::uint
   return {};
 }
 
-layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes,
-                                 std::uint64_t hfs_bytes, hybrid_layout& layout) {
+layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                                 hybrid_layout& layout) {
   std::uint8_t block[block_bytes];
   std::vector<std::uint8_t> head(2 * block_bytes);
   if (!hfs.seek(0)) return text::io_failure(text::failed_operation::seek, hfs);

@@ -37,8 +37,8 @@ layout_refusal layout_chosen_partition(const hfs_partition& partition, std::uint
 // The HFS image's own map carried over: its Driver Descriptor without
 // drivers, its first entry, and every Apple_HFS entry with blocks, each
 // pointing at its data appended behind the ISO data.
-layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes,
-                                 std::uint64_t hfs_bytes, hybrid_layout& layout);
+layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                                 hybrid_layout& layout);
 
 // The ISO image rounded up to whole blocks: where appended data begin.
 std::uint64_t padded_length(std::uint64_t iso_bytes);

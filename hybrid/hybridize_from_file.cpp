@@ -12,8 +12,8 @@ namespace {
 
 using text::failed_operation;
 
-// Tells the user about a failed operation on `stream`, once the ISO image has
-// been put back (or could not be).
+// Puts the ISO image back, then tells the user what failed and whether the
+// image is as it was.
 int fail_writing(questions& ask, iso_transaction& transaction, const std::string& what) {
   const bool restored = transaction.roll_back();
   ask.notice(what + text::iso_restored_suffix(restored));
@@ -27,14 +27,14 @@ bool write_zeros(byte_stream& stream, std::uint64_t count) {
 
 // Appends the runs first and writes the map last: until the very end the ISO
 // image keeps its own head, and any failure is undone by the transaction.
-int write_hybrid(byte_stream& hfs, byte_stream& iso, const hybrid_layout& layout,
-                 questions& ask) {
+int write_hybrid(byte_stream& hfs, byte_stream& iso, const hybrid_layout& layout, questions& ask) {
   iso_transaction transaction(iso);
   if (!transaction.begin()) {
     ask.notice(text::io_failure(failed_operation::read, iso));
     return 0;
   }
-  if (!iso.seek_to_end()) return fail_writing(ask, transaction, text::io_failure(failed_operation::seek, iso));
+  if (!iso.seek_to_end())
+    return fail_writing(ask, transaction, text::io_failure(failed_operation::seek, iso));
   if (!write_zeros(iso, layout.pad_bytes)) {
     return fail_writing(ask, transaction, text::io_failure(failed_operation::write, iso));
   }
@@ -60,8 +60,11 @@ int write_hybrid(byte_stream& hfs, byte_stream& iso, const hybrid_layout& layout
   }
   ask.copy_ended();
 
-  // The data must be on disk before the map that points at it.
-  if (!iso.flush()) return fail_writing(ask, transaction, text::io_failure(failed_operation::flush, iso));
+  // The data go to the file before the map that points at them, so an
+  // interrupted run leaves a plain ISO image with bytes after it, never a map
+  // pointing at nothing.
+  if (!iso.flush())
+    return fail_writing(ask, transaction, text::io_failure(failed_operation::flush, iso));
   if (!iso.seek(0) || !iso.write(layout.head.data(), layout.head.size()) || !iso.flush()) {
     return fail_writing(ask, transaction, text::io_failure(failed_operation::write, iso));
   }
@@ -107,7 +110,8 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
   }
 
   std::uint8_t first[2] = {};
-  if (!iso_image.seek(0) || iso_image.read(first, sizeof first) != std::min<std::uint64_t>(iso_bytes, 2)) {
+  if (!iso_image.seek(0) ||
+      iso_image.read(first, sizeof first) != std::min<std::uint64_t>(iso_bytes, 2)) {
     ask.notice(text::io_failure(failed_operation::read, iso_image));
     return 0;
   }

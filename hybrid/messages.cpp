@@ -13,8 +13,7 @@ std::string iso_too_small(std::uint64_t iso_bytes) {
          " bytes long: it cannot hold an ISO 9660 volume.\nAborting...";
 }
 
-std::string partition_past_end(const char* name, std::uint64_t last_byte,
-                               std::uint64_t hfs_bytes) {
+std::string partition_past_end(const char* name, std::uint64_t last_byte, std::uint64_t hfs_bytes) {
   return "The HFS partition \"" + std::string(name) + "\" ends at byte " +
          std::to_string(last_byte) + ", but the HFS file is only " + std::to_string(hfs_bytes) +
          " bytes long.\nAborting...";
@@ -37,11 +36,21 @@ std::string image_too_large() {
 std::string io_failure(failed_operation operation, const byte_stream& stream) {
   const char* verb = "reading";
   switch (operation) {
-    case failed_operation::read: verb = "reading"; break;
-    case failed_operation::write: verb = "writing"; break;
-    case failed_operation::seek: verb = "seeking in"; break;
-    case failed_operation::flush: verb = "writing"; break;
-    case failed_operation::length: verb = "measuring"; break;
+    case failed_operation::read:
+      verb = "reading";
+      break;
+    case failed_operation::write:
+      verb = "writing";
+      break;
+    case failed_operation::seek:
+      verb = "seeking in";
+      break;
+    case failed_operation::flush:
+      verb = "writing";
+      break;
+    case failed_operation::length:
+      verb = "measuring";
+      break;
   }
   std::string message = std::string("Error ") + verb + " file " + stream.name() + ".";
   const std::string reason = stream.error_text();
@@ -50,7 +59,8 @@ std::string io_failure(failed_operation operation, const byte_stream& stream) {
 }
 
 std::string ended_early(const byte_stream& stream) {
-  return "Error reading file " + stream.name() + ".\nThe file ended before the data it should hold.";
+  return "Error reading file " + stream.name() +
+         ".\nThe file ended before the data it should hold.";
 }
 
 std::string iso_restored_suffix(bool restored) {

@@ -35,8 +35,8 @@ constexpr std::size_t block_count = 12;  // u32, partition length in blocks
 constexpr std::size_t name = 16;         // 32 bytes, NUL-padded
 constexpr std::size_t type = 48;         // 32 bytes, NUL-padded
 constexpr std::size_t text_bytes = 32;
-constexpr std::size_t data_count = 84;   // u32
-constexpr std::size_t status = 88;       // u32
+constexpr std::size_t data_count = 84;  // u32
+constexpr std::size_t status = 88;      // u32
 // valid, allocated, in use, readable, writable; not bootable
 constexpr std::uint32_t status_written = 0x37;
 }  // namespace pm

@@ -25,8 +25,8 @@ std::string error_text(int error_number);
 // is 0 at the end of `from`. False when the system cannot do it or it
 // failed: the caller then copies through its own buffer, which also finds out
 // which file is at fault.
-bool kernel_copy(std::FILE* from, std::uint64_t from_offset, std::FILE* to,
-                 std::uint64_t to_offset, std::size_t count, std::size_t& copied);
+bool kernel_copy(std::FILE* from, std::uint64_t from_offset, std::FILE* to, std::uint64_t to_offset,
+                 std::size_t count, std::size_t& copied);
 // True when both open files are the same file on disk (same path, another
 // path to it, or a hard link).
 bool same_file(std::FILE* a, std::FILE* b);

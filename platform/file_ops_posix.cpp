@@ -1,11 +1,11 @@
-#include "platform/file_ops.h"
-
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <limits>
+
+#include "platform/file_ops.h"
 
 namespace platform {
 
@@ -56,8 +56,8 @@ bool file_truncate(std::FILE* file, std::uint64_t bytes) {
   return ftruncate(fileno(file), static_cast<off_t>(bytes)) == 0;
 }
 
-bool kernel_copy(std::FILE* from, std::uint64_t from_offset, std::FILE* to,
-                 std::uint64_t to_offset, std::size_t count, std::size_t& copied) {
+bool kernel_copy(std::FILE* from, std::uint64_t from_offset, std::FILE* to, std::uint64_t to_offset,
+                 std::size_t count, std::size_t& copied) {
 #ifdef __linux__
   auto in = static_cast<loff_t>(from_offset);
   auto out = static_cast<loff_t>(to_offset);
@@ -75,7 +75,8 @@ bool kernel_copy(std::FILE* from, std::uint64_t from_offset, std::FILE* to,
 std::string error_text(int error_number) { return std::strerror(error_number); }
 
 bool same_file(std::FILE* a, std::FILE* b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   if (fstat(fileno(a), &sa) != 0 || fstat(fileno(b), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }

@@ -14,7 +14,8 @@ std::optional<cli::options> parse(std::vector<std::string> args, std::string* er
 }
 
 TEST(CliOptions, BuildTheRequestTheMainWindowWould) {
-  auto file_job = parse({"--from-file", "vol.img", "--to-iso", "cd.iso", "--partition", "all", "--yes"});
+  auto file_job =
+      parse({"--from-file", "vol.img", "--to-iso", "cd.iso", "--partition", "all", "--yes"});
   ASSERT_TRUE(file_job);
   EXPECT_EQ(file_job->request.source, app::source_kind::file);
   EXPECT_EQ(file_job->request.source_path, "vol.img");
@@ -98,11 +99,13 @@ TEST(TerminalQuestions, PresetAnswersAndCancelWhenNobodyIsThere) {
     EXPECT_FALSE(ask.warning("Too big."));
     EXPECT_EQ(ask.choose_partition(two_partitions()), hybrid::choice_cancelled);
     const std::string printed = t.printed();
-    EXPECT_NE(printed.find("Too big.\nAnswered Cancel; --yes would answer OK.\n"), std::string::npos);
+    EXPECT_NE(printed.find("Too big.\nAnswered Cancel; --yes would answer OK.\n"),
+              std::string::npos);
     EXPECT_NE(printed.find("0 System"), std::string::npos);
     EXPECT_NE(printed.find("1 Games"), std::string::npos);
     EXPECT_NE(printed.find(" 100\n"), std::string::npos);
-    EXPECT_NE(printed.find("--partition N (0 to 1) or --partition all would choose."), std::string::npos);
+    EXPECT_NE(printed.find("--partition N (0 to 1) or --partition all would choose."),
+              std::string::npos);
   }
   {
     terminal t("");

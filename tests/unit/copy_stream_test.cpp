@@ -1,13 +1,11 @@
 #include "hybrid/copy_stream.h"
 
+#include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <cstdio>
 
 #include "hybrid/file_stream.h"
-
-#include <gtest/gtest.h>
-
 #include "test_support.h"
 
 namespace {
@@ -31,8 +29,9 @@ TEST(CopyStream, CopiesExactlyTheBytesAskedAcrossBufferBoundaries) {
   EXPECT_EQ(hybrid::copy_stream(source, destination, size, buffer, &log, 10), copy_result::ok);
   ASSERT_EQ(destination.bytes().size(), 3 + size);
   EXPECT_EQ(test::slice(destination.bytes(), 3, size), test::slice(source_bytes, 5000, size));
-  EXPECT_EQ(log.reports, (std::vector<std::uint64_t>{10 + hybrid::copy_buffer_bytes,
-                                                     10 + 2 * hybrid::copy_buffer_bytes, 10 + size}));
+  EXPECT_EQ(log.reports,
+            (std::vector<std::uint64_t>{10 + hybrid::copy_buffer_bytes,
+                                        10 + 2 * hybrid::copy_buffer_bytes, 10 + size}));
   std::uint64_t at = 0;
   source.tell(at);
   EXPECT_EQ(at, 5000 + size);

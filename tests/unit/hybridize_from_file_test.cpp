@@ -82,7 +82,8 @@ TEST(HybridizeFromFile, ChosenRowGetsAFreshMapAndOnlyItsData) {
   ASSERT_TRUE(hybrid::write_partition_map(expected_map, iso_blocks + 20, iso_blocks, 20));
   ASSERT_EQ(job.iso.size(), iso_bytes + 20 * 512);
   EXPECT_EQ(slice(job.iso, 0, 32768), expected_map.bytes());
-  EXPECT_EQ(slice(job.iso, 32768, iso_bytes - 32768), slice(original_iso, 32768, iso_bytes - 32768));
+  EXPECT_EQ(slice(job.iso, 32768, iso_bytes - 32768),
+            slice(original_iso, 32768, iso_bytes - 32768));
   EXPECT_EQ(slice(job.iso, iso_bytes, 20 * 512), slice(hfs, 100 * 512, 20 * 512));
 }
 
@@ -131,7 +132,9 @@ TEST(HybridizeFromFile, RefusalsAndCancelsLeaveTheIsoImageAlone) {
        "long.\nAborting..."},
       {"iso too small", test::iso_image(20000), test::hfs_image(one_partition, 164),
        "This ISO image is only 20000 bytes long: it cannot hold an ISO 9660 volume.\nAborting..."},
-      {"empty iso", {}, test::hfs_image(one_partition, 164),
+      {"empty iso",
+       {},
+       test::hfs_image(one_partition, 164),
        "This ISO image is only 0 bytes long: it cannot hold an ISO 9660 volume.\nAborting..."},
   };
   for (auto& c : cases) {
@@ -150,9 +153,11 @@ TEST(HybridizeFromFile, RefusalsAndCancelsLeaveTheIsoImageAlone) {
 }
 
 TEST(HybridizeFromFile, OnlyEmptyPartitionsMeansNoHfsPartition) {
-  job_run job{test::iso_image(iso_bytes),
-              test::hfs_image({{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "E", 64, 0}}, 70),
-              {}, -1};
+  job_run job{
+      test::iso_image(iso_bytes),
+      test::hfs_image({{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "E", 64, 0}}, 70),
+      {},
+      -1};
   const auto before = job.iso;
   run(job);
   EXPECT_EQ(job.result, 0);
@@ -237,8 +242,8 @@ TEST(HybridizeFromFile, AnswerOutsideTheOfferedRowsCancels) {
 // Every operation on either stream fails in turn, once; and the ISO image's
 // disk fills up at every point of the append. Each time the job returns 0,
 // names the failing file, and leaves the ISO image byte-identical.
-void fail_every_operation(const std::vector<std::uint8_t>& iso, const std::vector<std::uint8_t>& hfs,
-                          int partition_answer) {
+void fail_every_operation(const std::vector<std::uint8_t>& iso,
+                          const std::vector<std::uint8_t>& hfs, int partition_answer) {
   long total_iso = 0, total_hfs = 0;
   std::size_t final_size = 0;
   {

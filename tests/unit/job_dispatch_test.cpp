@@ -32,7 +32,8 @@ class temp_dir {
 
 void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<std::uint8_t> read_file(const std::string& path) {
@@ -96,11 +97,14 @@ TEST(DispatchJob, RefusalsSpeakBeforeAnyJob) {
       {"no source path", file_to_iso("", dir.file("cd.iso")), "You didn't specify a file to open."},
       {"missing source", file_to_iso(dir.file("none.img"), dir.file("cd.iso")),
        "Error opening file " + dir.file("none.img") + "."},
-      {"no target path", file_to_iso(dir.file("hfs.img"), ""), "You didn't specify a file to open."},
+      {"no target path", file_to_iso(dir.file("hfs.img"), ""),
+       "You didn't specify a file to open."},
       {"missing iso", file_to_iso(dir.file("hfs.img"), dir.file("missing.iso")),
        "Error opening file " + dir.file("missing.iso") + "."},
-      {"drive, no kind", drive_without_kind, "You didn't specify the drive holding the HFS volume."},
-      {"cd-rom, no text", cdrom_without_text, "You didn't specify the drive holding the HFS volume."},
+      {"drive, no kind", drive_without_kind,
+       "You didn't specify the drive holding the HFS volume."},
+      {"cd-rom, no text", cdrom_without_text,
+       "You didn't specify the drive holding the HFS volume."},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -117,11 +121,12 @@ TEST(DispatchJob, CompletedJobIsAnnouncedWhileStillWorking) {
   write_file(dir.file("hfs.img"), hfs);
   write_file(dir.file("cd.iso"), test::iso_image(40960));
   front_end user;
-  EXPECT_EQ(app::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()), 1);
-  EXPECT_EQ(user.seen, (std::vector<std::string>{
-                           "S:Working, please wait...",
-                           "M:Requested operation completed...\nPlease continue.",
-                           "S:Select origin and destination of the HFS data..."}));
+  EXPECT_EQ(app::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
+            1);
+  EXPECT_EQ(user.seen,
+            (std::vector<std::string>{"S:Working, please wait...",
+                                      "M:Requested operation completed...\nPlease continue.",
+                                      "S:Select origin and destination of the HFS data..."}));
   const auto result = read_file(dir.file("cd.iso"));
   ASSERT_EQ(result.size(), 40960u + 16 * 512);
   EXPECT_EQ(test::slice(result, 40960, 16 * 512), test::slice(hfs, 64 * 512, 16 * 512));
@@ -133,9 +138,11 @@ TEST(DispatchJob, FailedJobStillRestoresTheStatusLine) {
   write_file(dir.file("hfs.img"), test::pattern(4096, 1));
   write_file(dir.file("cd.iso"), test::iso_image(40960));
   front_end user;
-  EXPECT_EQ(app::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()), 0);
-  EXPECT_EQ(user.seen, (std::vector<std::string>{"S:Working, please wait...",
-                                                 "S:Select origin and destination of the HFS data..."}));
+  EXPECT_EQ(app::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
+            0);
+  EXPECT_EQ(user.seen,
+            (std::vector<std::string>{"S:Working, please wait...",
+                                      "S:Select origin and destination of the HFS data..."}));
   EXPECT_EQ(user.ask.notices, std::vector<std::string>{"This file holds no HFS partition."});
 }
 
@@ -150,8 +157,10 @@ TEST(DispatchJob, DriveSourcesReachTheDeviceJobs) {
   request.target_path = dir.file("old.img");
   front_end user;
   EXPECT_EQ(app::dispatch_job(request, user.outlets()), 0);
-  EXPECT_EQ(user.ask.notices, std::vector<std::string>{"Device sources are not available in this build."});
-  EXPECT_EQ(fs::file_size(dir.file("old.img")), 0u);  // an HFS image target is emptied without asking
+  EXPECT_EQ(user.ask.notices,
+            std::vector<std::string>{"Device sources are not available in this build."});
+  EXPECT_EQ(fs::file_size(dir.file("old.img")),
+            0u);  // an HFS image target is emptied without asking
 
   write_file(dir.file("cd.iso"), test::iso_image(40960));
   request.target = app::target_kind::iso_image;
@@ -173,15 +182,18 @@ TEST(DispatchJob, OneJobAtATime) {
   front_end second;
   const job_request request = file_to_iso(dir.file("hfs.img"), dir.file("cd.iso"));
   // Start pressed again while the partition choice is open.
-  user.ask.on_partition_question = [&] { EXPECT_EQ(app::dispatch_job(request, second.outlets()), 0); };
+  user.ask.on_partition_question = [&] {
+    EXPECT_EQ(app::dispatch_job(request, second.outlets()), 0);
+  };
   user.ask.partition_answer = 0;
   EXPECT_EQ(app::dispatch_job(request, user.outlets()), 1);
   EXPECT_EQ(second.seen, std::vector<std::string>{
                              "M:A job is already under way.\nPlease wait until it has ended."});
   front_end later;  // and the guard is released afterwards
   EXPECT_EQ(app::dispatch_job(request, later.outlets()), 0);
-  EXPECT_EQ(later.ask.notices,
-            std::vector<std::string>{"This ISO image is already a Macintosh hybrid image.\nAborting..."});
+  EXPECT_EQ(
+      later.ask.notices,
+      std::vector<std::string>{"This ISO image is already a Macintosh hybrid image.\nAborting..."});
 }
 
 TEST(DispatchJob, SameFileAsSourceAndTargetIsRefused) {
@@ -214,21 +226,23 @@ TEST(DispatchJob, CapacityWarningCountsBothWholeFiles) {
     int result;
   };
   const std::uint64_t exactly = hybrid::cdrom_capacity_bytes - volume.size();
-  for (const round& r : {round{exactly, {}, false, 1}, round{exactly + 512, {false}, true, 0},
-                         round{exactly + 512, {true}, true, 1},
-                         round{std::uint64_t{5} << 30, {true}, true, 1}}) {
+  for (const round& r :
+       {round{exactly, {}, false, 1}, round{exactly + 512, {false}, true, 0},
+        round{exactly + 512, {true}, true, 1}, round{std::uint64_t{5} << 30, {true}, true, 1}}) {
     SCOPED_TRACE(r.iso_length);
     write_file(dir.file("cd.iso"), iso_head);
     fs::resize_file(dir.file("cd.iso"), r.iso_length);
     front_end user;
     user.ask.warning_answers = r.answers;
-    EXPECT_EQ(app::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
-              r.result);
+    EXPECT_EQ(
+        app::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
+        r.result);
     if (r.warned) {
       ASSERT_EQ(user.ask.warnings.size(), 1u);
-      EXPECT_EQ(user.ask.warnings[0], "The HFS file is 8192 bytes long.\nThe ISO file is " +
-                                          std::to_string(r.iso_length) +
-                                          " bytes long.\nTotal exceeds the maximum capacity of a CD-ROM.");
+      EXPECT_EQ(user.ask.warnings[0],
+                "The HFS file is 8192 bytes long.\nThe ISO file is " +
+                    std::to_string(r.iso_length) +
+                    " bytes long.\nTotal exceeds the maximum capacity of a CD-ROM.");
     } else {
       EXPECT_TRUE(user.ask.warnings.empty());
     }

@@ -14,7 +14,8 @@ namespace {
 
 std::vector<std::uint8_t> bytes_at(const std::vector<std::uint8_t>& image, std::size_t offset,
                                    std::size_t count) {
-  return {image.begin() + static_cast<long>(offset), image.begin() + static_cast<long>(offset + count)};
+  return {image.begin() + static_cast<long>(offset),
+          image.begin() + static_cast<long>(offset + count)};
 }
 
 std::string text_at(const std::vector<std::uint8_t>& image, std::size_t offset) {
@@ -47,7 +48,8 @@ TEST(WritePartitionMap, IsByteExact) {
   const auto& map = out.bytes();
   ASSERT_EQ(map.size(), 32768u);
 
-  EXPECT_EQ(bytes_at(map, 0, 8), (std::vector<std::uint8_t>{0x45, 0x52, 0x02, 0x00, 0, 0, 0, 0xA4}));
+  EXPECT_EQ(bytes_at(map, 0, 8),
+            (std::vector<std::uint8_t>{0x45, 0x52, 0x02, 0x00, 0, 0, 0, 0xA4}));
   EXPECT_TRUE(zero_from(map, 8, 512));
 
   const std::size_t b1 = 512;
@@ -61,8 +63,8 @@ TEST(WritePartitionMap, IsByteExact) {
   EXPECT_TRUE(zero_from(map, b1 + 92, b1 + 512));
 
   const std::size_t b2 = 1024;
-  EXPECT_EQ(bytes_at(map, b2, 16),
-            (std::vector<std::uint8_t>{0x50, 0x4D, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0x40, 0, 0, 0, 0x64}));
+  EXPECT_EQ(bytes_at(map, b2, 16), (std::vector<std::uint8_t>{0x50, 0x4D, 0, 0, 0, 0, 0, 2, 0, 0, 0,
+                                                              0x40, 0, 0, 0, 0x64}));
   EXPECT_EQ(text_at(map, b2 + 16), "MacOS");
   EXPECT_TRUE(zero_from(map, b2 + 21, b2 + 48));
   EXPECT_EQ(text_at(map, b2 + 48), "Apple_HFS");
@@ -181,7 +183,8 @@ TEST(ListHfsPartitions, RealMaps) {
   ASSERT_FALSE(disk_utility.empty());
   const int n = list(disk_utility, found);
   EXPECT_GE(n, 1);
-  for (int i = 0; i < n; ++i) EXPECT_EQ(std::strlen(found[static_cast<std::size_t>(i)].name) < 32, true);
+  for (int i = 0; i < n; ++i)
+    EXPECT_EQ(std::strlen(found[static_cast<std::size_t>(i)].name) < 32, true);
 
   // Another tool's hybrid: one Apple_HFS partition at blocks 16 to 1763.
   auto hybrid = fixture("isolyzer-iso9660_hfs_part.iso");

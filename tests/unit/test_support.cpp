@@ -30,11 +30,17 @@ bool failing_stream::write(const void* buffer, std::size_t count) {
   return memory_stream::write(buffer, count);
 }
 
-bool failing_stream::seek(std::uint64_t offset) { return !fails_now() && memory_stream::seek(offset); }
+bool failing_stream::seek(std::uint64_t offset) {
+  return !fails_now() && memory_stream::seek(offset);
+}
 bool failing_stream::seek_to_end() { return !fails_now() && memory_stream::seek_to_end(); }
-bool failing_stream::tell(std::uint64_t& offset) { return !fails_now() && memory_stream::tell(offset); }
+bool failing_stream::tell(std::uint64_t& offset) {
+  return !fails_now() && memory_stream::tell(offset);
+}
 bool failing_stream::flush() { return !fails_now() && memory_stream::flush(); }
-bool failing_stream::length(std::uint64_t& bytes) { return !fails_now() && memory_stream::length(bytes); }
+bool failing_stream::length(std::uint64_t& bytes) {
+  return !fails_now() && memory_stream::length(bytes);
+}
 bool failing_stream::truncate(std::uint64_t bytes) {
   return !fails_now() && memory_stream::truncate(bytes);
 }

@@ -47,7 +47,7 @@ class failing_stream : public hybrid::memory_stream {
  public:
   using memory_stream::memory_stream;
 
-  long fail_at = 0;                     // 1-based operation number; 0 never
+  long fail_at = 0;  // 1-based operation number; 0 never
   std::uint64_t size_limit = UINT64_MAX;
   long operations = 0;
 
