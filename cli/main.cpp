@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/job_dispatch.h"
+#include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/terminal_questions.h"
 
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const bool interactive = terminal && isatty(STDIN_FILENO) != 0;
   cli::terminal_questions ask(parsed->answers, stdin, stderr, interactive, terminal);
+
+  cli::catch_interrupts();
 
   app::job_outlets outlets;
   outlets.show_message = [](const std::string& text) {

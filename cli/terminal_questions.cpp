@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "cli/interrupt.h"
+
 namespace cli {
 
 terminal_questions::terminal_questions(preset_answers answers, std::FILE* in, std::FILE* err,
@@ -84,6 +86,8 @@ void terminal_questions::copy_started(std::uint64_t total_bytes) {
 void terminal_questions::copy_advanced(std::uint64_t bytes_done) {
   if (show_progress_) bar_.update(bytes_done);
 }
+
+bool terminal_questions::stop_requested() { return interrupted(); }
 
 void terminal_questions::copy_ended() {
   if (show_progress_) bar_.finish();

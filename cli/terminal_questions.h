@@ -24,6 +24,7 @@ class terminal_questions final : public hybrid::questions {
   void copy_started(std::uint64_t total_bytes) override;
   void copy_advanced(std::uint64_t bytes_done) override;
   void copy_ended() override;
+  bool stop_requested() override;
 
  private:
   // One line from the user, without its end; false at the end of input.

@@ -13,6 +13,10 @@ namespace {
 // from there, so failures are found and named the same way in both paths.
 constexpr std::size_t kernel_chunk = 8u << 20;
 
+bool stop_requested(questions* progress) {
+  return progress != nullptr && progress->stop_requested();
+}
+
 // Returns the bytes moved; `result` is set when the streams could not be put
 // back where the kernel left off.
 std::uint64_t kernel_copy_bulk(byte_stream& source, byte_stream& destination,
@@ -29,7 +33,7 @@ std::uint64_t kernel_copy_bulk(byte_stream& source, byte_stream& destination,
   }
   if (!source.tell(from_at) || !destination.tell(to_at)) return 0;
   std::uint64_t moved = 0;
-  while (moved < byte_count) {
+  while (moved < byte_count && !stop_requested(progress)) {
     const std::size_t chunk =
         static_cast<std::size_t>(std::min<std::uint64_t>(byte_count - moved, kernel_chunk));
     std::size_t copied = 0;
@@ -60,6 +64,7 @@ copy_result copy_stream(byte_stream& source, byte_stream& destination, std::uint
       byte_count - kernel_copy_bulk(source, destination, byte_count, progress, done, result);
   if (result != copy_result::ok) return result;
   while (remaining > 0) {
+    if (stop_requested(progress)) return copy_result::stopped;
     const std::size_t chunk =
         static_cast<std::size_t>(std::min<std::uint64_t>(remaining, buffer.bytes.size()));
     if (source.read(buffer.bytes.data(), chunk) != chunk) {

@@ -18,12 +18,13 @@ struct copy_buffer {
   std::vector<std::uint8_t> bytes;
 };
 
-enum class copy_result { ok, source_ended, source_failed, destination_failed };
+enum class copy_result { ok, source_ended, source_failed, destination_failed, stopped };
 
 // Copies `byte_count` bytes from the source's position to the destination's
 // position. Nothing is written that was not read: a source that ends early
 // stops the copy (source_ended) instead of padding it with stale bytes.
-// `progress` (may be null) hears the bytes done so far, starting at `done`.
+// `progress` (may be null) hears the bytes done so far, starting at `done`,
+// and may stop the copy between two chunks (stopped).
 copy_result copy_stream(byte_stream& source, byte_stream& destination, std::uint64_t byte_count,
                         copy_buffer& buffer, questions* progress = nullptr, std::uint64_t done = 0);
 

@@ -53,6 +53,7 @@ int write_hybrid(byte_stream& hfs, byte_stream& iso, const hybrid_layout& layout
       const std::string what =
           copied == copy_result::destination_failed ? text::io_failure(failed_operation::write, iso)
           : copied == copy_result::source_failed    ? text::io_failure(failed_operation::read, hfs)
+          : copied == copy_result::stopped          ? std::string(text::stopped)
                                                     : text::ended_early(hfs);
       return fail_writing(ask, transaction, what);
     }

@@ -32,6 +32,9 @@ class questions {
   virtual void copy_started(std::uint64_t /*total_bytes*/) {}
   virtual void copy_advanced(std::uint64_t /*bytes_done*/) {}
   virtual void copy_ended() {}
+  // True once the user asked to stop (an interrupt on a terminal). The copy
+  // looks between chunks, and the job then puts the ISO image back.
+  virtual bool stop_requested() { return false; }
 };
 
 }  // namespace hybrid

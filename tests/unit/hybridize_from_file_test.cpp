@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "hybrid/copy_stream.h"
 #include "hybrid/jobs.h"
 #include "test_support.h"
 
@@ -296,6 +297,38 @@ TEST(HybridizeFromFile, FailuresAnywhereRestoreTheIsoImage) {
   {
     SCOPED_TRACE("chosen partition");
     fail_every_operation(test::iso_image(iso_bytes), test::hfs_image(two_partitions, 120), 0);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The user interrupts the copy: the job stops at the next chunk, puts the ISO
+// image back and says so.
+struct interrupting_questions : test::scripted_questions {
+  std::uint64_t stop_after = 0;
+  std::uint64_t seen = 0;
+  void copy_advanced(std::uint64_t done) override { seen = done; }
+  bool stop_requested() override { return seen >= stop_after; }
+};
+
+TEST(HybridizeFromFile, StopRequestRestoresTheIsoImage) {
+  // Big enough for several chunks of the copy buffer.
+  const std::uint32_t blocks = 64 + 3 * (hybrid::copy_buffer_bytes / 512);
+  const std::vector<map_entry> big = {{"Apple_partition_map", "Apple", 1, 63},
+                                      {"Apple_HFS", "MacOS", 64, blocks - 64}};
+  for (std::uint64_t stop_after : {std::uint64_t{0}, std::uint64_t{hybrid::copy_buffer_bytes}}) {
+    memory_stream hfs("hfs.img", test::hfs_image(big, blocks));
+    const auto original = test::iso_image(iso_bytes);
+    memory_stream iso("cd.iso", original);
+    interrupting_questions ask;
+    ask.stop_after = stop_after;
+    EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+    EXPECT_EQ(iso.bytes(), original);
+    EXPECT_EQ(ask.notices,
+              std::vector<std::string>{
+                  "The job was stopped before it ended.\nThe ISO image was left as it was."});
   }
 }
 

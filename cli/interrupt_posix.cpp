@@ -1,0 +1,29 @@
+#include <signal.h>
+
+#include <csignal>
+#include <initializer_list>
+
+#include "cli/interrupt.h"
+
+namespace cli {
+namespace {
+
+volatile std::sig_atomic_t interrupt_flag = 0;
+
+extern "C" void raise_interrupt_flag(int) { interrupt_flag = 1; }
+
+}  // namespace
+
+void catch_interrupts() {
+  struct sigaction action {};
+  action.sa_handler = raise_interrupt_flag;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a prompt waiting for input ends at once, as Cancel.
+  action.sa_flags = 0;
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+    sigaction(signal_number, &action, nullptr);
+}
+
+bool interrupted() { return interrupt_flag != 0; }
+
+}  // namespace cli
