@@ -1,0 +1,31 @@
+// The device state that the jobs, the block readers, the request layer and
+// the device picker share. There is one per process, reached through
+// devices(); tests reset it between cases.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+namespace scsi {
+
+constexpr std::uint32_t no_cached_sector = 0xFFFFFFFFu;
+constexpr std::uint8_t no_selection = 255;
+
+struct device_state {
+  std::uint8_t src_host = 0;
+  std::uint8_t src_target = 0;
+  std::uint16_t src_block_size = 0;
+  // Bytes per block of an aspi_rw transfer; 0 until something learns it.
+  std::uint16_t aspi_unit_size = 0;
+  std::uint8_t sel_host = 0;
+  std::uint8_t sel_target = 0;
+  std::unique_ptr<std::array<std::uint8_t, 2048>> cd_sector_cache;
+  std::uint32_t cd_cached_sector = no_cached_sector;
+};
+
+device_state& devices();
+// Back to the state at program start (tests).
+void reset_device_state();
+
+}  // namespace scsi
