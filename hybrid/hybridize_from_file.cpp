@@ -3,7 +3,7 @@
 
 #include "hybrid/copy_stream.h"
 #include "hybrid/hybrid_layout.h"
-#include "hybrid/iso_transaction.h"
+#include "hybrid/hybrid_writer.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
 
@@ -12,65 +12,23 @@ namespace {
 
 using text::failed_operation;
 
-// Puts the ISO image back, then tells the user what failed and whether the
-// image is as it was.
-int fail_writing(questions& ask, iso_transaction& transaction, const std::string& what) {
-  const bool restored = transaction.roll_back();
-  ask.notice(what + text::iso_restored_suffix(restored));
-  return 0;
-}
-
-bool write_zeros(byte_stream& stream, std::uint64_t count) {
-  static const std::uint8_t zeros[block_bytes] = {};
-  return count == 0 || stream.write(zeros, static_cast<std::size_t>(count));
-}
-
-// Appends the runs first and writes the map last: until the very end the ISO
-// image keeps its own head, and any failure is undone by the transaction.
-int write_hybrid(byte_stream& hfs, byte_stream& iso, const hybrid_layout& layout, questions& ask) {
-  iso_transaction transaction(iso);
-  if (!transaction.begin()) {
-    ask.notice(text::io_failure(failed_operation::read, iso));
-    return 0;
+// Appends one run of the HFS file behind the ISO data.
+std::string copy_file_run(byte_stream& hfs, byte_stream& iso, copy_buffer& buffer,
+                          const append_run& run, std::uint64_t done, questions& ask) {
+  if (!hfs.seek(run.source_offset)) return text::io_failure(failed_operation::seek, hfs);
+  switch (copy_stream(hfs, iso, run.byte_count, buffer, &ask, done)) {
+    case copy_result::ok:
+      return {};
+    case copy_result::destination_failed:
+      return text::io_failure(failed_operation::write, iso);
+    case copy_result::source_failed:
+      return text::io_failure(failed_operation::read, hfs);
+    case copy_result::stopped:
+      return text::stopped;
+    case copy_result::source_ended:
+      break;
   }
-  if (!iso.seek_to_end())
-    return fail_writing(ask, transaction, text::io_failure(failed_operation::seek, iso));
-  if (!write_zeros(iso, layout.pad_bytes)) {
-    return fail_writing(ask, transaction, text::io_failure(failed_operation::write, iso));
-  }
-
-  copy_buffer buffer;
-  std::uint64_t done = 0;
-  ask.copy_started(layout.append_bytes() - layout.pad_bytes);
-  for (const append_run& run : layout.runs) {
-    if (!hfs.seek(run.source_offset)) {
-      ask.copy_ended();
-      return fail_writing(ask, transaction, text::io_failure(failed_operation::seek, hfs));
-    }
-    const copy_result copied = copy_stream(hfs, iso, run.byte_count, buffer, &ask, done);
-    if (copied != copy_result::ok) {
-      ask.copy_ended();
-      const std::string what =
-          copied == copy_result::destination_failed ? text::io_failure(failed_operation::write, iso)
-          : copied == copy_result::source_failed    ? text::io_failure(failed_operation::read, hfs)
-          : copied == copy_result::stopped          ? std::string(text::stopped)
-                                                    : text::ended_early(hfs);
-      return fail_writing(ask, transaction, what);
-    }
-    done += run.byte_count;
-  }
-  ask.copy_ended();
-
-  // The data go to the file before the map that points at them, so an
-  // interrupted run leaves a plain ISO image with bytes after it, never a map
-  // pointing at nothing.
-  if (!iso.flush())
-    return fail_writing(ask, transaction, text::io_failure(failed_operation::flush, iso));
-  if (!iso.seek(0) || !iso.write(layout.head.data(), layout.head.size()) || !iso.flush()) {
-    return fail_writing(ask, transaction, text::io_failure(failed_operation::write, iso));
-  }
-  transaction.commit();
-  return 1;
+  return text::ended_early(hfs);
 }
 
 // A file without a partition map may be a bare volume, as hfsutils and the
@@ -162,7 +120,10 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
     ask.notice(refusal);
     return 0;
   }
-  return write_hybrid(hfs_image, iso_image, layout, ask);
+  copy_buffer buffer;
+  return write_hybrid(iso_image, layout, ask, [&](const append_run& run, std::uint64_t done) {
+    return copy_file_run(hfs_image, iso_image, buffer, run, done, ask);
+  });
 }
 
 }  // namespace hybrid

@@ -13,8 +13,6 @@ inline constexpr const char* already_hybrid =
     "This ISO image is already a Macintosh hybrid image.\nAborting...";
 inline constexpr const char* no_hfs_partition = "This file holds no HFS partition.";
 inline constexpr const char* stopped = "The job was stopped before it ended.";
-inline constexpr const char* device_sources_unavailable =
-    "Device sources are not available in this build.";
 
 // "The HFS file is %lu bytes long.\nThe ISO file is %lu bytes long.\n
 // Total exceeds the maximum capacity of a CD-ROM."

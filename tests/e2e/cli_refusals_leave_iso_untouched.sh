@@ -78,8 +78,9 @@ run_cli 1 --from-file bare.img --to-iso missing.iso
 expect_err "Error opening file missing.iso."
 [[ ! -e missing.iso ]] || fail "missing.iso was created"
 expect_refused target.iso "Error opening file nowhere.img." --from-file nowhere.img --to-iso target.iso
-expect_refused target.iso "Device sources are not available in this build." \
+expect_refused target.iso "We can't read directly from the floppy." \
   --from-drive A: --to-iso target.iso
+expect_refused target.iso "does not answer." --from-drive A050 --to-iso target.iso
 
 # --- Usage errors: exit 2, a hint on stderr, the ISO untouched.
 cp target.iso before.iso

@@ -1,0 +1,60 @@
+#include "hybrid/device_messages.h"
+
+#include <cstdio>
+
+namespace hybrid::text {
+namespace {
+
+std::string device_name(bool cdrom, unsigned host, unsigned target) {
+  return std::string(cdrom ? "the CD-ROM" : "the SCSI disk") + " at host adapter " +
+         std::to_string(host) + ", target " + std::to_string(target);
+}
+
+}  // namespace
+
+std::string cd_capacity_warning(std::uint64_t sectors) {
+  return "The total length of the ISO image,\nafter adding the selected partition,\nwould be of " +
+         std::to_string(sectors) + " sectors.\nThis exceeds the maximum capacity of a CD-ROM.";
+}
+
+std::string unknown_specifier(const std::string& specifier) {
+  return "\"" + specifier +
+         "\" names no device.\nName a SCSI disk as A<host adapter><target>0, a CD-ROM as "
+         "C<host adapter><target>0, or a floppy drive as A: or B:.";
+}
+
+std::string no_floppy_drive(char letter) {
+  return std::string("There is no floppy drive ") + letter + ":.\nChoose floppy drive A: or B:.";
+}
+
+std::string device_silent(bool cdrom, unsigned host, unsigned target) {
+  std::string name = device_name(cdrom, host, target);
+  name[0] = 'T';
+  return name + " does not answer.\nAborting...";
+}
+
+std::string unsupported_block_size(std::uint32_t bytes) {
+  return "This disk has blocks of " + std::to_string(bytes) +
+         " bytes; only disks with 512-byte blocks can be read.\nAborting...";
+}
+
+std::string device_too_many_entries(int entries) {
+  return "This disk holds " + std::to_string(entries) +
+         " HFS partitions; a hybrid image has room for 62 at most.\nAborting...";
+}
+
+std::string device_read_failed(const device_failure& failure, unsigned host, unsigned target) {
+  const bool cdrom = failure.place != device_failure::unit::disk_block;
+  const char* what = failure.place == device_failure::unit::cd_sector ? "Sector " : "Block ";
+  char status[8];
+  std::snprintf(status, sizeof status, "%02X", static_cast<unsigned>(failure.status & 0xFF));
+  return what + std::to_string(failure.address) + " of " + device_name(cdrom, host, target) +
+         " could not be read (ASPI status " + status + "h).";
+}
+
+std::string hfs_image_emptied_suffix(bool emptied) {
+  return emptied ? "\nThe HFS image was left empty."
+                 : "\nThe HFS image could not be emptied: it is incomplete and must not be used.";
+}
+
+}  // namespace hybrid::text

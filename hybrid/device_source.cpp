@@ -1,0 +1,134 @@
+#include "hybrid/device_source.h"
+
+#include <cctype>
+#include <cstring>
+
+#include "hybrid/device_messages.h"
+#include "scsi/aspi.h"
+#include "scsi/block_reader.h"
+#include "scsi/device_state.h"
+
+namespace hybrid {
+namespace {
+
+constexpr int readcap_attempts = 10;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// A typed specifier leaves the transfer unit unknown, and a read of zero-byte
+// blocks would copy nothing: ask the device. Only 512-byte blocks are read,
+// since the map counts 512-byte blocks and the entry buffer holds at most a
+// few of them.
+std::string learn_disk_block_length(const scsi::scsi_request& request) {
+  scsi::device_state& state = scsi::devices();
+  const auto host = static_cast<std::uint8_t>(request.host_adapter);
+  const auto target = static_cast<std::uint8_t>(request.target);
+  if (state.aspi_unit_size == 0) {
+    std::uint8_t answer[512];
+    int status = 0;
+    for (int attempt = 0; attempt < readcap_attempts && status != 1; ++attempt) {
+      status = scsi::aspi_readcap(host, target, answer);
+    }
+    if (status != 1) return text::device_silent(false, host, target);
+    const std::uint32_t length = get_be32(answer + 4);
+    if (length != block_bytes) return text::unsupported_block_size(length);
+    state.aspi_unit_size = static_cast<std::uint16_t>(length);
+  }
+  if (state.aspi_unit_size != block_bytes)
+    return text::unsupported_block_size(state.aspi_unit_size);
+  return {};
+}
+
+}  // namespace
+
+specifier_form read_specifier(const std::string& specifier) {
+  scsi::device_state& state = scsi::devices();
+  if (specifier.size() >= 2 && specifier[1] == ':') {
+    const int letter = std::toupper(static_cast<unsigned char>(specifier[0]));
+    state.src_target = static_cast<std::uint8_t>(letter - 'A');
+    return specifier_form::floppy;
+  }
+  if (specifier.empty() || (specifier[0] != 'A' && specifier[0] != 'C')) {
+    return specifier_form::unknown;
+  }
+  if (specifier.size() > 1 && is_digit(specifier[1])) {
+    state.src_host = static_cast<std::uint8_t>(specifier[1] - '0');
+  }
+  if (specifier.size() > 2 && is_digit(specifier[2])) {
+    state.src_target = static_cast<std::uint8_t>(specifier[2] - '0');
+  }
+  return specifier[0] == 'A' ? specifier_form::disk : specifier_form::cdrom;
+}
+
+void rewind_request(device_source& source) {
+  source.request.block_address = 0;
+  source.request.block_count = 1;
+  source.request.buffer = source.entry.data();
+}
+
+bool read_source_block(device_source& source, std::uint32_t block) {
+  source.request.buffer = source.entry.data();
+  source.request.block_count = 1;
+  source.request.block_address = block;
+  if (const int status = source.read(source.request); status != 0) {
+    source.failure = {
+        device_failure::what::read,
+        source.cdrom ? device_failure::unit::cd_block : device_failure::unit::disk_block, block,
+        status};
+    return false;
+  }
+  return true;
+}
+
+std::string read_failure_text(const device_source& source) {
+  return text::device_read_failed(source.failure, source.request.host_adapter,
+                                  source.request.target);
+}
+
+std::string open_device_source(device_source& source, bool cdrom) {
+  scsi::device_state& state = scsi::devices();
+  source.cdrom = cdrom;
+  source.request = {};
+  source.request.command = cdrom ? scsi::op_read6 : scsi::command_read;
+  source.request.host_adapter = state.src_host;
+  source.request.target = state.src_target;
+  source.read = cdrom ? scsi::read_cd_block : scsi::read_blocks;
+  rewind_request(source);
+  // Each job reads the disc that is in the drive now.
+  scsi::forget_cached_sector();
+
+  if (!cdrom) {
+    if (std::string refusal = learn_disk_block_length(source.request); !refusal.empty()) {
+      return refusal;
+    }
+  }
+  if (!read_source_block(source, 0)) return read_failure_text(source);
+  std::memcpy(source.block0.data(), source.entry.data(), block_bytes);
+  source.has_driver_descriptor = source.block0[0] == 'E' && source.block0[1] == 'R';
+  if (cdrom) {
+    state.src_block_size = scsi::cd_sector_bytes;
+  } else if (source.has_driver_descriptor) {
+    state.src_block_size = get_be16(source.block0.data() + ddr::block_size);
+    if (state.src_block_size != block_bytes) {
+      return text::unsupported_block_size(state.src_block_size);
+    }
+  } else {
+    // Without a Driver Descriptor bytes 2-3 mean nothing; the device's own
+    // block length is the only size we know.
+    state.src_block_size = state.aspi_unit_size;
+  }
+  if (!read_source_block(source, 1)) return read_failure_text(source);
+  source.has_map_entry = source.entry[0] == 'P' && source.entry[1] == 'M';
+  return {};
+}
+
+std::string refuse_specifier(specifier_form form, const std::string& specifier) {
+  if (form == specifier_form::floppy) {
+    const auto letter = static_cast<char>(std::toupper(static_cast<unsigned char>(specifier[0])));
+    return letter == 'A' || letter == 'B' ? std::string(text::floppy_not_direct)
+                                          : text::no_floppy_drive(letter);
+  }
+  return text::unknown_specifier(specifier);
+}
+
+}  // namespace hybrid

@@ -1,0 +1,56 @@
+// What both device jobs do before they copy: read the device specifier,
+// set up the request, learn the device's block length and read its first
+// two blocks.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "hybrid/device_read.h"
+#include "hybrid/partition_map.h"
+#include "scsi/scsi_request.h"
+
+namespace hybrid {
+
+enum class specifier_form { floppy, disk, cdrom, unknown };
+
+// "A:" / "B:" (either case) is a floppy drive, whose index goes to
+// src_target. "A..." is a SCSI disk and "C..." a CD-ROM (upper case): a digit
+// in the second place sets src_host, one in the third src_target; anything
+// else leaves them as they were.
+specifier_form read_specifier(const std::string& specifier);
+
+// The message for a specifier that names no disk or CD-ROM: a floppy drive
+// (which the hybrid job cannot read directly, or which does not exist), or
+// nothing this program knows.
+std::string refuse_specifier(specifier_form form, const std::string& specifier);
+
+struct device_source {
+  bool cdrom = false;
+  scsi::scsi_request request{};
+  // Every single-block read lands at its start; a CD-ROM listing reads a
+  // whole sector into it.
+  std::array<std::uint8_t, 2048> entry{};
+  scsi::block_read_fn read = nullptr;
+  std::array<std::uint8_t, block_bytes> block0{};
+  bool has_driver_descriptor = false;  // "ER" in block 0
+  bool has_map_entry = false;          // "PM" in block 1
+  device_failure failure;
+};
+
+// Points the request at the entry buffer, block 0, one block.
+void rewind_request(device_source& source);
+
+// Prepares the source named by src_host/src_target and reads blocks 0 and 1
+// (block 1 stays in the entry buffer, block_address 1). Returns the empty
+// text, or the message for the user.
+std::string open_device_source(device_source& source, bool cdrom);
+
+// The message for a failed device read of this source.
+std::string read_failure_text(const device_source& source);
+
+// Reads one 512-byte block into the entry buffer; false with source.failure.
+bool read_source_block(device_source& source, std::uint32_t block);
+
+}  // namespace hybrid

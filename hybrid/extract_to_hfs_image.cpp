@@ -1,0 +1,140 @@
+#include <limits>
+
+#include "hybrid/device_copy.h"
+#include "hybrid/device_listing.h"
+#include "hybrid/device_messages.h"
+#include "hybrid/device_source.h"
+#include "hybrid/jobs.h"
+#include "hybrid/messages.h"
+#include "scsi/device_state.h"
+
+namespace hybrid {
+namespace {
+
+using text::failed_operation;
+
+// A half-written image would look like a valid one to the file job: on any
+// failure the target is cut back to nothing.
+int fail_extracting(byte_stream& image, questions& ask, const std::string& what) {
+  const bool emptied = image.truncate(0) && image.seek(0);
+  ask.notice(what + text::hfs_image_emptied_suffix(emptied));
+  return 0;
+}
+
+int copy_volume(device_source& source, byte_stream& image, std::uint32_t first, std::uint32_t count,
+                questions& ask) {
+  device_copy copy;
+  copy.progress = &ask;
+  ask.copy_started(std::uint64_t{count} * block_bytes);
+  const int copied = source.cdrom ? copy_cd_blocks(image, source.request, first, count, copy)
+                                  : copy_disk_blocks(image, source.request, first, count, copy);
+  ask.copy_ended();
+  if (copied != 0) {
+    if (!image.flush()) {
+      return fail_extracting(image, ask, text::io_failure(failed_operation::flush, image));
+    }
+    return 1;
+  }
+  switch (copy.failure.kind) {
+    case device_failure::what::write:
+      return fail_extracting(image, ask, text::io_failure(failed_operation::write, image));
+    case device_failure::what::stopped:
+      return fail_extracting(image, ask, text::stopped);
+    default:
+      source.failure = copy.failure;
+      return fail_extracting(image, ask, read_failure_text(source));
+  }
+}
+
+// Lists the partitions the way each kind of device is walked: a disk block
+// by block from block 1, a CD-ROM sector by sector from sector 0.
+int list_partitions(device_source& source, partition_list& list) {
+  clear_partition_list(list);
+  if (!source.cdrom) {
+    return list_hfs_partitions_dev(source.read, source.request, list, source.failure);
+  }
+  rewind_request(source);
+  source.request.command = scsi::op_read6;
+  return list_hfs_partitions_cd(source.request, list, source.failure);
+}
+
+int extract_device_volume(bool cdrom, byte_stream& image, questions& ask) {
+  device_source source;
+  if (std::string refusal = open_device_source(source, cdrom); !refusal.empty()) {
+    ask.notice(refusal);
+    return 0;
+  }
+  // A CD-ROM must carry both signatures; a disk either one.
+  const bool mac_volume = cdrom ? source.has_driver_descriptor && source.has_map_entry
+                                : source.has_driver_descriptor || source.has_map_entry;
+  if (!mac_volume) {
+    ask.notice(text::not_mac_volume);
+    return 0;
+  }
+  const std::uint32_t volume_blocks = get_be32(source.block0.data() + ddr::block_count);
+
+  partition_list list;
+  const int listed = list_partitions(source, list);
+  if (listed < 0) {
+    ask.notice(read_failure_text(source));
+    return 0;
+  }
+  if (listed == 0) {
+    ask.notice(text::disk_holds_no_hfs);
+    return 0;
+  }
+  const int choice = listed == 1 ? choice_all : ask.choose_partition(list);
+  if (choice != choice_all && (choice < 0 || choice >= listed_rows(list))) return 0;
+
+  if (!image.seek(0)) {
+    return fail_extracting(image, ask, text::io_failure(failed_operation::seek, image));
+  }
+  if (choice == choice_all) {
+    // The whole volume, its own Driver Descriptor and map included.
+    if (volume_blocks == 0) {
+      ask.notice(text::no_volume_block_count);
+      return 0;
+    }
+    return copy_volume(source, image, 0, volume_blocks, ask);
+  }
+
+  const hfs_partition& chosen = list[static_cast<std::size_t>(choice)];
+  if (chosen.block_count == 0) {
+    ask.notice(text::chosen_partition_empty(chosen.name));
+    return 0;
+  }
+  if (std::uint64_t{chosen.block_count} + map_area_blocks >
+      std::numeric_limits<std::uint32_t>::max()) {
+    ask.notice(text::image_too_large());
+    return 0;
+  }
+  if (!write_partition_map(image, chosen.block_count + map_area_blocks, map_area_blocks,
+                           chosen.block_count)) {
+    return fail_extracting(image, ask, text::io_failure(failed_operation::write, image));
+  }
+  return copy_volume(source, image, chosen.first_block, chosen.block_count, ask);
+}
+
+}  // namespace
+
+int extract_to_hfs_image(const std::string& specifier, byte_stream& image, questions& ask) {
+  const specifier_form form = read_specifier(specifier);
+  switch (form) {
+    case specifier_form::disk:
+      return extract_device_volume(false, image, ask);
+    case specifier_form::cdrom:
+      return extract_device_volume(true, image, ask);
+    case specifier_form::floppy:
+      if (scsi::devices().src_target <= 1) {
+        ask.notice("Floppy drives are not available in this build yet.");
+        return 0;
+      }
+      [[fallthrough]];
+    case specifier_form::unknown:
+      break;
+  }
+  ask.notice(refuse_specifier(form, specifier));
+  return 0;
+}
+
+}  // namespace hybrid

@@ -1,0 +1,24 @@
+// Writes a decided hybrid layout into the ISO image as one transaction: the
+// runs are appended first and the map is written last, so until the very end
+// the ISO image keeps its own head; any failure puts the image back byte for
+// byte and tells the user why.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "hybrid/byte_stream.h"
+#include "hybrid/hybrid_layout.h"
+#include "hybrid/questions.h"
+
+namespace hybrid {
+
+// Appends one run at the ISO image's current position. Returns the empty
+// text on success, else the message for the user. `done` is the number of
+// bytes of runs appended before this one (for progress).
+using run_copier = std::function<std::string(const append_run& run, std::uint64_t done)>;
+
+int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
+                 const run_copier& copy_run);
+
+}  // namespace hybrid
