@@ -12,8 +12,9 @@ namespace {
 
 using failure_unit = device_failure::unit;
 
-int read_failed(device_copy& copy, failure_unit place, std::uint32_t address, int status) {
-  copy.failure = {device_failure::what::read, place, address, status};
+int read_failed(device_copy& copy, failure_unit place, std::uint32_t address, int status,
+                std::uint32_t count = 1) {
+  copy.failure = {device_failure::what::read, place, address, count, status};
   return 0;
 }
 
@@ -67,7 +68,7 @@ int copy_disk_blocks(byte_stream& out, scsi::scsi_request& request, std::uint32_
     const auto n = static_cast<std::uint16_t>(std::min<std::uint32_t>(chunk, remaining));
     request.block_count = n;
     if (const int status = scsi::read_blocks(request); status != 0) {
-      return read_failed(copy, failure_unit::disk_block, request.block_address, status);
+      return read_failed(copy, failure_unit::disk_block, request.block_address, status, n);
     }
     if (!deliver(out, buffer.data(), std::size_t{n} * unit, copy)) return 0;
     request.block_address += n;
@@ -98,7 +99,7 @@ int copy_cd_blocks(byte_stream& out, scsi::scsi_request& request, std::uint32_t 
     request.block_address = sector;
     request.block_count = n;
     if (const int status = scsi::cdrom_rw(request); status != 0) {
-      return read_failed(copy, failure_unit::cd_sector, sector, status);
+      return read_failed(copy, failure_unit::cd_sector, sector, status, n);
     }
     if (!deliver(out, buffer.data(), std::size_t{n} * scsi::cd_sector_bytes, copy)) return 0;
     sector += n;

@@ -21,7 +21,7 @@ int list_hfs_partitions_dev(scsi::block_read_fn read, scsi::scsi_request& reques
       failure = {device_failure::what::read,
                  read == scsi::read_cd_block ? device_failure::unit::cd_block
                                              : device_failure::unit::disk_block,
-                 request.block_address, status};
+                 request.block_address, 1, status};
       return -1;
     }
   }
@@ -34,7 +34,7 @@ int list_hfs_partitions_cd(scsi::scsi_request& request, partition_list& list,
     const int status = scsi::cdrom_rw(request);
     if (status != 0) {
       failure = {device_failure::what::read, device_failure::unit::cd_sector, request.block_address,
-                 status};
+                 1, status};
     }
     return status == 0;
   };

@@ -45,11 +45,18 @@ std::string device_too_many_entries(int entries) {
 
 std::string device_read_failed(const device_failure& failure, unsigned host, unsigned target) {
   const bool cdrom = failure.place != device_failure::unit::disk_block;
-  const char* what = failure.place == device_failure::unit::cd_sector ? "Sector " : "Block ";
+  const bool sectors = failure.place == device_failure::unit::cd_sector;
+  std::string what;
+  if (failure.count > 1) {
+    what = (sectors ? "Sectors " : "Blocks ") + std::to_string(failure.address) + " to " +
+           std::to_string(failure.address + failure.count - 1);
+  } else {
+    what = (sectors ? "Sector " : "Block ") + std::to_string(failure.address);
+  }
   char status[8];
   std::snprintf(status, sizeof status, "%02X", static_cast<unsigned>(failure.status & 0xFF));
-  return what + std::to_string(failure.address) + " of " + device_name(cdrom, host, target) +
-         " could not be read (ASPI status " + status + "h).";
+  return what + " of " + device_name(cdrom, host, target) + " could not be read (ASPI status " +
+         status + "h).";
 }
 
 std::string hfs_image_emptied_suffix(bool emptied) {

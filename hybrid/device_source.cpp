@@ -73,7 +73,7 @@ bool read_source_block(device_source& source, std::uint32_t block) {
   if (const int status = source.read(source.request); status != 0) {
     source.failure = {
         device_failure::what::read,
-        source.cdrom ? device_failure::unit::cd_block : device_failure::unit::disk_block, block,
+        source.cdrom ? device_failure::unit::cd_block : device_failure::unit::disk_block, block, 1,
         status};
     return false;
   }

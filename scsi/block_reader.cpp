@@ -31,6 +31,9 @@ int read_blocks(scsi_request& request) {
   for (int attempt = 0; attempt < disk_read_attempts; ++attempt) {
     status = aspi_rw(request);
     if (status == SS_COMP) return 0;
+    // A request that timed out was aborted: asking again would only wait
+    // out the time limit again, twenty times over.
+    if (status == SS_ABORTED) break;
   }
   return status;
 }
@@ -50,7 +53,7 @@ int read_cd_block(scsi_request& request) {
     int status = 0;
     for (int attempt = 0; attempt < cd_read_attempts; ++attempt) {
       status = cdrom_rw(sector_read);
-      if (status == 0) break;
+      if (status == 0 || status == SS_ABORTED) break;
     }
     if (status != 0) return status;
     state.cd_cached_sector = sector;

@@ -1,9 +1,10 @@
+#include "scsi/aspi.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "fake_bus.h"
-#include "scsi/aspi.h"
 #include "scsi/device_state.h"
 
 namespace {

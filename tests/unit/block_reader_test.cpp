@@ -1,9 +1,10 @@
+#include "scsi/block_reader.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "fake_bus.h"
-#include "scsi/block_reader.h"
 #include "scsi/device_state.h"
 #include "test_support.h"
 
@@ -94,7 +95,7 @@ TEST_F(BlockReaders, CdReaderTriesSixTimesAndCachesNothingOnFailure) {
   failures_left = 6;
   EXPECT_EQ(scsi::read_cd_block(request), scsi::SS_ERR);
   EXPECT_EQ(bus.transfers(), 6);
-  EXPECT_EQ(buffer[0], 0xEE);  // nothing stale copied out
+  EXPECT_EQ(buffer[0], 0xEE);                  // nothing stale copied out
   EXPECT_EQ(scsi::read_cd_block(request), 0);  // read again, not a hit
   EXPECT_EQ(bus.transfers(), 7);
   EXPECT_EQ(std::memcmp(buffer, cd_data().data() + 9 * 512, 512), 0);

@@ -1,8 +1,9 @@
+#include "scsi/device_scan.h"
+
 #include <gtest/gtest.h>
 
 #include "fake_bus.h"
 #include "scsi/block_reader.h"
-#include "scsi/device_scan.h"
 
 namespace {
 

@@ -99,8 +99,8 @@ std::uint8_t fake_bus::execute(scsi::SRB_ExecSCSICmd& exec) {
     return scsi::SS_COMP;
   }
   if (op == 0x25) {
-    const auto blocks = static_cast<std::uint32_t>(
-        (device.data.size() + device.block_bytes - 1) / device.block_bytes);
+    const auto blocks = static_cast<std::uint32_t>((device.data.size() + device.block_bytes - 1) /
+                                                   device.block_bytes);
     hybrid::put_be32(exec.SRB_BufPointer, blocks - 1);
     hybrid::put_be32(exec.SRB_BufPointer + 4, device.block_bytes);
     return scsi::SS_COMP;
