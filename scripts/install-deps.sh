@@ -12,6 +12,7 @@ packages=(
   xz-utils                    # compressed sample images
   time                        # /usr/bin/time: peak memory in the benchmark
   python3
+  g++-mingw-w64-i686          # the 32-bit Windows compiler: checks the request layouts
 )
 
 missing=()

@@ -1,0 +1,37 @@
+#include "cli/device_list.h"
+
+#include <cstdio>
+
+#include "scsi/device_scan.h"
+
+namespace cli {
+
+std::string device_list_text(int type_filter) {
+  scsi::device_table& table = scsi::shared_device_table();
+  const std::uint16_t found = scsi::scan_devices(table, type_filter);
+  if ((found >> 8) == 0) return "No SCSI host adapter answers.\n";
+
+  std::string text;
+  char line[96];
+  bool host_has_devices = true;
+  for (const scsi::device_row& row : table) {
+    if (row.host == scsi::end_marker_host) break;
+    if (row.target == scsi::header_row_target) {
+      if (!host_has_devices) text += "   (no devices of this kind)\n";
+      std::snprintf(line, sizeof line,
+                    "%sHost adapter %u\nDriver: %s\nId Typ      Model            Release\n",
+                    text.empty() ? "" : "\n", static_cast<unsigned>(row.host), row.product);
+      text += line;
+      host_has_devices = false;
+      continue;
+    }
+    std::snprintf(line, sizeof line, "%2u %-8s %-16s %-4s\n", static_cast<unsigned>(row.target),
+                  row.vendor, row.product, row.revision);
+    text += line;
+    host_has_devices = true;
+  }
+  if (!host_has_devices) text += "   (no devices of this kind)\n";
+  return text;
+}
+
+}  // namespace cli
