@@ -137,6 +137,27 @@ TEST_F(FloppyImage, ToldWhenTheToolFails) {
                  hybrid::text::floppy_tool_failed(4));
 }
 
+// Ctrl-C on a terminal reaches the tool as well as the program.
+struct stopping_questions : test::scripted_questions {
+  bool stop_requested() override { return true; }
+};
+
+TEST_F(FloppyImage, AnInterruptedToolIsAStopNotAFault) {
+  stopping_questions stopping;
+  hybrid::memory_stream target("floppy.hfs");
+  EXPECT_EQ(hybrid::extract_floppy(0, target, stopping, fake_tool("kill -INT $$")), 0);
+  EXPECT_EQ(stopping.notices, std::vector<std::string>{hybrid::text::stopped});
+}
+
+TEST_F(FloppyImage, ToldWhenNoScratchFolderCanBeMade) {
+  test::scoped_env missing("TMPDIR", files / "gone");
+  hybrid::memory_stream target("floppy.hfs");
+  expect_refused(
+      hybrid::extract_floppy(0, target, ask, real_tool), target,
+      hybrid::text::floppy_no_scratch_folder("Cannot make a folder in " + (files / "gone") +
+                                             ": No such file or directory."));
+}
+
 TEST_F(FloppyImage, ToldWhenTheToolLeavesNoDiskImage) {
   hybrid::memory_stream target("floppy.hfs");
   expect_refused(hybrid::extract_floppy(0, target, ask, fake_tool("exit 0")), target,
