@@ -68,4 +68,22 @@ std::string iso_restored_suffix(bool restored) {
                   : "\nThe ISO image could not be put back as it was: it may be damaged.";
 }
 
+std::string floppy_no_scratch_folder(const std::string& reason) {
+  return "No temporary folder could be made for the floppy disk image.\n" + reason;
+}
+
+std::string floppy_tool_not_started(const std::string& reason) {
+  return "The floppy imaging tool dskgrab could not be started.\n" + reason;
+}
+
+std::string floppy_tool_failed(int exit_code) {
+  return "The floppy imaging tool ended with an error (exit code " + std::to_string(exit_code) +
+         ").";
+}
+
+std::string floppy_tool_killed(int signal_number) {
+  return "The floppy imaging tool was ended by signal " + std::to_string(signal_number) +
+         " before it finished.";
+}
+
 }  // namespace hybrid::text

@@ -13,6 +13,9 @@ inline constexpr const char* already_hybrid =
     "This ISO image is already a Macintosh hybrid image.\nAborting...";
 inline constexpr const char* no_hfs_partition = "This file holds no HFS partition.";
 inline constexpr const char* stopped = "The job was stopped before it ended.";
+inline constexpr const char* floppy_no_image =
+    "The floppy imaging tool left no image of the floppy disk.";
+inline constexpr const char* floppy_image_empty = "The floppy disk image is empty.";
 
 // "The HFS file is %lu bytes long.\nThe ISO file is %lu bytes long.\n
 // Total exceeds the maximum capacity of a CD-ROM."
@@ -29,5 +32,10 @@ enum class failed_operation { read, write, seek, flush, length };
 std::string io_failure(failed_operation operation, const byte_stream& stream);
 std::string ended_early(const byte_stream& stream);
 std::string iso_restored_suffix(bool restored);
+
+std::string floppy_no_scratch_folder(const std::string& reason);
+std::string floppy_tool_not_started(const std::string& reason);
+std::string floppy_tool_failed(int exit_code);
+std::string floppy_tool_killed(int signal_number);
 
 }  // namespace hybrid::text

@@ -1,0 +1,42 @@
+// Running a helper program, such as the floppy imaging tool, and waiting for
+// it. The build picks the implementation (process_posix.cpp or
+// process_win32.cpp).
+#pragma once
+
+#include <string>
+
+namespace platform {
+
+struct tool_run {
+  enum class outcome { exited, could_not_start, killed };
+  outcome result = outcome::could_not_start;
+  // exited: the tool's exit code; killed: the signal that ended it.
+  int exit_code = 0;
+  // could_not_start: why, in the system's words; a sentence.
+  std::string error_text;
+};
+
+// Where a tool is looked for, in this order: the folder of the program itself,
+// where the tools shipped with it live, then each folder of a search path
+// (PATH's format). An empty member is skipped.
+struct tool_places {
+  std::string program_folder;
+  std::string search_path;
+};
+
+// The running program's folder and the PATH of the environment.
+tool_places default_tool_places();
+
+// Runs a command line written for the Windows tool ("name.exe /X /Y ..."):
+// the first word names the tool, the others are its arguments, split on
+// blanks. The tool starts in `working_directory`, reads nothing and shows
+// nothing but its error messages; the call waits until it has ended.
+tool_run run_tool(const std::string& command_line, const std::string& working_directory,
+                  const tool_places& places = default_tool_places());
+
+// Makes a new, empty folder that only this user may enter, in the system's
+// folder for temporary files. Returns false and says why in `error` (a
+// sentence).
+bool make_private_folder(std::string& path, std::string& error);
+
+}  // namespace platform
