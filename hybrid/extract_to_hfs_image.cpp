@@ -4,6 +4,7 @@
 #include "hybrid/device_listing.h"
 #include "hybrid/device_messages.h"
 #include "hybrid/device_source.h"
+#include "hybrid/floppy_image.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
 #include "scsi/device_state.h"
@@ -126,8 +127,7 @@ int extract_to_hfs_image(const std::string& specifier, byte_stream& image, quest
       return extract_device_volume(true, image, ask);
     case specifier_form::floppy:
       if (scsi::devices().src_target <= 1) {
-        ask.notice("Floppy drives are not available in this build yet.");
-        return 0;
+        return extract_floppy(scsi::devices().src_target, image, ask);
       }
       [[fallthrough]];
     case specifier_form::unknown:

@@ -62,23 +62,23 @@ TEST_F(AspiRequests, InquiryCapacityAndLockDescriptors) {
   const request_block inquiry = as_block(bus.sent[0]);
   EXPECT_EQ(inquiry.exec.SRB_Cmd, scsi::SC_EXEC_SCSI_CMD);
   EXPECT_EQ(inquiry.exec.SRB_Flags, 0);
-  EXPECT_EQ(inquiry.exec.SRB_BufLen, 100u);
+  EXPECT_EQ(test::packed(inquiry.exec.SRB_BufLen), 100u);
   EXPECT_EQ(inquiry.exec.SRB_SenseLen, 0);
   EXPECT_EQ(inquiry.exec.SRB_CDBLen, 6);
   const std::uint8_t inquiry_cdb[16] = {0x12, 0, 0, 0, 100, 0};
   EXPECT_EQ(std::memcmp(inquiry.exec.CDBByte, inquiry_cdb, 16), 0);
 
   const request_block capacity = as_block(bus.sent[1]);
-  EXPECT_EQ(capacity.exec.SRB_BufLen, 512u);
-  EXPECT_EQ(capacity.exec.SRB_BufPointer, buffer);
+  EXPECT_EQ(test::packed(capacity.exec.SRB_BufLen), 512u);
+  EXPECT_EQ(test::packed(capacity.exec.SRB_BufPointer), buffer);
   EXPECT_EQ(capacity.exec.SRB_SenseLen, 20);
   EXPECT_EQ(capacity.exec.SRB_CDBLen, 10);
   const std::uint8_t capacity_cdb[16] = {0x25};
   EXPECT_EQ(std::memcmp(capacity.exec.CDBByte, capacity_cdb, 16), 0);
 
   const request_block lock = as_block(bus.sent[2]);
-  EXPECT_EQ(lock.exec.SRB_BufLen, 0u);
-  EXPECT_EQ(lock.exec.SRB_BufPointer, nullptr);
+  EXPECT_EQ(test::packed(lock.exec.SRB_BufLen), 0u);
+  EXPECT_EQ(test::packed(lock.exec.SRB_BufPointer), nullptr);
   EXPECT_EQ(lock.exec.SRB_SenseLen, 0);
   const std::uint8_t lock_cdb[16] = {0x1E, 0, 0, 0, 1, 0};
   EXPECT_EQ(std::memcmp(lock.exec.CDBByte, lock_cdb, 16), 0);
@@ -121,10 +121,10 @@ TEST_F(AspiRequests, TransfersBuildTheirDescriptorFromTheRequest) {
     EXPECT_EQ(block.exec.SRB_Target, 3);
     EXPECT_EQ(block.exec.SRB_Lun, 0);
     EXPECT_EQ(block.exec.SRB_Flags, want[i].flags);
-    EXPECT_EQ(block.exec.SRB_BufLen, want[i].length);
-    EXPECT_EQ(block.exec.SRB_BufPointer, buffer);
+    EXPECT_EQ(test::packed(block.exec.SRB_BufLen), want[i].length);
+    EXPECT_EQ(test::packed(block.exec.SRB_BufPointer), buffer);
     EXPECT_EQ(block.exec.SRB_SenseLen, 20);
-    EXPECT_EQ(block.exec.SRB_PostProc, nullptr);
+    EXPECT_EQ(test::packed(block.exec.SRB_PostProc), nullptr);
     EXPECT_EQ(block.exec.SRB_CDBLen, 6);
     const std::uint8_t cdb[16] = {want[i].op, 0x01, 0x23, 0x45, 2, 0};
     EXPECT_EQ(std::memcmp(block.exec.CDBByte, cdb, 16), 0);
@@ -210,7 +210,7 @@ TEST_F(AspiRequests, RequestsThatNeverCompleteDoNotHang) {
   const request_block abort = as_block(bus.sent[3]);
   EXPECT_EQ(abort.abort.SRB_Cmd, scsi::SC_ABORT_SRB);
   EXPECT_EQ(abort.abort.SRB_HaId, 1);
-  EXPECT_NE(abort.abort.SRB_ToAbort, nullptr);
+  EXPECT_NE(test::packed(abort.abort.SRB_ToAbort), nullptr);
 }
 
 std::uint32_t fake_time = 0;

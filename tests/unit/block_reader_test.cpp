@@ -44,8 +44,8 @@ TEST_F(BlockReaders, DiskReaderMapsTheCommandAndKeepsTheRequestsAdapter) {
   scsi::devices().aspi_unit_size = 512;
   scsi::scsi_request request{scsi::command_read, 2, 0, 3, 2, buffer};
   EXPECT_EQ(scsi::read_blocks(request), 0);
-  EXPECT_EQ(request.command, scsi::op_read6);
-  EXPECT_EQ(request.host_adapter, 2);
+  EXPECT_EQ(test::packed(request.command), scsi::op_read6);
+  EXPECT_EQ(test::packed(request.host_adapter), 2);
   const auto& disk = bus.devices[{2, 0}].data;
   EXPECT_EQ(std::memcmp(buffer, disk.data() + 3 * 512, 1024), 0);
 
@@ -53,7 +53,7 @@ TEST_F(BlockReaders, DiskReaderMapsTheCommandAndKeepsTheRequestsAdapter) {
   std::memset(buffer, 0x5A, 512);
   request.block_count = 1;
   EXPECT_EQ(scsi::read_blocks(request), 0);
-  EXPECT_EQ(request.command, scsi::op_write6);
+  EXPECT_EQ(test::packed(request.command), scsi::op_write6);
   EXPECT_EQ(disk[3 * 512], 0x5A);
 }
 
@@ -80,8 +80,8 @@ TEST_F(BlockReaders, CdReaderReadsEachSectorOnceThroughItsCache) {
   request.block_address = 8;
   ASSERT_EQ(scsi::read_cd_block(request), 0);
   EXPECT_EQ(bus.transfers(), 2);
-  EXPECT_EQ(request.block_address, 8u);
-  EXPECT_EQ(request.buffer, buffer);
+  EXPECT_EQ(test::packed(request.block_address), 8u);
+  EXPECT_EQ(test::packed(request.buffer), buffer);
 
   // A new job forgets the sector: the disc may have changed in between.
   scsi::forget_cached_sector();

@@ -142,7 +142,7 @@ TEST_F(DeviceListings, EachWalkExaminesItsOwnRunOfBlocks) {
   hybrid::device_failure failure;
   hybrid::clear_partition_list(list);
   EXPECT_EQ(list_dev(list, failure), 2);
-  EXPECT_EQ(request.block_address, 4u);
+  EXPECT_EQ(test::packed(request.block_address), 4u);
   hybrid::clear_partition_list(list);
   EXPECT_EQ(list_cd(list, failure), 3);
 

@@ -16,6 +16,12 @@
 
 namespace test {
 
+// A field of a packed record, by value: a reference to it may be misaligned.
+template <typename T>
+T packed(T value) {
+  return value;
+}
+
 struct fake_device {
   int type = 0;  // 0 disk, 5 CD-ROM, 7 optical
   std::vector<std::uint8_t> data;
