@@ -1,0 +1,129 @@
+#!/usr/bin/env bash
+# How fast does zelvorant-cli copy an HFS volume from a SCSI disk into an HFS
+# image file, next to the plainest way of reading the same bytes and writing
+# them, `cat disk.img > copy.img`, on the same machine in the same run? The
+# disk is the simulated SCSI bus with no delay, backed by disk.img, so the
+# figure is what the request layer, the block copier and the job cost on top
+# of the file copy.
+#
+#   BENCH_MB      size of the volume in MiB (default 300)
+#   BENCH_ROUNDS  rounds, each timing both (default 5; the median is taken)
+#   BENCH_DIR     where the images are made (default out/bench-extract)
+#   BENCH_KEEP=1  keep the images
+#
+# Fairness: the disk image is read once beforehand, so both commands find it
+# in the page cache; dirty pages are written out (sync) before each timed
+# command; both run under /usr/bin/time; the order alternates by round.
+#
+# It prints PASS/FAIL lines for the goals (time at most 1.20 x cat, peak
+# memory under 16 MiB) and exits 0 either way; it exits non-zero only when it
+# cannot run or the image it made is wrong.
+set -euo pipefail
+export LC_ALL=C
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+mb=${BENCH_MB:-300}
+rounds=${BENCH_ROUNDS:-5}
+work=${BENCH_DIR:-$repo/out/bench-extract}
+[[ $mb =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_MB must be a whole number of MiB" >&2; exit 2; }
+[[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_ROUNDS must be 1 or more" >&2; exit 2; }
+
+bash scripts/install-deps.sh >/dev/null
+echo "Building zelvorant-cli (Release) in build-bench/ ..."
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DZELVORANT_SANITIZE=OFF \
+  -DZELVORANT_TESTS=OFF >/dev/null
+cmake --build build-bench -j2 --target zelvorant-cli >/dev/null
+cli=$repo/build-bench/zelvorant-cli
+
+mkdir -p "$work"
+need_kib=$((mb * 1024 * 7 / 2))
+free_kib=$(df -Pk "$work" | awk 'NR == 2 {print $4}')
+if ((free_kib < need_kib)); then
+  printf 'Not enough free space in %s: %d MiB free, %d MiB needed.\n' \
+    "$work" $((free_kib / 1024)) $((need_kib / 1024)) >&2
+  exit 1
+fi
+cd "$work"
+cleanup() {
+  if [[ ${BENCH_KEEP:-0} != 1 ]]; then
+    rm -f disk.img a.img b.img time.txt cli.err
+    cd / && rmdir "$work" 2>/dev/null || true
+  fi
+}
+trap cleanup EXIT
+
+# An Apple-partitioned disk: Driver Descriptor, the map's own entry, one
+# Apple_HFS partition of random data filling the rest.
+echo "Making a $mb MiB Apple-partitioned disk image in $work ..."
+blocks=$((mb * 2048))
+head -c $((blocks * 512)) /dev/urandom >disk.img
+python3 - disk.img "$blocks" <<'PY'
+import struct, sys
+path, total = sys.argv[1], int(sys.argv[2])
+entries = [("Apple_partition_map", "Apple", 1, 63), ("Apple_HFS", "Bench", 64, total - 64)]
+with open(path, "r+b") as out:
+    out.write(struct.pack(">2sHI", b"ER", 512, total).ljust(512, b"\0"))
+    for kind, name, first, count in entries:
+        out.write(struct.pack(">2sHIII32s32s", b"PM", 0, len(entries), first, count,
+                              name.encode(), kind.encode()).ljust(512, b"\0"))
+PY
+bytes=$(stat -c %s disk.img)
+cat disk.img >/dev/null
+
+timed() {  # OUTPUT COMMAND...
+  local output=$1
+  shift
+  sync
+  local start=$EPOCHREALTIME
+  /usr/bin/time -v -o time.txt "$@" >"$output" || return 1
+  local end=$EPOCHREALTIME
+  awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f\n", b - a}'
+}
+peak_kib() { awk -F': ' '/Maximum resident set size/ {print $2}' time.txt; }
+run_cat() { rm -f a.img; timed a.img cat disk.img; }
+run_cli() {
+  rm -f b.img
+  timed /dev/null "$cli" --attach disk:0:0=disk.img --from-drive A000 --to-hfs-image b.img 2>cli.err
+}
+
+run_cat >/dev/null
+run_cli >/dev/null || { cat cli.err >&2; exit 1; }
+cmp -s b.img disk.img || { echo "b.img differs from the disk" >&2; exit 1; }
+
+cat_times=() cli_times=() cli_peaks=()
+printf '\nVolume %d bytes (%d MiB); %d rounds\n' "$bytes" "$mb" "$rounds"
+printf '%-6s %12s %12s %14s\n' round "cat (s)" "cli (s)" "cli peak (KiB)"
+for ((round = 1; round <= rounds; ++round)); do
+  if ((round % 2)); then
+    t_cat=$(run_cat)
+    t_cli=$(run_cli) || { cat cli.err >&2; exit 1; }
+    peak=$(peak_kib)
+  else
+    t_cli=$(run_cli) || { cat cli.err >&2; exit 1; }
+    peak=$(peak_kib)
+    t_cat=$(run_cat)
+  fi
+  cmp -s b.img disk.img || { echo "b.img differs from the disk" >&2; exit 1; }
+  cat_times+=("$t_cat") cli_times+=("$t_cli") cli_peaks+=("$peak")
+  printf '%-6d %12s %12s %14s\n' "$round" "$t_cat" "$t_cli" "$peak"
+done
+
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+cat_median=$(median "${cat_times[@]}")
+cli_median=$(median "${cli_times[@]}")
+peak_max=$(printf '%s\n' "${cli_peaks[@]}" | sort -n | tail -1)
+ratio=$(awk -v a="$cli_median" -v b="$cat_median" 'BEGIN {printf "%.3f", a / b}')
+peak_mib=$(awk -v k="$peak_max" 'BEGIN {printf "%.1f", k / 1024}')
+echo
+printf 'median cat:           %s s\n' "$cat_median"
+printf 'median zelvorant-cli: %s s\n' "$cli_median"
+printf 'ratio cli/cat:        %s\n' "$ratio"
+printf 'cli peak memory:      %s MiB (maximum resident set size)\n' "$peak_mib"
+echo "extracted image checked: byte-identical to the disk"
+echo
+awk -v r="$ratio" 'BEGIN {exit !(r <= 1.20)}' && echo "PASS time: ratio $ratio <= 1.20" ||
+  echo "FAIL time: ratio $ratio > 1.20"
+awk -v k="$peak_max" 'BEGIN {exit !(k < 16 * 1024)}' && echo "PASS memory: $peak_mib MiB < 16 MiB" ||
+  echo "FAIL memory: $peak_mib MiB >= 16 MiB"
+exit 0
