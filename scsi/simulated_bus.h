@@ -96,7 +96,7 @@ class simulated_bus : public aspi_manager {
   sim_stats statistics() const;
   // PREVENT ALLOW MEDIUM REMOVAL state of a target; a device reset clears it.
   bool medium_locked(std::uint8_t host, std::uint8_t target) const;
-  // Requests accepted but not yet ended (queued or held).
+  // Requests accepted but not yet ended: queued, held or being carried out.
   std::size_t outstanding() const;
 
  private:
