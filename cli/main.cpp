@@ -10,6 +10,8 @@
 #include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/terminal_questions.h"
+#include "scsi/aspi_manager.h"
+#include "scsi/simulated_bus.h"
 
 int main(int argc, char** argv) {
   // Past a file-size limit a write must fail and be undone, not kill us
@@ -32,6 +34,20 @@ int main(int argc, char** argv) {
     std::printf("zelvorant-cli %s\n", ZELVORANT_VERSION);
     return 0;
   }
+
+  // The simulated bus is the ASPI manager for the whole run, also with
+  // nothing attached: the device jobs then find no host adapters.
+  scsi::simulated_bus bus;
+  for (const auto& device : parsed->attached) {
+    if (!bus.attach(device, error)) {
+      std::fprintf(stderr, "zelvorant-cli: --attach: %s\n", error.c_str());
+      return 2;
+    }
+  }
+  scsi::install_aspi_manager(&bus);
+  struct uninstall {
+    ~uninstall() { scsi::install_aspi_manager(nullptr); }
+  } uninstall_at_exit;
 
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const bool interactive = terminal && isatty(STDIN_FILENO) != 0;

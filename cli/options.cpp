@@ -43,7 +43,7 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
       continue;
     }
     const bool takes_value = arg == "--from-file" || arg == "--from-drive" || arg == "--to-iso" ||
-                             arg == "--to-hfs-image" || arg == "--partition";
+                             arg == "--to-hfs-image" || arg == "--partition" || arg == "--attach";
     if (!takes_value) {
       error = "unknown option '" + arg + "'";
       return std::nullopt;
@@ -76,6 +76,13 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
       parsed.request.target =
           arg == "--to-iso" ? app::target_kind::iso_image : app::target_kind::hfs_image;
       parsed.request.target_path = value;
+    } else if (arg == "--attach") {
+      scsi::sim_device device;
+      if (!scsi::parse_attach(value, device, error)) {
+        error = "--attach: " + error;
+        return std::nullopt;
+      }
+      parsed.attached.push_back(device);
     } else {
       int row = 0;
       if (!parse_partition(value, row)) {
@@ -97,7 +104,7 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
 }
 
 const char* usage_text() {
-  return "Usage: zelvorant-cli SOURCE TARGET [ANSWERS]\n"
+  return "Usage: zelvorant-cli SOURCE TARGET [DEVICES] [ANSWERS]\n"
          "Makes an ISO 9660 image a Macintosh/PC hybrid in place, or copies an HFS\n"
          "volume from a device into an HFS image file.\n"
          "\n"
@@ -109,6 +116,11 @@ const char* usage_text() {
          "Target (one):\n"
          "  --to-iso PATH          an ISO 9660 image, made hybrid in place\n"
          "  --to-hfs-image PATH    an HFS image file to write (created or emptied)\n"
+         "Simulated devices (for --from-drive AHT0 or CHT0):\n"
+         "  --attach disk|cdrom:HOST:TARGET=FILE\n"
+         "                         puts an image file on a simulated SCSI bus as a\n"
+         "                         disk or CD-ROM on host adapter HOST (0 to 9),\n"
+         "                         target TARGET (0 to 7); repeatable\n"
          "Answers to the questions a job may ask:\n"
          "  --partition N|all      which HFS partition to take (row N, 0 to 7)\n"
          "  --yes                  answer OK to warnings\n"

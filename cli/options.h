@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/job_dispatch.h"
+#include "scsi/simulated_bus.h"
 
 namespace cli {
 
@@ -21,6 +22,7 @@ struct options {
   enum class action { run_job, help, version } what = action::run_job;
   app::job_request request;
   preset_answers answers;
+  std::vector<scsi::sim_device> attached;  // --attach, in the order given
 };
 
 // Parses argv (without the program name). On a usage error returns nullopt

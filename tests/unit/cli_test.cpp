@@ -52,12 +52,29 @@ TEST(CliOptions, UsageErrorsSayWhy) {
       {{"--partition", "8"}, "--partition takes a row 0 to 7 or 'all'"},
       {{"--partition", "-1"}, "--partition takes a row 0 to 7 or 'all'"},
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
+      {{"--attach"}, "--attach needs a value"},
+      {{"--attach", "disk:0:9=d.img", "--from-file", "a", "--to-iso", "b"},
+       "--attach: target '9' in 'disk:0:9=d.img' is not 0 to 7"},
   };
   for (const auto& [args, message] : cases) {
     std::string error;
     EXPECT_FALSE(parse(args, &error));
     EXPECT_EQ(error, message);
   }
+}
+
+TEST(CliOptions, AttachIsRepeatableAndKeepsItsOrder) {
+  auto attached = parse({"--attach", "cdrom:1:3=cd.iso", "--from-drive", "C130", "--attach",
+                         "disk:0:5=disk.img", "--to-hfs-image", "out.img"});
+  ASSERT_TRUE(attached);
+  ASSERT_EQ(attached->attached.size(), 2u);
+  EXPECT_EQ(attached->attached[0].kind, scsi::sim_device::kind::cdrom);
+  EXPECT_EQ(attached->attached[0].host, 1);
+  EXPECT_EQ(attached->attached[0].target, 3);
+  EXPECT_EQ(attached->attached[0].path, "cd.iso");
+  EXPECT_EQ(attached->attached[1].kind, scsi::sim_device::kind::disk);
+  EXPECT_EQ(attached->attached[1].path, "disk.img");
+  EXPECT_TRUE(parse({"--from-file", "a", "--to-iso", "b"})->attached.empty());
 }
 
 // A terminal stand-in: what the user types, and what the program printed.
