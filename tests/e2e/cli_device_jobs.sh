@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Puts real HFS volumes behind Apple partition maps on the simulated SCSI bus,
+# as disks and as CD-ROMs, and runs both device jobs through zelvorant-cli:
+# hybrids are read back with hfsutils and isoinfo, extracted HFS images are
+# read back with hfsutils and taken by the file job.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+random_file iso/README 5000
+random_file iso/DATA.BIN 200000
+new_iso plain.iso iso
+ISO_BYTES=$(size_of plain.iso)
+ISO_BLOCKS=$((ISO_BYTES / 512))
+
+random_file vol1/Small 1
+random_file vol1/Odd 12345
+random_file vol1/Folder/Inner 70001
+random_file vol2/Notes 4321
+random_file vol3/Only 100000
+
+# Disks with one, two and three Apple_HFS partitions among entries of other
+# types; the sizes keep the CD-ROM copies off sector boundaries.
+new_partitioned one.img $((64 + 4000)) Apple_HFS:First:64:4000
+new_partitioned two.img $((64 + 30 + 4002 + 10 + 3001)) Apple_Driver43:Driver:64:30 \
+  Apple_HFS:First:94:4002 Apple_Free:Extra:4096:10 Apple_HFS:Second:4106:3001
+new_partitioned three.img $((64 + 4000 + 3001 + 2999)) Apple_HFS:First:64:4000 \
+  Apple_HFS:Second:4064:3001 Apple_HFS:Third:7065:2999
+for disk in one two three; do fill_volume $disk.img 1 vol1; done
+for disk in two three; do fill_volume $disk.img 2 vol2; done
+fill_volume three.img 3 vol3
+
+# Partition PART of IMAGE holds exactly DIR.
+check_volume() {  # IMAGE PART DIR
+  rm -rf dump dump.lst
+  dump_volume "$1" "$2" dump
+  diff -r "$3" dump >/dev/null || fail "files of partition $2 of $1 differ from $3"
+}
+
+hybrid_from() {  # KIND DISK ANSWER
+  cp plain.iso out.iso
+  run_cli 0 --attach "$1:0:3=$2" --from-drive "$([[ $1 == disk ]] && echo A030 || echo C030)" \
+    --to-iso out.iso --partition "$3"
+  expect_completed
+  check_iso_files out.iso iso
+  same_bytes plain.iso 32768 out.iso 32768 $((ISO_BYTES - 32768))
+  [[ $(be32 out.iso 4) == $(($(size_of out.iso) / 512)) ]] || fail "block count of $2 ($1)"
+}
+
+for kind in disk cdrom; do
+  # All partitions: each comes back in its place, after the ISO data.
+  hybrid_from $kind three.img all
+  expect_partx out.iso 2 "$ISO_BLOCKS 4000 Apple_HFS First"
+  expect_partx out.iso 4 "$((ISO_BLOCKS + 7001)) 2999 Apple_HFS Third"
+  check_volume out.iso 1 vol1
+  check_volume out.iso 2 vol2
+  check_volume out.iso 3 vol3
+
+  # One partition: a fresh map and only that partition's blocks.
+  hybrid_from $kind two.img 1
+  [[ $(size_of out.iso) == $((ISO_BYTES + 3001 * 512)) ]] || fail "size of chosen ($kind)"
+  check_volume out.iso 1 vol2
+  hybrid_from $kind one.img 0
+  check_volume out.iso 1 vol1
+
+  # Extraction: the whole volume, or a chosen partition in a map of its own;
+  # either is a source the file job takes.
+  run_cli 0 --attach "$kind:1:6=two.img" --from-drive "$([[ $kind == disk ]] && echo A160 || echo C160)" \
+    --to-hfs-image whole.img --partition all
+  expect_completed
+  cmp -s whole.img two.img || fail "whole-volume extraction of two.img ($kind)"
+  run_cli 0 --attach "$kind:1:6=three.img" --from-drive "$([[ $kind == disk ]] && echo A160 || echo C160)" \
+    --to-hfs-image third.img --partition 2
+  [[ $(size_of third.img) == $(((64 + 2999) * 512)) ]] || fail "size of third.img ($kind)"
+  check_volume third.img 1 vol3
+  cp plain.iso again.iso
+  run_cli 0 --from-file third.img --to-iso again.iso
+  check_volume again.iso 1 vol3
+done
+
+# Refusals: a plain ISO image on the bus is no Macintosh volume, and the
+# target stays as it was.
+cp plain.iso target.iso
+expect_refused target.iso "This disk is not a Macintosh HFS volume." \
+  --attach disk:0:0=plain.iso --from-drive A000 --to-iso target.iso
+expect_refused target.iso "does not answer." --attach disk:0:0=one.img --from-drive A010 --to-iso target.iso
+run_cli 1 --attach cdrom:0:0=plain.iso --from-drive C000 --to-hfs-image none.img
+[[ ! -s none.img ]] || fail "refused extraction left bytes in none.img"
+echo "device jobs: ok"
