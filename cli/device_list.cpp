@@ -25,9 +25,12 @@ std::string device_list_text(int type_filter) {
       host_has_devices = false;
       continue;
     }
-    std::snprintf(line, sizeof line, "%2u %-8s %-16s %-4s\n", static_cast<unsigned>(row.target),
-                  row.vendor, row.product, row.revision);
-    text += line;
+    int length =
+        std::snprintf(line, sizeof line, "%2u %-8s %-16s %-4s", static_cast<unsigned>(row.target),
+                      row.vendor, row.product, row.revision);
+    while (length > 0 && line[length - 1] == ' ') --length;  // devices pad their texts
+    text.append(line, static_cast<std::size_t>(length));
+    text += '\n';
     host_has_devices = true;
   }
   if (!host_has_devices) text += "   (no devices of this kind)\n";

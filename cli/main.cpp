@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/job_dispatch.h"
+#include "cli/device_list.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/terminal_questions.h"
@@ -48,6 +49,11 @@ int main(int argc, char** argv) {
   struct uninstall {
     ~uninstall() { scsi::install_aspi_manager(nullptr); }
   } uninstall_at_exit;
+
+  if (parsed->what == cli::options::action::list_devices) {
+    std::fputs(cli::device_list_text(parsed->list_filter).c_str(), stdout);
+    return 0;
+  }
 
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const bool interactive = terminal && isatty(STDIN_FILENO) != 0;

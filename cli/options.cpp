@@ -38,6 +38,13 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
       parsed.what = options::action::version;
       return parsed;
     }
+    if (arg == "--list-devices") {
+      parsed.what = options::action::list_devices;
+      if (i + 1 < args.size() && (args[i + 1] == "disk" || args[i + 1] == "cdrom")) {
+        parsed.list_filter = args[++i] == "disk" ? -2 : 5;
+      }
+      continue;
+    }
     if (arg == "--yes" || arg == "-y") {
       parsed.answers.yes = true;
       continue;
@@ -92,6 +99,13 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
       parsed.answers.partition = row;
     }
   }
+  if (parsed.what == options::action::list_devices) {
+    if (have_source || have_target) {
+      error = "--list-devices runs no job: give it without a source or target";
+      return std::nullopt;
+    }
+    return parsed;
+  }
   if (!have_source) {
     error = "no source: give --from-file PATH or --from-drive DEVICE";
     return std::nullopt;
@@ -121,6 +135,9 @@ const char* usage_text() {
          "                         puts an image file on a simulated SCSI bus as a\n"
          "                         disk or CD-ROM on host adapter HOST (0 to 9),\n"
          "                         target TARGET (0 to 7); repeatable\n"
+         "  --list-devices [disk|cdrom]\n"
+         "                         lists the host adapters and their devices (disks\n"
+         "                         and optical drives, CD-ROMs, or all) and exits\n"
          "Answers to the questions a job may ask:\n"
          "  --partition N|all      which HFS partition to take (row N, 0 to 7)\n"
          "  --yes                  answer OK to warnings\n"

@@ -19,7 +19,9 @@ struct preset_answers {
 };
 
 struct options {
-  enum class action { run_job, help, version } what = action::run_job;
+  enum class action { run_job, list_devices, help, version } what = action::run_job;
+  // For list_devices: the device scan's type filter (-1 all, -2 disks, 5 CD-ROMs).
+  int list_filter = -1;
   app::job_request request;
   preset_answers answers;
   std::vector<scsi::sim_device> attached;  // --attach, in the order given

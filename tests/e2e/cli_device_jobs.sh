@@ -85,4 +85,26 @@ expect_refused target.iso "This disk is not a Macintosh HFS volume." \
 expect_refused target.iso "does not answer." --attach disk:0:0=one.img --from-drive A010 --to-iso target.iso
 run_cli 1 --attach cdrom:0:0=plain.iso --from-drive C000 --to-hfs-image none.img
 [[ ! -s none.img ]] || fail "refused extraction left bytes in none.img"
+# The devices as the picker shows them: per host adapter its driver, then
+# Id, vendor, product and revision; a host adapter with nothing of the kind
+# asked says so.
+run_cli 0 --attach disk:0:2=one.img --attach cdrom:0:5=two.img --attach cdrom:1:0=one.img \
+  --list-devices cdrom
+cat >want.txt <<'TXT'
+Host adapter 0
+Driver: SIMULATED BUS
+Id Typ      Model            Release
+ 5 ZELVRANT SIM CD-ROM       0.9
+
+Host adapter 1
+Driver: SIMULATED BUS
+Id Typ      Model            Release
+ 0 ZELVRANT SIM CD-ROM       0.9
+TXT
+diff want.txt out.txt >/dev/null || fail "device list: $(cat out.txt)"
+run_cli 0 --attach disk:1:2=one.img --list-devices disk
+grep -qx " 2 ZELVRANT SIM DISK         0.9" out.txt || fail "disk list: $(cat out.txt)"
+grep -qx "   (no devices of this kind)" out.txt || fail "host adapter 0 should be empty"
+run_cli 0 --list-devices
+grep -qx "No SCSI host adapter answers." out.txt || fail "empty bus"
 echo "device jobs: ok"

@@ -55,6 +55,8 @@ TEST(CliOptions, UsageErrorsSayWhy) {
       {{"--attach"}, "--attach needs a value"},
       {{"--attach", "disk:0:9=d.img", "--from-file", "a", "--to-iso", "b"},
        "--attach: target '9' in 'disk:0:9=d.img' is not 0 to 7"},
+      {{"--list-devices", "--from-drive", "A050"},
+       "--list-devices runs no job: give it without a source or target"},
   };
   for (const auto& [args, message] : cases) {
     std::string error;
@@ -158,3 +160,18 @@ TEST(TerminalQuestions, AsksAtThePromptUntilAnswered) {
 }
 
 }  // namespace
+
+TEST(CliOptions, ListDevicesTakesAnOptionalKind) {
+  const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+      {{"--list-devices"}, -1},
+      {{"--list-devices", "disk"}, -2},
+      {{"--attach", "cdrom:0:1=c.img", "--list-devices", "cdrom"}, 5},
+  };
+  for (const auto& [args, filter] : cases) {
+    std::string error;
+    const auto parsed = cli::parse_options(args, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->what, cli::options::action::list_devices);
+    EXPECT_EQ(parsed->list_filter, filter);
+  }
+}
