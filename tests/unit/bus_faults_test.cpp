@@ -3,6 +3,7 @@
 // request that never completes. Every one leaves the target as promised: an
 // ISO image byte for byte as it was, an HFS image empty.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -28,7 +29,9 @@ std::vector<std::uint8_t> disk_image() {
 
 struct BusFaults : ::testing::TestWithParam<scsi::sim_kind> {
   scsi::simulated_bus bus;
-  std::string path = ::testing::TempDir() + "zelvorant_bus_faults.img";
+  // Tests run in parallel processes: one image each.
+  std::string path = ::testing::TempDir() + "zelvorant_bus_faults_" +
+                     std::to_string(static_cast<long>(::getpid())) + ".img";
   std::vector<std::uint8_t> iso_before = test::iso_image(36000);
   test::scripted_questions user;
   scsi::wait_limits saved = scsi::current_wait_limits();
@@ -101,6 +104,9 @@ TEST_P(BusFaults, ARequestThatNeverCompletesIsAbortedAndUndone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(DiskAndCdrom, BusFaults,
-                         ::testing::Values(scsi::sim_kind::disk, scsi::sim_kind::cdrom));
+                         ::testing::Values(scsi::sim_kind::disk, scsi::sim_kind::cdrom),
+                         [](const auto& info) {
+                           return info.param == scsi::sim_kind::disk ? "Disk" : "Cdrom";
+                         });
 
 }  // namespace

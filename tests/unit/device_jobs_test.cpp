@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -255,7 +256,8 @@ TEST_F(DeviceJobs, CapacityCancelLeavesTheImageAlone) {
   // exactly; the second partition's 50 go over. A sparse file keeps the
   // test small.
   attach(two_partition_disk(), false);
-  const std::string path = ::testing::TempDir() + "zelvorant_capacity.iso";
+  const std::string path = ::testing::TempDir() + "zelvorant_capacity_" +
+                           std::to_string(static_cast<long>(::getpid())) + ".iso";
   const std::uint64_t iso_bytes = std::uint64_t{1249900} * 512;
   {
     hybrid::file_stream create(path, "w+b");
