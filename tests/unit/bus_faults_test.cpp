@@ -105,8 +105,8 @@ TEST_P(BusFaults, ARequestThatNeverCompletesIsAbortedAndUndone) {
 
 INSTANTIATE_TEST_SUITE_P(DiskAndCdrom, BusFaults,
                          ::testing::Values(scsi::sim_kind::disk, scsi::sim_kind::cdrom),
-                         [](const auto& info) {
-                           return info.param == scsi::sim_kind::disk ? "Disk" : "Cdrom";
+                         [](const auto& case_info) {
+                           return case_info.param == scsi::sim_kind::disk ? "Disk" : "Cdrom";
                          });
 
 }  // namespace
