@@ -8,7 +8,14 @@ namespace hybrid {
 
 file_stream::file_stream(std::string path, const char* mode) : path_(std::move(path)) {
   file_ = std::fopen(path_.c_str(), mode);
-  if (file_ == nullptr) last_errno_ = errno;
+  if (file_ == nullptr) {
+    last_errno_ = errno;
+    return;
+  }
+  // Jobs read and write in blocks of 512 bytes to 1 MiB: a stdio buffer
+  // only adds a copy, and splits every large write in two (4 KiB to fill
+  // the buffer, then the rest).
+  std::setvbuf(file_, nullptr, _IONBF, 0);
 }
 
 file_stream::~file_stream() {

@@ -141,8 +141,10 @@ tool_places default_tool_places() {
   const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
   if (n > 0 && static_cast<std::size_t>(n) < sizeof buffer) {
     const std::string self(buffer, static_cast<std::size_t>(n));
-    places.program_folder = self.substr(0, self.find_last_of('/'));
-    if (places.program_folder.empty()) places.program_folder = "/";
+    const std::size_t slash = self.find_last_of('/');
+    // The executable at the root keeps "/" as its folder. (Built as one
+    // assignment: GCC 12 at -O3 warns falsely about an assignment of "/".)
+    places.program_folder = self.substr(0, slash == 0 || slash == std::string::npos ? 1 : slash);
   }
   if (const char* path = std::getenv("PATH")) places.search_path = path;
   return places;

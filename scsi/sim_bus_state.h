@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -58,6 +59,8 @@ sim_event describe(const void* block);
 struct simulated_bus::state {
   mutable std::mutex mutex;
   std::condition_variable wake;
+  // Counts requests queued, read without the lock by the worker's short spin.
+  std::atomic<std::uint64_t> arrivals{0};
   std::deque<sim::queued_request> queue;
   std::vector<sim::queued_request> held;
   std::deque<sim_event> log;

@@ -269,6 +269,16 @@ outcome target::transfer(SRB_ExecSCSICmd& srb) {
   const std::uint64_t offset = std::uint64_t{range.first} * block_bytes_;
   const auto size = static_cast<std::size_t>(bytes);
   outcome result;
+  const bool cached =
+      !range.write && ahead_.valid && ahead_.first == range.first && ahead_.count == range.count;
+  ahead_.valid = false;
+  next_.count = 0;
+  if (cached) {
+    std::memcpy(srb.SRB_BufPointer, ahead_.bytes.data(), size);
+    next_ = {false, range.first + range.count, range.count};
+    result.bytes_read = bytes;
+    return result;
+  }
   if (range.write) {
     if (!write_at(fd_, srb.SRB_BufPointer, size, offset)) {
       return check_condition(key_medium_error, asc_write_error);
@@ -284,7 +294,27 @@ outcome target::transfer(SRB_ExecSCSICmd& srb) {
   // zeros.
   std::memset(srb.SRB_BufPointer + got, 0, size - got);
   result.bytes_read = bytes;
+  next_ = {false, range.first + range.count, range.count};
   return result;
+}
+
+void target::read_ahead() {
+  constexpr std::uint64_t max_ahead_bytes = 1u << 20;
+  const block_range wanted = next_;
+  next_.count = 0;
+  const std::uint64_t bytes = std::uint64_t{wanted.count} * block_bytes_;
+  if (wanted.count == 0 || bytes > max_ahead_bytes ||
+      std::uint64_t{wanted.first} + wanted.count > blocks_) {
+    return;
+  }
+  ahead_.bytes.resize(static_cast<std::size_t>(bytes));
+  std::size_t got = 0;
+  if (!read_at(fd_, ahead_.bytes.data(), ahead_.bytes.size(),
+               std::uint64_t{wanted.first} * block_bytes_, got)) {
+    return;  // the request itself will meet the failure
+  }
+  std::memset(ahead_.bytes.data() + got, 0, ahead_.bytes.size() - got);
+  ahead_ = {true, wanted.first, wanted.count, std::move(ahead_.bytes)};
 }
 
 }  // namespace scsi::sim

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "scsi/aspi_defs.h"
 #include "scsi/simulated_bus.h"
@@ -69,6 +70,11 @@ class target {
   outcome execute(SRB_ExecSCSICmd& srb);
   std::uint8_t peripheral_type() const { return peripheral_type_; }
   void reset() { locked_.store(false); }
+  // Reads the blocks after the last read into the target's cache, as a
+  // drive's read-ahead does: a bulk copy's next request then costs a copy
+  // from memory, and the file read overlaps the caller's write.
+  void read_ahead();
+  void forget_read_ahead() { ahead_.valid = false, next_.count = 0; }
   bool medium_locked() const { return locked_.load(); }
 
  private:
@@ -84,6 +90,15 @@ class target {
   std::uint64_t blocks_ = 0;
   std::array<std::uint8_t, 36> inquiry_data_{};
   std::atomic<bool> locked_{false};
+
+  struct cached_run {
+    bool valid = false;
+    std::uint64_t first = 0;
+    std::uint32_t count = 0;
+    std::vector<std::uint8_t> bytes;
+  };
+  cached_run ahead_;
+  block_range next_;  // what read_ahead fetches; count 0: nothing
 };
 
 }  // namespace scsi::sim

@@ -364,6 +364,29 @@ TEST_F(SimulatedBus, WritesLandInTheImageAndNowhereElse) {
   EXPECT_EQ(bus.statistics().bytes_written, (2u + 3u + 256u) * 512u);
 }
 
+// Sequential reads are served from the read-ahead; a write through any
+// target that shares the image must make it stale, or the next read would
+// return the old bytes.
+TEST_F(SimulatedBus, ReadAheadNeverServesStaleBytes) {
+  const bytes content = pattern(512 * 64);
+  temp_image disk(content);
+  attach(sim_device::kind::disk, 0, 0, disk);
+  attach(sim_device::kind::disk, 0, 1, disk);  // the same file again
+  bytes got(4 * 512);
+  const auto transfer = [](request_block block) { return run(block); };
+  for (std::uint32_t lba = 0; lba < 16; lba += 4) {
+    ASSERT_EQ(transfer(rw10(READ10, 0, lba, 4, got)), SS_COMP);
+    EXPECT_EQ(got, bytes(content.begin() + lba * 512, content.begin() + (lba + 4) * 512));
+  }
+  bytes fresh = pattern(4 * 512, 99);
+  ASSERT_EQ(transfer(rw10(WRITE10, 1, 16, 4, fresh)), SS_COMP);  // what target 0 read ahead
+  ASSERT_EQ(transfer(rw10(READ10, 0, 16, 4, got)), SS_COMP);
+  EXPECT_EQ(got, fresh);
+  ASSERT_EQ(transfer(rw10(WRITE10, 0, 20, 4, fresh)), SS_COMP);
+  ASSERT_EQ(transfer(rw10(READ10, 0, 20, 4, got)), SS_COMP);
+  EXPECT_EQ(got, fresh);
+}
+
 TEST_F(SimulatedBus, CheckConditionsCarrySense) {
   temp_image disk(pattern(512 * 20)), cd(pattern(2048 * 4));
   attach(sim_device::kind::disk, 0, 0, disk);
