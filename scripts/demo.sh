@@ -2,7 +2,9 @@
 # Shows zelvorant at work from start to end: installs what is needed, builds
 # zelvorant-cli, makes a small HFS volume and a small ISO 9660 image, makes
 # the ISO image a Mac/PC hybrid, and reads both sides of the result back with
-# tools that know nothing of zelvorant (hfsutils, isoinfo, partx).
+# tools that know nothing of zelvorant (hfsutils, isoinfo, partx). Then it
+# puts the hybrid on the simulated SCSI bus as a CD-ROM and copies its HFS
+# volume back into an HFS image file.
 #
 # Everything is made in out/demo (or $DEMO_DIR); the images stay there to be
 # looked at. Exits non-zero as soon as anything does not read back as written.
@@ -134,5 +136,25 @@ sed 's/^/    stderr: /' again.err
 ((status == 1)) || fail "a second run exited with $status, expected 1"
 [[ $(sha256sum <cd.iso) == "$sum_before" ]] || fail "the refused run changed cd.iso"
 ok "exit status 1, cd.iso unchanged"
+
+step "Device side: the hybrid as a CD-ROM on the simulated SCSI bus"
+show "$cli" --attach cdrom:0:4=cd.iso --list-devices cdrom | sed 's/^/    | /'
+set +e
+show "$cli" --attach cdrom:0:4=cd.iso --from-drive C040 --to-hfs-image copy.img >copy.out 2>copy.err
+status=$?
+set -e
+sed 's/^/    stderr: /' copy.err
+((status == 0)) || fail "copying the CD-ROM's volume exited with $status"
+# One HFS partition: the whole volume is copied, map included, so the copy is
+# the hybrid's first blocks as far as its Driver Descriptor counts them.
+cmp -s -n "$(stat -c %s copy.img)" copy.img cd.iso || fail "copy.img is not the CD-ROM's volume"
+[[ $(stat -c %s copy.img) == "$hybrid_bytes" ]] || fail "copy.img is not the whole volume"
+ok "copy.img holds the CD-ROM's whole volume, byte for byte"
+show hmount copy.img 1 >/dev/null
+mounted=1
+hcopy -r :Documents:Notes.txt - | cmp -s - mac-files/Notes.txt || fail "copy.img: Notes.txt differs"
+ok ":Documents:Notes.txt reads back identical from copy.img"
+humount >/dev/null
+mounted=0
 
 printf '\nDEMO PASSED: %s is readable as an ISO 9660 volume and as an HFS volume.\n' "$demo_dir/cd.iso"
