@@ -15,7 +15,7 @@ inline constexpr const char* floppy_not_direct =
 inline constexpr const char* disk_holds_no_hfs = "This disk holds no HFS partition.";
 inline constexpr const char* no_volume_block_count =
     "The disk's Driver Descriptor gives no block count, so the whole volume cannot be "
-    "copied.\nChoose one partition instead.";
+    "copied.\nAborting...";
 
 // "The total length of the ISO image,\nafter adding the selected partition,\n
 // would be of %lu sectors.\nThis exceeds the maximum capacity of a CD-ROM."
