@@ -247,6 +247,14 @@ TEST_F(DeviceJobs, ExtractionFailuresLeaveTheImageEmpty) {
   attach(source, false);
   EXPECT_EQ(hybrid::extract_to_hfs_image("A120", image, user), 1);
 
+  // A Driver Descriptor without a block count: no empty "whole volume".
+  hybrid::put_be32(source.data() + 4, 0);
+  attach(source, false);
+  memory_stream no_count{"none.img"};
+  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", no_count, user), 0);
+  EXPECT_EQ(user.notices.back().rfind("The disk's Driver Descriptor gives no block count", 0), 0u);
+  EXPECT_TRUE(no_count.bytes().empty());
+
   EXPECT_EQ(hybrid::extract_to_hfs_image("X120", image, user), 0);
   EXPECT_NE(user.notices.back().find("names no device"), std::string::npos);
 }
