@@ -1,13 +1,7 @@
 #include "scsi/sim_target.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-
-#include "platform/file_ops.h"
 
 namespace scsi::sim {
 namespace {
@@ -72,32 +66,6 @@ void put_text(std::uint8_t* field, std::size_t width, const std::string& text) {
 
 bool printable(const std::string& text) {
   return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
-}
-
-// pread and pwrite may move less than asked; a signal or a pipe-like file
-// must not turn into a short transfer.
-bool read_at(int fd, std::uint8_t* buffer, std::size_t bytes, std::uint64_t offset,
-             std::size_t& got) {
-  got = 0;
-  while (got < bytes) {
-    const ssize_t n = ::pread(fd, buffer + got, bytes - got, static_cast<off_t>(offset + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-bool write_at(int fd, const std::uint8_t* buffer, std::size_t bytes, std::uint64_t offset) {
-  std::size_t done = 0;
-  while (done < bytes) {
-    const ssize_t n = ::pwrite(fd, buffer + done, bytes - done, static_cast<off_t>(offset + done));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 }  // namespace
@@ -167,20 +135,17 @@ std::unique_ptr<target> target::open(const sim_device& device, std::string& erro
   }
 
   std::unique_ptr<target> result(new target);
-  result->fd_ = cdrom ? -1 : ::open(device.path.c_str(), O_RDWR | O_CLOEXEC);
-  result->writable_ = result->fd_ >= 0;
-  if (result->fd_ < 0) result->fd_ = ::open(device.path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (result->fd_ < 0) {
-    error = "cannot open " + device.path + ": " + platform::error_text(errno);
+  std::string why;
+  if (!result->file_.open(device.path, !cdrom, why)) {
+    error = "cannot open " + device.path + ": " + why;
     return nullptr;
   }
-  // lseek rather than fstat: a block device reports its size only this way.
-  const off_t end = ::lseek(result->fd_, 0, SEEK_END);
-  if (end < 0) {
-    error = "cannot find the length of " + device.path + ": " + platform::error_text(errno);
+  result->writable_ = result->file_.writable();
+  std::uint64_t bytes = 0;
+  if (!result->file_.size(bytes, why)) {
+    error = "cannot find the length of " + device.path + ": " + why;
     return nullptr;
   }
-  const auto bytes = static_cast<std::uint64_t>(end);
   result->blocks_ = (bytes + block_bytes - 1) / block_bytes;
   if (result->blocks_ == 0) {
     error = device.path + " is empty";
@@ -205,9 +170,7 @@ std::unique_ptr<target> target::open(const sim_device& device, std::string& erro
   return result;
 }
 
-target::~target() {
-  if (fd_ >= 0) ::close(fd_);
-}
+target::~target() = default;
 
 outcome target::execute(SRB_ExecSCSICmd& srb) {
   const std::uint8_t* cdb = srb.CDBByte;
@@ -280,14 +243,14 @@ outcome target::transfer(SRB_ExecSCSICmd& srb) {
     return result;
   }
   if (range.write) {
-    if (!write_at(fd_, srb.SRB_BufPointer, size, offset)) {
+    if (!file_.write_at(srb.SRB_BufPointer, size, offset)) {
       return check_condition(key_medium_error, asc_write_error);
     }
     result.bytes_written = bytes;
     return result;
   }
   std::size_t got = 0;
-  if (!read_at(fd_, srb.SRB_BufPointer, size, offset, got)) {
+  if (!file_.read_at(srb.SRB_BufPointer, size, offset, got)) {
     return check_condition(key_medium_error, asc_unrecovered_read_error);
   }
   // The image may end inside its last block; the rest of the block reads as
@@ -309,7 +272,7 @@ void target::read_ahead() {
   }
   ahead_.bytes.resize(static_cast<std::size_t>(bytes));
   std::size_t got = 0;
-  if (!read_at(fd_, ahead_.bytes.data(), ahead_.bytes.size(),
+  if (!file_.read_at(ahead_.bytes.data(), ahead_.bytes.size(),
                std::uint64_t{wanted.first} * block_bytes_, got)) {
     return;  // the request itself will meet the failure
   }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "scsi/aspi_defs.h"
+#include "scsi/sim_file.h"
 #include "scsi/simulated_bus.h"
 
 namespace scsi::sim {
@@ -83,7 +84,7 @@ class target {
   outcome read_capacity(SRB_ExecSCSICmd& srb) const;
   outcome transfer(SRB_ExecSCSICmd& srb);
 
-  int fd_ = -1;
+  sim_file file_;
   bool writable_ = false;
   std::uint8_t peripheral_type_ = 0;
   std::uint32_t block_bytes_ = 0;

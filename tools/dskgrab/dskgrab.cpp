@@ -18,6 +18,43 @@
 #include <string>
 #include <vector>
 
+#include "tools/dskgrab/drive.h"
+
+namespace dskgrab {
+namespace {
+
+using file_ptr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+// Reading an image file is the same on every system.
+class image_file final : public disk_source {
+ public:
+  explicit image_file(std::FILE* file) : file_(file, std::fclose) {}
+  bool read(char* buffer, std::size_t want, std::size_t& got, std::string& error) override {
+    got = std::fread(buffer, 1, want, file_.get());
+    if (got < want && std::ferror(file_.get())) {
+      error = std::strerror(errno);
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  file_ptr file_;
+};
+
+}  // namespace
+
+std::unique_ptr<disk_source> open_image(const std::string& path, std::string& error) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    error = std::strerror(errno);
+    return nullptr;
+  }
+  return std::make_unique<image_file>(file);
+}
+
+}  // namespace dskgrab
+
 namespace {
 
 struct options {
@@ -63,10 +100,6 @@ std::string parse(int argc, char** argv, options& chosen) {
   return {};
 }
 
-// The raw device behind a drive letter. Linux names the floppy drives fd0
-// and fd1; other systems need their own names here.
-std::string drive_device(char drive) { return drive == 'A' ? "/dev/fd0" : "/dev/fd1"; }
-
 // A disk larger than 64-bit numbers can say is read to its end.
 std::uint64_t disk_bytes(const options& chosen) {
   std::uint64_t total = 1;
@@ -77,7 +110,7 @@ std::uint64_t disk_bytes(const options& chosen) {
   return total;
 }
 
-using file_ptr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+using dskgrab::file_ptr;
 
 }  // namespace
 
@@ -86,10 +119,13 @@ int main(int argc, char** argv) {
   if (const std::string wrong = parse(argc, argv, chosen); !wrong.empty()) return fail(wrong);
 
   const char* image = std::getenv("ZELVORANT_FLOPPY_IMAGE");
-  const std::string source_name = image != nullptr ? image : drive_device(chosen.drive);
+  std::string source_name = image != nullptr ? image : "";
+  std::string why;
   // The disk is opened first, so that a missing disk leaves no empty file.
-  file_ptr source(std::fopen(source_name.c_str(), "rb"), std::fclose);
-  if (!source) return fail("cannot open " + source_name + ": " + reason());
+  const std::unique_ptr<dskgrab::disk_source> source =
+      image != nullptr ? dskgrab::open_image(source_name, why)
+                       : dskgrab::open_drive(chosen.drive, chosen.sector_bytes, source_name, why);
+  if (!source) return fail("cannot open " + source_name + ": " + why);
   file_ptr target(std::fopen(chosen.file.c_str(), "wb"), std::fclose);
   if (!target) return fail("cannot create " + chosen.file + ": " + reason());
 
@@ -99,8 +135,8 @@ int main(int argc, char** argv) {
   while (remaining > 0 && problem.empty()) {
     const std::size_t want =
         remaining < chunk.size() ? static_cast<std::size_t>(remaining) : chunk.size();
-    const std::size_t got = std::fread(chunk.data(), 1, want, source.get());
-    if (got < want && std::ferror(source.get())) problem = "cannot read " + source_name;
+    std::size_t got = 0;
+    if (!source->read(chunk.data(), want, got, why)) problem = "cannot read " + source_name;
     if (got > 0 && std::fwrite(chunk.data(), 1, got, target.get()) != got) {
       problem = "cannot write " + chosen.file;
     }
@@ -111,7 +147,7 @@ int main(int argc, char** argv) {
   if (problem.empty() && std::fclose(target.release()) != 0)
     problem = "cannot write " + chosen.file;
   if (!problem.empty()) {
-    const std::string why = reason();
+    if (why.empty()) why = reason();
     target.reset();
     std::remove(chosen.file.c_str());
     return fail(problem + ": " + why);

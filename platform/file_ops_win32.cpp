@@ -1,0 +1,81 @@
+#include <windows.h>
+#include <io.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "platform/file_ops.h"
+
+namespace platform {
+namespace {
+
+constexpr auto largest_offset = static_cast<std::uint64_t>(std::numeric_limits<__int64>::max());
+
+HANDLE handle_of(std::FILE* file) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+
+}  // namespace
+
+bool file_seek(std::FILE* file, std::uint64_t offset) {
+  if (offset > largest_offset) {
+    errno = EOVERFLOW;
+    return false;
+  }
+  return _fseeki64(file, static_cast<__int64>(offset), SEEK_SET) == 0;
+}
+
+bool file_seek_end(std::FILE* file) { return _fseeki64(file, 0, SEEK_END) == 0; }
+
+bool file_tell(std::FILE* file, std::uint64_t& offset) {
+  const __int64 at = _ftelli64(file);
+  if (at < 0) return false;
+  offset = static_cast<std::uint64_t>(at);
+  return true;
+}
+
+bool file_length(std::FILE* file, std::uint64_t& bytes) {
+  if (std::fflush(file) != 0) return false;
+  // _filelengthi64 sets errno, so the caller's message names the cause.
+  const __int64 length = _filelengthi64(_fileno(file));
+  if (length < 0) return false;
+  bytes = static_cast<std::uint64_t>(length);
+  return true;
+}
+
+bool file_truncate(std::FILE* file, std::uint64_t bytes) {
+  if (std::fflush(file) != 0) return false;
+  if (bytes > largest_offset) {
+    errno = EOVERFLOW;
+    return false;
+  }
+  const errno_t failure = _chsize_s(_fileno(file), static_cast<__int64>(bytes));
+  if (failure != 0) errno = failure;
+  return failure == 0;
+}
+
+// Windows offers no copy between two open files inside the kernel: the
+// caller copies through its own buffer.
+bool kernel_copy(std::FILE*, std::uint64_t, std::FILE*, std::uint64_t, std::size_t,
+                 std::size_t& copied) {
+  copied = 0;
+  return false;
+}
+
+std::string error_text(int error_number) { return std::strerror(error_number); }
+
+// The volume's serial number and the file's index name one file, whatever the
+// path (a hard link, another drive letter for the same share) it was opened by.
+bool same_file(std::FILE* a, std::FILE* b) {
+  BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+  if (!GetFileInformationByHandle(handle_of(a), &ia) ||
+      !GetFileInformationByHandle(handle_of(b), &ib)) {
+    return false;
+  }
+  return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+         ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+}  // namespace platform

@@ -1,0 +1,142 @@
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+#include "platform/win32_errors.h"
+
+namespace platform {
+namespace {
+
+// What a console program's exit code is when Ctrl-C or Ctrl-Break ended it
+// (STATUS_CONTROL_C_EXIT).
+constexpr DWORD ended_by_ctrl_c = 0xC000013Au;
+// Reported as the signal an interrupt is on other systems, so that the
+// message reads the same.
+constexpr int interrupt_signal = 2;
+
+struct handle_closer {
+  HANDLE handle;
+  ~handle_closer() {
+    if (handle != nullptr) CloseHandle(handle);
+  }
+};
+
+std::string first_word(const std::string& line) {
+  const std::size_t start = line.find_first_not_of(" \t");
+  if (start == std::string::npos) return {};
+  return line.substr(start, line.find_first_of(" \t", start) - start);
+}
+
+bool is_file(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Empty when the tool is nowhere to be found. The current folder is never
+// searched: the tool's own folder would be the scratch folder.
+std::string find_tool(const std::string& name, const tool_places& places) {
+  if (name.find_first_of("\\/:") != std::string::npos) return name;
+  if (!places.program_folder.empty() && is_file(places.program_folder + "\\" + name)) {
+    return places.program_folder + "\\" + name;
+  }
+  if (places.search_path.empty()) return {};
+  char found[MAX_PATH] = {};
+  const DWORD length =
+      SearchPathA(places.search_path.c_str(), name.c_str(), nullptr, MAX_PATH, found, nullptr);
+  if (length == 0 || length >= MAX_PATH) return {};
+  return std::string(found, length);
+}
+
+tool_run not_started(std::string why) {
+  tool_run run;
+  if (why.empty() || why.back() != '.') why += '.';
+  run.error_text = std::move(why);
+  return run;
+}
+
+}  // namespace
+
+tool_places default_tool_places() {
+  tool_places places;
+  char self[MAX_PATH] = {};
+  const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) {
+    const std::string path(self, length);
+    const std::size_t slash = path.find_last_of("\\/");
+    if (slash != std::string::npos) places.program_folder = path.substr(0, slash);
+  }
+  if (const char* path = std::getenv("PATH")) places.search_path = path;
+  return places;
+}
+
+tool_run run_tool(const std::string& command_line, const std::string& working_directory,
+                  const tool_places& places) {
+  const std::string name = first_word(command_line);
+  if (name.empty()) return not_started("The command line is empty.");
+  const std::string path = find_tool(name, places);
+  if (path.empty()) {
+    return not_started("No program named " + name +
+                       " was found next to this program or on the search path.");
+  }
+  // CreateProcessA may write into the command line, so it gets a copy.
+  std::vector<char> line(command_line.begin(), command_line.end());
+  line.push_back('\0');
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(path.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      working_directory.c_str(), &startup, &process)) {
+    return not_started("Cannot run " + path + " in " + working_directory + ": " +
+                       last_win32_error_text());
+  }
+  const handle_closer thread{process.hThread}, tool{process.hProcess};
+  if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0) {
+    return not_started("Cannot wait for " + path + ": " + last_win32_error_text());
+  }
+  DWORD exit_code = 0;
+  if (!GetExitCodeProcess(process.hProcess, &exit_code)) {
+    return not_started("Cannot learn how " + path + " ended: " + last_win32_error_text());
+  }
+  tool_run run;
+  if (exit_code == ended_by_ctrl_c) {
+    run.result = tool_run::outcome::killed;
+    run.exit_code = interrupt_signal;
+  } else {
+    run.result = tool_run::outcome::exited;
+    run.exit_code = static_cast<int>(exit_code);
+  }
+  return run;
+}
+
+bool make_private_folder(std::string& path, std::string& error) {
+  char base[MAX_PATH + 1] = {};
+  const DWORD length = GetTempPathA(sizeof base, base);
+  if (length == 0 || length > MAX_PATH) {
+    error = "Cannot find the folder for temporary files: " + last_win32_error_text() + ".";
+    return false;
+  }
+  std::string folder(base, length);
+  if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  // The process id and the tick count make a name that another run is
+  // unlikely to hold; the counter steps past one that does.
+  const std::string stem = folder + "zelvorant-" + std::to_string(GetCurrentProcessId()) + "-" +
+                           std::to_string(GetTickCount()) + "-";
+  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+    const std::string candidate = stem + std::to_string(attempt);
+    if (CreateDirectoryA(candidate.c_str(), nullptr)) {
+      path = candidate;
+      return true;
+    }
+    if (GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  error = "Cannot make a folder in " + folder.substr(0, folder.size() - 1) + ": " +
+          last_win32_error_text() + ".";
+  return false;
+}
+
+}  // namespace platform
