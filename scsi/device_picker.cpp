@@ -35,24 +35,14 @@ int for_each_device(const device_table& table, int host, Each each) {
   return count;
 }
 
-bool lists_target(const device_table& table, int host, int target) {
-  bool found = false;
-  for_each_device(table, host, [&](const device_row& row) { found |= row.target == target; });
-  return found;
-}
-
-// After another host adapter came up: its only device is chosen; otherwise a
-// target chosen before stays chosen and keeps its mark where this host
-// adapter lists it too.
+// A choice belongs to the host adapter it was made on: once another one is
+// shown (and the old rows are cleared) it would name a device the user can
+// no longer see, or another device with the same target id. Only a host
+// adapter with exactly one device chooses for the user.
 void settle_choice(device_rows& rows, int only_target) {
   device_state& state = devices();
-  if (only_target != no_selection) {
-    state.sel_target = static_cast<std::uint8_t>(only_target);
-  }
-  if (state.sel_target != no_selection &&
-      lists_target(shared_device_table(), state.sel_host, state.sel_target)) {
-    rows.mark_row(state.sel_target);
-  }
+  state.sel_target = static_cast<std::uint8_t>(only_target);
+  if (only_target != no_selection) rows.mark_row(only_target);
 }
 
 }  // namespace

@@ -54,8 +54,8 @@ int show_host_devices(device_rows& rows, int host_count, int host, const device_
 bool open_picker(device_rows& rows, char* specifier);
 // A click on row `target`.
 void pick_row(device_rows& rows, int target);
-// "Next Host" and "Preceding Host". A chosen target stays chosen unless the
-// host adapter now shown has exactly one device, which is then chosen.
+// "Next Host" and "Preceding Host". The choice is dropped with the rows of
+// the host adapter left; one that has exactly one device chooses it.
 void next_host(device_rows& rows);
 // Steps back to the nearest earlier host adapter that lists devices; false
 // when there is none (nothing changes).
