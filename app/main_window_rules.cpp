@@ -1,0 +1,132 @@
+#include "app/main_window_rules.h"
+
+#include "app/main_window_ids.h"
+
+namespace app {
+
+const char* const help_text =
+    "Zelvorant makes Mac/PC hybrid CD-ROM images.\n"
+    "Questions, bug reports and ideas are welcome:\n"
+    "write to the Zelvorant team at zelvorant@example.org\n"
+    "or open an issue in the project's tracker.\n"
+    "Please name the version shown in the title bar."
+    "\n\nHelp functions are not yet implemented\n(for this beta version).";
+
+bool apply_choice(window_choices& choices, int control) {
+  switch (control) {
+    case IDC_SOURCE_FILE:
+      choices.source = source_kind::file;
+      return true;
+    case IDC_SOURCE_DRIVE:
+      choices.source = source_kind::drive;
+      return true;
+    case IDC_KIND_FLOPPY:
+    case IDC_KIND_SCSI:
+    case IDC_KIND_CDROM:
+      choices.device = control == IDC_KIND_FLOPPY ? device_kind::floppy
+                       : control == IDC_KIND_SCSI ? device_kind::scsi
+                                                  : device_kind::cdrom;
+      choices.source = source_kind::drive;
+      return true;
+    case IDC_TARGET_ISO:
+      choices.target = target_kind::iso_image;
+      return true;
+    case IDC_TARGET_HFS:
+      choices.target = target_kind::hfs_image;
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool browse_enabled(const window_choices& choices, int browse_button) {
+  const bool drive = choices.source == source_kind::drive;
+  switch (browse_button) {
+    case IDC_BROWSE_SOURCE_FILE:
+      return !drive;
+    case IDC_BROWSE_FLOPPY:
+      return drive && choices.device == device_kind::floppy;
+    case IDC_BROWSE_SCSI:
+      return drive && choices.device == device_kind::scsi;
+    case IDC_BROWSE_CDROM:
+      return drive && choices.device == device_kind::cdrom;
+    case IDC_BROWSE_ISO:
+      return choices.target == target_kind::iso_image;
+    case IDC_BROWSE_HFS:
+      return choices.target == target_kind::hfs_image;
+    default:
+      return false;
+  }
+}
+
+int source_button(const window_choices& choices) {
+  return choices.source == source_kind::file ? IDC_SOURCE_FILE : IDC_SOURCE_DRIVE;
+}
+
+int device_button(const window_choices& choices) {
+  switch (choices.device) {
+    case device_kind::floppy:
+      return IDC_KIND_FLOPPY;
+    case device_kind::scsi:
+      return IDC_KIND_SCSI;
+    case device_kind::cdrom:
+      return IDC_KIND_CDROM;
+    case device_kind::none:
+      break;
+  }
+  return 0;
+}
+
+int target_button(const window_choices& choices) {
+  return choices.target == target_kind::iso_image ? IDC_TARGET_ISO : IDC_TARGET_HFS;
+}
+
+namespace {
+
+std::string cut(std::string text, std::size_t limit) {
+  if (text.size() > limit) text.resize(limit);
+  return text;
+}
+
+int device_edit_box(device_kind kind) {
+  switch (kind) {
+    case device_kind::floppy:
+      return IDC_EDIT_FLOPPY;
+    case device_kind::scsi:
+      return IDC_EDIT_SCSI;
+    case device_kind::cdrom:
+      return IDC_EDIT_CDROM;
+    case device_kind::none:
+      break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+job_request make_job_request(const window_choices& choices,
+                             const std::function<std::string(int edit_box)>& text_of) {
+  job_request request;
+  request.source = choices.source;
+  request.device = choices.device;
+  request.target = choices.target;
+  if (choices.source == source_kind::file) {
+    request.source_path = cut(text_of(IDC_EDIT_SOURCE_FILE), path_limit);
+  } else if (const int box = device_edit_box(choices.device); box != 0) {
+    request.device_text = cut(text_of(box), device_text_limit);
+  }
+  request.target_path = cut(
+      text_of(choices.target == target_kind::iso_image ? IDC_EDIT_ISO : IDC_EDIT_HFS), path_limit);
+  return request;
+}
+
+bool browse_cdrom(std::string& specifier,
+                  const std::function<int(std::string&)>& count_drives,
+                  const std::function<int(std::string&)>& pick_device) {
+  specifier.clear();
+  int result = count_drives(specifier);
+  if (result > 1) result = pick_device(specifier);
+  return result >= 0;
+}
+
+}  // namespace app

@@ -1,0 +1,58 @@
+// What the main window's radio buttons and Browse buttons do, and how Start
+// reads the window into a job_request. The Windows dialog keeps no state of
+// its own: it reads the marks from its controls, applies a click here and
+// shows the result, so these rules are the whole behaviour.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "app/job_dispatch.h"
+
+namespace app {
+
+// The marks of the three radio groups. The window starts with the file
+// source, the ISO image target and no device kind.
+struct window_choices {
+  source_kind source = source_kind::file;
+  device_kind device = device_kind::none;
+  target_kind target = target_kind::iso_image;
+};
+
+// A click on one of the seven radio buttons; false for any other control.
+// Picking a device kind also picks the drive source; picking the file source
+// leaves the device kind marked, so going back to the drive brings it back.
+bool apply_choice(window_choices& choices, int control);
+
+// Whether a Browse button (501 to 506) is enabled. A device kind's button
+// only while that kind is marked and the drive is the source.
+bool browse_enabled(const window_choices& choices, int browse_button);
+
+// The radio button marked in each group; 0 when no device kind is.
+int source_button(const window_choices& choices);
+int device_button(const window_choices& choices);
+int target_button(const window_choices& choices);
+
+// The window's texts are read into 256- and 32-byte buffers: longer texts are
+// cut to these lengths.
+constexpr std::size_t path_limit = 255;
+constexpr std::size_t device_text_limit = 31;
+
+// Builds the request from the marks and the edit boxes' texts. Only the boxes
+// that the request uses are read: the source file's for a file source, the
+// marked device kind's for a drive, and the target's.
+job_request make_job_request(const window_choices& choices,
+                             const std::function<std::string(int edit_box)>& text_of);
+
+// The CD-ROM's Browse. `count_drives` is find_cdrom: it counts the CD-ROM
+// drives and names the device when there is exactly one. With several,
+// `pick_device` (the device picker for CD-ROMs) decides. Returns true when
+// `specifier` is to go into the edit box: with no drive that empties it.
+bool browse_cdrom(std::string& specifier,
+                  const std::function<int(std::string&)>& count_drives,
+                  const std::function<int(std::string&)>& pick_device);
+
+// The help box: how to reach us, and what the beta lacks.
+extern const char* const help_text;
+
+}  // namespace app

@@ -1,0 +1,193 @@
+#include "app/main_window_win32.h"
+
+#include <commdlg.h>
+
+#include <cstddef>
+#include <cstring>
+
+#include "app/floppy_dialog_win32.h"
+#include "app/job_dispatch.h"
+#include "app/main_window_ids.h"
+#include "app/main_window_rules.h"
+#include "app/shell_win32.h"
+#include "hybrid/dialog_helpers_win32.h"
+#include "hybrid/message_box_questions_win32.h"
+#include "scsi/device_dialog_win32.h"
+
+namespace app {
+
+HWND main_window = nullptr;
+
+namespace {
+
+// The chooser's request in the layout every Windows version accepts: the
+// fields up to lpTemplateName, 76 bytes.
+constexpr DWORD chooser_request_bytes = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+static_assert(chooser_request_bytes == 76);
+
+// One description and one pattern each; the literal's own zero ends the list.
+constexpr char hfs_filter[] = "HFS Image files [*.hfs]\0*.hfs\0";
+constexpr char iso_filter[] = "ISO Image files [*.iso]\0*.iso\0";
+
+constexpr int path_buffer = 260;
+constexpr int device_buffer = 32;
+constexpr int type_cdrom = 5;
+
+hybrid::message_box_questions job_questions;
+
+bool checked(HWND window, int button) { return IsDlgButtonChecked(window, button) == BST_CHECKED; }
+
+// The marks are kept by the buttons themselves, so the window is the state.
+window_choices read_choices(HWND window) {
+  window_choices choices;
+  if (checked(window, IDC_SOURCE_DRIVE)) choices.source = source_kind::drive;
+  if (checked(window, IDC_KIND_FLOPPY)) choices.device = device_kind::floppy;
+  if (checked(window, IDC_KIND_SCSI)) choices.device = device_kind::scsi;
+  if (checked(window, IDC_KIND_CDROM)) choices.device = device_kind::cdrom;
+  if (checked(window, IDC_TARGET_HFS)) choices.target = target_kind::hfs_image;
+  return choices;
+}
+
+void show_choices(HWND window, const window_choices& choices) {
+  CheckRadioButton(window, IDC_SOURCE_FILE, IDC_SOURCE_DRIVE, source_button(choices));
+  if (const int kind = device_button(choices); kind != 0) {
+    CheckRadioButton(window, IDC_KIND_FLOPPY, IDC_KIND_CDROM, kind);
+  }
+  CheckRadioButton(window, IDC_TARGET_ISO, IDC_TARGET_HFS, target_button(choices));
+  for (int browse = IDC_BROWSE_SOURCE_FILE; browse <= IDC_BROWSE_HFS; ++browse) {
+    EnableWindow(GetDlgItem(window, browse), browse_enabled(choices, browse) ? TRUE : FALSE);
+  }
+}
+
+std::string edit_text(HWND window, int edit_box) {
+  char text[path_buffer] = {};
+  GetDlgItemTextA(window, edit_box, text, path_buffer);
+  return text;
+}
+
+void open_window(HWND window) {
+  main_window = window;
+  hybrid::center_window(window, nullptr);
+  show_choices(window, window_choices{});
+  set_status(text::idle);
+}
+
+void start_job(HWND window) {
+  const job_request request = make_job_request(
+      read_choices(window), [window](int edit_box) { return edit_text(window, edit_box); });
+  // A job's own boxes have no owner, so Start can be pressed again while one
+  // is open; the dispatch refuses that second job.
+  dispatch_job(request, {show_message, set_status, &job_questions});
+}
+
+void browse_scsi(HWND window) {
+  char specifier[device_buffer] = {};
+  if (scsi::choose_device(scsi::filter_disks, specifier, window) >= 0) {
+    SetDlgItemTextA(window, IDC_EDIT_SCSI, specifier);
+  }
+}
+
+void browse_cdrom(HWND window) {
+  std::string specifier;
+  const bool write = app::browse_cdrom(
+      specifier, [](std::string& out) { return scsi::find_cdrom(out); },
+      [window](std::string& out) {
+        char buffer[device_buffer] = {};
+        const int result = scsi::choose_device(type_cdrom, buffer, window);
+        out = buffer;
+        return result;
+      });
+  if (write) SetDlgItemTextA(window, IDC_EDIT_CDROM, specifier.c_str());
+}
+
+bool on_command(HWND window, int control) {
+  if (window_choices choices = read_choices(window); apply_choice(choices, control)) {
+    show_choices(window, choices);
+    return true;
+  }
+  switch (control) {
+    case IDC_BROWSE_SOURCE_FILE:
+      browse_file(window, IDC_EDIT_SOURCE_FILE, "hfs", "Open A File", hfs_filter);
+      return true;
+    case IDC_BROWSE_FLOPPY:
+      choose_floppy(window, IDC_EDIT_FLOPPY);
+      return true;
+    case IDC_BROWSE_SCSI:
+      browse_scsi(window);
+      return true;
+    case IDC_BROWSE_CDROM:
+      browse_cdrom(window);
+      return true;
+    case IDC_BROWSE_ISO:
+      browse_file(window, IDC_EDIT_ISO, "iso", "Open A File", iso_filter);
+      return true;
+    case IDC_BROWSE_HFS:
+      // The open dialog under another title: it asks nothing about
+      // overwriting and takes a name that does not exist yet.
+      browse_file(window, IDC_EDIT_HFS, "hfs", "Save A File", hfs_filter);
+      return true;
+    case IDC_MAIN_START:
+      start_job(window);
+      return true;
+    case IDC_MAIN_HELP:
+      show_message(help_text);
+      return true;
+    case IDC_MAIN_EXIT:
+    case IDCANCEL:
+      EndDialog(window, 0);
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+void show_message(const std::string& text) { hybrid::message_box(main_window, text, MB_OK); }
+
+void set_status(const std::string& text) {
+  SetDlgItemTextA(main_window, IDC_MAIN_STATUS, text.c_str());
+  UpdateWindow(GetDlgItem(main_window, IDC_MAIN_STATUS));
+}
+
+int browse_file(HWND owner, int edit_box, const char* default_extension, const char* title,
+                const char* filter) {
+  // The chooser opens with the filter's pattern as the file name.
+  char file[path_buffer] = {};
+  std::memcpy(file, filter + std::strlen(filter) + 1, 5);
+
+  OPENFILENAMEA request{};
+  request.lStructSize = chooser_request_bytes;
+  request.hwndOwner = owner;
+  request.hInstance = app_instance;
+  request.lpstrFilter = filter;
+  request.nFilterIndex = 0;
+  request.lpstrFile = file;
+  request.nMaxFile = path_buffer;
+  request.lpstrTitle = title;
+  // No OFN_NOCHANGEDIR: the chosen folder becomes the current one, against
+  // which paths typed later are taken.
+  request.Flags = OFN_EXPLORER | OFN_SHOWHELP;
+  request.lpstrDefExt = default_extension;
+  if (!GetOpenFileNameA(&request)) return 0;
+  SendDlgItemMessageA(owner, edit_box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file));
+  return 1;
+}
+
+INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPARAM /*lparam*/) {
+  switch (message) {
+    case WM_INITDIALOG:
+      open_window(window);
+      return TRUE;
+    case WM_COMMAND:
+      return on_command(window, hybrid::command_control(wparam));
+    case WM_DESTROY:
+      EndDialog(window, 0);
+      PostQuitMessage(0);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace app

@@ -1,0 +1,17 @@
+// How the Windows program answers the jobs: message boxes and the partition
+// dialog, none of them owned by the main window, so that it stays usable
+// (and a second Start is refused by the dispatch, not by a disabled window).
+#pragma once
+
+#include "hybrid/questions.h"
+
+namespace hybrid {
+
+class message_box_questions : public questions {
+ public:
+  void notice(const std::string& text) override;
+  bool warning(const std::string& text) override;
+  int choose_partition(const partition_list& list) override;
+};
+
+}  // namespace hybrid
