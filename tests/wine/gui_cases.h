@@ -113,6 +113,8 @@ void close_box(HWND dialog);        // the close box: SC_CLOSE
 // ---- windows of the program ----
 HWND find_dialog(DWORD pid, const std::function<bool(HWND)>& wanted);
 HWND find_box(DWORD pid);
+// "class \"caption\", ..." of the visible top-level windows, for reports.
+std::string windows_of(DWORD pid);
 HWND find_titled(DWORD pid, const std::string& caption);
 HWND wait_box(DWORD pid, DWORD timeout_ms);
 HWND wait_titled(DWORD pid, const std::string& caption, DWORD timeout_ms);
@@ -161,5 +163,6 @@ const std::vector<test_case>& all_cases();
 void add_main_window_cases(std::vector<test_case>& cases);
 void add_job_cases(std::vector<test_case>& cases);
 void add_device_cases(std::vector<test_case>& cases);
+void add_poses(std::vector<test_case>& cases);
 
 }  // namespace gui

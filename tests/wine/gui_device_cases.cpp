@@ -15,8 +15,9 @@ namespace gui {
 namespace {
 
 constexpr const char* vendor = "ZELVRANT";
-constexpr const char* disk_product = "SIM DISK";
-constexpr const char* revision = "0.9";
+// INQUIRY pads its texts with blanks, and the rows show them as they come.
+constexpr const char* disk_product = "SIM DISK        ";
+constexpr const char* revision = "0.9 ";
 
 void choose(HWND main, int kind, const std::string& expected) {
   click(main, kind);
@@ -29,7 +30,8 @@ void choose(HWND main, int kind, const std::string& expected) {
 HWND open_floppy_dialog(program& app, const std::string& what) {
   click(app.main, id_browse_floppy);
   HWND dialog = wait_titled(app.pid(), floppy_caption, message_timeout_ms);
-  check(dialog != nullptr, what + ": the drive dialog did not appear");
+  check(dialog != nullptr, what + ": the drive dialog did not appear; box 602 holds \"" +
+                               item_text(app.main, id_edit_floppy) + "\"; drives " + std::to_string(GetLogicalDrives()));
   return dialog;
 }
 

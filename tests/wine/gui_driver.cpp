@@ -150,6 +150,33 @@ HWND find_dialog(DWORD pid, const std::function<bool(HWND)>& wanted) {
   return search.found;
 }
 
+namespace {
+
+struct window_list {
+  DWORD pid;
+  std::string text;
+};
+
+BOOL CALLBACK list_window(HWND window, LPARAM data) {
+  auto& list = *reinterpret_cast<window_list*>(data);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid != list.pid || IsWindowVisible(window) == 0) return TRUE;
+  std::array<char, 64> class_name{};
+  GetClassNameA(window, class_name.data(), static_cast<int>(class_name.size()));
+  if (!list.text.empty()) list.text += ", ";
+  list.text += std::string(class_name.data()) + " \"" + caption_of(window) + "\"";
+  return TRUE;
+}
+
+}  // namespace
+
+std::string windows_of(DWORD pid) {
+  window_list list{pid, {}};
+  EnumWindows(list_window, reinterpret_cast<LPARAM>(&list));
+  return list.text.empty() ? "no visible window" : list.text;
+}
+
 HWND find_box(DWORD pid) {
   return find_dialog(pid, [](HWND window) {
     return caption_of(window).rfind(box_caption_prefix, 0) == 0;
@@ -169,6 +196,10 @@ HWND wait_box(DWORD pid, DWORD timeout_ms) {
 HWND wait_titled(DWORD pid, const std::string& caption, DWORD timeout_ms) {
   HWND dialog = nullptr;
   wait_until([&] { return (dialog = find_titled(pid, caption)) != nullptr; }, timeout_ms);
+  if (dialog == nullptr) {
+    std::printf("  (waited for \"%s\"; the program shows: %s)\n", caption.c_str(),
+                windows_of(pid).c_str());
+  }
   return dialog;
 }
 

@@ -254,6 +254,7 @@ const std::vector<test_case>& all_cases() {
     add_main_window_cases(list);
     add_job_cases(list);
     add_device_cases(list);
+    add_poses(list);
     return list;
   }();
   return cases;

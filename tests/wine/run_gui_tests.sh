@@ -19,6 +19,7 @@ if [[ -z ${ZELVORANT_WINE_WORK:-} ]]; then
     command -v "$tool" >/dev/null || { echo "run_gui_tests: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
   done
   work=$(mktemp -d)
+  [[ -z ${ZELVORANT_SCREENSHOTS:-} ]] || export ZELVORANT_SCREENSHOTS=$(realpath -m "$ZELVORANT_SCREENSHOTS")
   rc=0
   # One X server for the whole run: Wine's windows live on its display.
   ZELVORANT_WINE_WORK=$work timeout -k 10 600 \
@@ -118,10 +119,13 @@ fi
 for link in "$WINEPREFIX"/dosdevices/?:; do
   case ${link##*/} in c: | z:) ;; *) rm -f "$link" ;; esac
 done
+# Wine reads the drive letters when it starts, so it is ended after a change.
 floppies() {  # LETTERS: the floppy drives the machine has
   rm -f "$WINEPREFIX/dosdevices/a:" "$WINEPREFIX/dosdevices/b:"
   local letter
   for letter in "$@"; do ln -s "$WORK/floppy-$letter" "$WINEPREFIX/dosdevices/$letter:"; done
+  timeout 20 wineserver -k >/dev/null 2>&1 || true
+  timeout 20 wineserver -w >/dev/null 2>&1 || true
 }
 
 # run_driver OVERRIDES CASE...: one driver run; its PASS and FAIL lines count.
@@ -141,6 +145,15 @@ run_driver() {
 }
 
 floppies a b
+# ZELVORANT_WINE_CASES="case ...": only those cases, with the test library and
+# both floppy drives, and no read-back (to look into one case quickly).
+if [[ -n ${ZELVORANT_WINE_CASES:-} ]]; then
+  # shellcheck disable=SC2086  # a list of names
+  run_driver "wnaspi32=n,b" $ZELVORANT_WINE_CASES
+  echo "wine_gui: $passed passed, $failed failed"
+  ((failed == 0))
+  exit
+fi
 run_driver "wnaspi32=n,b" \
   start_up radio_rules help_box exit_button escape_key close_box refusals \
   file_hybrid partition_dialog partition_row partition_all second_start \
@@ -154,6 +167,44 @@ for drives in "a" "b" ""; do
 done
 # No ASPI library at all.
 run_driver "wnaspi32=" no_aspi
+
+# ---- screenshots, when asked for ---------------------------------------------
+# ZELVORANT_SCREENSHOTS=DIR: the main window and each dialog, in a virtual
+# desktop of 800 x 600 that draws the title bars, cropped to the window.
+take_screenshot() {  # POSE FILE
+  local pose=$1 file=$2 x y w h
+  rm -f data/pose.txt
+  WINEDLLOVERRIDES="$base_overrides;wnaspi32=n,b" timeout -k 5 120 \
+    wine explorer /desktop=zelvorant,800x600 "$driver" \
+    "$(win "$WORK/app/zelvorant.exe")" "$(win "$WORK/data")" "$pose" >pose.out 2>&1 &
+  local poser=$!
+  if ! wait_until_file data/pose.txt 60; then
+    failure "screenshot $pose: the window did not come up"
+  else
+    read -r x y w h <data/pose.txt
+    import -window root shot.png
+    convert shot.png -crop "${w}x${h}+${x}+${y}" +repage "$file"
+    echo "screenshot: $file"
+  fi
+  rm -f data/pose.txt
+  wait "$poser" || true
+}
+wait_until_file() {  # FILE SECONDS
+  local tries=$(($2 * 10))
+  while ((tries-- > 0)); do
+    [[ -s $1 ]] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+if [[ -n ${ZELVORANT_SCREENSHOTS:-} ]]; then
+  mkdir -p "$ZELVORANT_SCREENSHOTS"
+  floppies a b
+  take_screenshot pose_main "$ZELVORANT_SCREENSHOTS/main-window.png"
+  take_screenshot pose_partition "$ZELVORANT_SCREENSHOTS/partition-dialog.png"
+  take_screenshot pose_floppy "$ZELVORANT_SCREENSHOTS/floppy-dialog.png"
+  take_screenshot pose_device "$ZELVORANT_SCREENSHOTS/device-dialog.png"
+fi
 
 # ---- the results, read back on this side ---------------------------------------
 
