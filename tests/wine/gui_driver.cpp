@@ -374,6 +374,7 @@ int main(int argc, char** argv) {
       continue;
     }
     gui::case_failures = 0;
+    const DWORD started = GetTickCount();
     std::printf("---- %s\n", name.c_str());
     std::fflush(stdout);
     gui::program app;
@@ -381,11 +382,12 @@ int main(int argc, char** argv) {
       found->run(context, app);
       app.stop();
     }
+    const double seconds = (GetTickCount() - started) / 1000.0;
     if (gui::case_failures == 0) {
-      std::printf("PASS %s\n", name.c_str());
+      std::printf("PASS %s (%.1f s)\n", name.c_str(), seconds);
       ++passed;
     } else {
-      std::printf("FAIL %s\n", name.c_str());
+      std::printf("FAIL %s (%.1f s)\n", name.c_str(), seconds);
       ++failed;
     }
     std::fflush(stdout);
