@@ -80,16 +80,16 @@ void start_job(HWND window) {
   dispatch_job(request, {show_message, set_status, &job_questions});
 }
 
-void browse_scsi(HWND window) {
+void pick_scsi_device(HWND window) {
   char specifier[device_buffer] = {};
   if (scsi::choose_device(scsi::filter_disks, specifier, window) >= 0) {
     SetDlgItemTextA(window, IDC_EDIT_SCSI, specifier);
   }
 }
 
-void browse_cdrom(HWND window) {
+void pick_cdrom_device(HWND window) {
   std::string specifier;
-  const bool write = app::browse_cdrom(
+  const bool write = browse_cdrom(
       specifier, [](std::string& out) { return scsi::find_cdrom(out); },
       [window](std::string& out) {
         char buffer[device_buffer] = {};
@@ -113,10 +113,10 @@ bool on_command(HWND window, int control) {
       choose_floppy(window, IDC_EDIT_FLOPPY);
       return true;
     case IDC_BROWSE_SCSI:
-      browse_scsi(window);
+      pick_scsi_device(window);
       return true;
     case IDC_BROWSE_CDROM:
-      browse_cdrom(window);
+      pick_cdrom_device(window);
       return true;
     case IDC_BROWSE_ISO:
       browse_file(window, IDC_EDIT_ISO, "iso", "Open A File", iso_filter);

@@ -28,15 +28,6 @@ set_property(SOURCE res/zelvorant.rc APPEND PROPERTY OBJECT_DEPENDS
 set_target_properties(zelvorant PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 add_dependencies(zelvorant dskgrab)
 
-# The request routines exported by name (_aspi_rw and the others).
-if(NOT COMMAND zelvorant_add_exports AND EXISTS ${CMAKE_CURRENT_LIST_DIR}/aspi_exports.cmake)
-  include(${CMAKE_CURRENT_LIST_DIR}/aspi_exports.cmake)
-endif()
-if(COMMAND zelvorant_add_exports)
-  zelvorant_add_exports(zelvorant)
-  if(ZELVORANT_TESTS AND COMMAND zelvorant_add_export_test)
-    zelvorant_add_export_test(zelvorant)
-  endif()
-else()
-  message(WARNING "cmake/aspi_exports.cmake not found: zelvorant.exe is built without its exports")
-endif()
+# The request routines exported by name (_aspi_rw and the others); the
+# top-level CMakeLists checks them with objdump.
+zelvorant_add_exports(zelvorant)

@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -45,15 +45,28 @@ bool file_length(std::FILE* file, std::uint64_t& bytes) {
   return true;
 }
 
+// SetEndOfFile rather than _chsize_s: the C library extends a file by
+// writing zeros, which on a large image takes long and fills the disk, where
+// the file system can simply extend it. The end is set at the system's file
+// pointer, which the stream relies on, so that pointer is put back.
 bool file_truncate(std::FILE* file, std::uint64_t bytes) {
   if (std::fflush(file) != 0) return false;
   if (bytes > largest_offset) {
     errno = EOVERFLOW;
     return false;
   }
-  const errno_t failure = _chsize_s(_fileno(file), static_cast<__int64>(bytes));
-  if (failure != 0) errno = failure;
-  return failure == 0;
+  const HANDLE handle = handle_of(file);
+  LARGE_INTEGER here{}, end{}, none{};
+  end.QuadPart = static_cast<LONGLONG>(bytes);
+  if (!SetFilePointerEx(handle, none, &here, FILE_CURRENT)) {
+    errno = EBADF;
+    return false;
+  }
+  const bool done = SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) && SetEndOfFile(handle);
+  const DWORD failure = done ? ERROR_SUCCESS : GetLastError();
+  SetFilePointerEx(handle, here, nullptr, FILE_BEGIN);
+  if (!done) errno = failure == ERROR_DISK_FULL ? ENOSPC : EIO;
+  return done;
 }
 
 // Windows offers no copy between two open files inside the kernel: the

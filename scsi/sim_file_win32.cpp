@@ -77,8 +77,7 @@ bool sim_file::read_at(std::uint8_t* buffer, std::size_t bytes, std::uint64_t of
   return true;
 }
 
-bool sim_file::write_at(const std::uint8_t* buffer, std::size_t bytes,
-                        std::uint64_t offset) const {
+bool sim_file::write_at(const std::uint8_t* buffer, std::size_t bytes, std::uint64_t offset) const {
   std::size_t done = 0;
   while (done < bytes) {
     OVERLAPPED where = at_offset(offset + done);

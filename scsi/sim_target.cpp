@@ -273,7 +273,7 @@ void target::read_ahead() {
   ahead_.bytes.resize(static_cast<std::size_t>(bytes));
   std::size_t got = 0;
   if (!file_.read_at(ahead_.bytes.data(), ahead_.bytes.size(),
-               std::uint64_t{wanted.first} * block_bytes_, got)) {
+                     std::uint64_t{wanted.first} * block_bytes_, got)) {
     return;  // the request itself will meet the failure
   }
   std::memset(ahead_.bytes.data() + got, 0, ahead_.bytes.size() - got);

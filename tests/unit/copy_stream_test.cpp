@@ -62,9 +62,8 @@ TEST(CopyStream, NeverPadsAShortSourceWithStaleBytes) {
 namespace {
 
 std::string temp_file(const std::vector<std::uint8_t>& bytes) {
-  char name[] = "/tmp/zelvorant-copy-XXXXXX";
-  const int fd = mkstemp(name);
-  std::FILE* file = fdopen(fd, "wb");
+  const std::string name = test::unique_temp_path("zelvorant-copy");
+  std::FILE* file = std::fopen(name.c_str(), "wb");
   std::fwrite(bytes.data(), 1, bytes.size(), file);
   std::fclose(file);
   return name;

@@ -92,9 +92,11 @@ std::uint8_t fake_bus::execute(scsi::SRB_ExecSCSICmd& exec) {
     const std::uint64_t bytes = std::uint64_t{cdb_count(cdb, ten)} * device.block_bytes;
     if (bytes > exec.SRB_BufLen || offset + bytes > device.data.size()) return scsi::SS_ERR;
     if (op == 0x08 || op == 0x28) {
-      std::memcpy(exec.SRB_BufPointer, device.data.data() + offset, bytes);
+      std::memcpy(exec.SRB_BufPointer, device.data.data() + offset,
+                  static_cast<std::size_t>(bytes));
     } else {
-      std::memcpy(device.data.data() + offset, exec.SRB_BufPointer, bytes);
+      std::memcpy(device.data.data() + offset, exec.SRB_BufPointer,
+                  static_cast<std::size_t>(bytes));
     }
     return scsi::SS_COMP;
   }

@@ -1,7 +1,6 @@
 #include "app/job_dispatch.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -19,10 +18,7 @@ using app::job_request;
 // A temporary folder for the files of one test.
 class temp_dir {
  public:
-  temp_dir() {
-    char name[] = "/tmp/zelvorant-test-XXXXXX";
-    path_ = mkdtemp(name);
-  }
+  temp_dir() : path_(test::unique_temp_path("zelvorant-test")) { fs::create_directory(path_); }
   ~temp_dir() { fs::remove_all(path_); }
   std::string file(const std::string& leaf) const { return (path_ / leaf).string(); }
 
@@ -201,7 +197,9 @@ TEST(DispatchJob, OneJobAtATime) {
 TEST(DispatchJob, SameFileAsSourceAndTargetIsRefused) {
   temp_dir dir;
   write_file(dir.file("cd.iso"), test::iso_image(40960));
-  ASSERT_EQ(link(dir.file("cd.iso").c_str(), dir.file("linked.iso").c_str()), 0);
+  std::error_code linked;
+  fs::create_hard_link(dir.file("cd.iso"), dir.file("linked.iso"), linked);
+  ASSERT_FALSE(linked) << linked.message();
   for (const auto& other : {dir.file("cd.iso"), dir.file("linked.iso")}) {
     front_end user;
     EXPECT_EQ(app::dispatch_job(file_to_iso(other, dir.file("cd.iso")), user.outlets()), 0);

@@ -2,15 +2,15 @@
 // blocks through SendASPI32Command, then a wait on SRB_Status.
 #include "scsi/simulated_bus.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -19,6 +19,7 @@
 
 #include "scsi/aspi_defs.h"
 #include "scsi/aspi_manager.h"
+#include "test_support.h"
 
 namespace {
 
@@ -41,16 +42,15 @@ bytes pattern(std::size_t size, unsigned seed = 0) {
 
 class temp_image {
  public:
-  explicit temp_image(const bytes& data, std::uint64_t sparse_length = 0) {
-    char name[] = "/tmp/zelvorant-sim-XXXXXX";
-    const int fd = mkstemp(name);
-    path_ = name;
-    if (fd < 0) return;
-    if (!data.empty() && ::write(fd, data.data(), data.size()) < 0) path_.clear();
-    if (sparse_length != 0 && ::ftruncate(fd, static_cast<off_t>(sparse_length)) != 0) {
-      path_.clear();
-    }
-    ::close(fd);
+  explicit temp_image(const bytes& data, std::uint64_t sparse_length = 0)
+      : path_(test::unique_temp_path("zelvorant-sim")) {
+    std::ofstream out(path_, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+    out.close();
+    std::error_code failed;
+    if (sparse_length != 0) std::filesystem::resize_file(path_, sparse_length, failed);
+    if (!out || failed) path_.clear();
   }
   ~temp_image() { std::remove(path_.c_str()); }
   temp_image(const temp_image&) = delete;
@@ -59,17 +59,19 @@ class temp_image {
   const std::string& path() const { return path_; }
   bytes read(std::uint64_t offset, std::size_t size) const {
     bytes data(size);
-    const int fd = ::open(path_.c_str(), O_RDONLY);
-    const ssize_t got = ::pread(fd, data.data(), size, static_cast<off_t>(offset));
-    ::close(fd);
-    data.resize(got < 0 ? 0 : static_cast<std::size_t>(got));
+    std::ifstream in(path_, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(size));
+    data.resize(static_cast<std::size_t>(in.gcount()));
     return data;
   }
   void write(std::uint64_t offset, const bytes& data) const {
-    const int fd = ::open(path_.c_str(), O_WRONLY);
-    EXPECT_EQ(::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset)),
-              static_cast<ssize_t>(data.size()));
-    ::close(fd);
+    std::fstream out(path_, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(offset));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
+    out.flush();
+    EXPECT_TRUE(out.good()) << "cannot write " << path_;
   }
 
  private:

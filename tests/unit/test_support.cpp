@@ -1,6 +1,9 @@
 #include "test_support.h"
 
+#include <atomic>
 #include <cstring>
+#include <filesystem>
+#include <random>
 
 namespace test {
 
@@ -83,6 +86,17 @@ std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::siz
                                 std::size_t count) {
   return {bytes.begin() + static_cast<std::ptrdiff_t>(offset),
           bytes.begin() + static_cast<std::ptrdiff_t>(offset + count)};
+}
+
+std::string unique_temp_path(const std::string& stem) {
+  static const std::uint64_t process_part = [] {
+    std::random_device seed;
+    return std::uint64_t{seed()} << 32 | seed();
+  }();
+  static std::atomic<unsigned> counter{0};
+  const std::string leaf =
+      stem + "-" + std::to_string(process_part) + "-" + std::to_string(counter++);
+  return (std::filesystem::temp_directory_path() / leaf).string();
 }
 
 }  // namespace test

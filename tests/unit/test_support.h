@@ -87,4 +87,8 @@ std::vector<std::uint8_t> iso_image(std::size_t bytes);
 std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t offset,
                                 std::size_t count);
 
+// A path in the system's folder for temporary files that no other test
+// process uses (tests run in parallel processes); nothing is created there.
+std::string unique_temp_path(const std::string& stem);
+
 }  // namespace test

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds the 32-bit Windows programs with MinGW-w64 in build-win32/ and runs
+# their tests under Wine:
+#   - a fresh Wine prefix in a temporary folder for this run (making one takes
+#     Wine about 10 s, so every test of the run shares it), removed at the end;
+#   - an X server of its own (xvfb-run), for the tests that open windows;
+#   - WINEDEBUG=-all, so that Wine's own chatter does not bury the results.
+# Needs the Debian packages g++-mingw-w64-i686, cmake, googletest, wine,
+# wine32:i386 (after dpkg --add-architecture i386) and xvfb.
+# BUILD_TYPE (default RelWithDebInfo) and JOBS (default 2) may be set.
+# Exits non-zero when the build or a test failed.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+jobs=${JOBS:-2}
+build_dir=build-win32
+
+# Inside the X server: make the prefix, build, test.
+if [[ ${1:-} == --inside-xvfb ]]; then
+  export WINEDEBUG=-all
+  echo "==> Wine prefix $WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+  echo
+  echo "==> Windows build in $build_dir/"
+  cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
+    -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}"
+  cmake --build "$build_dir" -j"$jobs"
+  echo
+  echo "==> Windows tests (under Wine)"
+  status=0
+  ctest --test-dir "$build_dir" --output-on-failure -j"$jobs" || status=$?
+  wineserver -k || true
+  exit "$status"
+fi
+
+missing=()
+for tool in cmake i686-w64-mingw32-g++-posix wine wineboot wineserver xvfb-run; do
+  command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
+done
+[[ -f /usr/src/googletest/CMakeLists.txt ]] || missing+=("/usr/src/googletest (package googletest)")
+if ((${#missing[@]})); then
+  echo "test-windows: missing: ${missing[*]}" >&2
+  echo "test-windows: install cmake g++-mingw-w64-i686 googletest wine wine32:i386 xvfb" >&2
+  exit 1
+fi
+
+WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/zelvorant-wine-XXXXXX")
+export WINEPREFIX
+cleanup() {
+  WINEPREFIX=$WINEPREFIX wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+}
+trap cleanup EXIT
+
+status=0
+xvfb-run -a bash "${BASH_SOURCE[0]}" --inside-xvfb || status=$?
+echo
+if ((status == 0)); then
+  echo "Windows build and tests passed ($build_dir/)."
+else
+  echo "FAILED: Windows build or tests ($build_dir/)"
+fi
+exit "$status"
