@@ -106,6 +106,42 @@ void cdrom_browse_none(const context&, program& app) {
   no_box(app.pid(), app.main, "CD-ROM Browse");
 }
 
+// One CD-ROM drive letter: the first CD-ROM that ASPI reports, without a
+// dialog.
+void cdrom_browse_one(const context&, program& app) {
+  choose(app.main, id_cdrom, "CD-ROM");
+  set_item_text(app.main, id_edit_cdrom, "");
+  click(app.main, id_browse_cdrom);
+  wait_until([&] { return item_text(app.main, id_edit_cdrom) == "C120"; }, job_timeout_ms);
+  settle(app.main);
+  check_text(item_text(app.main, id_edit_cdrom), "C120", "box 604");
+  check(find_titled(app.pid(), device_caption) == nullptr, "the device dialog was shown");
+  no_box(app.pid(), app.main, "CD-ROM Browse");
+}
+
+// Two CD-ROM drive letters: the device dialog for CD-ROMs. Host adapter 0
+// has none and is passed over; host 1 has one, which comes up chosen.
+void cdrom_browse_dialog(const context&, program& app) {
+  choose(app.main, id_cdrom, "CD-ROM");
+  click(app.main, id_browse_cdrom);
+  HWND dialog = wait_titled(app.pid(), device_caption, job_timeout_ms);
+  if (!check(dialog != nullptr, "two CD-ROM drives: the device dialog did not appear")) return;
+  const std::string driver = "TEST ASPI HOST 1";
+  wait_until([&] { return item_text(dialog, id_dev_driver) == driver; }, message_timeout_ms);
+  settle(dialog);
+  check_text(item_text(dialog, id_dev_driver), driver, "driver text");
+  for (int k = 0; k < 8; ++k) {
+    check(is_enabled(dialog, 300 + k) == (k == 2), "row " + std::to_string(k) + " enabled state");
+  }
+  check_text(item_text(dialog, 402), vendor, "row 2 vendor");
+  check_text(item_text(dialog, 502), "SIM CD-ROM      ", "row 2 product");
+  check(is_checked(dialog, 302), "the only CD-ROM is not chosen");
+  click(dialog, id_dev_ok);
+  check(wait_gone(dialog, job_timeout_ms), "OK does not close the dialog");
+  wait_until([&] { return item_text(app.main, id_edit_cdrom) == "C120"; }, message_timeout_ms);
+  check_text(item_text(app.main, id_edit_cdrom), "C120", "box 604");
+}
+
 // ---- the device dialog ------------------------------------------------------
 
 HWND open_device_dialog(program& app, const std::string& what) {
@@ -313,6 +349,8 @@ void add_device_cases(std::vector<test_case>& cases) {
   cases.push_back({"floppy_choice", floppy_choice});
   cases.push_back({"floppy_no_choice", floppy_no_choice});
   cases.push_back({"cdrom_browse_none", cdrom_browse_none});
+  cases.push_back({"cdrom_browse_one", cdrom_browse_one});
+  cases.push_back({"cdrom_browse_dialog", cdrom_browse_dialog});
   cases.push_back({"device_dialog", device_dialog});
   cases.push_back({"device_jobs", device_jobs});
   cases.push_back({"no_aspi", no_aspi});

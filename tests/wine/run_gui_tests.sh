@@ -170,6 +170,29 @@ for drives in "a" "b" ""; do
   echo "(floppy drives: ${drives:-none})"
   run_driver "wnaspi32=n,b" floppy_no_choice
 done
+# CD-ROM drive letters: D: alone, then D: and E:.
+cdroms() {  # LETTERS
+  local letter
+  for letter in d e; do
+    rm -f "$WINEPREFIX/dosdevices/$letter:"
+  done
+  for letter in "$@"; do
+    mkdir -p "$WORK/cdrom-$letter"
+    ln -s "$WORK/cdrom-$letter" "$WINEPREFIX/dosdevices/$letter:"
+    WINEDLLOVERRIDES=$base_overrides timeout 60 \
+      wine reg add 'HKLM\Software\Wine\Drives' /v "$letter:" /d cdrom /f >/dev/null 2>&1 ||
+      failure "wine reg add: $letter: is no CD-ROM drive"
+  done
+  timeout 20 wineserver -k >/dev/null 2>&1 || true
+  timeout 20 wineserver -w >/dev/null 2>&1 || true
+}
+cdroms d
+echo "(CD-ROM drives: D:)"
+run_driver "wnaspi32=n,b" cdrom_browse_one
+cdroms d e
+echo "(CD-ROM drives: D: E:)"
+run_driver "wnaspi32=n,b" cdrom_browse_dialog
+cdroms
 # No ASPI library at all.
 run_driver "wnaspi32=" no_aspi
 
