@@ -318,6 +318,35 @@ void device_jobs(const context& data, program& app) {
   expect_box(app.pid(), completed, app.main, "all partitions of a disk");
 }
 
+// The floppy in drive A (a 1.44 MB HFS volume behind the prefix's raw drive
+// link), imaged by dskgrab.exe and copied into an HFS image file.
+void floppy_job(const context& data, program& app) {
+  choose(app.main, id_floppy, "floppy");
+  HWND dialog = open_floppy_dialog(app, "floppy job");
+  if (dialog == nullptr) return;
+  click(dialog, id_drive_a);
+  wait_gone(dialog, message_timeout_ms);
+  wait_until([&] { return item_text(app.main, id_edit_floppy) == "A:"; }, message_timeout_ms);
+  click(app.main, id_hfs);
+  set_item_text(app.main, id_edit_hfs, data.path("floppy.hfs"));
+  run_to_completion(data, app, "HFS image from the floppy");
+  // A floppy is no source for a hybrid: the job says so itself.
+  click(app.main, id_iso);
+  copy_file(data.path("plain.iso"), data.path("floppy.iso"));
+  set_item_text(app.main, id_edit_iso, data.path("floppy.iso"));
+  click(app.main, id_start);
+  HWND box = wait_box(app.pid(), job_timeout_ms);
+  if (check(box != nullptr, "hybrid from a floppy: no message")) {
+    check(GetWindow(box, GW_OWNER) == nullptr, "hybrid from a floppy: the job's box has an owner");
+    check(item_text(box, message_text_id) != completed, "hybrid from a floppy completed");
+    dismiss(box, IDOK);
+  }
+  wait_until([&] { return item_text(app.main, id_status) == idle_status; }, job_timeout_ms);
+  no_box(app.pid(), app.main, "hybrid from a floppy");
+  check(read_file(data.path("floppy.iso")) == read_file(data.path("plain.iso")),
+        "the refused floppy hybrid changed the ISO image");
+}
+
 // With no ASPI layer at all the program starts, runs file jobs and survives
 // the device picker.
 void no_aspi(const context& data, program& app) {
@@ -351,6 +380,7 @@ void add_device_cases(std::vector<test_case>& cases) {
   cases.push_back({"cdrom_browse_none", cdrom_browse_none});
   cases.push_back({"cdrom_browse_one", cdrom_browse_one});
   cases.push_back({"cdrom_browse_dialog", cdrom_browse_dialog});
+  cases.push_back({"floppy_job", floppy_job});
   cases.push_back({"device_dialog", device_dialog});
   cases.push_back({"device_jobs", device_jobs});
   cases.push_back({"no_aspi", no_aspi});

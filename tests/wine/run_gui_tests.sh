@@ -81,6 +81,11 @@ fill_volume one.hfs 1 vol1
 new_partitioned two.hfs 3744 Apple_HFS:Alpha:64:1600 Apple_Free:Extra:1664:32 Apple_HFS:Beta:1696:2048
 fill_volume two.hfs 1 alpha
 fill_volume two.hfs 2 beta
+# floppy.img: a bare 1.44 MB HFS volume, the disk in drive A.
+random_file floppy/NOTES 5000
+random_file floppy/Apps/TOOL 20000
+new_volume floppy.img 1440 "Floppy Disk"
+fill_volume floppy.img 0 floppy
 random_file iso/README 3000
 random_file iso/DATA.BIN 100000
 new_iso plain.iso iso
@@ -94,6 +99,8 @@ cp two.hfs data/disk4.img
 cp one.hfs data/disk6.img
 cp one.hfs data/cd.img
 (cd data && sha256sum one.hfs two.hfs disk3.img disk4.img disk6.img cd.img plain.iso) >sources.sum
+sha256sum floppy.img >>sources.sum
+mv floppy.img data/
 cp "$program" app/zelvorant.exe
 cp "$dskgrab" app/dskgrab.exe
 cp "$test_dll" app/wnaspi32.dll
@@ -149,6 +156,8 @@ run_driver() {
   fi
 }
 
+# The disk in drive A, read raw (\\.\A:) through the "a::" link.
+ln -s "$WORK/data/floppy.img" "$WINEPREFIX/dosdevices/a::"
 floppies a b
 # ZELVORANT_WINE_CASES="case ...": only those cases, with the test library and
 # both floppy drives, and no read-back (to look into one case quickly).
@@ -162,7 +171,7 @@ fi
 run_driver "wnaspi32=n,b" \
   start_up radio_rules help_box exit_button escape_key close_box refusals \
   file_hybrid partition_dialog partition_row partition_all second_start \
-  floppy_choice cdrom_browse_none device_dialog device_jobs
+  floppy_choice floppy_job cdrom_browse_none device_dialog device_jobs
 # One floppy drive, whichever, or none: drive A without a question.
 for drives in "a" "b" ""; do
   # shellcheck disable=SC2086  # an empty list is no drive
@@ -281,10 +290,15 @@ check_device_all() {
   same_volume two.hfs 1 data/devall.iso 1
   same_volume two.hfs 2 data/devall.iso 2
 }
+check_floppy() {
+  [[ -f data/floppy.hfs ]] || fail "no floppy.hfs"
+  same_volume data/floppy.img 0 data/floppy.hfs 1
+  unchanged floppy.iso
+}
 check_no_aspi() { hybrid noaspi.iso 1600 && same_volume one.hfs 1 data/noaspi.iso 1; }
 check_sources() { (cd data && sha256sum --quiet -c ../sources.sum) || fail "a source image was changed"; }
 
-for check in file_hybrid chosen all refused device extract cdrom device_all no_aspi sources; do
+for check in file_hybrid chosen all refused device extract cdrom device_all floppy no_aspi sources; do
   if (set -e; "check_$check") >check.out 2>&1; then
     pass "linux_$check"
   else
