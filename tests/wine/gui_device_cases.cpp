@@ -269,7 +269,7 @@ void device_dialog(const context&, program& app) {
 
 // ---- jobs on devices ---------------------------------------------------------
 
-void run_to_completion(const context& data, program& app, const std::string& what) {
+void run_to_completion(program& app, const std::string& what) {
   click(app.main, id_start);
   HWND box = wait_box(app.pid(), job_timeout_ms);
   if (!check(box != nullptr, what + ": no message after Start")) return;
@@ -277,7 +277,6 @@ void run_to_completion(const context& data, program& app, const std::string& wha
   expect_box(app.pid(), completed, app.main, what);
   wait_until([&] { return item_text(app.main, id_status) == idle_status; }, message_timeout_ms);
   check_text(item_text(app.main, id_status), idle_status, what + ": status line afterwards");
-  (void)data;
 }
 
 void device_jobs(const context& data, program& app) {
@@ -286,12 +285,12 @@ void device_jobs(const context& data, program& app) {
   set_item_text(app.main, id_edit_scsi, "A030");
   copy_file(data.path("plain.iso"), data.path("device.iso"));
   set_item_text(app.main, id_edit_iso, data.path("device.iso"));
-  run_to_completion(data, app, "hybrid from a SCSI disk");
+  run_to_completion(app, "hybrid from a SCSI disk");
 
   // Its volume copied into an HFS image file.
   click(app.main, id_hfs);
   set_item_text(app.main, id_edit_hfs, data.path("extract.hfs"));
-  run_to_completion(data, app, "HFS image from a SCSI disk");
+  run_to_completion(app, "HFS image from a SCSI disk");
 
   // A hybrid from the CD-ROM at host 1, target 2.
   choose(app.main, id_cdrom, "CD-ROM");
@@ -299,7 +298,7 @@ void device_jobs(const context& data, program& app) {
   set_item_text(app.main, id_edit_cdrom, "C120");
   copy_file(data.path("plain.iso"), data.path("cdrom.iso"));
   set_item_text(app.main, id_edit_iso, data.path("cdrom.iso"));
-  run_to_completion(data, app, "hybrid from a CD-ROM");
+  run_to_completion(app, "hybrid from a CD-ROM");
 
   // Two partitions on the disk at host 0, target 4: the dialog asks.
   choose(app.main, id_scsi, "SCSI");
@@ -329,7 +328,7 @@ void floppy_job(const context& data, program& app) {
   wait_until([&] { return item_text(app.main, id_edit_floppy) == "A:"; }, message_timeout_ms);
   click(app.main, id_hfs);
   set_item_text(app.main, id_edit_hfs, data.path("floppy.hfs"));
-  run_to_completion(data, app, "HFS image from the floppy");
+  run_to_completion(app, "HFS image from the floppy");
   // A floppy is no source for a hybrid: the job says so itself.
   click(app.main, id_iso);
   copy_file(data.path("plain.iso"), data.path("floppy.iso"));
@@ -354,7 +353,7 @@ void no_aspi(const context& data, program& app) {
   copy_file(data.path("plain.iso"), data.path("noaspi.iso"));
   set_item_text(app.main, id_edit_file, data.path("one.hfs"));
   set_item_text(app.main, id_edit_iso, data.path("noaspi.iso"));
-  run_to_completion(data, app, "file job without ASPI");
+  run_to_completion(app, "file job without ASPI");
 
   choose(app.main, id_scsi, "SCSI");
   click(app.main, id_browse_scsi);
