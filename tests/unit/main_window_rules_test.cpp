@@ -223,19 +223,19 @@ TEST(CdromBrowse, TheDriveCountDecidesWhetherThePickerRuns) {
       return count;
     };
   };
-  std::string spec = "stale";
+  std::string specifier = "stale";
   // No drive: the box is emptied.
-  EXPECT_TRUE(app::browse_cdrom(spec, drives(0, ""), picker(0, "C000")));
-  EXPECT_EQ(spec, "");
+  EXPECT_TRUE(app::browse_cdrom(specifier, drives(0, ""), picker(0, "C000")));
+  EXPECT_EQ(specifier, "");
   // One drive: taken without a question.
-  EXPECT_TRUE(app::browse_cdrom(spec, drives(1, "C130"), picker(0, "C000")));
-  EXPECT_EQ(spec, "C130");
+  EXPECT_TRUE(app::browse_cdrom(specifier, drives(1, "C130"), picker(0, "C000")));
+  EXPECT_EQ(specifier, "C130");
   EXPECT_EQ(picker_runs, 0);
   // Several: the picker's result replaces the count.
-  EXPECT_TRUE(app::browse_cdrom(spec, drives(2, ""), picker(0, "C250")));
-  EXPECT_EQ(spec, "C250");
-  EXPECT_FALSE(app::browse_cdrom(spec, drives(3, ""), picker(-1, "")));
-  EXPECT_FALSE(app::browse_cdrom(spec, drives(2, ""), picker(-2, "")));
+  EXPECT_TRUE(app::browse_cdrom(specifier, drives(2, ""), picker(0, "C250")));
+  EXPECT_EQ(specifier, "C250");
+  EXPECT_FALSE(app::browse_cdrom(specifier, drives(3, ""), picker(-1, "")));
+  EXPECT_FALSE(app::browse_cdrom(specifier, drives(2, ""), picker(-2, "")));
   EXPECT_EQ(picker_runs, 3);
 }
 
