@@ -12,9 +12,16 @@ packages=(
   xz-utils                    # compressed sample images
   time                        # /usr/bin/time: peak memory in the benchmark
   python3
-  g++-mingw-w64-i686          # the 32-bit Windows compiler: checks the request layouts
+  g++-mingw-w64-i686 binutils-mingw-w64-i686  # the 32-bit Windows build
+  wine wine32:i386 xvfb xauth # runs the Windows build's tests, windows and all
+  fonts-wine                  # the dialogs' fonts under Wine
+  libxrender1:i386 libxrandr2:i386 libxi6:i386 libxcursor1:i386  # what Wine's X
+  libxinerama1:i386 libxcomposite1:i386 libxfixes3:i386          # driver loads
+  imagemagick                 # screenshots of the windows
+  zip                         # the Windows package
 )
 
+# A name with an architecture (wine32:i386) is asked for as it stands.
 missing=()
 for package in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
@@ -43,6 +50,17 @@ if ((EUID != 0)); then
 fi
 
 export DEBIAN_FRONTEND=noninteractive
+# 32-bit Wine comes from the i386 architecture, which apt must know before the
+# update that fetches its package lists.
+for package in "${missing[@]}"; do
+  [[ $package == *:* ]] || continue
+  arch=${package##*:}
+  if [[ $arch != "$(dpkg --print-architecture)" ]] &&
+    ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+    echo "install-deps: adding the $arch architecture"
+    "${as_root[@]}" dpkg --add-architecture "$arch"
+  fi
+done
 "${as_root[@]}" apt-get update -q
 "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
 echo "install-deps: done."

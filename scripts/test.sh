@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Builds zelvorant twice and runs every test in both builds:
+# Builds zelvorant three times and runs every test in each build:
 #   build/       the ordinary build
 #   build-asan/  Debug, with AddressSanitizer and UndefinedBehaviorSanitizer
-# Both builds run even when the first one fails, so one run reports
+#   build-win32/ the 32-bit Windows programs, tested under Wine
+#                (scripts/test-windows.sh)
+# Every build runs even when an earlier one fails, so one run reports
 # everything. Exits non-zero when anything failed.
 set -euo pipefail
 
@@ -39,10 +41,19 @@ build_and_test "Normal" build -DZELVORANT_SANITIZE=OFF
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=0:detect_leaks=1:strict_string_checks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 build_and_test "Sanitizer" build-asan -DCMAKE_BUILD_TYPE=Debug -DZELVORANT_SANITIZE=ON
+unset ASAN_OPTIONS UBSAN_OPTIONS
+
+printf '\n==> Windows build in build-win32/, tests under Wine\n'
+if [[ -f scripts/test-windows.sh ]]; then
+  bash scripts/test-windows.sh || failures+=("Windows: build or tests")
+else
+  echo "scripts/test-windows.sh is missing: the Windows build was not tested" >&2
+  failures+=("Windows: no scripts/test-windows.sh")
+fi
 
 echo
 if ((${#failures[@]})); then
   printf 'FAILED: %s\n' "${failures[@]}"
   exit 1
 fi
-echo "All builds and tests passed (build/ and build-asan/)."
+echo "All builds and tests passed (build/, build-asan/ and build-win32/)."

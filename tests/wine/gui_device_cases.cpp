@@ -1,0 +1,388 @@
+// Floppy drives, the device picker and jobs on devices. The devices are those
+// of the test WNASPI32.DLL, as run_gui_tests.sh attaches them:
+//
+//   host 0: disks at targets 3 (one.hfs) and 4 (two.hfs)
+//   host 1: a CD-ROM at target 2 (one.hfs), which the disk picker leaves out
+//   host 2: a disk at target 6 (one.hfs)
+//
+// each host adapter naming itself "TEST ASPI HOST n". The floppy cases rely
+// on the drive letters the script gives the Wine prefix.
+#include <string>
+
+#include "tests/wine/gui_cases.h"
+
+namespace gui {
+namespace {
+
+constexpr const char* vendor = "ZELVRANT";
+// INQUIRY pads its texts with blanks, and the rows show them as they come.
+constexpr const char* disk_product = "SIM DISK        ";
+constexpr const char* revision = "0.9 ";
+
+void choose(HWND main, int kind, const std::string& expected) {
+  click(main, kind);
+  wait_until([&] { return is_checked(main, kind); }, message_timeout_ms);
+  check(is_checked(main, kind), expected + ": the device kind is not checked");
+}
+
+// ---- floppy -------------------------------------------------------------------
+
+HWND open_floppy_dialog(program& app, const std::string& what) {
+  click(app.main, id_browse_floppy);
+  HWND dialog = wait_titled(app.pid(), floppy_caption, message_timeout_ms);
+  check(dialog != nullptr, what + ": the drive dialog did not appear; box 602 holds \"" +
+                               item_text(app.main, id_edit_floppy) + "\"; drives " + std::to_string(GetLogicalDrives()));
+  return dialog;
+}
+
+// Both drives: the dialog asks, and only a drive button writes the box.
+void floppy_choice(const context&, program& app) {
+  choose(app.main, id_floppy, "floppy");
+  HWND dialog = open_floppy_dialog(app, "two drives");
+  if (dialog == nullptr) return;
+  check(GetWindow(dialog, GW_OWNER) == app.main, "the drive dialog is not owned by the main window");
+  RECT main_rect{};
+  GetWindowRect(app.main, &main_rect);
+  centred_on(dialog, main_rect, "the drive dialog is not centred over the main window");
+  check_text(item_text(dialog, id_drive_a), "Drive A", "button 101");
+  check_text(item_text(dialog, id_drive_b), "Drive B", "button 102");
+  check_text(item_text(dialog, id_floppy_cancel), "Cancel", "button 107");
+  DWORD_PTR default_id = 0;
+  SendMessageTimeoutA(dialog, DM_GETDEFID, 0, 0, SMTO_NORMAL, message_timeout_ms, &default_id);
+  check(HIWORD(default_id) == DC_HASDEFID && LOWORD(default_id) == id_floppy_cancel,
+        "Cancel is not the default button");
+  click(dialog, id_drive_a);
+  check(wait_gone(dialog, message_timeout_ms), "Drive A does not close the dialog");
+  wait_until([&] { return item_text(app.main, id_edit_floppy) == "A:"; }, message_timeout_ms);
+  check_text(item_text(app.main, id_edit_floppy), "A:", "box 602 after Drive A");
+
+  dialog = open_floppy_dialog(app, "Drive B");
+  if (dialog == nullptr) return;
+  click(dialog, id_drive_b);
+  check(wait_gone(dialog, message_timeout_ms), "Drive B does not close the dialog");
+  wait_until([&] { return item_text(app.main, id_edit_floppy) == "B:"; }, message_timeout_ms);
+  check_text(item_text(app.main, id_edit_floppy), "B:", "box 602 after Drive B");
+
+  struct way {
+    void (*act)(HWND);
+    const char* what;
+  };
+  static constexpr way cancels[] = {
+      {[](HWND d) { click(d, id_floppy_cancel); }, "Cancel"},
+      {[](HWND d) { command(d, IDCANCEL); }, "Escape"},
+      {[](HWND d) { close_box(d); }, "the close box"},
+  };
+  for (const way& w : cancels) {
+    dialog = open_floppy_dialog(app, w.what);
+    if (dialog == nullptr) return;
+    w.act(dialog);
+    check(wait_gone(dialog, message_timeout_ms), std::string(w.what) + " does not close the dialog");
+    settle(app.main);
+    check_text(item_text(app.main, id_edit_floppy), "B:", std::string("box 602 after ") + w.what);
+  }
+  no_box(app.pid(), app.main, "floppy dialog");
+}
+
+// One drive letter or none: "A:" without a question.
+void floppy_no_choice(const context&, program& app) {
+  choose(app.main, id_floppy, "floppy");
+  set_item_text(app.main, id_edit_floppy, "typed");
+  click(app.main, id_browse_floppy);
+  wait_until([&] { return item_text(app.main, id_edit_floppy) == "A:"; }, message_timeout_ms);
+  settle(app.main);
+  check_text(item_text(app.main, id_edit_floppy), "A:", "box 602");
+  check(find_titled(app.pid(), floppy_caption) == nullptr, "the drive dialog was shown");
+}
+
+// No CD-ROM drive letter: the CD-ROM's Browse empties its box.
+void cdrom_browse_none(const context&, program& app) {
+  choose(app.main, id_cdrom, "CD-ROM");
+  set_item_text(app.main, id_edit_cdrom, "C120");
+  click(app.main, id_browse_cdrom);
+  wait_until([&] { return item_text(app.main, id_edit_cdrom).empty(); }, message_timeout_ms);
+  settle(app.main);
+  check_text(item_text(app.main, id_edit_cdrom), "", "box 604");
+  check(find_titled(app.pid(), device_caption) == nullptr, "the device dialog was shown");
+  no_box(app.pid(), app.main, "CD-ROM Browse");
+}
+
+// One CD-ROM drive letter: the first CD-ROM that ASPI reports, without a
+// dialog.
+void cdrom_browse_one(const context&, program& app) {
+  choose(app.main, id_cdrom, "CD-ROM");
+  set_item_text(app.main, id_edit_cdrom, "");
+  click(app.main, id_browse_cdrom);
+  wait_until([&] { return item_text(app.main, id_edit_cdrom) == "C120"; }, job_timeout_ms);
+  settle(app.main);
+  check_text(item_text(app.main, id_edit_cdrom), "C120", "box 604");
+  check(find_titled(app.pid(), device_caption) == nullptr, "the device dialog was shown");
+  no_box(app.pid(), app.main, "CD-ROM Browse");
+}
+
+// Two CD-ROM drive letters: the device dialog for CD-ROMs. Host adapter 0
+// has none and is passed over; host 1 has one, which comes up chosen.
+void cdrom_browse_dialog(const context&, program& app) {
+  choose(app.main, id_cdrom, "CD-ROM");
+  click(app.main, id_browse_cdrom);
+  HWND dialog = wait_titled(app.pid(), device_caption, job_timeout_ms);
+  if (!check(dialog != nullptr, "two CD-ROM drives: the device dialog did not appear")) return;
+  const std::string driver = "TEST ASPI HOST 1";
+  wait_until([&] { return item_text(dialog, id_dev_driver) == driver; }, message_timeout_ms);
+  settle(dialog);
+  check_text(item_text(dialog, id_dev_driver), driver, "driver text");
+  for (int k = 0; k < 8; ++k) {
+    check(is_enabled(dialog, 300 + k) == (k == 2), "row " + std::to_string(k) + " enabled state");
+  }
+  check_text(item_text(dialog, 402), vendor, "row 2 vendor");
+  check_text(item_text(dialog, 502), "SIM CD-ROM      ", "row 2 product");
+  check(is_checked(dialog, 302), "the only CD-ROM is not chosen");
+  click(dialog, id_dev_ok);
+  check(wait_gone(dialog, job_timeout_ms), "OK does not close the dialog");
+  wait_until([&] { return item_text(app.main, id_edit_cdrom) == "C120"; }, message_timeout_ms);
+  check_text(item_text(app.main, id_edit_cdrom), "C120", "box 604");
+}
+
+// ---- the device dialog ------------------------------------------------------
+
+HWND open_device_dialog(program& app, const std::string& what) {
+  click(app.main, id_browse_scsi);
+  HWND dialog = wait_titled(app.pid(), device_caption, job_timeout_ms);
+  check(dialog != nullptr, what + ": the device dialog did not appear");
+  return dialog;
+}
+
+// The rows show exactly the disks at `targets` of host adapter `host`.
+void expect_rows(HWND dialog, int host, const std::vector<int>& targets, const std::string& what) {
+  const std::string driver = "TEST ASPI HOST " + std::to_string(host);
+  wait_until([&] { return item_text(dialog, id_dev_driver) == driver; }, message_timeout_ms);
+  settle(dialog);
+  check_text(item_text(dialog, id_dev_driver), driver, what + ": driver text");
+  for (int k = 0; k < 8; ++k) {
+    bool listed = false;
+    for (int t : targets) listed = listed || t == k;
+    const std::string row = what + ": row " + std::to_string(k);
+    check_text(item_text(dialog, 300 + k), std::to_string(k) + " ", row + " radio text");
+    check(is_enabled(dialog, 300 + k) == listed, row + (listed ? " is disabled" : " is enabled"));
+    check_text(item_text(dialog, 400 + k), listed ? vendor : "", row + " vendor");
+    check_text(item_text(dialog, 500 + k), listed ? disk_product : "", row + " product");
+    check_text(item_text(dialog, 600 + k), listed ? revision : "", row + " revision");
+  }
+}
+
+void expect_host_buttons(HWND dialog, bool next, bool preceding, const std::string& what) {
+  check(is_enabled(dialog, id_dev_next) == next,
+        what + (next ? ": Next Host is disabled" : ": Next Host is enabled"));
+  check(is_enabled(dialog, id_dev_preceding) == preceding,
+        what + (preceding ? ": Preceding Host is disabled" : ": Preceding Host is enabled"));
+}
+
+std::string checked_row(HWND dialog) {
+  std::string rows;
+  for (int k = 0; k < 8; ++k) {
+    if (is_checked(dialog, 300 + k)) rows += std::to_string(k);
+  }
+  return rows;
+}
+
+void device_dialog(const context&, program& app) {
+  choose(app.main, id_scsi, "SCSI");
+  HWND dialog = open_device_dialog(app, "first");
+  if (dialog == nullptr) return;
+  check(GetWindow(dialog, GW_OWNER) == app.main, "the device dialog is not owned by the main window");
+  centred_on(dialog, screen_rect(), "the device dialog is not centred on the screen");
+  check_text(item_text(dialog, id_dev_next), "Next Host", "button 309");
+  check_text(item_text(dialog, id_dev_preceding), "Preceding Host", "button 310");
+  check_text(item_text(dialog, id_dev_ok), "OK", "button 204");
+  check_text(item_text(dialog, id_dev_cancel), "Cancel", "button 205");
+  expect_rows(dialog, 0, {3, 4}, "host 0");
+  check_text(checked_row(dialog), "", "host 0 with two disks: checked rows");
+  expect_host_buttons(dialog, true, false, "host 0");
+
+  // OK with no target chosen only beeps.
+  click(dialog, id_dev_ok);
+  settle(dialog);
+  Sleep(200);
+  check(IsWindow(dialog) != 0 && IsWindowVisible(dialog) != 0, "OK without a target closed the dialog");
+  no_box(app.pid(), app.main, "OK without a target");
+
+  click(dialog, 304);
+  wait_until([&] { return is_checked(dialog, 304); }, message_timeout_ms);
+  check_text(checked_row(dialog), "4", "after clicking row 4");
+  click(dialog, id_dev_ok);
+  check(wait_gone(dialog, job_timeout_ms), "OK with row 4 does not close the dialog");
+  wait_until([&] { return item_text(app.main, id_edit_scsi) == "A040"; }, message_timeout_ms);
+  check_text(item_text(app.main, id_edit_scsi), "A040", "box 603 after host 0 target 4");
+
+  // Next Host passes over host 1, whose only device is a CD-ROM; host 2 has
+  // one disk, which comes up chosen.
+  dialog = open_device_dialog(app, "second");
+  if (dialog == nullptr) return;
+  click(dialog, id_dev_next);
+  expect_rows(dialog, 2, {6}, "Next Host");
+  check_text(checked_row(dialog), "6", "host 2 with one disk: checked rows");
+  expect_host_buttons(dialog, false, true, "host 2");
+
+  click(dialog, id_dev_preceding);
+  expect_rows(dialog, 0, {3, 4}, "Preceding Host");
+  expect_host_buttons(dialog, true, false, "back on host 0");
+
+  click(dialog, id_dev_next);
+  expect_rows(dialog, 2, {6}, "Next Host again");
+  check_text(checked_row(dialog), "6", "host 2 again: checked rows");
+  click(dialog, id_dev_ok);
+  check(wait_gone(dialog, job_timeout_ms), "OK on host 2 does not close the dialog");
+  wait_until([&] { return item_text(app.main, id_edit_scsi) == "A260"; }, message_timeout_ms);
+  check_text(item_text(app.main, id_edit_scsi), "A260", "box 603 after host 2 target 6");
+
+  // Cancel, Escape and the close box leave the box as it was.
+  struct way {
+    void (*act)(HWND);
+    const char* what;
+  };
+  static constexpr way cancels[] = {
+      {[](HWND d) {
+         click(d, 303);
+         click(d, id_dev_cancel);
+       },
+       "Cancel"},
+      {[](HWND d) {
+         click(d, 303);
+         command(d, IDCANCEL);
+       },
+       "Escape"},
+      {[](HWND d) {
+         click(d, 303);
+         close_box(d);
+       },
+       "the close box"},
+  };
+  for (const way& w : cancels) {
+    dialog = open_device_dialog(app, w.what);
+    if (dialog == nullptr) return;
+    w.act(dialog);
+    check(wait_gone(dialog, message_timeout_ms), std::string(w.what) + " does not close the dialog");
+    settle(app.main);
+    check_text(item_text(app.main, id_edit_scsi), "A260", std::string("box 603 after ") + w.what);
+  }
+  no_box(app.pid(), app.main, "device dialog");
+}
+
+// ---- jobs on devices ---------------------------------------------------------
+
+void run_to_completion(program& app, const std::string& what) {
+  click(app.main, id_start);
+  HWND box = wait_box(app.pid(), job_timeout_ms);
+  if (!check(box != nullptr, what + ": no message after Start")) return;
+  check_text(item_text(app.main, id_status), working_status, what + ": status line during the job");
+  expect_box(app.pid(), completed, app.main, what);
+  wait_until([&] { return item_text(app.main, id_status) == idle_status; }, message_timeout_ms);
+  check_text(item_text(app.main, id_status), idle_status, what + ": status line afterwards");
+}
+
+void device_jobs(const context& data, program& app) {
+  // A hybrid from the disk at host 0, target 3.
+  choose(app.main, id_scsi, "SCSI");
+  set_item_text(app.main, id_edit_scsi, "A030");
+  copy_file(data.path("plain.iso"), data.path("device.iso"));
+  set_item_text(app.main, id_edit_iso, data.path("device.iso"));
+  run_to_completion(app, "hybrid from a SCSI disk");
+
+  // Its volume copied into an HFS image file.
+  click(app.main, id_hfs);
+  set_item_text(app.main, id_edit_hfs, data.path("extract.hfs"));
+  run_to_completion(app, "HFS image from a SCSI disk");
+
+  // A hybrid from the CD-ROM at host 1, target 2.
+  choose(app.main, id_cdrom, "CD-ROM");
+  click(app.main, id_iso);
+  set_item_text(app.main, id_edit_cdrom, "C120");
+  copy_file(data.path("plain.iso"), data.path("cdrom.iso"));
+  set_item_text(app.main, id_edit_iso, data.path("cdrom.iso"));
+  run_to_completion(app, "hybrid from a CD-ROM");
+
+  // Two partitions on the disk at host 0, target 4: the dialog asks.
+  choose(app.main, id_scsi, "SCSI");
+  set_item_text(app.main, id_edit_scsi, "A040");
+  copy_file(data.path("plain.iso"), data.path("devall.iso"));
+  set_item_text(app.main, id_edit_iso, data.path("devall.iso"));
+  click(app.main, id_start);
+  HWND dialog = wait_titled(app.pid(), partition_caption, job_timeout_ms);
+  if (!check(dialog != nullptr, "two partitions on a disk: no partition dialog")) return;
+  check_text(item_text(dialog, 400), "Alpha", "row 0 of the disk");
+  check_text(item_text(dialog, 401), "Beta", "row 1 of the disk");
+  click(dialog, id_part_all);
+  wait_until([&] { return is_checked(dialog, id_part_all); }, message_timeout_ms);
+  click(dialog, id_part_ok);
+  wait_gone(dialog, message_timeout_ms);
+  expect_box(app.pid(), completed, app.main, "all partitions of a disk");
+}
+
+// The floppy in drive A (a 1.44 MB HFS volume behind the prefix's raw drive
+// link), imaged by dskgrab.exe and copied into an HFS image file.
+void floppy_job(const context& data, program& app) {
+  choose(app.main, id_floppy, "floppy");
+  HWND dialog = open_floppy_dialog(app, "floppy job");
+  if (dialog == nullptr) return;
+  click(dialog, id_drive_a);
+  wait_gone(dialog, message_timeout_ms);
+  wait_until([&] { return item_text(app.main, id_edit_floppy) == "A:"; }, message_timeout_ms);
+  click(app.main, id_hfs);
+  set_item_text(app.main, id_edit_hfs, data.path("floppy.hfs"));
+  run_to_completion(app, "HFS image from the floppy");
+  // A floppy is no source for a hybrid: the job says so itself.
+  click(app.main, id_iso);
+  copy_file(data.path("plain.iso"), data.path("floppy.iso"));
+  set_item_text(app.main, id_edit_iso, data.path("floppy.iso"));
+  click(app.main, id_start);
+  HWND box = wait_box(app.pid(), job_timeout_ms);
+  if (check(box != nullptr, "hybrid from a floppy: no message")) {
+    check(GetWindow(box, GW_OWNER) == nullptr, "hybrid from a floppy: the job's box has an owner");
+    check(item_text(box, message_text_id) != completed, "hybrid from a floppy completed");
+    dismiss(box, IDOK);
+  }
+  wait_until([&] { return item_text(app.main, id_status) == idle_status; }, job_timeout_ms);
+  no_box(app.pid(), app.main, "hybrid from a floppy");
+  check(read_file(data.path("floppy.iso")) == read_file(data.path("plain.iso")),
+        "the refused floppy hybrid changed the ISO image");
+}
+
+// With no ASPI layer at all the program starts, runs file jobs and survives
+// the device picker.
+void no_aspi(const context& data, program& app) {
+  check(is_checked(app.main, id_file) && is_checked(app.main, id_iso), "start-up choices");
+  copy_file(data.path("plain.iso"), data.path("noaspi.iso"));
+  set_item_text(app.main, id_edit_file, data.path("one.hfs"));
+  set_item_text(app.main, id_edit_iso, data.path("noaspi.iso"));
+  run_to_completion(app, "file job without ASPI");
+
+  choose(app.main, id_scsi, "SCSI");
+  click(app.main, id_browse_scsi);
+  // Whatever the picker says about finding nothing, it must end by itself
+  // or by Cancel, and leave the program working.
+  Sleep(1000);
+  for (int round = 0; round < 3; ++round) {
+    HWND other = find_dialog(app.pid(), [&](HWND w) { return w != app.main; });
+    if (other == nullptr) break;
+    std::printf("  note: the device picker without ASPI shows \"%s\"\n", caption_of(other).c_str());
+    command(other, IDCANCEL);
+    wait_gone(other, message_timeout_ms);
+  }
+  check(settle(app.main), "the main window does not answer after the device picker");
+  check(app.running(), "the program ended after the device picker");
+}
+
+}  // namespace
+
+void add_device_cases(std::vector<test_case>& cases) {
+  cases.push_back({"floppy_choice", floppy_choice});
+  cases.push_back({"floppy_no_choice", floppy_no_choice});
+  cases.push_back({"cdrom_browse_none", cdrom_browse_none});
+  cases.push_back({"cdrom_browse_one", cdrom_browse_one});
+  cases.push_back({"cdrom_browse_dialog", cdrom_browse_dialog});
+  cases.push_back({"floppy_job", floppy_job});
+  cases.push_back({"device_dialog", device_dialog});
+  cases.push_back({"device_jobs", device_jobs});
+  cases.push_back({"no_aspi", no_aspi});
+}
+
+}  // namespace gui

@@ -1,0 +1,82 @@
+// A WNASPI32.DLL for the tests under Wine: the program loads it as it would
+// the ASPI layer of a Windows machine, and every request goes to a simulated
+// bus whose devices are image files. The devices come from the environment:
+//
+//   ZELVORANT_TEST_DEVICES=disk:0:3=Z:\tmp\a.img;cdrom:1:5=Z:\tmp\b.iso
+//
+// one KIND:HOST:TARGET=FILE item per device, separated by ';'. Each host
+// adapter reports the manager id "TEST ASPI HOST n", so a test can tell which
+// adapter a dialog shows. An item that cannot be used leaves the bus without
+// any host adapter, which a test notices at once.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "scsi/aspi_defs.h"
+#include "scsi/simulated_bus.h"
+
+namespace {
+
+std::string environment_text(const char* name) {
+  char small[1];
+  const DWORD needed = GetEnvironmentVariableA(name, small, 0);
+  if (needed == 0) return {};
+  std::string value(needed, '\0');
+  const DWORD length = GetEnvironmentVariableA(name, value.data(), needed);
+  value.resize(length);
+  return value;
+}
+
+void report(const std::string& line) {
+  const std::string text = "test wnaspi32: " + line + "\n";
+  OutputDebugStringA(text.c_str());
+  std::fputs(text.c_str(), stderr);
+}
+
+// A bus with the devices of the environment, or an empty one when an item is
+// wrong.
+scsi::simulated_bus* make_bus() {
+  auto* bus = new scsi::simulated_bus;
+  const std::string list = environment_text("ZELVORANT_TEST_DEVICES");
+  std::size_t start = 0;
+  while (start < list.size()) {
+    std::size_t end = list.find(';', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string item = list.substr(start, end - start);
+    start = end + 1;
+    if (item.empty()) continue;
+    scsi::sim_device device;
+    std::string error;
+    if (!scsi::parse_attach(item, device, error) || !bus->attach(device, error)) {
+      report(error);
+      delete bus;
+      return new scsi::simulated_bus;
+    }
+  }
+  for (std::uint8_t host = 0; host < scsi::sim_max_hosts; ++host) {
+    bus->set_manager_id(host, "TEST ASPI HOST " + std::to_string(host));
+  }
+  return bus;
+}
+
+// Made at the first call and never destroyed: its worker thread must not be
+// joined while the loader tears the process down.
+scsi::simulated_bus& bus() {
+  static scsi::simulated_bus* const instance = make_bus();
+  return *instance;
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD __cdecl SendASPI32Command(void* request_block) {
+  if (request_block == nullptr) return scsi::SS_INVALID_SRB;
+  return bus().send(request_block);
+}
+
+DWORD __cdecl GetASPI32SupportInfo() { return bus().support_info(); }
+
+}  // extern "C"
