@@ -62,5 +62,7 @@ for package in "${missing[@]}"; do
   fi
 done
 "${as_root[@]}" apt-get update -q
-"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+# With the packages they recommend, as they are tested here: Wine's X driver
+# and fonts come partly through recommendations.
+"${as_root[@]}" apt-get install -y -q "${missing[@]}"
 echo "install-deps: done."
