@@ -25,7 +25,9 @@ app::device_kind device_kind_of(const std::string& specifier) {
   return app::device_kind::scsi;
 }
 
-std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error) {
+namespace {
+
+std::optional<options> parse_arguments(const std::vector<std::string>& args, std::string& error) {
   options parsed;
   bool have_source = false, have_target = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
@@ -113,6 +115,18 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
   if (!have_target) {
     error = "no target: give --to-iso PATH or --to-hfs-image PATH";
     return std::nullopt;
+  }
+  return parsed;
+}
+
+}  // namespace
+
+std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error) {
+  auto parsed = parse_arguments(args, error);
+  // The reason quotes what was typed: a line break or an escape sequence in
+  // an argument must not reach the terminal as one.
+  for (char& c : error) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   }
   return parsed;
 }

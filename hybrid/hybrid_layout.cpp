@@ -74,6 +74,7 @@ layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std:
   }
   // The source's drivers mean nothing behind an ISO image.
   std::memset(head.data() + ddr::drivers, 0, block_bytes - ddr::drivers);
+  stamp_driver_descriptor(head.data());
 
   const std::int32_t map_blocks = map_block_count(head.data() + block_bytes);
   std::uint64_t end = padded_length(iso_bytes);

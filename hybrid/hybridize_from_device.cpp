@@ -68,6 +68,7 @@ std::string layout_merged(device_source& source, std::uint64_t iso_bytes, hybrid
                           questions& ask, bool& cancelled) {
   std::vector<std::uint8_t> head(2 * block_bytes);
   std::memcpy(head.data(), source.block0.data(), ddr::drivers);
+  stamp_driver_descriptor(head.data());
   if (!read_source_block(source, 1)) return read_failure_text(source);
   std::memcpy(head.data() + block_bytes, source.entry.data(), block_bytes);
 

@@ -31,6 +31,9 @@ bool examine_block(const std::uint8_t* block, partition_list& list, int& found) 
     // keeps its first 31 characters.
     std::memcpy(slot.name, block + pm::name, sizeof slot.name - 1);
     slot.name[sizeof slot.name - 1] = '\0';
+    // An empty name ends the list, so a partition without a name would hide
+    // itself and every one after it from the choice.
+    if (slot.name[0] == '\0') std::memcpy(slot.name, unnamed_partition, sizeof unnamed_partition);
     slot.first_block = get_be32(block + pm::first_block);
     slot.block_count = get_be32(block + pm::block_count);
     ++found;

@@ -48,6 +48,9 @@ struct hfs_partition {
   std::uint32_t block_count;
 };
 
+// The name a partition without one is listed under.
+inline constexpr char unnamed_partition[] = "(no name)";
+
 // Eight partitions and the empty slot that ends the list.
 constexpr int max_partitions = 8;
 using partition_list = std::array<hfs_partition, max_partitions + 1>;
@@ -65,6 +68,16 @@ bool is_hfs_entry(const std::uint8_t* block);
 bool examine_block(const std::uint8_t* block, partition_list& list, int& found);
 // The map block count of an entry, as the signed number the walks use.
 std::int32_t map_block_count(const std::uint8_t* entry);
+
+// Makes block 0 of a merged map a Driver Descriptor of 512-byte blocks,
+// whatever the source had there: found by fuzzing, a source with entries
+// but no "ER" (or another block size) gave a hybrid the Mac does not read,
+// and that a second run would not know for a hybrid.
+inline void stamp_driver_descriptor(std::uint8_t* block0) {
+  block0[ddr::signature] = 'E';
+  block0[ddr::signature + 1] = 'R';
+  put_be16(block0 + ddr::block_size, static_cast<std::uint16_t>(block_bytes));
+}
 
 // Lays out the fixed 64-block map of one Apple_HFS partition "MacOS".
 void build_partition_map(std::array<std::uint8_t, map_area_bytes>& map, std::uint32_t total_blocks,

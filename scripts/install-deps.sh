@@ -19,6 +19,7 @@ packages=(
   libxinerama1:i386 libxcomposite1:i386 libxfixes3:i386          # driver loads
   imagemagick                 # screenshots of the windows
   zip                         # the Windows package
+  clang-14 libclang-rt-14-dev # libFuzzer targets under ASan and UBSan
 )
 
 # A name with an architecture (wine32:i386) is asked for as it stands.

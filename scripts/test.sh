@@ -51,9 +51,12 @@ else
   failures+=("Windows: no scripts/test-windows.sh")
 fi
 
+printf '\n==> Fuzz targets under ASan and UBSan, %s s each\n' "${FUZZ_SECONDS:-30}"
+FUZZ_SECONDS=${FUZZ_SECONDS:-30} bash scripts/fuzz.sh || failures+=("Fuzzing: a target found a fault")
+
 echo
 if ((${#failures[@]})); then
   printf 'FAILED: %s\n' "${failures[@]}"
   exit 1
 fi
-echo "All builds and tests passed (build/, build-asan/ and build-win32/)."
+echo "All builds and tests passed (build/, build-asan/ and build-win32/), and the fuzz targets found nothing."

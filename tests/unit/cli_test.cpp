@@ -175,3 +175,11 @@ TEST(CliOptions, ListDevicesTakesAnOptionalKind) {
     EXPECT_EQ(parsed->list_filter, filter);
   }
 }
+
+// Found by fuzzing: a reason quoting an argument with a line break ran over
+// two lines, and could carry escape sequences to the terminal.
+TEST(CliOptions, ReasonsNeverCarryControlCharacters) {
+  std::string error;
+  EXPECT_FALSE(cli::parse_options({"--\345f\n--to-i\033[2J"}, error));
+  EXPECT_EQ(error, "unknown option '--\345f?--to-i?[2J'");
+}

@@ -141,6 +141,26 @@ TEST_F(DeviceJobs, DiskWithAMapButNoDriverDescriptorIsAccepted) {
   EXPECT_EQ(test::slice(iso.bytes(), 40448, 50 * 512), test::slice(source, 174 * 512, 50 * 512));
 }
 
+// Found by fuzzing: merging a map whose block 0 is no Driver Descriptor (or
+// one of 2048-byte blocks) gave a hybrid without "ER" or with the wrong
+// block size. Block 0 of a merged hybrid is always ours.
+TEST_F(DeviceJobs, MergedHybridsAlwaysStartWithADriverDescriptor) {
+  auto source = two_partition_disk();
+  std::memset(source.data(), 0, 512);
+  attach(source, false);
+  user.partition_answer = hybrid::choice_all;
+  EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 1);
+  EXPECT_EQ(iso.bytes()[0], 'E');
+  EXPECT_EQ(iso.bytes()[1], 'R');
+  EXPECT_EQ(hybrid::get_be16(iso.bytes().data() + 2), 512);
+  EXPECT_EQ(iso.bytes(), file_job_result(source, hybrid::choice_all));
+
+  hybrid::put_be16(source.data() + 2, 2048);
+  source[0] = 'E';
+  source[1] = 'R';
+  EXPECT_EQ(hybrid::get_be16(file_job_result(source, hybrid::choice_all).data() + 2), 512);
+}
+
 TEST_F(DeviceJobs, DisksOfOtherBlockSizesAreRefusedClearly) {
   test::fake_device optical;
   optical.type = 7;

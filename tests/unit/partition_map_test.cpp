@@ -154,7 +154,10 @@ TEST(ListHfsPartitions, KeepsEightAndCutsLongNames) {
   EXPECT_EQ(listed_rows(found), 8);
 }
 
-TEST(ListHfsPartitions, EmptyNameEndsTheRows) {
+// Found by fuzzing: an Apple_HFS entry without a name ended the list, so the
+// partition choice showed fewer rows than there were partitions (none at
+// all when the first one had no name).
+TEST(ListHfsPartitions, NamelessPartitionsStayInTheRows) {
   partition_list found;
   EXPECT_EQ(list(image_with(4, {{"Apple_partition_map", "Apple", 1, 4},
                                 {"Apple_HFS", "one", 5, 1},
@@ -162,7 +165,9 @@ TEST(ListHfsPartitions, EmptyNameEndsTheRows) {
                                 {"Apple_HFS", "three", 7, 1}}),
                  found),
             3);
-  EXPECT_EQ(listed_rows(found), 1);
+  EXPECT_EQ(listed_rows(found), 3);
+  EXPECT_STREQ(found[1].name, "(no name)");
+  EXPECT_STREQ(found[2].name, "three");
 }
 
 TEST(ListHfsPartitions, ShortFilesHoldNoMap) {

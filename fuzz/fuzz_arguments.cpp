@@ -1,0 +1,40 @@
+// The headless front end's command line and the device specifiers, from the
+// fuzz input: every input is either a request or a one-line reason.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "fuzz_support.h"
+#include "hybrid/device_source.h"
+#include "scsi/device_state.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::vector<std::string> args(1);
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == 0) {
+      args.emplace_back();
+    } else {
+      args.back() += static_cast<char>(data[i]);
+    }
+  }
+  std::string error;
+  const auto parsed = cli::parse_options(args, error);
+  fuzz::check(parsed.has_value() || !error.empty(), "a refused command line without a reason");
+  fuzz::check(error.find('\n') == std::string::npos, "a reason of more than one line");
+
+  for (const std::string& arg : args) {
+    scsi::reset_device_state();
+    const hybrid::specifier_form form = hybrid::read_specifier(arg);
+    const scsi::device_state& state = scsi::devices();
+    if (form == hybrid::specifier_form::disk || form == hybrid::specifier_form::cdrom) {
+      fuzz::check(state.src_host <= 9 && state.src_target <= 9, "a specifier digit out of range");
+    }
+    if (form == hybrid::specifier_form::unknown || form == hybrid::specifier_form::floppy) {
+      fuzz::check(!hybrid::refuse_specifier(form, arg).empty(), "a refusal without a message");
+    }
+    (void)cli::device_kind_of(arg);
+  }
+  return 0;
+}

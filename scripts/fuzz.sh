@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang under ASan and UBSan and runs each
+# for a fixed time, seeded from the sample images in ../shared/fixtures and
+# from small Apple-partitioned images made here.
+#
+#   FUZZ_SECONDS   time per target (default 30)
+#   FUZZ_TARGETS   targets to run (default: all four)
+#   FUZZ_DIR       where corpora and crash artifacts go (default out/fuzz)
+#
+# Exits non-zero when a target finds a crash or a broken invariant; the input
+# is left in $FUZZ_DIR/artifacts.
+set -euo pipefail
+
+repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$repo"
+seconds=${FUZZ_SECONDS:-30}
+targets=${FUZZ_TARGETS:-"fuzz_file_job fuzz_device_jobs fuzz_scan_devices fuzz_arguments"}
+work=${FUZZ_DIR:-$repo/out/fuzz}
+fixtures=$repo/../shared/fixtures
+
+echo "fuzz: building the targets with clang in build-fuzz/ ..."
+CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DZELVORANT_TESTS=OFF -DZELVORANT_SANITIZE=ON -DZELVORANT_FUZZ=ON >/dev/null
+cmake --build build-fuzz -j2 >/dev/null
+
+seeds=$work/seeds
+rm -rf "$seeds"
+mkdir -p "$seeds"/{file,device,scan,arguments} "$work/artifacts"
+
+# Maps like the ones users feed: one to three HFS partitions among other
+# entries, counts that agree, counts that lie, entries past the end.
+python3 - "$seeds" <<'PY'
+import os, struct, sys
+out = sys.argv[1]
+def image(entries, total, map_count=None):
+    data = bytearray(os.urandom(total * 512))
+    data[0:512] = struct.pack(">2sHI", b"ER", 512, total).ljust(512, b"\0")
+    count = map_count if map_count is not None else len(entries)
+    for i, (kind, first, blocks) in enumerate(entries):
+        entry = struct.pack(">2sHIII32s32s", b"PM", 0, count, first, blocks, b"Part%d" % i, kind.encode())
+        data[(i + 1) * 512:(i + 2) * 512] = entry.ljust(512, b"\0")
+    return bytes(data)
+cases = {
+    "one": image([("Apple_partition_map", 1, 63), ("Apple_HFS", 64, 40)], 104),
+    "two": image([("Apple_partition_map", 1, 63), ("Apple_HFS", 64, 20), ("Apple_Free", 84, 4), ("Apple_HFS", 88, 30)], 118),
+    "three": image([("Apple_partition_map", 1, 63), ("Apple_HFS", 64, 9), ("Apple_HFS", 73, 10), ("Apple_HFS", 83, 7)], 90),
+    "lying": image([("Apple_partition_map", 1, 63), ("Apple_HFS", 64, 4000)], 70, map_count=9999),
+}
+for name, data in cases.items():
+    for answers in (0x03, 0x0b, 0x05):
+        open(f"{out}/file/{name}-{answers}", "wb").write(bytes([answers, 3]) + data)
+        for mode in range(4):
+            open(f"{out}/device/{name}-{answers}-{mode}", "wb").write(bytes([mode, answers, 0]) + data)
+args = [b"--from-file\0a.img\0--to-iso\0b.iso", b"--from-drive\0A030\0--to-hfs-image\0x\0--partition\0all",
+        b"--attach\0disk:0:3=x.img\0--list-devices\0disk", b"--from-drive\0b:\0--to-iso\0y\0--yes"]
+for i, a in enumerate(args):
+    open(f"{out}/arguments/{i}", "wb").write(b"\0" + a)
+for i in range(4):
+    open(f"{out}/scan/{i}", "wb").write(bytes([i]) + os.urandom(256))
+PY
+for fixture in "$fixtures"/*; do
+  name=$(basename "$fixture")
+  case $name in
+    *.md) continue ;;
+    *.xz) { xz -dc "$fixture" 2>/dev/null || true; } | head -c 65536 >"$seeds/raw" ;;
+    *) head -c 65536 "$fixture" >"$seeds/raw" ;;
+  esac
+  { printf '\003\003'; cat "$seeds/raw"; } >"$seeds/file/$name"
+  { printf '\000\003\000'; cat "$seeds/raw"; } >"$seeds/device/disk-$name"
+  { printf '\001\013\000'; cat "$seeds/raw"; } >"$seeds/device/cd-$name"
+  { printf '\002\003\000'; cat "$seeds/raw"; } >"$seeds/device/extract-$name"
+done
+rm -f "$seeds/raw"
+
+status=0
+for target in $targets; do
+  case $target in
+    fuzz_file_job) seed=file ;;
+    fuzz_device_jobs) seed=device ;;
+    fuzz_scan_devices) seed=scan ;;
+    fuzz_arguments) seed=arguments ;;
+    *) echo "fuzz: unknown target $target" >&2; exit 2 ;;
+  esac
+  corpus=$work/corpus/$target
+  mkdir -p "$corpus"
+  echo "fuzz: $target for $seconds s"
+  if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    "build-fuzz/fuzz/$target" -max_total_time="$seconds" -max_len=70000 -timeout=20 \
+    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/artifacts/$target-" \
+    "$corpus" "$seeds/$seed" >"$work/$target.log" 2>&1; then
+    echo "fuzz: $target FAILED; see $work/$target.log and $work/artifacts/" >&2
+    tail -30 "$work/$target.log" >&2
+    status=1
+  fi
+  grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb" "$work/$target.log" | sed "s/^/  $target /"
+done
+exit $status
