@@ -6,6 +6,10 @@
 #   FUZZ_SECONDS   time per target (default 30)
 #   FUZZ_TARGETS   targets to run (default: all four)
 #   FUZZ_DIR       where corpora and crash artifacts go (default out/fuzz)
+#   FUZZ_SEED      libFuzzer's seed (default 1). With a fixed seed and a fresh
+#                  FUZZ_DIR the inputs come in the same order on every run, so
+#                  a short run in CI repeats the start of a long run made here
+#                  instead of gambling on new inputs.
 #
 # Exits non-zero when a target finds a crash or a broken invariant; the input
 # is left in $FUZZ_DIR/artifacts.
@@ -14,6 +18,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 seconds=${FUZZ_SECONDS:-30}
+seed=${FUZZ_SEED:-1}
 targets=${FUZZ_TARGETS:-"fuzz_file_job fuzz_device_jobs fuzz_scan_devices fuzz_arguments"}
 work=${FUZZ_DIR:-$repo/out/fuzz}
 fixtures=$repo/../shared/fixtures
@@ -30,10 +35,11 @@ mkdir -p "$seeds"/{file,device,scan,arguments} "$work/artifacts"
 # Maps like the ones users feed: one to three HFS partitions among other
 # entries, counts that agree, counts that lie, entries past the end.
 python3 - "$seeds" <<'PY'
-import os, struct, sys
+import random, struct, sys
 out = sys.argv[1]
+rng = random.Random(1)  # the same seeds on every run
 def image(entries, total, map_count=None):
-    data = bytearray(os.urandom(total * 512))
+    data = bytearray(rng.randbytes(total * 512))
     data[0:512] = struct.pack(">2sHI", b"ER", 512, total).ljust(512, b"\0")
     count = map_count if map_count is not None else len(entries)
     for i, (kind, first, blocks) in enumerate(entries):
@@ -56,7 +62,7 @@ args = [b"--from-file\0a.img\0--to-iso\0b.iso", b"--from-drive\0A030\0--to-hfs-i
 for i, a in enumerate(args):
     open(f"{out}/arguments/{i}", "wb").write(b"\0" + a)
 for i in range(4):
-    open(f"{out}/scan/{i}", "wb").write(bytes([i]) + os.urandom(256))
+    open(f"{out}/scan/{i}", "wb").write(bytes([i]) + rng.randbytes(256))
 PY
 for fixture in "$fixtures"/*; do
   name=$(basename "$fixture")
@@ -75,19 +81,19 @@ rm -f "$seeds/raw"
 status=0
 for target in $targets; do
   case $target in
-    fuzz_file_job) seed=file ;;
-    fuzz_device_jobs) seed=device ;;
-    fuzz_scan_devices) seed=scan ;;
-    fuzz_arguments) seed=arguments ;;
+    fuzz_file_job) seed_dir=file ;;
+    fuzz_device_jobs) seed_dir=device ;;
+    fuzz_scan_devices) seed_dir=scan ;;
+    fuzz_arguments) seed_dir=arguments ;;
     *) echo "fuzz: unknown target $target" >&2; exit 2 ;;
   esac
   corpus=$work/corpus/$target
   mkdir -p "$corpus"
   echo "fuzz: $target for $seconds s"
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    "build-fuzz/fuzz/$target" -max_total_time="$seconds" -max_len=70000 -timeout=20 \
+    "build-fuzz/fuzz/$target" -seed="$seed" -max_total_time="$seconds" -max_len=70000 -timeout=20 \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/artifacts/$target-" \
-    "$corpus" "$seeds/$seed" >"$work/$target.log" 2>&1; then
+    "$corpus" "$seeds/$seed_dir" >"$work/$target.log" 2>&1; then
     echo "fuzz: $target FAILED; see $work/$target.log and $work/artifacts/" >&2
     tail -30 "$work/$target.log" >&2
     status=1
