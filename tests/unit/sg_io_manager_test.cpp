@@ -7,13 +7,17 @@
 #include <gtest/gtest.h>
 #include <scsi/sg.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
+#include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "scsi/aspi.h"
