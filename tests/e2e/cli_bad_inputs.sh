@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Bad inputs: every one is refused with its own message and exit status 1 -
-# never a crash, never a success - and nothing in the working folder changes:
+# never a crash, never a success - and nothing among the inputs changes:
 # no file is written, created or emptied, the ISO image stays byte-identical.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
+
+# The inputs live in a folder of their own, which must not change; the CLI's
+# output goes to $WORK, and Wine keeps its settings in $HOME ($WORK) too.
+FILES=$WORK/files
+mkdir "$FILES"
+cd "$FILES"
 
 random_file iso/README 3000
 random_file iso/DATA.BIN 50000
@@ -38,17 +44,13 @@ ln self.img hard.img
 ln -s self.img soft.img
 ln -s .. sub/up
 
-# Lists every entry of the working folder with its type, size, time of last
-# change and mode (sizes and times suffice: nothing here changes a file's
-# bytes without changing its time), leaving out the CLI's own output.
+# Lists every entry of the folder with its type, size, time of last change
+# and mode (sizes and times suffice: nothing here changes a file's bytes
+# without changing its time).
 snapshot() {
-  find . -path ./out.txt -prune -o -path ./err.txt -prune -o -path ./before -prune \
-    -o -printf '%p %y %s %T@ %m\n' | sort
+  find . -printf '%p %y %s %T@ %m\n' | sort
 }
 
-: >"$WORK/out.txt"
-: >"$WORK/err.txt"
-: >"$WORK/before"
 CASES=0
 # The CLI must refuse ARGS with exit 1 and TEXT on stderr, write nothing to
 # stdout, and change nothing.
@@ -64,7 +66,11 @@ refused() {  # LABEL TEXT ARGS...
   [[ $(<"$WORK/err.txt") == *"$text"* ]] || fail "$label: stderr lacks '$text': zelvorant-cli $*"
   [[ ! -s $WORK/out.txt ]] || fail "$label: output on stdout: zelvorant-cli $*"
   cmp -s target.iso "$WORK/before" || fail "$label: target.iso changed: zelvorant-cli $*"
-  [[ $(snapshot) == "$state" ]] || fail "$label: the folder changed: zelvorant-cli $*"
+  local now
+  now=$(snapshot)
+  [[ $now == "$state" ]] ||
+    fail "$label: the folder changed: zelvorant-cli $*
+$(diff <(echo "$state") <(echo "$now"))"
   CASES=$((CASES + 1))
 }
 RUN_AS=()
@@ -94,7 +100,7 @@ same file, same path|$SAME|--from-file target.iso --to-iso target.iso
 same file, ./ path|$SAME|--from-file ./target.iso --to-iso target.iso
 same file, through ..|$SAME|--from-file sub/../target.iso --to-iso target.iso
 same file, through a linked folder|$SAME|--from-file sub/up/target.iso --to-iso target.iso
-same file, absolute path|$SAME|--from-file $WORK/target.iso --to-iso target.iso
+same file, absolute path|$SAME|--from-file $FILES/target.iso --to-iso target.iso
 same file, symbolic link|$SAME|--from-file soft.img --to-iso self.img
 same file, symbolic link as ISO|$SAME|--from-file self.img --to-iso soft.img
 same file, hard link|$SAME|--from-file hard.img --to-iso self.img
@@ -124,7 +130,7 @@ if [[ ${RUN_AS[0]:-} == skip ]]; then
 else
   # The job opens both files for reading and writing: only the mode under
   # test may stand in its way.
-  chmod 755 "$WORK"
+  chmod 755 "$WORK" "$FILES"
   cp bare.img mine.img
   cp target.iso mine.iso
   cp bare.img locked.img
