@@ -13,9 +13,31 @@
 #include "cli/options.h"
 #include "cli/real_devices.h"
 #include "cli/terminal_questions.h"
+#include "platform/file_ops.h"
 #include "scsi/aspi_manager.h"
 #include "scsi/combined_manager.h"
 #include "scsi/simulated_bus.h"
+
+namespace {
+
+// True when an existing `target` is the image file behind one of the
+// attached devices: the job would read the device while it rewrites, or
+// first empties, the very same file.
+bool target_is_attached(const std::string& target, const std::vector<scsi::sim_device>& attached) {
+  std::FILE* target_file = target.empty() ? nullptr : std::fopen(target.c_str(), "rb");
+  if (target_file == nullptr) return false;
+  bool same = false;
+  for (const auto& device : attached) {
+    if (std::FILE* image = std::fopen(device.path.c_str(), "rb")) {
+      same = same || platform::same_file(target_file, image);
+      std::fclose(image);
+    }
+  }
+  std::fclose(target_file);
+  return same;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Past a file-size limit a write must fail and be undone, not kill us
@@ -61,6 +83,14 @@ int main(int argc, char** argv) {
   if (parsed->what == cli::options::action::list_devices) {
     std::fputs(cli::device_list_text(parsed->list_filter, real.reasons).c_str(), stdout);
     return 0;
+  }
+
+  if (target_is_attached(parsed->request.target_path, parsed->attached)) {
+    std::fputs(
+        "The target file is the image file of an attached device.\n"
+        "Please choose two different files.\n",
+        stderr);
+    return 1;
   }
 
   const bool terminal = isatty(STDERR_FILENO) != 0;

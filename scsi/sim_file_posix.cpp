@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +19,13 @@ bool sim_file::open(const std::string& path, bool try_write, std::string& error)
   if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     error = platform::error_text(errno);
+    return false;
+  }
+  // A directory opens for reading, and its "length" is no image's.
+  struct stat status {};
+  if (::fstat(fd, &status) == 0 && S_ISDIR(status.st_mode)) {
+    ::close(fd);
+    error = platform::error_text(EISDIR);
     return false;
   }
   handle_ = fd;

@@ -62,6 +62,24 @@ printf BD | dd of=huge.img bs=1 seek=1024 conv=notrunc status=none
 expect_write_failure merge.iso "$HALF_MB" --from-file huge.img --to-iso merge.iso --yes
 expect_err "Answered OK (--yes)."
 
+# The device jobs on a simulated disk and CD-ROM: the hybrid is undone ...
+for kind in disk cdrom; do
+  letter=A
+  [[ $kind == disk ]] || letter=C
+  expect_write_failure merge.iso "$HALF_MB" --from-drive "${letter}120" \
+    --attach "$kind:1:2=wrapped.img" --to-iso merge.iso
+  # ... and an extracted HFS image is left empty.
+  rc=0
+  (ulimit -f 1024 && exec "$CLI" --from-drive "${letter}120" --attach "$kind:1:2=wrapped.img" \
+    --to-hfs-image out.img) </dev/null >out.txt 2>err.txt || rc=$?
+  [[ $rc == 1 ]] || fail "exit $rc, expected 1, extracting from the $kind under a limit"
+  expect_err "Error writing file out.img."
+  expect_err "File too large."
+  expect_err "The HFS image was left empty."
+  [[ -f out.img && ! -s out.img ]] || fail "out.img is not empty after a failed extraction"
+  [[ ! -s out.txt ]] || fail "completion reported for a failed extraction from the $kind"
+done
+
 # Without the limit the same jobs complete, and the volumes read back.
 run_cli 0 --from-file wrapped.img --to-iso merge.iso
 expect_completed

@@ -243,6 +243,11 @@ TEST_F(SimulatedBus, AttachRefusesWhatCannotWork) {
   EXPECT_TRUE(refused(device));
   device.path = empty.path() + ".missing";
   EXPECT_TRUE(refused(device));
+  // A folder is no image, whatever length the system gives it.
+  device.path = std::filesystem::temp_directory_path().string();
+  std::string error;
+  EXPECT_FALSE(bus.attach(device, error));
+  EXPECT_EQ(error.rfind("cannot open " + device.path + ": ", 0), 0u) << error;
   device.path = disk.path();
   device.vendor = "NINECHARS";
   EXPECT_TRUE(refused(device));

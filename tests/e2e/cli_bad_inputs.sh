@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# Bad inputs: every one is refused with its own message and exit status 1 -
+# never a crash, never a success - and nothing among the inputs changes:
+# no file is written, created or emptied, the ISO image stays byte-identical.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+# The inputs live in a folder of their own, which must not change; the CLI's
+# output goes to $WORK, and Wine keeps its settings in $HOME ($WORK) too.
+FILES=$WORK/files
+mkdir "$FILES"
+cd "$FILES"
+
+random_file iso/README 3000
+random_file iso/DATA.BIN 50000
+new_iso target.iso iso
+new_volume bare.img 1024 Bare
+new_partitioned two.img $((64 + 2048)) Apple_HFS:First:64:2048
+mkdir folder sub
+: >empty.img
+printf 'E' >byte.img
+
+# Sparse images past 2 GiB whose map puts a partition beyond the first 2 GiB.
+FAR=$((4 * 1024 * 1024 + 100))  # the partition's first block
+sparse_far() {  # FILE BLOCKS-OF-THE-PARTITION-PRESENT
+  python3 - "$1" "$FAR" <<'EOF'
+import struct, sys
+path, first = sys.argv[1], int(sys.argv[2])
+with open(path, "wb") as out:
+    out.write(struct.pack(">2sHI", b"ER", 512, first + 2048).ljust(512, b"\0"))
+    for kind, name, start, count in [(b"Apple_partition_map", b"Apple", 1, 63),
+                                     (b"Apple_HFS", b"Far", first, 2048)]:
+        entry = struct.pack(">2sHIII32s32sIII", b"PM", 0, 2, start, count, name, kind, 0,
+                            count, 0x33)
+        out.write(entry.ljust(512, b"\0"))
+EOF
+  truncate -s $(((FAR + $2) * 512)) "$1"
+}
+sparse_far far_cut.img 1000
+
+# The same file by another path or name.
+cp bare.img self.img
+ln self.img hard.img
+ln -s self.img soft.img
+ln -s .. sub/up
+
+# Lists every entry of the folder with its type, size, time of last change
+# and mode (sizes and times suffice: nothing here changes a file's bytes
+# without changing its time).
+snapshot() {
+  find . -printf '%p %y %s %T@ %m\n' | sort
+}
+
+CASES=0
+# The CLI must refuse ARGS with exit 1 and TEXT on stderr, write nothing to
+# stdout, and change nothing.
+refused() {  # LABEL TEXT ARGS...
+  local label=$1 text=$2 rc=0
+  shift 2
+  cp target.iso "$WORK/before"
+  local state
+  state=$(snapshot)
+  "${RUN_AS[@]}" "$CLI" "$@" </dev/null >"$WORK/out.txt" 2>"$WORK/err.txt" || rc=$?
+  ((rc < 128)) || fail "$label: crashed (exit $rc): zelvorant-cli $*"
+  [[ $rc == 1 ]] || fail "$label: exit $rc, expected 1: zelvorant-cli $*"
+  [[ $(<"$WORK/err.txt") == *"$text"* ]] || fail "$label: stderr lacks '$text': zelvorant-cli $*"
+  [[ ! -s $WORK/out.txt ]] || fail "$label: output on stdout: zelvorant-cli $*"
+  cmp -s target.iso "$WORK/before" || fail "$label: target.iso changed: zelvorant-cli $*"
+  local now
+  now=$(snapshot)
+  [[ $now == "$state" ]] ||
+    fail "$label: the folder changed: zelvorant-cli $*
+$(diff <(echo "$state") <(echo "$now"))"
+  CASES=$((CASES + 1))
+}
+RUN_AS=()
+
+# (\n: a line break in TEXT)
+SAME='The HFS image and the ISO image are the same file.\nPlease choose two different files.'
+ATTACHED='The target file is the image file of an attached device.\nPlease choose two different files.'
+
+# LABEL | TEXT on stderr | ARGS (split at spaces)
+while IFS='|' read -r label text args; do
+  [[ -n $label ]] || continue
+  text=${text//\\n/$'\n'}
+  # shellcheck disable=SC2086  # ARGS is a list of words
+  refused "$label" "$text" $args
+done <<EOF
+missing HFS image|Error opening file nowhere.img.|--from-file nowhere.img --to-iso target.iso
+missing ISO image|Error opening file missing.iso.|--from-file bare.img --to-iso missing.iso
+missing folder of the HFS image target|Error opening file nowhere/out.img.|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image nowhere/out.img
+folder as HFS image|Error opening file folder.|--from-file folder --to-iso target.iso
+folder as ISO image|Error opening file folder.|--from-file bare.img --to-iso folder
+folder as HFS image target|Error opening file folder.|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image folder
+zero-length HFS image|This file holds no HFS partition.|--from-file empty.img --to-iso target.iso
+one-byte HFS image|This file holds no HFS partition.|--from-file byte.img --to-iso target.iso
+2 GiB+ HFS image, whole file past the capacity|Total exceeds the maximum capacity of a CD-ROM.|--from-file far_cut.img --to-iso target.iso
+2 GiB+ HFS image, map past its end|The HFS partition "Far" ends at byte $(((FAR + 2048) * 512)), but the HFS file is only $(((FAR + 1000) * 512)) bytes long.|--from-file far_cut.img --to-iso target.iso --yes
+same file, same path|$SAME|--from-file target.iso --to-iso target.iso
+same file, ./ path|$SAME|--from-file ./target.iso --to-iso target.iso
+same file, through ..|$SAME|--from-file sub/../target.iso --to-iso target.iso
+same file, through a linked folder|$SAME|--from-file sub/up/target.iso --to-iso target.iso
+same file, absolute path|$SAME|--from-file $FILES/target.iso --to-iso target.iso
+same file, symbolic link|$SAME|--from-file soft.img --to-iso self.img
+same file, symbolic link as ISO|$SAME|--from-file self.img --to-iso soft.img
+same file, hard link|$SAME|--from-file hard.img --to-iso self.img
+attached disk is the ISO image|$ATTACHED|--from-drive A120 --attach disk:1:2=target.iso --to-iso target.iso
+attached disk is the HFS image target|$ATTACHED|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image ./two.img
+attached CD-ROM is the HFS image target, by a link|$ATTACHED|--from-drive C120 --attach cdrom:1:2=two.img --to-hfs-image sub/up/two.img
+EOF
+
+# A file that opens but cannot be read: the program's own memory at offset 0.
+if [[ -r /proc/self/mem ]]; then
+  refused "unreadable HFS image" "Error reading file /proc/self/mem." \
+    --from-file /proc/self/mem --to-iso target.iso
+fi
+
+# File modes stop everybody but the superuser: as root, the cases run as
+# nobody. Wine will not run in a prefix another user owns, so under Wine
+# they need a user that is not root.
+if [[ $(id -u) != 0 ]]; then
+  RUN_AS=()
+elif [[ $CLI != *-wine ]] && command -v setpriv >/dev/null; then
+  RUN_AS=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+else
+  RUN_AS=(skip)
+fi
+if [[ ${RUN_AS[0]:-} == skip ]]; then
+  echo "note: running as root under Wine: the unreadable and read-only file cases are skipped"
+else
+  # The job opens both files for reading and writing: only the mode under
+  # test may stand in its way.
+  chmod 755 "$WORK" "$FILES"
+  cp bare.img mine.img
+  cp target.iso mine.iso
+  cp bare.img locked.img
+  cp target.iso readonly.iso
+  ((${#RUN_AS[@]} == 0)) || chown 65534:65534 mine.img mine.iso locked.img readonly.iso
+  chmod 600 mine.img mine.iso
+  chmod 000 locked.img
+  chmod 444 readonly.iso
+  refused "unreadable HFS image (mode 000)" "Error opening file locked.img." \
+    --from-file locked.img --to-iso mine.iso
+  refused "read-only ISO image (mode 444)" "Error opening file readonly.iso." \
+    --from-file mine.img --to-iso readonly.iso
+  cmp -s readonly.iso target.iso || fail "readonly.iso changed"
+  RUN_AS=()
+fi
+
+# A folder behind --attach is no image: a usage error with the system's reason.
+run_cli 2 --from-drive A120 --attach disk:1:2=folder --to-iso target.iso
+expect_err "cannot open folder: "
+
+# The one 2 GiB+ image that is not bad: its partition lies past 2 GiB and
+# inside the file; it completes, and its bytes land behind the ISO data.
+cp target.iso big.iso
+sparse_far far_whole.img 2048
+random_file part.bin $((2048 * 512))
+dd if=part.bin of=far_whole.img bs=512 seek="$FAR" conv=notrunc status=none
+run_cli 0 --from-file far_whole.img --to-iso big.iso --yes
+expect_completed
+[[ $(be32 big.iso $((1024 + 8))) == $(($(size_of target.iso) / 512)) ]] ||
+  fail "the partition does not start behind the ISO data"
+same_bytes part.bin 0 big.iso "$(size_of target.iso)" $((2048 * 512))
+
+echo "cli_bad_inputs: $CASES refusals checked, all passed"
