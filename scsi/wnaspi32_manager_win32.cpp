@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "scsi/library_aspi.h"
+#include "scsi/spti_manager_win32.h"
 #include "scsi/wnaspi32_manager.h"
 
 namespace scsi {
@@ -14,10 +15,16 @@ Entry entry_point(HMODULE library, const char* name) {
   return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(found));
 }
 
+// The system's SCSI pass-through, looked for on first need only: the
+// program then touches no device when the library serves it.
+spti_manager& pass_through() {
+  static spti_manager manager;
+  return manager;
+}
+spti_manager* pass_through_in_use = nullptr;
 }  // namespace
 
 aspi_manager& install_platform_aspi_manager() {
-  static no_adapters_manager no_adapters;
   // The library stays loaded for the rest of the program's life.
   static library_aspi_manager* from_library = nullptr;
   if (from_library == nullptr) {
@@ -36,10 +43,15 @@ aspi_manager& install_platform_aspi_manager() {
       }
     }
   }
-  aspi_manager& chosen =
-      from_library != nullptr ? static_cast<aspi_manager&>(*from_library) : no_adapters;
+  if (from_library == nullptr) pass_through_in_use = &pass_through();
+  aspi_manager& chosen = from_library != nullptr ? static_cast<aspi_manager&>(*from_library)
+                                                 : *pass_through_in_use;
   install_aspi_manager(&chosen);
   return chosen;
+}
+
+std::string platform_aspi_notice() {
+  return pass_through_in_use != nullptr ? pass_through_in_use->access_problem() : std::string{};
 }
 
 }  // namespace scsi
