@@ -101,14 +101,17 @@ std::vector<std::string> spti_device_names() {
   for (int n = 0; n < 16; ++n) names.push_back("\\\\.\\PhysicalDrive" + std::to_string(n));
   for (int n = 0; n < 16; ++n) names.push_back("\\\\.\\CdRom" + std::to_string(n));
   const DWORD letters = GetLogicalDrives();
-  // A: and B: are floppy drives, which never answer SCSI commands; asking
-  // would only spin them.
+  // Windows lets any user open a CD-ROM or a removable drive through its
+  // letter, where the class device may need an administrator. Fixed disks'
+  // letters are volumes, reachable only with the rights their disk needs
+  // anyway. A: and B: are floppy drives, which never answer SCSI commands;
+  // asking would only spin them.
   for (int letter = 2; letter < 26; ++letter) {
     if ((letters >> letter & 1) == 0) continue;
     const char drive = static_cast<char>('A' + letter);
     const char root[] = {drive, ':', '\\', '\0'};
     const UINT kind = GetDriveTypeA(root);
-    if (kind != DRIVE_CDROM && kind != DRIVE_REMOVABLE && kind != DRIVE_FIXED) continue;
+    if (kind != DRIVE_CDROM && kind != DRIVE_REMOVABLE) continue;
     names.push_back(std::string("\\\\.\\") + drive + ':');
   }
   return names;

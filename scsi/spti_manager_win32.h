@@ -33,8 +33,8 @@ struct spti_system {
 };
 spti_system real_spti_system();
 
-// \\.\PhysicalDrive0-15, \\.\CdRom0-15, then \\.\X: for every drive letter
-// in use (a device may be reachable only through its letter).
+// \\.\PhysicalDrive0-15, \\.\CdRom0-15, then \\.\X: for every CD-ROM and
+// removable drive letter (a device may be reachable only through its letter).
 std::vector<std::string> spti_device_names();
 
 // What SC_HA_INQUIRY reports as the driver when every device was refused
