@@ -6,7 +6,9 @@
 
 namespace cli {
 
-std::string device_list_text(int type_filter) {
+namespace {
+
+std::string table_text(int type_filter) {
   scsi::device_table& table = scsi::shared_device_table();
   const std::uint16_t found = scsi::scan_devices(table, type_filter);
   if ((found >> 8) == 0) return "No SCSI host adapter answers.\n";
@@ -34,6 +36,15 @@ std::string device_list_text(int type_filter) {
     host_has_devices = true;
   }
   if (!host_has_devices) text += "   (no devices of this kind)\n";
+  return text;
+}
+
+}  // namespace
+
+std::string device_list_text(int type_filter, const std::vector<std::string>& reasons) {
+  std::string text = table_text(type_filter);
+  if (!reasons.empty()) text += '\n';
+  for (const std::string& reason : reasons) text += reason + '\n';
   return text;
 }
 

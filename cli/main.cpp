@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,8 +11,10 @@
 #include "cli/device_list.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
+#include "cli/real_devices.h"
 #include "cli/terminal_questions.h"
 #include "scsi/aspi_manager.h"
+#include "scsi/combined_manager.h"
 #include "scsi/simulated_bus.h"
 
 int main(int argc, char** argv) {
@@ -36,8 +39,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  // The simulated bus is the ASPI manager for the whole run, also with
-  // nothing attached: the device jobs then find no host adapters.
+  // The platform's devices and the simulated bus behind them are the ASPI
+  // manager for the whole run, also with nothing there: the device jobs then
+  // find no host adapters.
+  const cli::real_devices real = cli::open_real_devices();
   scsi::simulated_bus bus;
   for (const auto& device : parsed->attached) {
     if (!bus.attach(device, error)) {
@@ -45,13 +50,16 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  scsi::install_aspi_manager(&bus);
+  std::optional<scsi::combined_manager> both;
+  scsi::aspi_manager* manager = &bus;
+  if (real.manager) manager = &both.emplace(*real.manager, bus);
+  scsi::install_aspi_manager(manager);
   struct uninstall {
     ~uninstall() { scsi::install_aspi_manager(nullptr); }
   } uninstall_at_exit;
 
   if (parsed->what == cli::options::action::list_devices) {
-    std::fputs(cli::device_list_text(parsed->list_filter).c_str(), stdout);
+    std::fputs(cli::device_list_text(parsed->list_filter, real.reasons).c_str(), stdout);
     return 0;
   }
 

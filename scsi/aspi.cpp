@@ -50,10 +50,12 @@ bool wait_for_status(request_block& block, std::chrono::milliseconds limit) {
   }
 }
 
-void abort_request(request_block& pending) {
+// The abort names the host adapter the request was sent to, not the one its
+// block shows now: a manager that forwards requests may renumber the block.
+void abort_request(request_block& pending, std::uint8_t host) {
   request_block abort{};
   abort.abort.SRB_Cmd = SC_ABORT_SRB;
-  abort.abort.SRB_HaId = pending.header.SRB_HaId;
+  abort.abort.SRB_HaId = host;
   abort.abort.SRB_ToAbort = &pending;
   const std::uint32_t sent = SendASPI32Command(&abort);
   if (sent == SS_PENDING) wait_for_status(abort, abort_wait);
@@ -65,11 +67,12 @@ void abort_request(request_block& pending) {
 // the time limit runs out.
 std::uint8_t send_and_wait(request_block& block, std::chrono::milliseconds limit,
                            void (*after_send)() = nullptr) {
+  const std::uint8_t host = block.header.SRB_HaId;
   const std::uint32_t sent = SendASPI32Command(&block);
   if (sent != SS_PENDING && sent != SS_COMP) return static_cast<std::uint8_t>(sent);
   if (after_send != nullptr) after_send();
   if (!wait_for_status(block, limit)) {
-    abort_request(block);
+    abort_request(block, host);
     return SS_ABORTED;
   }
   return status_of(block);
