@@ -138,7 +138,10 @@ spti_system real_spti_system() {
   return system;
 }
 
-spti_manager::spti_manager(spti_system system) : system_(std::move(system)) { enumerate(); }
+spti_manager::spti_manager(spti_system system, bool denial_adapter)
+    : system_(std::move(system)), denial_adapter_(denial_adapter) {
+  enumerate();
+}
 
 spti_manager::~spti_manager() {
   if (buffer_ != nullptr) VirtualFree(buffer_, 0, MEM_RELEASE);
@@ -221,14 +224,14 @@ const spti_manager::device* spti_manager::find(std::uint8_t host, std::uint8_t t
 std::uint32_t spti_manager::support_info() {
   if (!hosts_.empty()) return std::uint32_t{SS_COMP} << 8 | static_cast<std::uint32_t>(hosts_.size());
   // One host adapter without devices carries the message.
-  if (!access_problem_.empty()) return std::uint32_t{SS_COMP} << 8 | 1u;
+  if (denial_adapter_ && !access_problem_.empty()) return std::uint32_t{SS_COMP} << 8 | 1u;
   return std::uint32_t{SS_NO_ADAPTERS} << 8;
 }
 
 std::uint32_t spti_manager::send(void* request_block) {
   if (request_block == nullptr) return SS_INVALID_SRB;
   const auto& header = *static_cast<const SRB_Header*>(request_block);
-  const bool only_message = hosts_.empty() && !access_problem_.empty();
+  const bool only_message = denial_adapter_ && hosts_.empty() && !access_problem_.empty();
   const std::size_t host_total = only_message ? 1 : hosts_.size();
   const std::uint8_t host = header.SRB_HaId;
   switch (header.SRB_Cmd) {

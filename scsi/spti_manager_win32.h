@@ -43,8 +43,12 @@ inline constexpr const char* spti_need_admin_id = "RUN AS ADMIN";
 
 class spti_manager final : public aspi_manager {
  public:
-  // Looks for devices at once.
-  explicit spti_manager(spti_system system = real_spti_system());
+  // Looks for devices at once. When every device refused access, the
+  // manager presents one host adapter without devices whose driver text is
+  // spti_need_admin_id, as the device dialog shows nothing else; a front
+  // end that prints access_problem() itself passes false, so that host
+  // adapters numbered after ours do not move.
+  explicit spti_manager(spti_system system = real_spti_system(), bool denial_adapter = true);
   ~spti_manager() override;
   spti_manager(const spti_manager&) = delete;
   spti_manager& operator=(const spti_manager&) = delete;
@@ -52,9 +56,6 @@ class spti_manager final : public aspi_manager {
   std::uint32_t send(void* request_block) override;
   std::uint32_t support_info() override;
 
-  // Host adapters with devices (not counting the one that only says rights
-  // are missing).
-  std::size_t host_count() const { return hosts_.size(); }
   // One line when a device was refused for lack of rights, naming the first
   // one; empty otherwise.
   const std::string& access_problem() const { return access_problem_; }
@@ -84,6 +85,7 @@ class spti_manager final : public aspi_manager {
   std::vector<port_path> hosts_;  // index = host adapter number
   std::vector<device> devices_;
   std::string access_problem_;
+  bool denial_adapter_;
   // One request at a time: they share the page-aligned transfer buffer.
   std::mutex mutex_;
   void* buffer_ = nullptr;

@@ -14,6 +14,10 @@ namespace scsi {
 // machines without it.
 aspi_manager& install_platform_aspi_manager();
 
+// WNASPI32.DLL's manager when the machine has the library and it serves at
+// least one host adapter, else null. Loads it on the first call only.
+aspi_manager* wnaspi32_library();
+
 // Why devices may be missing from the installed manager, in one line (the
 // pass-through was refused for lack of rights); empty when nothing is known.
 std::string platform_aspi_notice();

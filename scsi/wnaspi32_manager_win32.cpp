@@ -22,32 +22,36 @@ spti_manager& pass_through() {
   return manager;
 }
 spti_manager* pass_through_in_use = nullptr;
+
 }  // namespace
 
-aspi_manager& install_platform_aspi_manager() {
+aspi_manager* wnaspi32_library() {
   // The library stays loaded for the rest of the program's life.
   static library_aspi_manager* from_library = nullptr;
-  if (from_library == nullptr) {
-    // No "cannot find the DLL" box on the way: a missing library is normal.
-    const UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    const HMODULE library = LoadLibraryA("WNASPI32.DLL");
-    SetErrorMode(old_mode);
-    if (library != nullptr) {
-      const auto send = entry_point<send_command_entry>(library, "SendASPI32Command");
-      const auto support = entry_point<support_info_entry>(library, "GetASPI32SupportInfo");
-      if (library_serves_adapters(send, support)) {
-        static library_aspi_manager loaded(send, support);
-        from_library = &loaded;
-      } else {
-        FreeLibrary(library);
-      }
-    }
+  static bool tried = false;
+  if (tried) return from_library;
+  tried = true;
+  // No "cannot find the DLL" box on the way: a missing library is normal.
+  const UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  const HMODULE library = LoadLibraryA("WNASPI32.DLL");
+  SetErrorMode(old_mode);
+  if (library == nullptr) return nullptr;
+  const auto send = entry_point<send_command_entry>(library, "SendASPI32Command");
+  const auto support = entry_point<support_info_entry>(library, "GetASPI32SupportInfo");
+  if (library_serves_adapters(send, support)) {
+    static library_aspi_manager loaded(send, support);
+    from_library = &loaded;
+  } else {
+    FreeLibrary(library);
   }
-  if (from_library == nullptr) pass_through_in_use = &pass_through();
-  aspi_manager& chosen = from_library != nullptr ? static_cast<aspi_manager&>(*from_library)
-                                                 : *pass_through_in_use;
-  install_aspi_manager(&chosen);
-  return chosen;
+  return from_library;
+}
+
+aspi_manager& install_platform_aspi_manager() {
+  aspi_manager* chosen = wnaspi32_library();
+  if (chosen == nullptr) chosen = pass_through_in_use = &pass_through();
+  install_aspi_manager(chosen);
+  return *chosen;
 }
 
 std::string platform_aspi_notice() {

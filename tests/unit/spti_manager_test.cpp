@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/real_devices.h"
 #include "scsi/aspi.h"
 #include "scsi/aspi_defs.h"
 #include "scsi/aspi_manager.h"
@@ -507,6 +508,17 @@ TEST(spti_access, denied_everywhere_shows_one_adapter_that_says_so) {
   EXPECT_EQ(manager.send(&read), SS_NO_DEVICE);
 }
 
+TEST(spti_access, a_front_end_that_prints_the_reason_gets_no_extra_adapter) {
+  fake_system fake;
+  fake.add("\\\\.\\CdRom0", 1, 0, 1).open_error = ERROR_ACCESS_DENIED;
+  spti_manager manager(fake.system(), false);
+  EXPECT_EQ(manager.support_info(), std::uint32_t{SS_NO_ADAPTERS} << 8);
+  EXPECT_FALSE(manager.access_problem().empty());
+  request_block inquiry{};
+  inquiry.inquiry.SRB_Cmd = SC_HA_INQUIRY;
+  EXPECT_EQ(manager.send(&inquiry), SS_INVALID_HA);
+}
+
 TEST(spti_access, a_refusal_beside_working_devices_is_kept_but_not_shown_as_an_adapter) {
   fake_system fake;
   fake.add("\\\\.\\PhysicalDrive0", 1, 0, 0).open_error = ERROR_ACCESS_DENIED;
@@ -559,6 +571,18 @@ TEST(spti_real, is_the_platform_fallback_without_an_aspi_library) {
   EXPECT_NE(dynamic_cast<spti_manager*>(&chosen), nullptr);
   EXPECT_EQ(installed_aspi_manager(), &chosen);
   install_aspi_manager(nullptr);
+}
+
+// zelvorant-cli's devices on this machine: a manager is always there (an
+// empty bus at worst), and the only reason it gives is the one for rights.
+TEST(spti_real, the_command_line_gets_the_platform_devices) {
+  const cli::real_devices real = cli::open_real_devices();
+  ASSERT_NE(real.manager, nullptr);
+  const std::uint32_t status = real.manager->support_info() >> 8;
+  EXPECT_TRUE(status == SS_COMP || status == SS_NO_ADAPTERS);
+  for (const std::string& reason : real.reasons) {
+    EXPECT_NE(reason.find("run the program as administrator."), std::string::npos) << reason;
+  }
 }
 
 }  // namespace
