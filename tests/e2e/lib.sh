@@ -10,6 +10,11 @@ WORK=$(mktemp -d)
 export HOME=$WORK
 trap 'humount >/dev/null 2>&1 || true; rm -rf "$WORK"' EXIT
 cd "$WORK" || exit 1
+# The Linux build puts the machine's SCSI hosts before the simulated bus; an
+# empty sysfs keeps --attach's adapters where the scripts expect them on any
+# machine. Scripts that want the real devices unset it.
+mkdir -p "$WORK/no-sysfs"
+export ZELVORANT_SYSFS=$WORK/no-sysfs
 
 fail() {
   echo "FAIL: $*" >&2
