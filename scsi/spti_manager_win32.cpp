@@ -190,6 +190,7 @@ void spti_manager::enumerate() {
     entry.host = static_cast<std::uint8_t>(std::find(hosts_.begin(), hosts_.end(), key) -
                                            hosts_.begin());
     entry.target = each.address.TargetId;
+    entry.path_id = each.address.PathId;
     // Until INQUIRY says otherwise, the kind of class device it came through.
     const bool cdrom = each.path.find("CdRom") != std::string::npos;
     entry.type = cdrom ? 0x05 : 0x00;
@@ -202,7 +203,7 @@ void spti_manager::enumerate() {
     block.exec.SRB_CDBLen = 6;
     block.exec.CDBByte[0] = op_inquiry;
     block.exec.CDBByte[4] = inquiry_bytes;
-    if (pass_through(entry.path, &block) == SS_COMP) {
+    if (pass_through(entry, &block) == SS_COMP) {
       // Qualifier 3: no device can be at this address.
       if ((inquiry[0] >> 5) == 3) continue;
       entry.type = inquiry[0] & 0x1F;
@@ -273,7 +274,7 @@ std::uint32_t spti_manager::send(void* request_block) {
         return finish(request_block, SS_INVALID_SRB);
       }
       std::lock_guard lock(mutex_);
-      return finish(request_block, pass_through(found->path, request_block));
+      return finish(request_block, pass_through(*found, request_block));
     }
     case SC_RESET_DEV: {
       if (host >= host_total) break;
@@ -307,7 +308,7 @@ bool spti_manager::reserve_buffer(std::size_t bytes) {
   return true;
 }
 
-std::uint8_t spti_manager::pass_through(const std::string& path, void* request_block) {
+std::uint8_t spti_manager::pass_through(const device& target, void* request_block) {
   auto& exec = *static_cast<SRB_ExecSCSICmd*>(request_block);
   exec.SRB_HaStat = 0;
   exec.SRB_TargStat = 0;
@@ -320,6 +321,10 @@ std::uint8_t spti_manager::pass_through(const std::string& path, void* request_b
   pass_through_block block{};
   SCSI_PASS_THROUGH_DIRECT& request = block.request;
   request.Length = sizeof request;
+  // The class driver puts in its device's own address; a port driver would
+  // go by these.
+  request.PathId = target.path_id;
+  request.TargetId = target.target;
   request.CdbLength = exec.SRB_CDBLen;
   request.SenseInfoLength = std::min(exec.SRB_SenseLen, sense_room);
   request.SenseInfoOffset = offsetof(pass_through_block, sense);
@@ -332,7 +337,7 @@ std::uint8_t spti_manager::pass_through(const std::string& path, void* request_b
   if (direction == SCSI_IOCTL_DATA_OUT) std::memcpy(buffer_, exec.SRB_BufPointer, exec.SRB_BufLen);
 
   DWORD error = ERROR_SUCCESS;
-  const HANDLE handle = system_.open(path, error);
+  const HANDLE handle = system_.open(target.path, error);
   if (handle == INVALID_HANDLE_VALUE) {
     if (device_missing(error)) return SS_NO_DEVICE;
     exec.SRB_HaStat = hastat_selection_timeout;

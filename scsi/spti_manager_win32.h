@@ -65,6 +65,7 @@ class spti_manager final : public aspi_manager {
     std::uint8_t host = 0;  // ASPI host adapter number
     std::uint8_t target = 0;
     std::uint8_t type = 0x1F;  // peripheral device type from INQUIRY
+    std::uint8_t path_id = 0;  // the system's address, repeated in each request
   };
   const std::vector<device>& devices() const { return devices_; }
 
@@ -76,9 +77,9 @@ class spti_manager final : public aspi_manager {
   };
   void enumerate();
   const device* find(std::uint8_t host, std::uint8_t target) const;
-  // Sends one CDB to the device at `path`. Fills the transfer's results into
+  // Sends one CDB to `target`. Fills the transfer's results into
   // the block and returns its ASPI status (not yet written).
-  std::uint8_t pass_through(const std::string& path, void* request_block);
+  std::uint8_t pass_through(const device& target, void* request_block);
   bool reserve_buffer(std::size_t bytes);
 
   spti_system system_;

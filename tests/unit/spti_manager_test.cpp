@@ -286,7 +286,9 @@ class spti_transfers : public spti_bus {
     // The sense bytes lie inside the block handed to the driver.
     EXPECT_GE(seen.request.SenseInfoOffset, sizeof(SCSI_PASS_THROUGH_DIRECT));
     EXPECT_LE(seen.request.SenseInfoOffset + seen.request.SenseInfoLength, seen.in_bytes);
-    EXPECT_EQ(seen.request.TargetId, 0) << "the class device knows its own address";
+    EXPECT_EQ(seen.request.PathId, 0);
+    EXPECT_EQ(seen.request.TargetId, 4);
+    EXPECT_EQ(seen.request.Lun, 0);
   }
   std::unique_ptr<spti_manager> manager;
 };
