@@ -366,6 +366,8 @@ TEST_F(spti_transfers, check_condition_reports_the_target_status_and_sense) {
   fake.devices["\\\\.\\PhysicalDrive1"].answer =
       [&](SCSI_PASS_THROUGH_DIRECT& request, std::uint8_t* sense, DWORD&) {
         request.ScsiStatus = STATUS_CHKCOND;
+        // Past the sense it reports, the driver's buffer holds anything.
+        std::memset(sense, 0xAA, request.SenseInfoLength);
         std::memcpy(sense, medium_error, std::min<std::size_t>(request.SenseInfoLength, 18));
         request.SenseInfoLength = std::min<UCHAR>(request.SenseInfoLength, 18);
         request.DataTransferLength = 0;
@@ -379,6 +381,8 @@ TEST_F(spti_transfers, check_condition_reports_the_target_status_and_sense) {
   EXPECT_EQ(read.exec.SRB_HaStat, 0);
   EXPECT_EQ(std::memcmp(read.exec.SenseArea, medium_error, 16), 0);
   EXPECT_EQ(read.bytes[offsetof(SRB_ExecSCSICmd, SenseArea) + 17], 0x00);
+  EXPECT_EQ(read.bytes[offsetof(SRB_ExecSCSICmd, SenseArea) + 18], 0x00)
+      << "only the sense the device reported is copied";
   EXPECT_EQ(buffer, bytes(512, 0xEE)) << "nothing of a failed read reaches the caller";
 
   // A caller with less room gets no more than it asked for.
