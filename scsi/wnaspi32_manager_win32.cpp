@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "scsi/library_aspi.h"
+#include "scsi/spti_manager_win32.h"
 #include "scsi/wnaspi32_manager.h"
 
 namespace scsi {
@@ -14,32 +15,47 @@ Entry entry_point(HMODULE library, const char* name) {
   return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(found));
 }
 
+// The system's SCSI pass-through, looked for on first need only: the
+// program then touches no device when the library serves it.
+spti_manager& pass_through() {
+  static spti_manager manager;
+  return manager;
+}
+spti_manager* pass_through_in_use = nullptr;
+
 }  // namespace
 
-aspi_manager& install_platform_aspi_manager() {
-  static no_adapters_manager no_adapters;
+aspi_manager* wnaspi32_library() {
   // The library stays loaded for the rest of the program's life.
   static library_aspi_manager* from_library = nullptr;
-  if (from_library == nullptr) {
-    // No "cannot find the DLL" box on the way: a missing library is normal.
-    const UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    const HMODULE library = LoadLibraryA("WNASPI32.DLL");
-    SetErrorMode(old_mode);
-    if (library != nullptr) {
-      const auto send = entry_point<send_command_entry>(library, "SendASPI32Command");
-      const auto support = entry_point<support_info_entry>(library, "GetASPI32SupportInfo");
-      if (library_serves_adapters(send, support)) {
-        static library_aspi_manager loaded(send, support);
-        from_library = &loaded;
-      } else {
-        FreeLibrary(library);
-      }
-    }
+  static bool tried = false;
+  if (tried) return from_library;
+  tried = true;
+  // No "cannot find the DLL" box on the way: a missing library is normal.
+  const UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  const HMODULE library = LoadLibraryA("WNASPI32.DLL");
+  SetErrorMode(old_mode);
+  if (library == nullptr) return nullptr;
+  const auto send = entry_point<send_command_entry>(library, "SendASPI32Command");
+  const auto support = entry_point<support_info_entry>(library, "GetASPI32SupportInfo");
+  if (library_serves_adapters(send, support)) {
+    static library_aspi_manager loaded(send, support);
+    from_library = &loaded;
+  } else {
+    FreeLibrary(library);
   }
-  aspi_manager& chosen =
-      from_library != nullptr ? static_cast<aspi_manager&>(*from_library) : no_adapters;
-  install_aspi_manager(&chosen);
-  return chosen;
+  return from_library;
+}
+
+aspi_manager& install_platform_aspi_manager() {
+  aspi_manager* chosen = wnaspi32_library();
+  if (chosen == nullptr) chosen = pass_through_in_use = &pass_through();
+  install_aspi_manager(chosen);
+  return *chosen;
+}
+
+std::string platform_aspi_notice() {
+  return pass_through_in_use != nullptr ? pass_through_in_use->access_problem() : std::string{};
 }
 
 }  // namespace scsi
