@@ -29,12 +29,8 @@ work=${BENCH_DIR:-$repo/out/bench-extract}
 [[ $mb =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_MB must be a whole number of MiB" >&2; exit 2; }
 [[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_ROUNDS must be 1 or more" >&2; exit 2; }
 
-bash scripts/install-deps.sh >/dev/null
-echo "Building zelvorant-cli (Release) in build-bench/ ..."
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DZELVORANT_SANITIZE=OFF \
-  -DZELVORANT_TESTS=OFF >/dev/null
-cmake --build build-bench -j2 --target zelvorant-cli >/dev/null
-cli=$repo/build-bench/zelvorant-cli
+source bench/lib.sh
+build_release_cli
 
 mkdir -p "$work"
 need_kib=$((mb * 1024 * 7 / 2))
@@ -71,16 +67,6 @@ PY
 bytes=$(stat -c %s disk.img)
 cat disk.img >/dev/null
 
-timed() {  # OUTPUT COMMAND...
-  local output=$1
-  shift
-  sync
-  local start=$EPOCHREALTIME
-  /usr/bin/time -v -o time.txt "$@" >"$output" || return 1
-  local end=$EPOCHREALTIME
-  awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f\n", b - a}'
-}
-peak_kib() { awk -F': ' '/Maximum resident set size/ {print $2}' time.txt; }
 run_cat() { rm -f a.img; timed a.img cat disk.img; }
 run_cli() {
   rm -f b.img
@@ -109,7 +95,6 @@ for ((round = 1; round <= rounds; ++round)); do
   printf '%-6d %12s %12s %14s\n' "$round" "$t_cat" "$t_cli" "$peak"
 done
 
-median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 cat_median=$(median "${cat_times[@]}")
 cli_median=$(median "${cli_times[@]}")
 peak_max=$(printf '%s\n' "${cli_peaks[@]}" | sort -n | tail -1)

@@ -33,13 +33,8 @@ sync_after=${BENCH_SYNC:-0}
 [[ $mb =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_MB must be a whole number of MiB" >&2; exit 2; }
 [[ $rounds =~ ^[1-9][0-9]*$ ]] || { echo "BENCH_ROUNDS must be 1 or more" >&2; exit 2; }
 
-bash scripts/install-deps.sh >/dev/null
-
-echo "Building zelvorant-cli (Release) in build-bench/ ..."
-cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DZELVORANT_SANITIZE=OFF \
-  -DZELVORANT_TESTS=OFF >/dev/null
-cmake --build build-bench -j2 --target zelvorant-cli >/dev/null
-cli=$repo/build-bench/zelvorant-cli
+source bench/lib.sh
+build_release_cli
 
 mkdir -p "$work"
 # The HFS volume, two copies of the result and some slack: 3 GB at the
@@ -75,19 +70,6 @@ iso_bytes=$(stat -c %s cd.iso)
 padded=$(((iso_bytes + 511) / 512 * 512))
 cat hfs.img >/dev/null  # into the page cache for both
 
-# timed OUTPUT-FILE COMMAND...: runs the command under /usr/bin/time and
-# prints the wall-clock seconds; the peak memory is left in time.txt.
-timed() {
-  local output=$1
-  shift
-  sync
-  local start=$EPOCHREALTIME
-  if ! /usr/bin/time -v -o time.txt "$@" >>"$output"; then return 1; fi
-  if [[ $sync_after == 1 ]]; then sync; fi
-  local end=$EPOCHREALTIME
-  awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f\n", b - a}'
-}
-peak_kib() { awk -F': ' '/Maximum resident set size/ {print $2}' time.txt; }
 
 run_cat() {
   rm -f a.iso
@@ -136,7 +118,6 @@ for ((round = 1; round <= rounds; ++round)); do
   printf '%-6d %12s %12s %14s\n' "$round" "$t_cat" "$t_cli" "$peak"
 done
 
-median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 cat_median=$(median "${cat_times[@]}")
 cli_median=$(median "${cli_times[@]}")
 peak_max=$(printf '%s\n' "${cli_peaks[@]}" | sort -n | tail -1)

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "hybrid/device_listing.h"
 #include "hybrid/device_messages.h"
 #include "scsi/aspi.h"
 #include "scsi/block_reader.h"
@@ -129,6 +130,30 @@ std::string refuse_specifier(specifier_form form, const std::string& specifier) 
                                           : text::no_floppy_drive(letter);
   }
   return text::unknown_specifier(specifier);
+}
+
+std::optional<int> choose_source_partition(device_source& source, bool cd_walk,
+                                           partition_list& list, questions& ask) {
+  clear_partition_list(list);
+  int listed = 0;
+  if (cd_walk) {
+    rewind_request(source);
+    source.request.command = scsi::op_read6;
+    listed = list_hfs_partitions_cd(source.request, list, source.failure);
+  } else {
+    listed = list_hfs_partitions_dev(source.read, source.request, list, source.failure);
+  }
+  if (listed < 0) {
+    ask.notice(read_failure_text(source));
+    return std::nullopt;
+  }
+  if (listed == 0) {
+    ask.notice(text::disk_holds_no_hfs);
+    return std::nullopt;
+  }
+  const int choice = listed == 1 ? choice_all : ask.choose_partition(list);
+  if (choice != choice_all && (choice < 0 || choice >= listed_rows(list))) return std::nullopt;
+  return choice;
 }
 
 }  // namespace hybrid

@@ -5,10 +5,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "hybrid/device_read.h"
 #include "hybrid/partition_map.h"
+#include "hybrid/questions.h"
 #include "scsi/scsi_request.h"
 
 namespace hybrid {
@@ -49,6 +51,14 @@ std::string open_device_source(device_source& source, bool cdrom);
 
 // The message for a failed device read of this source.
 std::string read_failure_text(const device_source& source);
+
+// Lists the source's HFS partitions and asks which to take when there are
+// several: a disk block by block from block 1 (already in the entry buffer),
+// with `cd_walk` a CD-ROM sector by sector from sector 0. Returns a row or
+// choice_all; nothing when the job ends here (a failed read or no partition,
+// which the user has been told, or a cancelled choice).
+std::optional<int> choose_source_partition(device_source& source, bool cd_walk,
+                                           partition_list& list, questions& ask);
 
 // Reads one 512-byte block into the entry buffer; false with source.failure.
 bool read_source_block(device_source& source, std::uint32_t block);

@@ -1,7 +1,7 @@
 #include <limits>
+#include <optional>
 
 #include "hybrid/device_copy.h"
-#include "hybrid/device_listing.h"
 #include "hybrid/device_messages.h"
 #include "hybrid/device_source.h"
 #include "hybrid/floppy_image.h"
@@ -47,18 +47,6 @@ int copy_volume(device_source& source, byte_stream& image, std::uint32_t first, 
   }
 }
 
-// Lists the partitions the way each kind of device is walked: a disk block
-// by block from block 1, a CD-ROM sector by sector from sector 0.
-int list_partitions(device_source& source, partition_list& list) {
-  clear_partition_list(list);
-  if (!source.cdrom) {
-    return list_hfs_partitions_dev(source.read, source.request, list, source.failure);
-  }
-  rewind_request(source);
-  source.request.command = scsi::op_read6;
-  return list_hfs_partitions_cd(source.request, list, source.failure);
-}
-
 int extract_device_volume(bool cdrom, byte_stream& image, questions& ask) {
   device_source source;
   if (std::string refusal = open_device_source(source, cdrom); !refusal.empty()) {
@@ -74,18 +62,11 @@ int extract_device_volume(bool cdrom, byte_stream& image, questions& ask) {
   }
   const std::uint32_t volume_blocks = get_be32(source.block0.data() + ddr::block_count);
 
+  // A CD-ROM's map is walked sector by sector, a disk's block by block.
   partition_list list;
-  const int listed = list_partitions(source, list);
-  if (listed < 0) {
-    ask.notice(read_failure_text(source));
-    return 0;
-  }
-  if (listed == 0) {
-    ask.notice(text::disk_holds_no_hfs);
-    return 0;
-  }
-  const int choice = listed == 1 ? choice_all : ask.choose_partition(list);
-  if (choice != choice_all && (choice < 0 || choice >= listed_rows(list))) return 0;
+  const std::optional<int> picked = choose_source_partition(source, cdrom, list, ask);
+  if (!picked) return 0;
+  const int choice = *picked;
 
   if (!image.seek(0)) {
     return fail_extracting(image, ask, text::io_failure(failed_operation::seek, image));

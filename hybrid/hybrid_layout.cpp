@@ -1,5 +1,6 @@
 #include "hybrid/hybrid_layout.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <limits>
@@ -10,9 +11,6 @@ namespace hybrid {
 namespace {
 
 constexpr std::uint64_t max_blocks = std::numeric_limits<std::uint32_t>::max();
-// Block 0 and the map's own entry take two of the 64 blocks of the system
-// area; the ISO 9660 volume descriptors begin right after it.
-constexpr int max_merged_entries = static_cast<int>(map_area_blocks) - 2;
 
 std::string partition_name(const std::uint8_t* entry) {
   char name[pm::text_bytes];
@@ -105,16 +103,35 @@ layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std:
   if (merged > max_merged_entries) return text::too_many_entries(merged);
   if (merged == 0) return text::no_hfs_partition;
 
+  finish_merged_layout(std::move(head), std::move(runs), end / block_bytes, merged, iso_bytes,
+                       layout);
+  return {};
+}
+
+void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run> runs,
+                          std::uint64_t total_blocks, int merged, std::uint64_t iso_bytes,
+                          hybrid_layout& layout) {
   // Counts known only now: the blocks of the whole image, and the entries
   // after block 0, which every entry repeats.
-  put_be32(head.data() + ddr::block_count, static_cast<std::uint32_t>(end / block_bytes));
-  const std::uint32_t entries = static_cast<std::uint32_t>(merged + 1);
+  put_be32(head.data() + ddr::block_count, static_cast<std::uint32_t>(total_blocks));
+  const auto entries = static_cast<std::uint32_t>(merged + 1);
   for (std::uint32_t entry = 1; entry <= entries; ++entry) {
     put_be32(head.data() + entry * block_bytes + pm::map_blocks, entries);
   }
   layout.head = std::move(head);
   layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
   layout.runs = std::move(runs);
+}
+
+layout_refusal check_iso_head(byte_stream& iso, std::uint64_t iso_bytes) {
+  std::uint8_t first[2] = {};
+  if (!iso.seek(0) || iso.read(first, sizeof first) != std::min<std::uint64_t>(iso_bytes, 2)) {
+    return text::io_failure(text::failed_operation::read, iso);
+  }
+  if (iso_bytes >= 2 && first[0] == 'E' && first[1] == 'R') return text::already_hybrid;
+  // The map covers the first 32,768 bytes; a shorter file has no room for it
+  // and holds no ISO 9660 volume anyway.
+  if (iso_bytes < map_area_bytes) return text::iso_too_small(iso_bytes);
   return {};
 }
 

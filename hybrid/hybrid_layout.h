@@ -26,6 +26,10 @@ struct hybrid_layout {
   std::uint64_t append_bytes() const;
 };
 
+// Block 0 and the map's own entry take two of the 64 blocks of the system
+// area; the ISO 9660 volume descriptors begin right after it.
+constexpr int max_merged_entries = static_cast<int>(map_area_blocks) - 2;
+
 // Empty when the layout was made; otherwise the message for the user.
 using layout_refusal = std::string;
 
@@ -42,5 +46,15 @@ layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std:
 
 // The ISO image rounded up to whole blocks: where appended data begin.
 std::uint64_t padded_length(std::uint64_t iso_bytes);
+
+// Refuses an ISO image of `iso_bytes` that is already a hybrid, or too short
+// to hold the map; reads its first two bytes.
+layout_refusal check_iso_head(byte_stream& iso, std::uint64_t iso_bytes);
+
+// Completes a merged map once every entry is in `head`: block 0 counts the
+// whole image, every entry counts the entries (the map's own and `merged`).
+void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run> runs,
+                          std::uint64_t total_blocks, int merged, std::uint64_t iso_bytes,
+                          hybrid_layout& layout);
 
 }  // namespace hybrid

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "hybrid/device_copy.h"
 #include "hybrid/device_listing.h"
@@ -19,7 +20,6 @@ using text::failed_operation;
 // A CD-ROM holds this many 512-byte blocks; beyond it the user is warned.
 constexpr std::uint64_t cdrom_capacity_blocks = 1250000;
 constexpr std::uint64_t max_blocks = std::numeric_limits<std::uint32_t>::max();
-constexpr int max_merged_entries = static_cast<int>(map_area_blocks) - 2;
 
 // Cancel at a capacity warning stops the job before anything is written.
 bool capacity_accepted(std::uint64_t blocks, questions& ask) {
@@ -28,35 +28,21 @@ bool capacity_accepted(std::uint64_t blocks, questions& ask) {
 
 std::string check_iso(byte_stream& iso, std::uint64_t& iso_bytes) {
   if (!iso.length(iso_bytes)) return text::io_failure(failed_operation::length, iso);
-  std::uint8_t first[2] = {};
-  if (!iso.seek(0) || iso.read(first, sizeof first) != std::min<std::uint64_t>(iso_bytes, 2)) {
-    return text::io_failure(failed_operation::read, iso);
-  }
-  if (iso_bytes >= 2 && first[0] == 'E' && first[1] == 'R') return text::already_hybrid;
-  // The map covers the first 32,768 bytes; a shorter file has no room for it.
-  if (iso_bytes < map_area_bytes) return text::iso_too_small(iso_bytes);
-  return {};
+  return check_iso_head(iso, iso_bytes);
 }
 
-// A fresh 64-block map for one partition, appended behind the ISO data.
+// A fresh 64-block map for one partition, appended behind the ISO data, as
+// from a file; a device has no file length to check the partition against.
+// The capacity question comes first, and only for a layout that can be made.
 std::string layout_chosen(const hfs_partition& partition, std::uint64_t iso_bytes,
                           hybrid_layout& layout, questions& ask, bool& cancelled) {
-  if (partition.block_count == 0) return text::chosen_partition_empty(partition.name);
-  const std::uint64_t iso_blocks = padded_length(iso_bytes) / block_bytes;
-  const std::uint64_t total = iso_blocks + partition.block_count;
-  if (total > max_blocks) return text::image_too_large();
-  if (!capacity_accepted(total, ask)) {
+  const std::uint64_t total = padded_length(iso_bytes) / block_bytes + partition.block_count;
+  if (partition.block_count != 0 && total <= max_blocks && !capacity_accepted(total, ask)) {
     cancelled = true;
     return {};
   }
-  std::array<std::uint8_t, map_area_bytes> map;
-  build_partition_map(map, static_cast<std::uint32_t>(total),
-                      static_cast<std::uint32_t>(iso_blocks), partition.block_count);
-  layout.head.assign(map.begin(), map.end());
-  layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
-  layout.runs = {{std::uint64_t{partition.first_block} * block_bytes,
-                  std::uint64_t{partition.block_count} * block_bytes}};
-  return {};
+  return layout_chosen_partition(partition, iso_bytes, std::numeric_limits<std::uint64_t>::max(),
+                                 layout);
 }
 
 // The device's own map carried over: its Driver Descriptor without drivers,
@@ -100,14 +86,7 @@ std::string layout_merged(device_source& source, std::uint64_t iso_bytes, hybrid
   if (merged > max_merged_entries) return text::device_too_many_entries(merged);
   if (merged == 0) return text::disk_holds_no_hfs;
 
-  put_be32(head.data() + ddr::block_count, static_cast<std::uint32_t>(end));
-  const auto entries = static_cast<std::uint32_t>(merged + 1);
-  for (std::uint32_t index = 1; index <= entries; ++index) {
-    put_be32(head.data() + index * block_bytes + pm::map_blocks, entries);
-  }
-  layout.head = std::move(head);
-  layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
-  layout.runs = std::move(runs);
+  finish_merged_layout(std::move(head), std::move(runs), end, merged, iso_bytes, layout);
   return {};
 }
 
@@ -156,30 +135,18 @@ int hybridize_from_device(const std::string& specifier, byte_stream& iso, questi
     ask.notice(text::not_mac_volume);
     return 0;
   }
-
   partition_list list;
-  clear_partition_list(list);
-  const int listed = list_hfs_partitions_dev(source.read, source.request, list, source.failure);
-  if (listed < 0) {
-    ask.notice(read_failure_text(source));
-    return 0;
-  }
-  if (listed == 0) {
-    ask.notice(text::disk_holds_no_hfs);
-    return 0;
-  }
+  const std::optional<int> choice = choose_source_partition(source, false, list, ask);
+  if (!choice) return 0;
 
   hybrid_layout layout;
   std::string refusal;
   bool cancelled = false;
-  const int choice = listed == 1 ? choice_all : ask.choose_partition(list);
-  if (choice == choice_all) {
+  if (*choice == choice_all) {
     refusal = layout_merged(source, iso_bytes, layout, ask, cancelled);
-  } else if (choice >= 0 && choice < listed_rows(list)) {
-    refusal =
-        layout_chosen(list[static_cast<std::size_t>(choice)], iso_bytes, layout, ask, cancelled);
   } else {
-    return 0;
+    refusal =
+        layout_chosen(list[static_cast<std::size_t>(*choice)], iso_bytes, layout, ask, cancelled);
   }
   if (cancelled) return 0;
   if (!refusal.empty()) {

@@ -68,20 +68,8 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
     return 0;
   }
 
-  std::uint8_t first[2] = {};
-  if (!iso_image.seek(0) ||
-      iso_image.read(first, sizeof first) != std::min<std::uint64_t>(iso_bytes, 2)) {
-    ask.notice(text::io_failure(failed_operation::read, iso_image));
-    return 0;
-  }
-  if (iso_bytes >= 2 && first[0] == 'E' && first[1] == 'R') {
-    ask.notice(text::already_hybrid);
-    return 0;
-  }
-  // The map covers the first 32,768 bytes; a shorter file has no room for it
-  // and holds no ISO 9660 volume anyway.
-  if (iso_bytes < map_area_bytes) {
-    ask.notice(text::iso_too_small(iso_bytes));
+  if (layout_refusal refusal = check_iso_head(iso_image, iso_bytes); !refusal.empty()) {
+    ask.notice(refusal);
     return 0;
   }
 

@@ -37,14 +37,7 @@ struct DeviceJobs : ::testing::Test {
   memory_stream iso{"cd.iso", iso_before};
 
   void attach(std::vector<std::uint8_t> data, bool cdrom) {
-    test::fake_device device;
-    if (cdrom) {
-      device.type = 5;
-      device.block_bytes = 2048;
-      data.resize((data.size() + 2047) / 2048 * 2048);
-    }
-    device.data = std::move(data);
-    bus.devices[{host, disk_target}] = device;
+    bus.devices[{host, disk_target}] = test::device_of(std::move(data), cdrom);
   }
   // Fails every read whose range covers `block` (in 512-byte blocks).
   void fail_reads_of(std::uint32_t block) {

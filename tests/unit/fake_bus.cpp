@@ -27,6 +27,17 @@ void put_text(std::uint8_t* at, const std::string& text, std::size_t width) {
 
 }  // namespace
 
+fake_device device_of(std::vector<std::uint8_t> data, bool cdrom) {
+  fake_device device;
+  if (cdrom) {
+    device.type = 5;
+    device.block_bytes = 2048;
+    data.resize((data.size() + 2047) / 2048 * 2048);
+  }
+  device.data = std::move(data);
+  return device;
+}
+
 std::uint32_t fake_bus::support_info() {
   return hosts > 0 ? (std::uint32_t{scsi::SS_COMP} << 8) | static_cast<std::uint32_t>(hosts)
                    : std::uint32_t{scsi::SS_NO_ADAPTERS} << 8;

@@ -29,6 +29,10 @@ struct fake_device {
   std::string vendor = "ZELVRANT", product = "FAKE DISK", revision = "1.0";
 };
 
+// A disk of 512-byte blocks, or a CD-ROM of 2048-byte sectors padded to
+// whole sectors, holding `data`.
+fake_device device_of(std::vector<std::uint8_t> data, bool cdrom);
+
 using block_copy = std::array<std::uint8_t, scsi::request_block_bytes>;
 
 class fake_bus : public scsi::aspi_manager {

@@ -185,8 +185,7 @@ campaign_row run_campaign(const scenario& s) {
 
   row.stream_points = clean.source_operations + clean.target_operations;
   row.request_points = clean.requests;
-  row.full_disk_points =
-      static_cast<long>(points.size()) - row.stream_points - row.request_points;
+  row.full_disk_points = static_cast<long>(points.size()) - row.stream_points - row.request_points;
   for (const fault& f : points) {
     const outcome o = s.run(f);
     ++row.points;
@@ -212,8 +211,8 @@ void print_table(const std::vector<campaign_row>& table) {
   std::cout << "\nFault campaign\n"
             << std::left << std::setw(26) << "job" << std::setw(24) << "path" << std::right
             << std::setw(9) << "streams" << std::setw(10) << "requests" << std::setw(11)
-            << "disk full" << std::setw(8) << "points" << std::setw(8) << "held"
-            << std::setw(11) << "no effect" << '\n';
+            << "disk full" << std::setw(8) << "points" << std::setw(8) << "held" << std::setw(11)
+            << "no effect" << '\n';
   campaign_row total{"all jobs", "total"};
   for (const campaign_row& row : table) {
     total.stream_points += row.stream_points;
@@ -226,11 +225,10 @@ void print_table(const std::vector<campaign_row>& table) {
   std::vector<campaign_row> rows = table;
   rows.push_back(total);
   for (const campaign_row& row : rows) {
-    std::cout << std::left << std::setw(26) << row.job << std::setw(24) << row.path
-              << std::right << std::setw(9) << row.stream_points << std::setw(10)
-              << row.request_points << std::setw(11) << row.full_disk_points << std::setw(8)
-              << row.points << std::setw(8) << row.held << std::setw(11) << row.unaffected
-              << '\n';
+    std::cout << std::left << std::setw(26) << row.job << std::setw(24) << row.path << std::right
+              << std::setw(9) << row.stream_points << std::setw(10) << row.request_points
+              << std::setw(11) << row.full_disk_points << std::setw(8) << row.points << std::setw(8)
+              << row.held << std::setw(11) << row.unaffected << '\n';
   }
   std::cout << std::flush;
 }
@@ -274,16 +272,7 @@ std::vector<std::uint8_t> two_partition_disk() {
                          524);
 }
 
-test::fake_device device_of(std::vector<std::uint8_t> data, bool cdrom) {
-  test::fake_device device;
-  if (cdrom) {
-    device.type = 5;
-    device.block_bytes = 2048;
-    data.resize((data.size() + 2047) / 2048 * 2048);
-  }
-  device.data = std::move(data);
-  return device;
-}
+using test::device_of;
 
 // A device job: `job` runs on the bus with the target stream.
 using device_job = int (*)(const std::string&, hybrid::byte_stream&, hybrid::questions&);
@@ -381,10 +370,9 @@ TEST(FaultCampaign, FileSizeLimitUndoesTheDeviceJobs) {
         hybrid::file_stream stream(path, "r+b");
         test::scripted_questions ask;
         ask.partition_answer = hybrid::choice_all;
-        const int result = extraction ? hybrid::extract_to_hfs_image(cdrom ? "C120" : "A120",
-                                                                     stream, ask)
-                                      : hybrid::hybridize_from_device(cdrom ? "C120" : "A120",
-                                                                      stream, ask);
+        const int result =
+            extraction ? hybrid::extract_to_hfs_image(cdrom ? "C120" : "A120", stream, ask)
+                       : hybrid::hybridize_from_device(cdrom ? "C120" : "A120", stream, ask);
         if (result != 0) _exit(11);
         if (ask.notices.size() != 1) _exit(12);
         if (ask.notices[0].find("Error writing file " + path) == std::string::npos) _exit(13);
