@@ -5,8 +5,8 @@
 #include "app/main_window_ids.h"
 #include "app/main_window_win32.h"
 #include "app/shell_win32.h"
-#include "hybrid/dialog_helpers_win32.h"
-#include "scsi/wnaspi32_manager.h"
+#include "app/dialog_helpers_win32.h"
+#include "scsi/transports/wnaspi32_manager.h"
 
 namespace app {
 HINSTANCE app_instance = nullptr;

@@ -15,24 +15,24 @@ const char* const help_text =
 bool apply_choice(window_choices& choices, int control) {
   switch (control) {
     case IDC_SOURCE_FILE:
-      choices.source = source_kind::file;
+      choices.source = hybrid::source_kind::file;
       return true;
     case IDC_SOURCE_DRIVE:
-      choices.source = source_kind::drive;
+      choices.source = hybrid::source_kind::drive;
       return true;
     case IDC_KIND_FLOPPY:
     case IDC_KIND_SCSI:
     case IDC_KIND_CDROM:
-      choices.device = control == IDC_KIND_FLOPPY ? device_kind::floppy
-                       : control == IDC_KIND_SCSI ? device_kind::scsi
-                                                  : device_kind::cdrom;
-      choices.source = source_kind::drive;
+      choices.device = control == IDC_KIND_FLOPPY ? hybrid::device_kind::floppy
+                       : control == IDC_KIND_SCSI ? hybrid::device_kind::scsi
+                                                  : hybrid::device_kind::cdrom;
+      choices.source = hybrid::source_kind::drive;
       return true;
     case IDC_TARGET_ISO:
-      choices.target = target_kind::iso_image;
+      choices.target = hybrid::target_kind::iso_image;
       return true;
     case IDC_TARGET_HFS:
-      choices.target = target_kind::hfs_image;
+      choices.target = hybrid::target_kind::hfs_image;
       return true;
     default:
       return false;
@@ -40,45 +40,45 @@ bool apply_choice(window_choices& choices, int control) {
 }
 
 bool browse_enabled(const window_choices& choices, int browse_button) {
-  const bool drive = choices.source == source_kind::drive;
+  const bool drive = choices.source == hybrid::source_kind::drive;
   switch (browse_button) {
     case IDC_BROWSE_SOURCE_FILE:
       return !drive;
     case IDC_BROWSE_FLOPPY:
-      return drive && choices.device == device_kind::floppy;
+      return drive && choices.device == hybrid::device_kind::floppy;
     case IDC_BROWSE_SCSI:
-      return drive && choices.device == device_kind::scsi;
+      return drive && choices.device == hybrid::device_kind::scsi;
     case IDC_BROWSE_CDROM:
-      return drive && choices.device == device_kind::cdrom;
+      return drive && choices.device == hybrid::device_kind::cdrom;
     case IDC_BROWSE_ISO:
-      return choices.target == target_kind::iso_image;
+      return choices.target == hybrid::target_kind::iso_image;
     case IDC_BROWSE_HFS:
-      return choices.target == target_kind::hfs_image;
+      return choices.target == hybrid::target_kind::hfs_image;
     default:
       return false;
   }
 }
 
 int source_button(const window_choices& choices) {
-  return choices.source == source_kind::file ? IDC_SOURCE_FILE : IDC_SOURCE_DRIVE;
+  return choices.source == hybrid::source_kind::file ? IDC_SOURCE_FILE : IDC_SOURCE_DRIVE;
 }
 
 int device_button(const window_choices& choices) {
   switch (choices.device) {
-    case device_kind::floppy:
+    case hybrid::device_kind::floppy:
       return IDC_KIND_FLOPPY;
-    case device_kind::scsi:
+    case hybrid::device_kind::scsi:
       return IDC_KIND_SCSI;
-    case device_kind::cdrom:
+    case hybrid::device_kind::cdrom:
       return IDC_KIND_CDROM;
-    case device_kind::none:
+    case hybrid::device_kind::none:
       break;
   }
   return 0;
 }
 
 int target_button(const window_choices& choices) {
-  return choices.target == target_kind::iso_image ? IDC_TARGET_ISO : IDC_TARGET_HFS;
+  return choices.target == hybrid::target_kind::iso_image ? IDC_TARGET_ISO : IDC_TARGET_HFS;
 }
 
 namespace {
@@ -88,15 +88,15 @@ std::string cut(std::string text, std::size_t limit) {
   return text;
 }
 
-int device_edit_box(device_kind kind) {
+int device_edit_box(hybrid::device_kind kind) {
   switch (kind) {
-    case device_kind::floppy:
+    case hybrid::device_kind::floppy:
       return IDC_EDIT_FLOPPY;
-    case device_kind::scsi:
+    case hybrid::device_kind::scsi:
       return IDC_EDIT_SCSI;
-    case device_kind::cdrom:
+    case hybrid::device_kind::cdrom:
       return IDC_EDIT_CDROM;
-    case device_kind::none:
+    case hybrid::device_kind::none:
       break;
   }
   return 0;
@@ -104,19 +104,19 @@ int device_edit_box(device_kind kind) {
 
 }  // namespace
 
-job_request make_job_request(const window_choices& choices,
+hybrid::job_request make_job_request(const window_choices& choices,
                              const std::function<std::string(int edit_box)>& text_of) {
-  job_request request;
+  hybrid::job_request request;
   request.source = choices.source;
   request.device = choices.device;
   request.target = choices.target;
-  if (choices.source == source_kind::file) {
+  if (choices.source == hybrid::source_kind::file) {
     request.source_path = cut(text_of(IDC_EDIT_SOURCE_FILE), path_limit);
   } else if (const int box = device_edit_box(choices.device); box != 0) {
     request.device_text = cut(text_of(box), device_text_limit);
   }
   request.target_path = cut(
-      text_of(choices.target == target_kind::iso_image ? IDC_EDIT_ISO : IDC_EDIT_HFS), path_limit);
+      text_of(choices.target == hybrid::target_kind::iso_image ? IDC_EDIT_ISO : IDC_EDIT_HFS), path_limit);
   return request;
 }
 

@@ -7,16 +7,16 @@
 #include <functional>
 #include <string>
 
-#include "app/job_dispatch.h"
+#include "hybrid/job_dispatch.h"
 
 namespace app {
 
 // The marks of the three radio groups. The window starts with the file
 // source, the ISO image target and no device kind.
 struct window_choices {
-  source_kind source = source_kind::file;
-  device_kind device = device_kind::none;
-  target_kind target = target_kind::iso_image;
+  hybrid::source_kind source = hybrid::source_kind::file;
+  hybrid::device_kind device = hybrid::device_kind::none;
+  hybrid::target_kind target = hybrid::target_kind::iso_image;
 };
 
 // A click on one of the seven radio buttons; false for any other control.
@@ -41,7 +41,7 @@ constexpr std::size_t device_text_limit = 31;
 // Builds the request from the marks and the edit boxes' texts. Only the boxes
 // that the request uses are read: the source file's for a file source, the
 // marked device kind's for a drive, and the target's.
-job_request make_job_request(const window_choices& choices,
+hybrid::job_request make_job_request(const window_choices& choices,
                              const std::function<std::string(int edit_box)>& text_of);
 
 // The CD-ROM's Browse. `count_drives` is find_cdrom: it counts the CD-ROM

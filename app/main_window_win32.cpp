@@ -6,13 +6,13 @@
 #include <cstring>
 
 #include "app/floppy_dialog_win32.h"
-#include "app/job_dispatch.h"
+#include "hybrid/job_dispatch.h"
 #include "app/main_window_ids.h"
 #include "app/main_window_rules.h"
 #include "app/shell_win32.h"
-#include "hybrid/dialog_helpers_win32.h"
-#include "hybrid/message_box_questions_win32.h"
-#include "scsi/device_dialog_win32.h"
+#include "app/dialog_helpers_win32.h"
+#include "app/message_box_questions_win32.h"
+#include "app/device_dialog_win32.h"
 
 namespace app {
 
@@ -40,11 +40,11 @@ bool checked(HWND window, int button) { return IsDlgButtonChecked(window, button
 // The marks are kept by the buttons themselves, so the window is the state.
 window_choices read_choices(HWND window) {
   window_choices choices;
-  if (checked(window, IDC_SOURCE_DRIVE)) choices.source = source_kind::drive;
-  if (checked(window, IDC_KIND_FLOPPY)) choices.device = device_kind::floppy;
-  if (checked(window, IDC_KIND_SCSI)) choices.device = device_kind::scsi;
-  if (checked(window, IDC_KIND_CDROM)) choices.device = device_kind::cdrom;
-  if (checked(window, IDC_TARGET_HFS)) choices.target = target_kind::hfs_image;
+  if (checked(window, IDC_SOURCE_DRIVE)) choices.source = hybrid::source_kind::drive;
+  if (checked(window, IDC_KIND_FLOPPY)) choices.device = hybrid::device_kind::floppy;
+  if (checked(window, IDC_KIND_SCSI)) choices.device = hybrid::device_kind::scsi;
+  if (checked(window, IDC_KIND_CDROM)) choices.device = hybrid::device_kind::cdrom;
+  if (checked(window, IDC_TARGET_HFS)) choices.target = hybrid::target_kind::hfs_image;
   return choices;
 }
 
@@ -69,15 +69,15 @@ void open_window(HWND window) {
   main_window = window;
   hybrid::center_window(window, nullptr);
   show_choices(window, window_choices{});
-  set_status(text::idle);
+  set_status(hybrid::text::idle);
 }
 
 void start_job(HWND window) {
-  const job_request request = make_job_request(
+  const hybrid::job_request request = make_job_request(
       read_choices(window), [window](int edit_box) { return edit_text(window, edit_box); });
   // A job's own boxes have no owner, so Start can be pressed again while one
   // is open; the dispatch refuses that second job.
-  dispatch_job(request, {show_message, set_status, &job_questions});
+  hybrid::dispatch_job(request, {show_message, set_status, &job_questions});
 }
 
 void pick_scsi_device(HWND window) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/job_dispatch.h"
+#include "hybrid/job_dispatch.h"
 #include "cli/device_list.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
@@ -15,8 +15,8 @@
 #include "cli/terminal_questions.h"
 #include "platform/file_ops.h"
 #include "scsi/aspi_manager.h"
-#include "scsi/combined_manager.h"
-#include "scsi/simulated_bus.h"
+#include "scsi/transports/combined_manager.h"
+#include "scsi/sim/simulated_bus.h"
 
 namespace {
 
@@ -99,10 +99,10 @@ int main(int argc, char** argv) {
 
   cli::catch_interrupts();
 
-  app::job_outlets outlets;
+  hybrid::job_outlets outlets;
   outlets.show_message = [](const std::string& text) {
     // The completion message is the result; everything else is a message.
-    std::FILE* out = text == app::text::completed ? stdout : stderr;
+    std::FILE* out = text == hybrid::text::completed ? stdout : stderr;
     std::fprintf(out, "%s\n", text.c_str());
     std::fflush(out);
   };
@@ -110,5 +110,5 @@ int main(int argc, char** argv) {
     if (terminal) std::fprintf(stderr, "%s\n", text.c_str());
   };
   outlets.ask = &ask;
-  return app::dispatch_job(parsed->request, outlets) == 1 ? 0 : 1;
+  return hybrid::dispatch_job(parsed->request, outlets) == 1 ? 0 : 1;
 }

@@ -17,12 +17,12 @@ bool parse_partition(const std::string& value, int& row) {
 
 }  // namespace
 
-app::device_kind device_kind_of(const std::string& specifier) {
-  if (specifier.size() == 2 && specifier[1] == ':') return app::device_kind::floppy;
+hybrid::device_kind device_kind_of(const std::string& specifier) {
+  if (specifier.size() == 2 && specifier[1] == ':') return hybrid::device_kind::floppy;
   if (!specifier.empty() && (specifier[0] == 'C' || specifier[0] == 'c')) {
-    return app::device_kind::cdrom;
+    return hybrid::device_kind::cdrom;
   }
-  return app::device_kind::scsi;
+  return hybrid::device_kind::scsi;
 }
 
 namespace {
@@ -69,10 +69,10 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
       }
       have_source = true;
       if (arg == "--from-file") {
-        parsed.request.source = app::source_kind::file;
+        parsed.request.source = hybrid::source_kind::file;
         parsed.request.source_path = value;
       } else {
-        parsed.request.source = app::source_kind::drive;
+        parsed.request.source = hybrid::source_kind::drive;
         parsed.request.device = device_kind_of(value);
         parsed.request.device_text = value;
       }
@@ -83,7 +83,7 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
       }
       have_target = true;
       parsed.request.target =
-          arg == "--to-iso" ? app::target_kind::iso_image : app::target_kind::hfs_image;
+          arg == "--to-iso" ? hybrid::target_kind::iso_image : hybrid::target_kind::hfs_image;
       parsed.request.target_path = value;
     } else if (arg == "--attach") {
       scsi::sim_device device;

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "app/job_dispatch.h"
-#include "scsi/simulated_bus.h"
+#include "hybrid/job_dispatch.h"
+#include "scsi/sim/simulated_bus.h"
 
 namespace cli {
 
@@ -22,7 +22,7 @@ struct options {
   enum class action { run_job, list_devices, help, version } what = action::run_job;
   // For list_devices: the device scan's type filter (-1 all, -2 disks, 5 CD-ROMs).
   int list_filter = -1;
-  app::job_request request;
+  hybrid::job_request request;
   preset_answers answers;
   std::vector<scsi::sim_device> attached;  // --attach, in the order given
 };
@@ -33,7 +33,7 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
 
 // The device kind a specifier names: "A:"/"B:" a floppy, "C..." a CD-ROM,
 // anything else a SCSI disk (the jobs check the form).
-app::device_kind device_kind_of(const std::string& specifier);
+hybrid::device_kind device_kind_of(const std::string& specifier);
 
 const char* usage_text();
 

@@ -1,7 +1,7 @@
 #include <cstdlib>
 
 #include "cli/real_devices.h"
-#include "scsi/sg_io_manager_linux.h"
+#include "scsi/transports/sg_io_manager_linux.h"
 
 namespace cli {
 

@@ -1,6 +1,6 @@
 #include "cli/real_devices.h"
-#include "scsi/spti_manager_win32.h"
-#include "scsi/wnaspi32_manager.h"
+#include "scsi/transports/spti_manager_win32.h"
+#include "scsi/transports/wnaspi32_manager.h"
 
 namespace cli {
 namespace {

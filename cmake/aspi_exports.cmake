@@ -1,19 +1,19 @@
 # The request routines a Windows program exports by name and ordinal.
 #
 #   zelvorant_add_exports(<target>)
-#     compiles the C wrappers into <target> and links it with scsi/zelvorant.def.
+#     compiles the C wrappers into <target> and links it with app/zelvorant.def.
 #     Only the GUI program calls it: the exports belong to zelvorant.exe.
 #
 #   zelvorant_add_export_test(<target>)
 #     a test that reads <target>'s export table with objdump and checks the
 #     eight names at ordinals 2 to 9.
-set(ZELVORANT_EXPORTS_DEF ${CMAKE_CURRENT_LIST_DIR}/../scsi/zelvorant.def)
-set(ZELVORANT_EXPORTS_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../scsi/aspi_exports_win32.cpp)
+set(ZELVORANT_EXPORTS_DEF ${CMAKE_CURRENT_LIST_DIR}/../app/zelvorant.def)
+set(ZELVORANT_EXPORTS_SOURCE ${CMAKE_CURRENT_LIST_DIR}/../app/aspi_exports_win32.cpp)
 set(ZELVORANT_EXPORTS_CHECK ${CMAKE_CURRENT_LIST_DIR}/../tests/exports/check_exports.sh)
 
 function(zelvorant_add_exports target)
   target_sources(${target} PRIVATE ${ZELVORANT_EXPORTS_SOURCE})
-  target_link_libraries(${target} PRIVATE zelvorant_core)
+  target_link_libraries(${target} PRIVATE zelvorant_scsi)
   # GCC hands a .def file on the link line to the linker as the module's
   # export list; nothing else is exported.
   target_link_options(${target} PRIVATE ${ZELVORANT_EXPORTS_DEF})

@@ -7,7 +7,7 @@
 #include "fake_bus.h"
 #include "fuzz_support.h"
 #include "hybrid/jobs.h"
-#include "hybrid/memory_stream.h"
+#include "hybrid/io/memory_stream.h"
 #include "scsi/device_state.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include "fuzz_support.h"
 #include "hybrid/jobs.h"
-#include "hybrid/memory_stream.h"
+#include "hybrid/io/memory_stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

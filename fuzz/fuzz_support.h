@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "hybrid/big_endian.h"
-#include "hybrid/partition_map.h"
+#include "hybrid/apm/big_endian.h"
+#include "hybrid/apm/partition_map.h"
 #include "hybrid/questions.h"
 
 namespace fuzz {

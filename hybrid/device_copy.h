@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "hybrid/byte_stream.h"
+#include "hybrid/io/byte_stream.h"
 #include "hybrid/device_read.h"
 #include "hybrid/questions.h"
 #include "scsi/scsi_request.h"

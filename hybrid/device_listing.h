@@ -5,7 +5,7 @@
 #pragma once
 
 #include "hybrid/device_read.h"
-#include "hybrid/partition_map.h"
+#include "hybrid/apm/partition_map.h"
 #include "scsi/scsi_request.h"
 
 namespace hybrid {

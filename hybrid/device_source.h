@@ -9,7 +9,7 @@
 #include <string>
 
 #include "hybrid/device_read.h"
-#include "hybrid/partition_map.h"
+#include "hybrid/apm/partition_map.h"
 #include "hybrid/questions.h"
 #include "scsi/scsi_request.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "hybrid/byte_stream.h"
+#include "hybrid/io/byte_stream.h"
 #include "hybrid/questions.h"
 #include "platform/process.h"
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "hybrid/byte_stream.h"
-#include "hybrid/partition_map.h"
+#include "hybrid/io/byte_stream.h"
+#include "hybrid/apm/partition_map.h"
 
 namespace hybrid {
 

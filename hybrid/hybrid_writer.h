@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "hybrid/byte_stream.h"
+#include "hybrid/io/byte_stream.h"
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/questions.h"
 

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "hybrid/copy_stream.h"
+#include "hybrid/io/copy_stream.h"
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/hybrid_writer.h"
 #include "hybrid/jobs.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "hybrid/byte_stream.h"
+#include "hybrid/io/byte_stream.h"
 #include "hybrid/questions.h"
 
 namespace hybrid {

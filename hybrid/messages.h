@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "hybrid/byte_stream.h"
+#include "hybrid/io/byte_stream.h"
 
 namespace hybrid::text {
 

@@ -7,7 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "hybrid/partition_map.h"
+#include "hybrid/apm/partition_map.h"
+#include "hybrid/io/copy_progress.h"
 
 namespace hybrid {
 
@@ -15,7 +16,7 @@ namespace hybrid {
 constexpr int choice_cancelled = -1;
 constexpr int choice_all = -2;
 
-class questions {
+class questions : public copy_progress {
  public:
   virtual ~questions() = default;
 
@@ -27,14 +28,6 @@ class questions {
   // only when two or more partitions are listed; the rows offered are those
   // before the first slot with an empty name.
   virtual int choose_partition(const partition_list& list) = 0;
-
-  // Progress of the bulk copy; a front end may show it or not.
-  virtual void copy_started(std::uint64_t /*total_bytes*/) {}
-  virtual void copy_advanced(std::uint64_t /*bytes_done*/) {}
-  virtual void copy_ended() {}
-  // True once the user asked to stop (an interrupt on a terminal). The copy
-  // looks between chunks, and the job then puts the ISO image back.
-  virtual bool stop_requested() { return false; }
 };
 
 }  // namespace hybrid

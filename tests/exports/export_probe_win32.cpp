@@ -9,7 +9,7 @@
 
 #include "scsi/aspi_defs.h"
 #include "scsi/scsi_request.h"
-#include "scsi/wnaspi32_manager.h"
+#include "scsi/transports/wnaspi32_manager.h"
 
 extern "C" {
 int aspi_init(void);

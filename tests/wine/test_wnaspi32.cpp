@@ -15,7 +15,7 @@
 #include <string>
 
 #include "scsi/aspi_defs.h"
-#include "scsi/simulated_bus.h"
+#include "scsi/sim/simulated_bus.h"
 
 namespace {
 

@@ -1,0 +1,23 @@
+#include "app/partition_choice.h"
+
+#include "hybrid/questions.h"
+
+namespace hybrid {
+
+std::vector<partition_row> partition_rows(const partition_list& list) {
+  std::vector<partition_row> rows;
+  const int count = listed_rows(list);
+  for (int i = 0; i < count; ++i) {
+    const hfs_partition& slot = list[static_cast<std::size_t>(i)];
+    rows.push_back({slot.name, std::to_string(slot.block_count)});
+  }
+  return rows;
+}
+
+std::optional<int> partition_ok(int marked_row, bool all_partitions) {
+  if (all_partitions) return choice_all;
+  if (marked_row == no_row_marked) return std::nullopt;
+  return marked_row;
+}
+
+}  // namespace hybrid

@@ -1,0 +1,99 @@
+// The Apple partition map: block 0 is the Driver Descriptor ("ER"), blocks 1
+// to the map block count are entries ("PM"). Everything here is counted in
+// 512-byte blocks, whatever the medium's sector size.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "hybrid/apm/big_endian.h"
+#include "hybrid/io/byte_stream.h"
+
+namespace hybrid {
+
+constexpr std::size_t block_bytes = 512;
+// The map we write fills the ISO 9660 system area: 64 blocks, 32,768 bytes,
+// ending where the first volume descriptor begins.
+constexpr std::size_t map_area_blocks = 64;
+constexpr std::size_t map_area_bytes = map_area_blocks * block_bytes;
+
+// Field offsets inside block 0 (Driver Descriptor).
+namespace ddr {
+constexpr std::size_t signature = 0;    // "ER"
+constexpr std::size_t block_size = 2;   // u16
+constexpr std::size_t block_count = 4;  // u32, blocks of the whole image
+constexpr std::size_t drivers = 16;     // driver count and descriptors, to the end
+}  // namespace ddr
+
+// Field offsets inside a map entry.
+namespace pm {
+constexpr std::size_t signature = 0;     // "PM"
+constexpr std::size_t map_blocks = 4;    // u32, entries in the map
+constexpr std::size_t first_block = 8;   // u32, first physical block
+constexpr std::size_t block_count = 12;  // u32, partition length in blocks
+constexpr std::size_t name = 16;         // 32 bytes, NUL-padded
+constexpr std::size_t type = 48;         // 32 bytes, NUL-padded
+constexpr std::size_t text_bytes = 32;
+constexpr std::size_t data_count = 84;  // u32
+constexpr std::size_t status = 88;      // u32
+// valid, allocated, in use, readable, writable; not bootable
+constexpr std::uint32_t status_written = 0x37;
+}  // namespace pm
+
+// One Apple_HFS partition found on a source.
+struct hfs_partition {
+  char name[32];  // NUL-terminated; a name filling all 32 bytes keeps 31
+  std::uint32_t first_block;
+  std::uint32_t block_count;
+};
+
+// The name a partition without one is listed under.
+inline constexpr char unnamed_partition[] = "(no name)";
+
+// Eight partitions and the empty slot that ends the list.
+constexpr int max_partitions = 8;
+using partition_list = std::array<hfs_partition, max_partitions + 1>;
+
+void clear_partition_list(partition_list& list);
+// Rows a reader offers: the slots before the first one with an empty name.
+int listed_rows(const partition_list& list);
+
+// A block describes an HFS partition when its type field begins with the nine
+// characters "Apple_HFS" ("Apple_HFSX" matches too). Neither "PM" nor the
+// block count is tested. This is the one rule every listing uses.
+bool is_hfs_entry(const std::uint8_t* block);
+// Examines one block; a match fills the next free slot while fewer than eight
+// are filled and counts in `found`. Returns true for a match.
+bool examine_block(const std::uint8_t* block, partition_list& list, int& found);
+// The map block count of an entry, as the signed number the walks use.
+std::int32_t map_block_count(const std::uint8_t* entry);
+
+// Makes block 0 of a merged map a Driver Descriptor of 512-byte blocks,
+// whatever the source had there: found by fuzzing, a source with entries
+// but no "ER" (or another block size) gave a hybrid the Mac does not read,
+// and that a second run would not know for a hybrid.
+inline void stamp_driver_descriptor(std::uint8_t* block0) {
+  block0[ddr::signature] = 'E';
+  block0[ddr::signature + 1] = 'R';
+  put_be16(block0 + ddr::block_size, static_cast<std::uint16_t>(block_bytes));
+}
+
+// Lays out the fixed 64-block map of one Apple_HFS partition "MacOS".
+void build_partition_map(std::array<std::uint8_t, map_area_bytes>& map, std::uint32_t total_blocks,
+                         std::uint32_t hfs_first_block, std::uint32_t hfs_block_count);
+// Writes that map at the stream's position, one 512-byte block per write.
+bool write_partition_map(byte_stream& stream, std::uint32_t total_blocks,
+                         std::uint32_t hfs_first_block, std::uint32_t hfs_block_count);
+
+// Lists the Apple_HFS entries of an image file: rewinds, reads blocks 0 and 1,
+// then examines the next map-block-count blocks (2 to count + 1), stopping at
+// the end of the file. Returns the number of slots filled (at most 8), or -1
+// when a read failed (the stream's error_text says why).
+int list_hfs_partitions(byte_stream& image, partition_list& list);
+
+// What block 2 (bytes 1024 on) says about a file without a partition map.
+enum class bare_volume { none, hfs, hfs_plus };
+bare_volume bare_volume_kind(const std::uint8_t* block2);
+
+}  // namespace hybrid

@@ -1,0 +1,94 @@
+#include "hybrid/io/file_stream.h"
+
+#include <cerrno>
+
+#include "platform/file_ops.h"
+
+namespace hybrid {
+
+file_stream::file_stream(std::string path, const char* mode) : path_(std::move(path)) {
+  file_ = std::fopen(path_.c_str(), mode);
+  if (file_ == nullptr) {
+    last_errno_ = errno;
+    return;
+  }
+  // Jobs read and write in blocks of 512 bytes to 1 MiB: a stdio buffer
+  // only adds a copy, and splits every large write in two (4 KiB to fill
+  // the buffer, then the rest).
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+}
+
+file_stream::~file_stream() {
+  if (file_ != nullptr) std::fclose(file_);
+}
+
+bool file_stream::failed() {
+  last_errno_ = errno != 0 ? errno : EIO;
+  return false;
+}
+
+std::size_t file_stream::read(void* buffer, std::size_t count) {
+  errno = 0;
+  last_errno_ = 0;
+  const std::size_t got = std::fread(buffer, 1, count, file_);
+  if (got < count) {
+    if (std::ferror(file_)) {
+      failed();
+      std::clearerr(file_);
+    } else {
+      last_errno_ = 0;  // a plain end of file
+    }
+  }
+  return got;
+}
+
+bool file_stream::write(const void* buffer, std::size_t count) {
+  errno = 0;
+  if (std::fwrite(buffer, 1, count, file_) != count) {
+    failed();
+    std::clearerr(file_);
+    return false;
+  }
+  return true;
+}
+
+bool file_stream::seek(std::uint64_t offset) {
+  errno = 0;
+  return platform::file_seek(file_, offset) || failed();
+}
+
+bool file_stream::seek_to_end() {
+  errno = 0;
+  return platform::file_seek_end(file_) || failed();
+}
+
+bool file_stream::tell(std::uint64_t& offset) {
+  errno = 0;
+  return platform::file_tell(file_, offset) || failed();
+}
+
+bool file_stream::flush() {
+  errno = 0;
+  if (std::fflush(file_) != 0) {
+    failed();
+    std::clearerr(file_);
+    return false;
+  }
+  return true;
+}
+
+bool file_stream::length(std::uint64_t& bytes) {
+  errno = 0;
+  return platform::file_length(file_, bytes) || failed();
+}
+
+bool file_stream::truncate(std::uint64_t bytes) {
+  errno = 0;
+  return platform::file_truncate(file_, bytes) || failed();
+}
+
+std::string file_stream::error_text() const {
+  return last_errno_ != 0 ? platform::error_text(last_errno_) : std::string();
+}
+
+}  // namespace hybrid

@@ -1,0 +1,44 @@
+// A byte_stream over a standard library file, owned: closing is the
+// destructor's job, so no path of the dispatch can leak a handle.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "hybrid/io/byte_stream.h"
+
+namespace hybrid {
+
+class file_stream final : public byte_stream {
+ public:
+  // Opens `path` with a standard library mode ("r+b", "w+b", ...); check
+  // is_open() afterwards.
+  file_stream(std::string path, const char* mode);
+  ~file_stream() override;
+  file_stream(const file_stream&) = delete;
+  file_stream& operator=(const file_stream&) = delete;
+
+  bool is_open() const { return file_ != nullptr; }
+
+  std::size_t read(void* buffer, std::size_t count) override;
+  bool write(const void* buffer, std::size_t count) override;
+  bool seek(std::uint64_t offset) override;
+  bool seek_to_end() override;
+  bool tell(std::uint64_t& offset) override;
+  bool flush() override;
+  bool length(std::uint64_t& bytes) override;
+  bool truncate(std::uint64_t bytes) override;
+  const std::string& name() const override { return path_; }
+  std::string error_text() const override;
+  std::FILE* file_handle() const override { return file_; }
+
+ private:
+  bool failed();  // records errno; always false
+
+  std::string path_;
+  std::FILE* file_ = nullptr;
+  int last_errno_ = 0;
+};
+
+}  // namespace hybrid

@@ -1,0 +1,45 @@
+// The ISO image is changed in place, so a failure halfway would leave a disc
+// image that neither side reads. Before the first write we keep what the job
+// may overwrite (the system area, at most the first 32,768 bytes) and the
+// length; on failure we put those bytes back and cut the file to its old
+// length, which makes it byte-identical to what it was.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "hybrid/io/byte_stream.h"
+
+namespace hybrid {
+
+// The ISO 9660 system area: the first 16 sectors of 2048 bytes, which a
+// hybrid's partition map takes over.
+constexpr std::size_t system_area_bytes = 32768;
+
+class iso_transaction {
+ public:
+  explicit iso_transaction(byte_stream& iso) : iso_(iso) {}
+  ~iso_transaction();
+  iso_transaction(const iso_transaction&) = delete;
+  iso_transaction& operator=(const iso_transaction&) = delete;
+
+  // Keeps the head and the length. False when they cannot be read; nothing
+  // has been written then.
+  bool begin();
+  // The job's writes are final.
+  void commit() { active_ = false; }
+  // Restores the image; false when that failed too (the stream's error_text
+  // says why). Rolling back twice is harmless.
+  bool roll_back();
+
+  std::uint64_t original_length() const { return length_; }
+
+ private:
+  byte_stream& iso_;
+  std::vector<std::uint8_t> head_;
+  std::uint64_t length_ = 0;
+  bool active_ = false;
+};
+
+}  // namespace hybrid

@@ -1,0 +1,56 @@
+// The Start action: checks what the user chose, opens the files, runs exactly
+// one job and tells the user how it ended. It never touches a window: the
+// front end hands it the choices and the outlets through which it speaks.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "hybrid/questions.h"
+
+namespace hybrid {
+
+enum class source_kind { file, drive };
+enum class device_kind { none, floppy, scsi, cdrom };
+enum class target_kind { iso_image, hfs_image };
+
+// The main window's state when Start was pressed.
+struct job_request {
+  source_kind source = source_kind::file;
+  device_kind device = device_kind::none;
+  std::string source_path;  // the HFS image file, for a file source
+  std::string device_text;  // the device specifier of the checked kind
+  target_kind target = target_kind::iso_image;
+  std::string target_path;
+};
+
+struct job_outlets {
+  // A modal notice with OK, owned by the main window.
+  std::function<void(const std::string&)> show_message;
+  // Replaces the status line; visible at once.
+  std::function<void(const std::string&)> set_status;
+  // What the jobs ask, answered by the front end.
+  questions* ask = nullptr;
+};
+
+namespace text {
+inline constexpr const char* completed = "Requested operation completed...\nPlease continue.";
+inline constexpr const char* working = "Working, please wait...";
+inline constexpr const char* idle = "Select origin and destination of the HFS data...";
+inline constexpr const char* incoherent =
+    "Your selection is not coherent (copying an HFS image to another one).";
+inline constexpr const char* no_file = "You didn't specify a file to open.";
+inline constexpr const char* no_drive = "You didn't specify the drive holding the HFS volume.";
+inline constexpr const char* job_under_way =
+    "A job is already under way.\nPlease wait until it has ended.";
+inline constexpr const char* same_file =
+    "The HFS image and the ISO image are the same file.\nPlease choose two different files.";
+std::string error_opening(const std::string& path);  // "Error opening file %s."
+}  // namespace text
+
+// Runs the whole Start action. Returns 1 when a job ran and completed, 0 when
+// the request was refused or the job did not complete; the user has been told
+// either way.
+int dispatch_job(const job_request& request, const job_outlets& outlets);
+
+}  // namespace hybrid

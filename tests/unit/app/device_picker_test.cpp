@@ -1,0 +1,298 @@
+#include "app/device_picker.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "fake_bus.h"
+#include "scsi/device_state.h"
+
+namespace {
+
+using test::bus_scope;
+using test::fake_bus;
+
+// The dialog's rows as the user would see them.
+struct shown_rows : scsi::device_rows {
+  struct row {
+    bool enabled = false;
+    bool marked = false;
+    std::string vendor, product, revision;
+  };
+  std::array<row, scsi::picker_rows> rows;
+  std::string driver;
+  bool next = true, preceding = true;  // the template leaves them enabled
+
+  void set_driver_text(const char* text) override { driver = text; }
+  void show_row(int target, const scsi::device_row& r) override {
+    row& shown = rows[static_cast<std::size_t>(target)];
+    shown.enabled = true;
+    shown.vendor = r.vendor;
+    shown.product = r.product;
+    shown.revision = r.revision;
+  }
+  void clear_row(int target) override { rows[static_cast<std::size_t>(target)] = row{}; }
+  void mark_row(int target) override {
+    for (std::size_t k = 0; k < rows.size(); ++k) rows[k].marked = k == std::size_t(target);
+  }
+  void enable_host_buttons(bool n, bool p) override {
+    next = n;
+    preceding = p;
+  }
+
+  std::vector<int> enabled_rows() const {
+    std::vector<int> out;
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      if (rows[k].enabled) out.push_back(static_cast<int>(k));
+    }
+    return out;
+  }
+  int marked_row() const {
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      if (rows[k].marked) return static_cast<int>(k);
+    }
+    return -1;
+  }
+  // Nothing left over from another host adapter's rows.
+  bool rows_clean_except(const std::vector<int>& targets) const {
+    for (std::size_t k = 0; k < rows.size(); ++k) {
+      if (std::find(targets.begin(), targets.end(), static_cast<int>(k)) != targets.end()) continue;
+      const row& r = rows[k];
+      if (r.enabled || r.marked || !r.vendor.empty() || !r.product.empty() || !r.revision.empty())
+        return false;
+    }
+    return true;
+  }
+};
+
+test::fake_device device(int type, std::string vendor, std::uint32_t block_bytes = 512) {
+  test::fake_device d;
+  d.type = type;
+  d.vendor = std::move(vendor);
+  d.product = "MODEL";
+  d.revision = "1.0";
+  d.block_bytes = block_bytes;
+  d.data.assign(block_bytes * 16, 0);
+  return d;
+}
+
+constexpr int disk = 0, cdrom = 5, optical = 7;
+
+class DevicePicker : public ::testing::Test {
+ protected:
+  fake_bus bus;
+  bus_scope scope{bus};
+  shown_rows shown;
+  char specifier[32] = {};
+
+  // choose_device's start: the type travels in the buffer's first byte.
+  bool open(int type) {
+    specifier[0] = static_cast<char>(type & 0xFF);
+    scsi::picker().result = scsi::picker_done;
+    return scsi::open_picker(shown, specifier);
+  }
+  int sel_host() const { return scsi::devices().sel_host; }
+  int sel_target() const { return scsi::devices().sel_target; }
+  int capacity_requests() const {
+    int n = 0;
+    for (const auto& c : bus.commands()) n += c.op == 0x25;
+    return n;
+  }
+};
+
+TEST_F(DevicePicker, DisksListDiskAndOpticalButNoCdrom) {
+  bus.devices[{0, 1}] = device(disk, "DISK");
+  bus.devices[{0, 3}] = device(cdrom, "CDROM");
+  bus.devices[{0, 6}] = device(optical, "MO");
+  ASSERT_TRUE(open(scsi::filter_disks));
+  EXPECT_EQ(shown.enabled_rows(), (std::vector<int>{1, 6}));
+  EXPECT_EQ(shown.rows[1].vendor, "DISK    ");
+  EXPECT_EQ(shown.rows[1].product, "MODEL           ");
+  EXPECT_EQ(shown.rows[1].revision, "1.0 ");
+  EXPECT_EQ(shown.driver, "FAKE MANAGER");
+  // Two devices: nothing is chosen for the user.
+  EXPECT_EQ(shown.marked_row(), -1);
+  EXPECT_EQ(sel_target(), 255);
+
+  ASSERT_TRUE(open(cdrom));
+  EXPECT_EQ(shown.enabled_rows(), std::vector<int>{3});
+}
+
+TEST_F(DevicePicker, TheOnlyDeviceComesUpChosen) {
+  bus.devices[{0, 4}] = device(cdrom, "CDROM");
+  ASSERT_TRUE(open(cdrom));
+  EXPECT_EQ(shown.marked_row(), 4);
+  EXPECT_EQ(sel_target(), 4);
+  // One host adapter: neither host button leads anywhere.
+  EXPECT_FALSE(shown.next);
+  EXPECT_FALSE(shown.preceding);
+}
+
+TEST_F(DevicePicker, HostAdaptersWithoutDevicesArePassedOver) {
+  bus.hosts = 3;
+  bus.devices[{1, 2}] = device(disk, "ONE");
+  bus.devices[{1, 5}] = device(disk, "TWO");
+  ASSERT_TRUE(open(scsi::filter_disks));
+  EXPECT_EQ(sel_host(), 1);
+  EXPECT_EQ(shown.enabled_rows(), (std::vector<int>{2, 5}));
+  EXPECT_TRUE(shown.next);
+  EXPECT_TRUE(shown.preceding);
+  // Nothing lists devices after it: the last host adapter, with no rows.
+  scsi::next_host(shown);
+  EXPECT_EQ(sel_host(), 2);
+  EXPECT_TRUE(shown.enabled_rows().empty());
+  EXPECT_FALSE(shown.next);
+  EXPECT_TRUE(shown.preceding);
+}
+
+TEST_F(DevicePicker, NoDeviceAnywhereOnlyBeeps) {
+  bus.hosts = 2;
+  bus.devices[{0, 0}] = device(cdrom, "CDROM");
+  ASSERT_TRUE(open(scsi::filter_disks));
+  EXPECT_EQ(sel_host(), 1);
+  EXPECT_TRUE(shown.enabled_rows().empty());
+  EXPECT_FALSE(scsi::confirm_device());  // the dialog stays open
+  EXPECT_EQ(capacity_requests(), 0);
+}
+
+TEST_F(DevicePicker, NextHostClearsTheRowsShownBefore) {
+  bus.hosts = 2;
+  bus.devices[{0, 1}] = device(disk, "A1");
+  bus.devices[{0, 2}] = device(disk, "A2");
+  bus.devices[{1, 5}] = device(disk, "B5");
+  bus.devices[{1, 6}] = device(disk, "B6");
+  ASSERT_TRUE(open(scsi::filter_disks));
+  scsi::pick_row(shown, 1);
+  scsi::next_host(shown);
+  EXPECT_EQ(sel_host(), 1);
+  EXPECT_EQ(shown.enabled_rows(), (std::vector<int>{5, 6}));
+  EXPECT_TRUE(shown.rows_clean_except({5, 6}));
+  EXPECT_EQ(shown.rows[5].vendor, "B5      ");
+}
+
+// A choice made on one host adapter must not survive onto another: target 2
+// there is another device, and OK would read it without the user seeing it.
+TEST_F(DevicePicker, AnotherHostAdapterDropsTheChoiceUnlessItHasOneDevice) {
+  bus.hosts = 3;
+  bus.devices[{0, 2}] = device(disk, "A2");
+  bus.devices[{0, 3}] = device(disk, "A3");
+  bus.devices[{1, 2}] = device(disk, "B2");
+  bus.devices[{1, 4}] = device(disk, "B4");
+  bus.devices[{2, 6}] = device(disk, "C6");
+  ASSERT_TRUE(open(scsi::filter_disks));
+  scsi::pick_row(shown, 2);
+  scsi::next_host(shown);
+  EXPECT_EQ(sel_target(), 255);
+  EXPECT_EQ(shown.marked_row(), -1);
+  scsi::next_host(shown);
+  EXPECT_EQ(sel_target(), 6);
+  EXPECT_EQ(shown.marked_row(), 6);
+}
+
+TEST_F(DevicePicker, PrecedingHostStepsBackOverHostsWithoutDevices) {
+  bus.hosts = 3;
+  bus.devices[{0, 1}] = device(disk, "A1");
+  bus.devices[{0, 3}] = device(disk, "A3");
+  bus.devices[{2, 5}] = device(disk, "C5");
+  bus.devices[{2, 7}] = device(disk, "C7");
+  ASSERT_TRUE(open(scsi::filter_disks));
+  scsi::next_host(shown);  // host adapter 1 lists nothing: on to 2
+  ASSERT_EQ(sel_host(), 2);
+  ASSERT_EQ(shown.enabled_rows(), (std::vector<int>{5, 7}));
+  scsi::pick_row(shown, 7);
+
+  ASSERT_TRUE(scsi::preceding_host(shown));
+  EXPECT_EQ(sel_host(), 0);
+  EXPECT_EQ(shown.enabled_rows(), (std::vector<int>{1, 3}));
+  EXPECT_TRUE(shown.rows_clean_except({1, 3}));
+  EXPECT_EQ(shown.rows[3].vendor, "A3      ");
+  EXPECT_TRUE(shown.next);
+  EXPECT_FALSE(shown.preceding);
+  EXPECT_EQ(sel_target(), 255);  // the choice stayed with host adapter 2
+}
+
+TEST_F(DevicePicker, PrecedingHostWithNothingBeforeChangesNothing) {
+  bus.hosts = 2;
+  bus.devices[{1, 2}] = device(disk, "B2");
+  bus.devices[{1, 3}] = device(disk, "B3");
+  ASSERT_TRUE(open(scsi::filter_disks));
+  ASSERT_EQ(sel_host(), 1);
+  ASSERT_TRUE(shown.preceding);
+  scsi::pick_row(shown, 3);
+  EXPECT_FALSE(scsi::preceding_host(shown));
+  EXPECT_EQ(sel_host(), 1);
+  EXPECT_EQ(sel_target(), 3);
+  EXPECT_EQ(shown.enabled_rows(), (std::vector<int>{2, 3}));
+  EXPECT_EQ(shown.marked_row(), 3);
+}
+
+TEST_F(DevicePicker, OkLearnsTheBlockLengthAndWritesTheSpecifier) {
+  bus.hosts = 2;
+  bus.devices[{1, 3}] = device(cdrom, "CDROM", 2048);
+  scsi::devices().aspi_unit_size = 512;
+  ASSERT_TRUE(open(cdrom));
+  ASSERT_TRUE(scsi::confirm_device());
+  EXPECT_EQ(scsi::picker().result, scsi::picker_done);
+  EXPECT_STREQ(specifier, "C130");
+  EXPECT_EQ(scsi::devices().aspi_unit_size, 2048);
+
+  bus.devices[{0, 6}] = device(optical, "MO");
+  ASSERT_TRUE(open(scsi::filter_disks));
+  ASSERT_TRUE(scsi::confirm_device());
+  EXPECT_STREQ(specifier, "A060");
+  EXPECT_EQ(scsi::devices().aspi_unit_size, 512);
+}
+
+TEST_F(DevicePicker, OkWithASilentDeviceGivesUpAfterTenTries) {
+  bus.devices[{0, 2}] = device(disk, "GONE");
+  ASSERT_TRUE(open(scsi::filter_disks));
+  bus.devices.clear();  // the device went away after the scan
+  scsi::devices().aspi_unit_size = 1024;
+  ASSERT_TRUE(scsi::confirm_device());
+  EXPECT_EQ(scsi::picker().result, scsi::picker_no_capacity);
+  EXPECT_EQ(capacity_requests(), 10);
+  EXPECT_EQ(static_cast<std::uint8_t>(specifier[0]), 254);  // not written
+  EXPECT_EQ(scsi::devices().aspi_unit_size, 1024);
+}
+
+TEST_F(DevicePicker, CancelForgetsHostAndTargetCloseOnlyTheTarget) {
+  bus.hosts = 2;
+  bus.devices[{1, 4}] = device(disk, "B4");
+  ASSERT_TRUE(open(scsi::filter_disks));
+  scsi::cancel_picker();
+  EXPECT_EQ(scsi::picker().result, scsi::picker_cancelled);
+  EXPECT_EQ(sel_host(), 255);
+  EXPECT_EQ(sel_target(), 255);
+
+  ASSERT_TRUE(open(scsi::filter_disks));
+  scsi::close_picker();
+  EXPECT_EQ(scsi::picker().result, scsi::picker_cancelled);
+  EXPECT_EQ(sel_host(), 1);
+  EXPECT_EQ(sel_target(), 255);
+}
+
+TEST_F(DevicePicker, NoHostAdapterEndsAtOnceWithNothingChosen) {
+  bus.hosts = 0;
+  EXPECT_FALSE(open(cdrom));
+  EXPECT_EQ(scsi::picker().result, scsi::picker_cancelled);
+  EXPECT_STREQ(specifier, "");
+}
+
+TEST_F(DevicePicker, AFullTableShowsTheHostAdaptersItHolds) {
+  bus.hosts = 4;
+  for (int host = 0; host < 4; ++host) {
+    for (int target = 0; target < 8; ++target) bus.devices[{host, target}] = device(disk, "D");
+  }
+  ASSERT_TRUE(open(scsi::filter_any));
+  scsi::next_host(shown);
+  scsi::next_host(shown);
+  EXPECT_EQ(shown.enabled_rows().size(), 5u);  // the third group lost rows to the end marker
+  scsi::next_host(shown);                      // the fourth has no group at all
+  EXPECT_EQ(sel_host(), 3);
+  EXPECT_TRUE(shown.enabled_rows().empty());
+  EXPECT_EQ(shown.driver, "");
+  EXPECT_FALSE(shown.next);
+}
+
+}  // namespace

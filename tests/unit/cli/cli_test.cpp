@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "cli/options.h"
+#include "cli/terminal_questions.h"
+
+namespace {
+
+std::optional<cli::options> parse(std::vector<std::string> args, std::string* error = nullptr) {
+  std::string ignored;
+  return cli::parse_options(args, error ? *error : ignored);
+}
+
+TEST(CliOptions, BuildTheRequestTheMainWindowWould) {
+  auto file_job =
+      parse({"--from-file", "vol.img", "--to-iso", "cd.iso", "--partition", "all", "--yes"});
+  ASSERT_TRUE(file_job);
+  EXPECT_EQ(file_job->request.source, hybrid::source_kind::file);
+  EXPECT_EQ(file_job->request.source_path, "vol.img");
+  EXPECT_EQ(file_job->request.target, hybrid::target_kind::iso_image);
+  EXPECT_EQ(file_job->request.target_path, "cd.iso");
+  EXPECT_EQ(file_job->answers.partition, hybrid::choice_all);
+  EXPECT_TRUE(file_job->answers.yes);
+
+  auto drive_job = parse({"--to-hfs-image", "out.img", "--from-drive", "C130"});
+  ASSERT_TRUE(drive_job);
+  EXPECT_EQ(drive_job->request.source, hybrid::source_kind::drive);
+  EXPECT_EQ(drive_job->request.device, hybrid::device_kind::cdrom);
+  EXPECT_EQ(drive_job->request.device_text, "C130");
+  EXPECT_EQ(drive_job->request.target, hybrid::target_kind::hfs_image);
+  EXPECT_FALSE(drive_job->answers.partition);
+
+  EXPECT_EQ(cli::device_kind_of("A:"), hybrid::device_kind::floppy);
+  EXPECT_EQ(cli::device_kind_of("B:"), hybrid::device_kind::floppy);
+  EXPECT_EQ(cli::device_kind_of("A050"), hybrid::device_kind::scsi);
+  EXPECT_EQ(parse({"--partition", "3", "--from-file", "a", "--to-iso", "b"})->answers.partition, 3);
+  EXPECT_EQ(parse({"--version"})->what, cli::options::action::version);
+  EXPECT_EQ(parse({"--from-file", "a", "--help"})->what, cli::options::action::help);
+}
+
+TEST(CliOptions, UsageErrorsSayWhy) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, "no source: give --from-file PATH or --from-drive DEVICE"},
+      {{"--from-file", "a"}, "no target: give --to-iso PATH or --to-hfs-image PATH"},
+      {{"--from-file", "a", "--from-drive", "A050", "--to-iso", "b"},
+       "give one source: --from-file or --from-drive"},
+      {{"--from-file", "a", "--to-iso", "b", "--to-hfs-image", "c"},
+       "give one target: --to-iso or --to-hfs-image"},
+      {{"--from-file"}, "--from-file needs a value"},
+      {{"--partition", "8"}, "--partition takes a row 0 to 7 or 'all'"},
+      {{"--partition", "-1"}, "--partition takes a row 0 to 7 or 'all'"},
+      {{"--frobnicate"}, "unknown option '--frobnicate'"},
+      {{"--attach"}, "--attach needs a value"},
+      {{"--attach", "disk:0:9=d.img", "--from-file", "a", "--to-iso", "b"},
+       "--attach: target '9' in 'disk:0:9=d.img' is not 0 to 7"},
+      {{"--list-devices", "--from-drive", "A050"},
+       "--list-devices runs no job: give it without a source or target"},
+  };
+  for (const auto& [args, message] : cases) {
+    std::string error;
+    EXPECT_FALSE(parse(args, &error));
+    EXPECT_EQ(error, message);
+  }
+}
+
+TEST(CliOptions, AttachIsRepeatableAndKeepsItsOrder) {
+  auto attached = parse({"--attach", "cdrom:1:3=cd.iso", "--from-drive", "C130", "--attach",
+                         "disk:0:5=disk.img", "--to-hfs-image", "out.img"});
+  ASSERT_TRUE(attached);
+  ASSERT_EQ(attached->attached.size(), 2u);
+  EXPECT_EQ(attached->attached[0].kind, scsi::sim_device::kind::cdrom);
+  EXPECT_EQ(attached->attached[0].host, 1);
+  EXPECT_EQ(attached->attached[0].target, 3);
+  EXPECT_EQ(attached->attached[0].path, "cd.iso");
+  EXPECT_EQ(attached->attached[1].kind, scsi::sim_device::kind::disk);
+  EXPECT_EQ(attached->attached[1].path, "disk.img");
+  EXPECT_TRUE(parse({"--from-file", "a", "--to-iso", "b"})->attached.empty());
+}
+
+// A terminal stand-in: what the user types, and what the program printed.
+struct terminal {
+  explicit terminal(const std::string& typed) {
+    in = std::tmpfile();
+    std::fputs(typed.c_str(), in);
+    std::rewind(in);
+    err = std::tmpfile();
+  }
+  ~terminal() {
+    std::fclose(in);
+    std::fclose(err);
+  }
+  std::string printed() {
+    std::rewind(err);
+    std::string text;
+    for (int c; (c = std::fgetc(err)) != EOF;) text.push_back(static_cast<char>(c));
+    return text;
+  }
+  std::FILE* in;
+  std::FILE* err;
+};
+
+hybrid::partition_list two_partitions() {
+  hybrid::partition_list list;
+  hybrid::clear_partition_list(list);
+  std::snprintf(list[0].name, sizeof list[0].name, "%s", "System");
+  list[0].block_count = 100;
+  std::snprintf(list[1].name, sizeof list[1].name, "%s", "Games");
+  list[1].block_count = 0;
+  return list;
+}
+
+TEST(TerminalQuestions, PresetAnswersAndCancelWhenNobodyIsThere) {
+  {
+    terminal t("");
+    cli::terminal_questions ask({}, t.in, t.err, false, false);
+    EXPECT_FALSE(ask.warning("Too big."));
+    EXPECT_EQ(ask.choose_partition(two_partitions()), hybrid::choice_cancelled);
+    const std::string printed = t.printed();
+    EXPECT_NE(printed.find("Too big.\nAnswered Cancel; --yes would answer OK.\n"),
+              std::string::npos);
+    EXPECT_NE(printed.find("0 System"), std::string::npos);
+    EXPECT_NE(printed.find("1 Games"), std::string::npos);
+    EXPECT_NE(printed.find(" 100\n"), std::string::npos);
+    EXPECT_NE(printed.find("--partition N (0 to 1) or --partition all would choose."),
+              std::string::npos);
+  }
+  {
+    terminal t("");
+    cli::preset_answers answers;
+    answers.yes = true;
+    answers.partition = 1;
+    cli::terminal_questions ask(answers, t.in, t.err, false, false);
+    EXPECT_TRUE(ask.warning("Too big."));
+    EXPECT_EQ(ask.choose_partition(two_partitions()), 1);
+  }
+  {
+    terminal t("");
+    cli::preset_answers answers;
+    answers.partition = 2;  // only rows 0 and 1 are offered
+    cli::terminal_questions ask(answers, t.in, t.err, false, false);
+    EXPECT_EQ(ask.choose_partition(two_partitions()), hybrid::choice_cancelled);
+    EXPECT_NE(t.printed().find("There is no partition 2; answered Cancel."), std::string::npos);
+  }
+}
+
+TEST(TerminalQuestions, AsksAtThePromptUntilAnswered) {
+  terminal t("maybe\no\n\n9\nall\n1\n");
+  cli::terminal_questions ask({}, t.in, t.err, true, false);
+  EXPECT_TRUE(ask.warning("Too big."));
+  EXPECT_EQ(ask.choose_partition(two_partitions()), hybrid::choice_all);
+  EXPECT_EQ(ask.choose_partition(two_partitions()), 1);
+  EXPECT_NE(t.printed().find("You didn't specify the partition to work with."), std::string::npos);
+
+  terminal closed("");  // the input ends: Cancel
+  cli::terminal_questions gone({}, closed.in, closed.err, true, false);
+  EXPECT_FALSE(gone.warning("Too big."));
+  EXPECT_EQ(gone.choose_partition(two_partitions()), hybrid::choice_cancelled);
+}
+
+}  // namespace
+
+TEST(CliOptions, ListDevicesTakesAnOptionalKind) {
+  const std::vector<std::pair<std::vector<std::string>, int>> cases = {
+      {{"--list-devices"}, -1},
+      {{"--list-devices", "disk"}, -2},
+      {{"--attach", "cdrom:0:1=c.img", "--list-devices", "cdrom"}, 5},
+  };
+  for (const auto& [args, filter] : cases) {
+    std::string error;
+    const auto parsed = cli::parse_options(args, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->what, cli::options::action::list_devices);
+    EXPECT_EQ(parsed->list_filter, filter);
+  }
+}
+
+// Found by fuzzing: a reason quoting an argument with a line break ran over
+// two lines, and could carry escape sequences to the terminal.
+TEST(CliOptions, ReasonsNeverCarryControlCharacters) {
+  std::string error;
+  EXPECT_FALSE(cli::parse_options({"--\345f\n--to-i\033[2J"}, error));
+  EXPECT_EQ(error, "unknown option '--\345f?--to-i?[2J'");
+}

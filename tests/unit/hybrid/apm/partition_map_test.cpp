@@ -1,0 +1,217 @@
+#include "hybrid/apm/partition_map.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "hybrid/io/memory_stream.h"
+
+namespace hybrid {
+namespace {
+
+std::vector<std::uint8_t> bytes_at(const std::vector<std::uint8_t>& image, std::size_t offset,
+                                   std::size_t count) {
+  return {image.begin() + static_cast<long>(offset),
+          image.begin() + static_cast<long>(offset + count)};
+}
+
+std::string text_at(const std::vector<std::uint8_t>& image, std::size_t offset) {
+  return std::string(reinterpret_cast<const char*>(image.data() + offset));
+}
+
+bool zero_from(const std::vector<std::uint8_t>& image, std::size_t from, std::size_t to) {
+  for (std::size_t i = from; i < to; ++i)
+    if (image[i] != 0) return false;
+  return true;
+}
+
+TEST(BigEndian, FieldsAndSwaps) {
+  std::uint8_t field[4] = {};
+  put_be32(field, 0x12345678);
+  EXPECT_EQ(field[0], 0x12);
+  EXPECT_EQ(field[3], 0x78);
+  EXPECT_EQ(get_be32(field), 0x12345678u);
+  put_be16(field, 0xA1B2);
+  EXPECT_EQ(field[0], 0xA1);
+  EXPECT_EQ(get_be16(field), 0xA1B2);
+  EXPECT_EQ(swap16(0x0200), 0x0002);
+  EXPECT_EQ(swap32(0x000000A4u), 0xA4000000u);
+  EXPECT_EQ(swap32(swap32(0xDEADBEEFu)), 0xDEADBEEFu);
+}
+
+TEST(WritePartitionMap, IsByteExact) {
+  memory_stream out;
+  ASSERT_TRUE(write_partition_map(out, 164, 64, 100));
+  const auto& map = out.bytes();
+  ASSERT_EQ(map.size(), 32768u);
+
+  EXPECT_EQ(bytes_at(map, 0, 8),
+            (std::vector<std::uint8_t>{0x45, 0x52, 0x02, 0x00, 0, 0, 0, 0xA4}));
+  EXPECT_TRUE(zero_from(map, 8, 512));
+
+  const std::size_t b1 = 512;
+  EXPECT_EQ(bytes_at(map, b1, 16),
+            (std::vector<std::uint8_t>{0x50, 0x4D, 0, 0, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0, 0x3F}));
+  EXPECT_EQ(text_at(map, b1 + 16), "Apple");
+  EXPECT_TRUE(zero_from(map, b1 + 21, b1 + 48));
+  EXPECT_EQ(text_at(map, b1 + 48), "Apple_partition_map");
+  EXPECT_EQ(bytes_at(map, b1 + 80, 12),
+            (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 0, 0x3F, 0, 0, 0, 0x37}));
+  EXPECT_TRUE(zero_from(map, b1 + 92, b1 + 512));
+
+  const std::size_t b2 = 1024;
+  EXPECT_EQ(bytes_at(map, b2, 16), (std::vector<std::uint8_t>{0x50, 0x4D, 0, 0, 0, 0, 0, 2, 0, 0, 0,
+                                                              0x40, 0, 0, 0, 0x64}));
+  EXPECT_EQ(text_at(map, b2 + 16), "MacOS");
+  EXPECT_TRUE(zero_from(map, b2 + 21, b2 + 48));
+  EXPECT_EQ(text_at(map, b2 + 48), "Apple_HFS");
+  EXPECT_TRUE(zero_from(map, b2 + 57, b2 + 80));
+  EXPECT_EQ(bytes_at(map, b2 + 80, 12),
+            (std::vector<std::uint8_t>{0, 0, 0, 0, 0, 0, 0, 0x64, 0, 0, 0, 0x37}));
+  EXPECT_TRUE(zero_from(map, b2 + 92, 32768));
+}
+
+// Builds an image from map entries: block 0 a Driver Descriptor, then one
+// block per entry, then `tail_blocks` blocks of zeros.
+struct entry {
+  const char* type;
+  const char* name;
+  std::uint32_t first;
+  std::uint32_t count;
+};
+
+std::vector<std::uint8_t> image_with(std::int32_t map_count, const std::vector<entry>& entries,
+                                     std::size_t tail_blocks = 0) {
+  std::vector<std::uint8_t> image((1 + entries.size() + tail_blocks) * 512, 0);
+  image[0] = 'E';
+  image[1] = 'R';
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::uint8_t* block = image.data() + (i + 1) * 512;
+    block[0] = 'P';
+    block[1] = 'M';
+    put_be32(block + pm::map_blocks, static_cast<std::uint32_t>(map_count));
+    put_be32(block + pm::first_block, entries[i].first);
+    put_be32(block + pm::block_count, entries[i].count);
+    std::memcpy(block + pm::name, entries[i].name, std::strlen(entries[i].name));
+    std::memcpy(block + pm::type, entries[i].type, std::strlen(entries[i].type));
+  }
+  return image;
+}
+
+int list(std::vector<std::uint8_t> image, partition_list& found) {
+  memory_stream stream("image", std::move(image));
+  clear_partition_list(found);
+  return list_hfs_partitions(stream, found);
+}
+
+TEST(ListHfsPartitions, FindsTheWrittenMapsPartition) {
+  memory_stream image;
+  ASSERT_TRUE(write_partition_map(image, 164, 64, 100));
+  image.bytes().resize(164 * 512);
+  partition_list found;
+  clear_partition_list(found);
+  ASSERT_EQ(list_hfs_partitions(image, found), 1);
+  EXPECT_STREQ(found[0].name, "MacOS");
+  EXPECT_EQ(found[0].first_block, 64u);
+  EXPECT_EQ(found[0].block_count, 100u);
+  EXPECT_EQ(found[1].name[0], '\0');
+}
+
+TEST(ListHfsPartitions, WalksBlocksTwoToCountPlusOne) {
+  partition_list found;
+  // Block 1 is never examined, even as an Apple_HFS entry; the block after
+  // the map's last entry is, and a type that goes on after "Apple_HFS" matches.
+  EXPECT_EQ(list(image_with(2, {{"Apple_HFS", "first", 1, 5},
+                                {"Apple_Free", "free", 6, 2},
+                                {"Apple_HFSX", "after", 8, 0}}),
+                 found),
+            1);
+  EXPECT_STREQ(found[0].name, "after");
+  EXPECT_EQ(found[0].block_count, 0u);
+}
+
+TEST(ListHfsPartitions, ZeroNegativeAndHugeCounts) {
+  partition_list found;
+  const std::vector<entry> two = {{"Apple_partition_map", "Apple", 1, 2}, {"Apple_HFS", "a", 3, 1}};
+  EXPECT_EQ(list(image_with(0, two), found), 0);
+  EXPECT_EQ(list(image_with(-1, two), found), 0);
+  // A count far past the end of the file stops at the end of the file.
+  EXPECT_EQ(list(image_with(0x7FFFFFFF, two), found), 1);
+  EXPECT_STREQ(found[0].name, "a");
+}
+
+TEST(ListHfsPartitions, KeepsEightAndCutsLongNames) {
+  std::vector<entry> entries = {{"Apple_partition_map", "Apple", 1, 12}};
+  for (int i = 0; i < 11; ++i) entries.push_back({"Apple_HFS", "part", 20, 1});
+  entries[1].name = "ABCDEFGHIJKLMNOPQRSTUVWXYZ012345";  // 32 characters, no NUL
+  partition_list found;
+  EXPECT_EQ(list(image_with(12, entries), found), 8);
+  EXPECT_STREQ(found[0].name, "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234");
+  EXPECT_EQ(found[8].name[0], '\0');  // the slot that ends the list stays empty
+  EXPECT_EQ(listed_rows(found), 8);
+}
+
+// Found by fuzzing: an Apple_HFS entry without a name ended the list, so the
+// partition choice showed fewer rows than there were partitions (none at
+// all when the first one had no name).
+TEST(ListHfsPartitions, NamelessPartitionsStayInTheRows) {
+  partition_list found;
+  EXPECT_EQ(list(image_with(4, {{"Apple_partition_map", "Apple", 1, 4},
+                                {"Apple_HFS", "one", 5, 1},
+                                {"Apple_HFS", "", 6, 1},
+                                {"Apple_HFS", "three", 7, 1}}),
+                 found),
+            3);
+  EXPECT_EQ(listed_rows(found), 3);
+  EXPECT_STREQ(found[1].name, "(no name)");
+  EXPECT_STREQ(found[2].name, "three");
+}
+
+TEST(ListHfsPartitions, ShortFilesHoldNoMap) {
+  partition_list found;
+  EXPECT_EQ(list({}, found), 0);
+  EXPECT_EQ(list(std::vector<std::uint8_t>(700, 0), found), 0);
+}
+
+std::vector<std::uint8_t> fixture(const char* name) {
+  std::ifstream in(std::string(ZELVORANT_FIXTURES) + "/" + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+TEST(ListHfsPartitions, RealMaps) {
+  partition_list found;
+  // The Mac's own disk utility: HFS and HFSX entries among others.
+  auto disk_utility = fixture("node-apm-mac-os-disk-utility.bin");
+  ASSERT_FALSE(disk_utility.empty());
+  const int n = list(disk_utility, found);
+  EXPECT_GE(n, 1);
+  for (int i = 0; i < n; ++i)
+    EXPECT_EQ(std::strlen(found[static_cast<std::size_t>(i)].name) < 32, true);
+
+  // Another tool's hybrid: one Apple_HFS partition at blocks 16 to 1763.
+  auto hybrid = fixture("isolyzer-iso9660_hfs_part.iso");
+  ASSERT_FALSE(hybrid.empty());
+  ASSERT_EQ(list(hybrid, found), 1);
+  EXPECT_EQ(found[0].first_block, 16u);
+  EXPECT_EQ(found[0].block_count, 1748u);
+
+  // 2048-byte map entries: our 512-byte walk finds nothing and must not stumble.
+  auto dvd = fixture("node-apm-mac-osx-snow-leopard.bin");
+  ASSERT_FALSE(dvd.empty());
+  EXPECT_GE(list(dvd, found), 0);
+}
+
+TEST(BareVolume, Signatures) {
+  const std::uint8_t hfs[2] = {'B', 'D'}, plus[2] = {'H', '+'}, hfsx[2] = {'H', 'X'},
+                     none[2] = {'E', 'R'};
+  EXPECT_EQ(bare_volume_kind(hfs), bare_volume::hfs);
+  EXPECT_EQ(bare_volume_kind(plus), bare_volume::hfs_plus);
+  EXPECT_EQ(bare_volume_kind(hfsx), bare_volume::hfs_plus);
+  EXPECT_EQ(bare_volume_kind(none), bare_volume::none);
+}
+
+}  // namespace
+}  // namespace hybrid

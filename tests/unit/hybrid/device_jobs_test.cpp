@@ -1,0 +1,310 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "fake_bus.h"
+#include "hybrid/io/file_stream.h"
+#include "hybrid/jobs.h"
+#include "hybrid/io/memory_stream.h"
+#include "scsi/device_state.h"
+#include "test_support.h"
+
+namespace {
+
+using hybrid::memory_stream;
+using test::bus_scope;
+using test::fake_bus;
+
+constexpr std::uint8_t host = 1, disk_target = 2;
+
+// Two Apple_HFS partitions among other entries, as a real disk's map has.
+std::vector<std::uint8_t> two_partition_disk() {
+  return test::hfs_image({{"Apple_partition_map", "Apple", 1, 63},
+                          {"Apple_HFS", "One", 64, 100},
+                          {"Apple_Free", "", 164, 10},
+                          {"Apple_HFS", "Two", 174, 50}},
+                         240);
+}
+
+struct DeviceJobs : ::testing::Test {
+  fake_bus bus;
+  bus_scope scope{bus};
+  test::scripted_questions user;
+  // Not a whole number of blocks, as ISO images from some tools are.
+  std::vector<std::uint8_t> iso_before = test::iso_image(40000);
+  memory_stream iso{"cd.iso", iso_before};
+
+  void attach(std::vector<std::uint8_t> data, bool cdrom) {
+    bus.devices[{host, disk_target}] = test::device_of(std::move(data), cdrom);
+  }
+  // Fails every read whose range covers `block` (in 512-byte blocks).
+  void fail_reads_of(std::uint32_t block) {
+    bus.fault = [this, block](const scsi::SRB_ExecSCSICmd& exec) -> std::uint8_t {
+      const auto& device = bus.devices[{host, disk_target}];
+      const std::uint32_t per = device.block_bytes / 512;
+      const bool ten = exec.CDBByte[0] == 0x28;
+      const std::uint32_t first =
+          ten ? hybrid::get_be32(exec.CDBByte + 2)
+              : (std::uint32_t{exec.CDBByte[1]} << 16 | exec.CDBByte[2] << 8 | exec.CDBByte[3]);
+      const std::uint32_t count = exec.SRB_BufLen / device.block_bytes;
+      return block >= first * per && block < (first + count) * per ? scsi::SS_ERR : 0;
+    };
+  }
+  std::vector<std::uint8_t> file_job_result(const std::vector<std::uint8_t>& source, int answer) {
+    memory_stream hfs{"source.img", source};
+    memory_stream expected{"cd.iso", iso_before};
+    test::scripted_questions file_user;
+    file_user.partition_answer = answer;
+    EXPECT_EQ(hybrid::hybridize_from_file(hfs, expected, file_user), 1);
+    return expected.bytes();
+  }
+};
+
+// The device job and the file job build the same hybrid from the same
+// volume, whether it sits on a disk, on a CD-ROM or in a file.
+TEST_F(DeviceJobs, HybridMatchesTheFileJobOnEveryPath) {
+  const auto source = two_partition_disk();
+  for (const bool cdrom : {false, true}) {
+    for (const int answer : {hybrid::choice_all, 1, 0}) {
+      SCOPED_TRACE(std::string(cdrom ? "cd " : "disk ") + std::to_string(answer));
+      attach(source, cdrom);
+      memory_stream target{"cd.iso", iso_before};
+      user.partition_answer = answer;
+      EXPECT_EQ(hybrid::hybridize_from_device(cdrom ? "C120" : "A120", target, user), 1);
+      EXPECT_EQ(target.bytes(), file_job_result(source, answer));
+      EXPECT_TRUE(user.notices.empty());
+    }
+  }
+  EXPECT_EQ(user.partition_questions, 6);
+}
+
+TEST_F(DeviceJobs, OnePartitionIsMergedWithoutAQuestion) {
+  const auto source = test::hfs_image(
+      {{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "Only", 64, 40}}, 104);
+  attach(source, false);
+  EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 1);
+  EXPECT_EQ(user.partition_questions, 0);
+  EXPECT_EQ(iso.bytes(), file_job_result(source, hybrid::choice_all));
+}
+
+TEST_F(DeviceJobs, RefusalsTouchNeitherDeviceNorImage) {
+  attach(two_partition_disk(), false);
+  auto hybrid_iso = iso_before;
+  hybrid_iso[0] = 'E';
+  hybrid_iso[1] = 'R';
+  memory_stream already{"old.iso", hybrid_iso};
+  EXPECT_EQ(hybrid::hybridize_from_device("A120", already, user), 0);
+  EXPECT_TRUE(bus.sent.empty());
+
+  EXPECT_EQ(hybrid::hybridize_from_device("a:", iso, user), 0);
+  EXPECT_EQ(hybrid::hybridize_from_device("a12", iso, user), 0);
+  EXPECT_EQ(hybrid::hybridize_from_device("Q:", iso, user), 0);
+  EXPECT_TRUE(bus.sent.empty());
+  ASSERT_EQ(user.notices.size(), 4u);
+  EXPECT_EQ(user.notices[0], "This ISO image is already a Macintosh hybrid image.\nAborting...");
+  EXPECT_EQ(user.notices[1],
+            "32-bit Version\nYou have to first make an HFS image of the floppy disk.\n"
+            "We can't read directly from the floppy.");
+  EXPECT_NE(user.notices[2].find("\"a12\" names no device."), std::string::npos);
+  EXPECT_NE(user.notices[3].find("There is no floppy drive Q:."), std::string::npos);
+  EXPECT_EQ(iso.bytes(), iso_before);
+}
+
+TEST_F(DeviceJobs, SpecifierDigitsReplaceOnlyWhatTheyName) {
+  scsi::devices().src_host = 1;
+  attach(std::vector<std::uint8_t>(64 * 512), false);
+  bus.devices[{host, 7}] = bus.devices[{host, disk_target}];
+  EXPECT_EQ(hybrid::hybridize_from_device("AX7", iso, user), 0);
+  EXPECT_EQ(scsi::devices().src_host, 1);
+  EXPECT_EQ(scsi::devices().src_target, 7);
+  EXPECT_EQ(user.notices, std::vector<std::string>{"This disk is not a Macintosh HFS volume."});
+  for (const auto& command : bus.commands()) EXPECT_NE(command.op, 0);
+  EXPECT_EQ(iso.bytes(), iso_before);
+}
+
+TEST_F(DeviceJobs, DiskWithAMapButNoDriverDescriptorIsAccepted) {
+  auto source = two_partition_disk();
+  std::memset(source.data(), 0, 512);
+  attach(source, false);
+  user.partition_answer = 1;
+  EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 1);
+  EXPECT_EQ(scsi::devices().src_block_size, 512);
+  EXPECT_EQ(test::slice(iso.bytes(), 40448, 50 * 512), test::slice(source, 174 * 512, 50 * 512));
+}
+
+// Found by fuzzing: merging a map whose block 0 is no Driver Descriptor (or
+// one of 2048-byte blocks) gave a hybrid without "ER" or with the wrong
+// block size. Block 0 of a merged hybrid is always ours.
+TEST_F(DeviceJobs, MergedHybridsAlwaysStartWithADriverDescriptor) {
+  auto source = two_partition_disk();
+  std::memset(source.data(), 0, 512);
+  attach(source, false);
+  user.partition_answer = hybrid::choice_all;
+  EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 1);
+  EXPECT_EQ(iso.bytes()[0], 'E');
+  EXPECT_EQ(iso.bytes()[1], 'R');
+  EXPECT_EQ(hybrid::get_be16(iso.bytes().data() + 2), 512);
+  EXPECT_EQ(iso.bytes(), file_job_result(source, hybrid::choice_all));
+
+  hybrid::put_be16(source.data() + 2, 2048);
+  source[0] = 'E';
+  source[1] = 'R';
+  EXPECT_EQ(hybrid::get_be16(file_job_result(source, hybrid::choice_all).data() + 2), 512);
+}
+
+TEST_F(DeviceJobs, DisksOfOtherBlockSizesAreRefusedClearly) {
+  test::fake_device optical;
+  optical.type = 7;
+  optical.block_bytes = 2048;
+  optical.data = std::vector<std::uint8_t>(64 * 2048);
+  bus.devices[{host, disk_target}] = optical;
+  EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 0);
+  EXPECT_EQ(hybrid::hybridize_from_device("A150", iso, user), 0);
+  ASSERT_EQ(user.notices.size(), 2u);
+  EXPECT_EQ(user.notices[0],
+            "This disk has blocks of 2048 bytes; only disks with 512-byte blocks can be "
+            "read.\nAborting...");
+  EXPECT_EQ(user.notices[1],
+            "The SCSI disk at host adapter 1, target 5 does not answer.\nAborting...");
+  EXPECT_EQ(iso.bytes(), iso_before);
+}
+
+// A read that fails after the retries stops the job, names the blocks, and
+// the ISO image is put back byte for byte, wherever the failure falls.
+TEST_F(DeviceJobs, ReadFailuresRestoreTheIsoImage) {
+  const auto source = two_partition_disk();
+  struct probe {
+    bool cdrom;
+    std::uint32_t block;
+    const char* names;
+  };
+  const probe probes[] = {
+      {false, 0, "Block 0 of the SCSI disk"},
+      {false, 3, "Block 3 of the SCSI disk"},
+      {false, 180, "Blocks 174 to 223 of the SCSI disk"},
+      {false, 223, "Blocks 174 to 223 of the SCSI disk"},
+      {true, 1, "Block 0 of the CD-ROM"},
+      {true, 65, "Sectors 16 to 40 of the CD-ROM"},
+      {true, 175, "Block 174 of the CD-ROM"},  // the partial sector before the data
+      {true, 223, "Sectors 44 to 55 of the CD-ROM"},
+  };
+  for (const probe& p : probes) {
+    SCOPED_TRACE(p.block);
+    attach(source, p.cdrom);
+    fail_reads_of(p.block);
+    test::scripted_questions one;
+    one.partition_answer = hybrid::choice_all;
+    memory_stream target{"cd.iso", iso_before};
+    EXPECT_EQ(hybrid::hybridize_from_device(p.cdrom ? "C120" : "A120", target, one), 0);
+    ASSERT_EQ(one.notices.size(), 1u);
+    EXPECT_EQ(one.notices[0].rfind(p.names, 0), 0u) << one.notices[0];
+    EXPECT_NE(one.notices[0].find("(ASPI status 04h)"), std::string::npos);
+    EXPECT_EQ(target.bytes(), iso_before);
+  }
+}
+
+TEST_F(DeviceJobs, ARequestThatNeverEndsIsAbortedAndUndone) {
+  attach(two_partition_disk(), false);
+  bus.hang_from_transfer = 8;
+  user.partition_answer = hybrid::choice_all;
+  EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 0);
+  ASSERT_EQ(user.notices.size(), 1u);
+  EXPECT_NE(user.notices[0].find("(ASPI status 02h)"), std::string::npos);
+  EXPECT_EQ(iso.bytes(), iso_before);
+}
+
+TEST_F(DeviceJobs, ExtractionCopiesTheVolumeOrWrapsTheChosenPartition) {
+  const auto source = two_partition_disk();
+  for (const bool cdrom : {false, true}) {
+    attach(source, cdrom);
+    memory_stream whole{"whole.img"};
+    user.partition_answer = hybrid::choice_all;
+    EXPECT_EQ(hybrid::extract_to_hfs_image(cdrom ? "C120" : "A120", whole, user), 1);
+    EXPECT_EQ(whole.bytes(), source);  // the first D blocks, its own map included
+
+    memory_stream chosen{"two.img"};
+    user.partition_answer = 1;
+    EXPECT_EQ(hybrid::extract_to_hfs_image(cdrom ? "C120" : "A120", chosen, user), 1);
+    ASSERT_EQ(chosen.bytes().size(), (64u + 50) * 512);
+    EXPECT_EQ(hybrid::get_be32(chosen.bytes().data() + 4), 114u);
+    EXPECT_EQ(test::slice(chosen.bytes(), 64 * 512, 50 * 512),
+              test::slice(source, 174 * 512, 50 * 512));
+    // The file job takes the result as a source.
+    memory_stream again{"two.img", chosen.bytes()};
+    memory_stream target{"cd.iso", iso_before};
+    EXPECT_EQ(hybrid::hybridize_from_file(again, target, user), 1);
+  }
+  EXPECT_TRUE(user.notices.empty());
+}
+
+TEST_F(DeviceJobs, ExtractionFailuresLeaveTheImageEmpty) {
+  auto source = two_partition_disk();
+  attach(source, false);
+  fail_reads_of(120);
+  memory_stream image{"out.img"};
+  user.partition_answer = hybrid::choice_all;
+  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", image, user), 0);
+  EXPECT_TRUE(image.bytes().empty());
+  ASSERT_EQ(user.notices.size(), 1u);
+  EXPECT_NE(user.notices[0].find("Blocks 0 to 127"), std::string::npos);
+  EXPECT_NE(user.notices[0].find("\nThe HFS image was left empty."), std::string::npos);
+
+  // A CD-ROM needs both signatures, a disk either one.
+  bus.fault = nullptr;
+  source[512] = 'X';
+  attach(source, true);
+  EXPECT_EQ(hybrid::extract_to_hfs_image("C120", image, user), 0);
+  EXPECT_EQ(user.notices.back(), "This disk is not a Macintosh HFS volume.");
+  attach(source, false);
+  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", image, user), 1);
+
+  // A Driver Descriptor without a block count: no empty "whole volume".
+  hybrid::put_be32(source.data() + 4, 0);
+  attach(source, false);
+  memory_stream no_count{"none.img"};
+  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", no_count, user), 0);
+  EXPECT_EQ(user.notices.back().rfind("The disk's Driver Descriptor gives no block count", 0), 0u);
+  EXPECT_TRUE(no_count.bytes().empty());
+
+  EXPECT_EQ(hybrid::extract_to_hfs_image("X120", image, user), 0);
+  EXPECT_NE(user.notices.back().find("names no device"), std::string::npos);
+}
+
+TEST_F(DeviceJobs, CapacityCancelLeavesTheImageAlone) {
+  // 1,249,900 blocks of ISO plus 100 of the first partition fill a CD-ROM
+  // exactly; the second partition's 50 go over. A sparse file keeps the
+  // test small.
+  attach(two_partition_disk(), false);
+  const std::string path = ::testing::TempDir() + "zelvorant_capacity_" +
+                           std::to_string(static_cast<long>(::getpid())) + ".iso";
+  const std::uint64_t iso_bytes = std::uint64_t{1249900} * 512;
+  {
+    hybrid::file_stream create(path, "w+b");
+    ASSERT_TRUE(create.write(iso_before.data(), iso_before.size()));
+    ASSERT_TRUE(create.truncate(iso_bytes));
+  }
+  hybrid::file_stream large(path, "r+b");
+  user.partition_answer = hybrid::choice_all;
+  EXPECT_EQ(hybrid::hybridize_from_device("A120", large, user), 0);
+  ASSERT_EQ(user.warnings.size(), 1u);
+  EXPECT_EQ(user.warnings[0],
+            "The total length of the ISO image,\nafter adding the selected partition,\nwould be "
+            "of 1250050 sectors.\nThis exceeds the maximum capacity of a CD-ROM.");
+  std::uint64_t length = 0;
+  std::vector<std::uint8_t> head(iso_before.size());
+  ASSERT_TRUE(large.length(length) && large.seek(0) &&
+              hybrid::read_exact(large, head.data(), head.size()));
+  EXPECT_EQ(length, iso_bytes);
+  EXPECT_TRUE(head == iso_before);
+
+  user.partition_answer = 0;  // the first alone fits exactly: no warning
+  EXPECT_EQ(hybrid::hybridize_from_device("A120", large, user), 1);
+  EXPECT_EQ(user.warnings.size(), 1u);
+  ASSERT_TRUE(large.length(length));
+  EXPECT_EQ(length, std::uint64_t{1250000} * 512);
+  std::remove(path.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,111 @@
+#include "hybrid/io/copy_stream.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdio>
+
+#include "hybrid/io/file_stream.h"
+#include "test_support.h"
+
+namespace {
+
+using hybrid::copy_result;
+
+// Counts the progress reports a copy gives.
+struct progress_log : test::scripted_questions {
+  std::vector<std::uint64_t> reports;
+  void copy_advanced(std::uint64_t done) override { reports.push_back(done); }
+};
+
+TEST(CopyStream, CopiesExactlyTheBytesAskedAcrossBufferBoundaries) {
+  const std::size_t size = hybrid::copy_buffer_bytes * 2 + 904;
+  const auto source_bytes = test::pattern(size + 5000, 7);
+  hybrid::memory_stream source("src", source_bytes), destination("dst", {1, 2, 3});
+  ASSERT_TRUE(source.seek(5000));
+  ASSERT_TRUE(destination.seek_to_end());
+  hybrid::copy_buffer buffer;
+  progress_log log;
+  EXPECT_EQ(hybrid::copy_stream(source, destination, size, buffer, &log, 10), copy_result::ok);
+  ASSERT_EQ(destination.bytes().size(), 3 + size);
+  EXPECT_EQ(test::slice(destination.bytes(), 3, size), test::slice(source_bytes, 5000, size));
+  EXPECT_EQ(log.reports,
+            (std::vector<std::uint64_t>{10 + hybrid::copy_buffer_bytes,
+                                        10 + 2 * hybrid::copy_buffer_bytes, 10 + size}));
+  std::uint64_t at = 0;
+  source.tell(at);
+  EXPECT_EQ(at, 5000 + size);
+
+  EXPECT_EQ(hybrid::copy_stream(source, destination, 0, buffer), copy_result::ok);
+  EXPECT_EQ(destination.bytes().size(), 3 + size);
+}
+
+TEST(CopyStream, NeverPadsAShortSourceWithStaleBytes) {
+  hybrid::memory_stream source("src", test::pattern(3000, 1)), destination("dst");
+  hybrid::copy_buffer buffer;
+  std::fill(buffer.bytes.begin(), buffer.bytes.end(), 0xEE);
+  EXPECT_EQ(hybrid::copy_stream(source, destination, 4096, buffer), copy_result::source_ended);
+  EXPECT_TRUE(destination.bytes().empty());
+
+  test::failing_stream broken("src", test::pattern(4096, 1));
+  broken.fail_at = 1;
+  EXPECT_EQ(hybrid::copy_stream(broken, destination, 4096, buffer), copy_result::source_failed);
+
+  hybrid::memory_stream good("src", test::pattern(4096, 1));
+  test::failing_stream full("dst");
+  full.size_limit = 100;
+  EXPECT_EQ(hybrid::copy_stream(good, full, 4096, buffer), copy_result::destination_failed);
+}
+
+}  // namespace
+
+namespace {
+
+std::string temp_file(const std::vector<std::uint8_t>& bytes) {
+  const std::string name = test::unique_temp_path("zelvorant-copy");
+  std::FILE* file = std::fopen(name.c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  std::fclose(file);
+  return name;
+}
+
+std::vector<std::uint8_t> file_bytes(const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(static_cast<std::uint8_t>(c));
+  std::fclose(file);
+  return bytes;
+}
+
+// Between two real files the bulk goes through the kernel; what lands must be
+// the same as through the buffer, including bytes the destination still held
+// in its own buffer, and the streams must stand where the copy ended.
+TEST(CopyStream, FileToFileKeepsOrderAndPositions) {
+  const auto source_bytes = test::pattern((9u << 20) + 777, 3);
+  const std::string from = temp_file(source_bytes), to = temp_file({9, 9, 9});
+  {
+    hybrid::file_stream source(from, "rb"), destination(to, "r+b");
+    ASSERT_TRUE(source.seek(100));
+    ASSERT_TRUE(destination.seek_to_end());
+    ASSERT_TRUE(destination.write("pad", 3));  // still buffered when the copy starts
+    hybrid::copy_buffer buffer;
+    EXPECT_EQ(hybrid::copy_stream(source, destination, (9u << 20), buffer), copy_result::ok);
+    ASSERT_TRUE(destination.write("end", 3));
+    std::uint8_t next = 0;
+    ASSERT_EQ(source.read(&next, 1), 1u);
+    EXPECT_EQ(next, source_bytes[100 + (9u << 20)]);
+    // Asking for more than the source holds copies what is there and says so.
+    hybrid::file_stream again(from, "rb");
+    ASSERT_TRUE(again.seek(source_bytes.size() - 10));
+    EXPECT_EQ(hybrid::copy_stream(again, destination, 20, buffer), copy_result::source_ended);
+  }
+  const auto result = file_bytes(to);
+  ASSERT_GE(result.size(), 6 + (9u << 20) + 3);
+  EXPECT_EQ(test::slice(result, 0, 6), (std::vector<std::uint8_t>{9, 9, 9, 'p', 'a', 'd'}));
+  EXPECT_EQ(test::slice(result, 6, 9u << 20), test::slice(source_bytes, 100, 9u << 20));
+  EXPECT_EQ(test::slice(result, 6 + (9u << 20), 3), (std::vector<std::uint8_t>{'e', 'n', 'd'}));
+  std::remove(from.c_str());
+  std::remove(to.c_str());
+}
+
+}  // namespace

@@ -1,0 +1,259 @@
+#include "hybrid/job_dispatch.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "hybrid/jobs.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using hybrid::job_request;
+
+// A temporary folder for the files of one test.
+class temp_dir {
+ public:
+  temp_dir() : path_(test::unique_temp_path("zelvorant-test")) { fs::create_directory(path_); }
+  ~temp_dir() { fs::remove_all(path_); }
+  std::string file(const std::string& leaf) const { return (path_ / leaf).string(); }
+
+ private:
+  fs::path path_;
+};
+
+void write_file(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<std::uint8_t> read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::uint8_t> read_head(const std::string& path, std::size_t bytes) {
+  std::vector<std::uint8_t> head(bytes);
+  std::ifstream in(path, std::ios::binary);
+  in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(bytes));
+  return head;
+}
+
+// What the user saw, in order: messages as "M:", status lines as "S:".
+struct front_end {
+  std::vector<std::string> seen;
+  test::scripted_questions ask;
+  hybrid::job_outlets outlets() {
+    hybrid::job_outlets out;
+    out.show_message = [this](const std::string& t) { seen.push_back("M:" + t); };
+    out.set_status = [this](const std::string& t) { seen.push_back("S:" + t); };
+    out.ask = &ask;
+    return out;
+  }
+};
+
+const std::vector<test::map_entry> one_partition = {{"Apple_partition_map", "Apple", 1, 63},
+                                                    {"Apple_HFS", "MacOS", 64, 16}};
+
+job_request file_to_iso(const std::string& hfs, const std::string& iso) {
+  job_request request;
+  request.source = hybrid::source_kind::file;
+  request.source_path = hfs;
+  request.target = hybrid::target_kind::iso_image;
+  request.target_path = iso;
+  return request;
+}
+
+TEST(DispatchJob, RefusalsSpeakBeforeAnyJob) {
+  temp_dir dir;
+  write_file(dir.file("hfs.img"), test::hfs_image(one_partition, 80));
+  struct refusal {
+    const char* what;
+    job_request request;
+    std::string message;
+  };
+  job_request incoherent;  // file source, HFS target, every box empty
+  incoherent.target = hybrid::target_kind::hfs_image;
+  job_request drive_without_kind;
+  drive_without_kind.source = hybrid::source_kind::drive;
+  drive_without_kind.device_text = "A050";  // a stale text of an unchecked kind
+  drive_without_kind.target_path = dir.file("cd.iso");
+  job_request cdrom_without_text = drive_without_kind;
+  cdrom_without_text.device = hybrid::device_kind::cdrom;
+  cdrom_without_text.device_text.clear();
+
+  const std::vector<refusal> cases = {
+      {"incoherent", incoherent,
+       "Your selection is not coherent (copying an HFS image to another one)."},
+      {"no source path", file_to_iso("", dir.file("cd.iso")), "You didn't specify a file to open."},
+      {"missing source", file_to_iso(dir.file("none.img"), dir.file("cd.iso")),
+       "Error opening file " + dir.file("none.img") + "."},
+      {"no target path", file_to_iso(dir.file("hfs.img"), ""),
+       "You didn't specify a file to open."},
+      {"missing iso", file_to_iso(dir.file("hfs.img"), dir.file("missing.iso")),
+       "Error opening file " + dir.file("missing.iso") + "."},
+      {"drive, no kind", drive_without_kind,
+       "You didn't specify the drive holding the HFS volume."},
+      {"cd-rom, no text", cdrom_without_text,
+       "You didn't specify the drive holding the HFS volume."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    front_end user;
+    EXPECT_EQ(hybrid::dispatch_job(c.request, user.outlets()), 0);
+    EXPECT_EQ(user.seen, std::vector<std::string>{"M:" + c.message});
+  }
+  EXPECT_FALSE(fs::exists(dir.file("missing.iso")));  // a missing ISO image is never created
+}
+
+TEST(DispatchJob, CompletedJobIsAnnouncedWhileStillWorking) {
+  temp_dir dir;
+  const auto hfs = test::hfs_image(one_partition, 80);
+  write_file(dir.file("hfs.img"), hfs);
+  write_file(dir.file("cd.iso"), test::iso_image(40960));
+  front_end user;
+  EXPECT_EQ(hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
+            1);
+  EXPECT_EQ(user.seen,
+            (std::vector<std::string>{"S:Working, please wait...",
+                                      "M:Requested operation completed...\nPlease continue.",
+                                      "S:Select origin and destination of the HFS data..."}));
+  const auto result = read_file(dir.file("cd.iso"));
+  ASSERT_EQ(result.size(), 40960u + 16 * 512);
+  EXPECT_EQ(test::slice(result, 40960, 16 * 512), test::slice(hfs, 64 * 512, 16 * 512));
+  EXPECT_EQ(read_file(dir.file("hfs.img")), hfs);  // the source is only read
+}
+
+TEST(DispatchJob, FailedJobStillRestoresTheStatusLine) {
+  temp_dir dir;
+  write_file(dir.file("hfs.img"), test::pattern(4096, 1));
+  write_file(dir.file("cd.iso"), test::iso_image(40960));
+  front_end user;
+  EXPECT_EQ(hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
+            0);
+  EXPECT_EQ(user.seen,
+            (std::vector<std::string>{"S:Working, please wait...",
+                                      "S:Select origin and destination of the HFS data..."}));
+  EXPECT_EQ(user.ask.notices, std::vector<std::string>{"This file holds no HFS partition."});
+}
+
+TEST(DispatchJob, DriveSourcesReachTheDeviceJobs) {
+  temp_dir dir;
+  write_file(dir.file("old.img"), test::pattern(5000, 2));
+  job_request request;
+  request.source = hybrid::source_kind::drive;
+  request.device = hybrid::device_kind::scsi;
+  request.device_text = "A050";
+  request.target = hybrid::target_kind::hfs_image;
+  request.target_path = dir.file("old.img");
+  front_end user;
+  EXPECT_EQ(hybrid::dispatch_job(request, user.outlets()), 0);
+  // No ASPI layer is installed here: the disk cannot answer.
+  EXPECT_EQ(user.ask.notices,
+            std::vector<std::string>{
+                "The SCSI disk at host adapter 0, target 5 does not answer.\nAborting..."});
+  EXPECT_EQ(fs::file_size(dir.file("old.img")),
+            0u);  // an HFS image target is emptied without asking
+
+  write_file(dir.file("cd.iso"), test::iso_image(40960));
+  request.target = hybrid::target_kind::iso_image;
+  request.target_path = dir.file("cd.iso");
+  front_end again;
+  EXPECT_EQ(hybrid::dispatch_job(request, again.outlets()), 0);
+  EXPECT_EQ(again.ask.notices.size(), 1u);
+  EXPECT_EQ(read_file(dir.file("cd.iso")), test::iso_image(40960));
+}
+
+TEST(DispatchJob, OneJobAtATime) {
+  temp_dir dir;
+  const std::vector<test::map_entry> two = {{"Apple_partition_map", "Apple", 1, 63},
+                                            {"Apple_HFS", "One", 64, 8},
+                                            {"Apple_HFS", "Two", 72, 8}};
+  write_file(dir.file("hfs.img"), test::hfs_image(two, 80));
+  write_file(dir.file("cd.iso"), test::iso_image(40960));
+  front_end user;
+  front_end second;
+  const job_request request = file_to_iso(dir.file("hfs.img"), dir.file("cd.iso"));
+  // Start pressed again while the partition choice is open.
+  user.ask.on_partition_question = [&] {
+    EXPECT_EQ(hybrid::dispatch_job(request, second.outlets()), 0);
+  };
+  user.ask.partition_answer = 0;
+  EXPECT_EQ(hybrid::dispatch_job(request, user.outlets()), 1);
+  EXPECT_EQ(second.seen, std::vector<std::string>{
+                             "M:A job is already under way.\nPlease wait until it has ended."});
+  front_end later;  // and the guard is released afterwards
+  EXPECT_EQ(hybrid::dispatch_job(request, later.outlets()), 0);
+  EXPECT_EQ(
+      later.ask.notices,
+      std::vector<std::string>{"This ISO image is already a Macintosh hybrid image.\nAborting..."});
+}
+
+TEST(DispatchJob, SameFileAsSourceAndTargetIsRefused) {
+  temp_dir dir;
+  write_file(dir.file("cd.iso"), test::iso_image(40960));
+  std::error_code linked;
+  fs::create_hard_link(dir.file("cd.iso"), dir.file("linked.iso"), linked);
+  ASSERT_FALSE(linked) << linked.message();
+  for (const auto& other : {dir.file("cd.iso"), dir.file("linked.iso")}) {
+    front_end user;
+    EXPECT_EQ(hybrid::dispatch_job(file_to_iso(other, dir.file("cd.iso")), user.outlets()), 0);
+    EXPECT_EQ(user.seen, std::vector<std::string>{"M:The HFS image and the ISO image are the same "
+                                                  "file.\nPlease choose two different files."});
+  }
+  EXPECT_EQ(read_file(dir.file("cd.iso")), test::iso_image(40960));
+}
+
+// Sparse files stand in for images of CD-ROM size: the job only reads and
+// writes near their ends.
+TEST(DispatchJob, CapacityWarningCountsBothWholeFiles) {
+  temp_dir dir;
+  auto volume = test::pattern(16 * 512, 4);
+  volume[1024] = 'B';
+  volume[1025] = 'D';
+  write_file(dir.file("hfs.img"), volume);
+  const auto iso_head = test::iso_image(40960);
+
+  struct round {
+    std::uint64_t iso_length;
+    std::deque<bool> answers;
+    bool warned;
+    int result;
+  };
+  const std::uint64_t exactly = hybrid::cdrom_capacity_bytes - volume.size();
+  for (const round& r :
+       {round{exactly, {}, false, 1}, round{exactly + 512, {false}, true, 0},
+        round{exactly + 512, {true}, true, 1}, round{std::uint64_t{5} << 30, {true}, true, 1}}) {
+    SCOPED_TRACE(r.iso_length);
+    write_file(dir.file("cd.iso"), iso_head);
+    fs::resize_file(dir.file("cd.iso"), r.iso_length);
+    front_end user;
+    user.ask.warning_answers = r.answers;
+    EXPECT_EQ(
+        hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
+        r.result);
+    if (r.warned) {
+      ASSERT_EQ(user.ask.warnings.size(), 1u);
+      EXPECT_EQ(user.ask.warnings[0],
+                "The HFS file is 8192 bytes long.\nThe ISO file is " +
+                    std::to_string(r.iso_length) +
+                    " bytes long.\nTotal exceeds the maximum capacity of a CD-ROM.");
+    } else {
+      EXPECT_TRUE(user.ask.warnings.empty());
+    }
+    const std::uint64_t padded = (r.iso_length + 511) / 512 * 512;
+    EXPECT_EQ(fs::file_size(dir.file("cd.iso")), r.result ? padded + volume.size() : r.iso_length);
+    if (r.result) {
+      // Past 2 GiB the map still points at the right block.
+      const auto head = read_head(dir.file("cd.iso"), 2048);
+      EXPECT_EQ(hybrid::get_be32(head.data() + 1024 + 8), padded / 512);
+    }
+  }
+}
+
+}  // namespace

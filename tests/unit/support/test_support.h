@@ -1,0 +1,94 @@
+// Streams and answers for tests: a scripted user, streams that fail on
+// purpose, and builders of small HFS and ISO images.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "hybrid/io/memory_stream.h"
+#include "hybrid/apm/partition_map.h"
+#include "hybrid/questions.h"
+
+namespace test {
+
+// Answers as the script says and remembers what it was asked.
+class scripted_questions : public hybrid::questions {
+ public:
+  std::vector<std::string> notices;
+  std::vector<std::string> warnings;
+  std::deque<bool> warning_answers;  // empty: Cancel
+  int partition_answer = hybrid::choice_cancelled;
+  int partition_questions = 0;
+  hybrid::partition_list last_list{};
+  std::function<void()> on_partition_question;  // runs while the question is open
+
+  void notice(const std::string& text) override { notices.push_back(text); }
+  bool warning(const std::string& text) override {
+    warnings.push_back(text);
+    if (warning_answers.empty()) return false;
+    const bool answer = warning_answers.front();
+    warning_answers.pop_front();
+    return answer;
+  }
+  int choose_partition(const hybrid::partition_list& list) override {
+    ++partition_questions;
+    last_list = list;
+    if (on_partition_question) on_partition_question();
+    return partition_answer;
+  }
+};
+
+// A memory stream that fails on purpose: either the Nth operation of any kind
+// (once), or, like a full disk, every write that would grow it past a limit.
+class failing_stream : public hybrid::memory_stream {
+ public:
+  using memory_stream::memory_stream;
+
+  long fail_at = 0;  // 1-based operation number; 0 never
+  std::uint64_t size_limit = UINT64_MAX;
+  long operations = 0;
+
+  std::size_t read(void* buffer, std::size_t count) override;
+  bool write(const void* buffer, std::size_t count) override;
+  bool seek(std::uint64_t offset) override;
+  bool seek_to_end() override;
+  bool tell(std::uint64_t& offset) override;
+  bool flush() override;
+  bool length(std::uint64_t& bytes) override;
+  bool truncate(std::uint64_t bytes) override;
+  std::string error_text() const override { return failed_ ? "Injected failure" : ""; }
+
+ private:
+  bool fails_now();
+  bool failed_ = false;
+};
+
+// Bytes with a pattern that differs from block to block, so a misplaced block
+// shows.
+std::vector<std::uint8_t> pattern(std::size_t bytes, std::uint8_t seed);
+
+struct map_entry {
+  std::string type;
+  std::string name;
+  std::uint32_t first_block;
+  std::uint32_t block_count;
+};
+
+// An HFS image: Driver Descriptor, then the entries with `map_blocks` as
+// their map block count, then data up to `total_blocks` in a pattern.
+std::vector<std::uint8_t> hfs_image(const std::vector<map_entry>& entries,
+                                    std::uint32_t total_blocks);
+// An ISO image stand-in: `bytes` of a pattern (its first bytes are not "ER").
+std::vector<std::uint8_t> iso_image(std::size_t bytes);
+
+std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t offset,
+                                std::size_t count);
+
+// A path in the system's folder for temporary files that no other test
+// process uses (tests run in parallel processes); nothing is created there.
+std::string unique_temp_path(const std::string& stem);
+
+}  // namespace test
