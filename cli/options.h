@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "hybrid/job_dispatch.h"
-#include "scsi/sim/simulated_bus.h"
+#include "scsi/sim/sim_device.h"
 
 namespace cli {
 

@@ -25,11 +25,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fuzz::check(error.find('\n') == std::string::npos, "a reason of more than one line");
 
   for (const std::string& arg : args) {
-    scsi::reset_device_state();
-    const hybrid::specifier_form form = hybrid::read_specifier(arg);
-    const scsi::device_state& state = scsi::devices();
+    const hybrid::device_specifier device = hybrid::parse_specifier(arg);
+    const hybrid::specifier_form form = device.form;
     if (form == hybrid::specifier_form::disk || form == hybrid::specifier_form::cdrom) {
-      fuzz::check(state.src_host <= 9 && state.src_target <= 9, "a specifier digit out of range");
+      fuzz::check(device.host.value_or(0) <= 9 && device.target.value_or(0) <= 9,
+                  "a specifier digit out of range");
     }
     if (form == hybrid::specifier_form::unknown || form == hybrid::specifier_form::floppy) {
       fuzz::check(!hybrid::refuse_specifier(form, arg).empty(), "a refusal without a message");

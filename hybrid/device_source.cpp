@@ -42,23 +42,29 @@ std::string learn_disk_block_length(const scsi::scsi_request& request) {
 
 }  // namespace
 
-specifier_form read_specifier(const std::string& specifier) {
-  scsi::device_state& state = scsi::devices();
+device_specifier parse_specifier(const std::string& specifier) {
+  device_specifier device;
   if (specifier.size() >= 2 && specifier[1] == ':') {
     const int letter = std::toupper(static_cast<unsigned char>(specifier[0]));
-    state.src_target = static_cast<std::uint8_t>(letter - 'A');
-    return specifier_form::floppy;
+    device.form = specifier_form::floppy;
+    device.target = static_cast<std::uint8_t>(letter - 'A');
+    return device;
   }
-  if (specifier.empty() || (specifier[0] != 'A' && specifier[0] != 'C')) {
-    return specifier_form::unknown;
-  }
+  if (specifier.empty() || (specifier[0] != 'A' && specifier[0] != 'C')) return device;
+  device.form = specifier[0] == 'A' ? specifier_form::disk : specifier_form::cdrom;
   if (specifier.size() > 1 && is_digit(specifier[1])) {
-    state.src_host = static_cast<std::uint8_t>(specifier[1] - '0');
+    device.host = static_cast<std::uint8_t>(specifier[1] - '0');
   }
   if (specifier.size() > 2 && is_digit(specifier[2])) {
-    state.src_target = static_cast<std::uint8_t>(specifier[2] - '0');
+    device.target = static_cast<std::uint8_t>(specifier[2] - '0');
   }
-  return specifier[0] == 'A' ? specifier_form::disk : specifier_form::cdrom;
+  return device;
+}
+
+void select_source_device(const device_specifier& device) {
+  scsi::device_state& state = scsi::devices();
+  if (device.host) state.src_host = *device.host;
+  if (device.target) state.src_target = *device.target;
 }
 
 void rewind_request(device_source& source) {

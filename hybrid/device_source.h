@@ -17,11 +17,23 @@ namespace hybrid {
 
 enum class specifier_form { floppy, disk, cdrom, unknown };
 
-// "A:" / "B:" (either case) is a floppy drive, whose index goes to
-// src_target. "A..." is a SCSI disk and "C..." a CD-ROM (upper case): a digit
-// in the second place sets src_host, one in the third src_target; anything
-// else leaves them as they were.
-specifier_form read_specifier(const std::string& specifier);
+// What a device specifier names. "A:" / "B:" (either case) is a floppy
+// drive, whose index is the target. "A..." is a SCSI disk and "C..." a CD-ROM
+// (upper case): a digit in the second place is the host adapter, one in the
+// third the target; a number the specifier does not give stays empty.
+struct device_specifier {
+  specifier_form form = specifier_form::unknown;
+  std::optional<std::uint8_t> host;
+  std::optional<std::uint8_t> target;
+};
+
+// Reads a specifier; changes nothing.
+device_specifier parse_specifier(const std::string& specifier);
+
+// Makes the specified device the source of the device reads that follow
+// (src_host and src_target); a number the specifier does not give keeps the
+// value it had, as the device dialog left it.
+void select_source_device(const device_specifier& device);
 
 // The message for a specifier that names no disk or CD-ROM: a floppy drive
 // (which the hybrid job cannot read directly, or which does not exist), or
@@ -33,7 +45,7 @@ struct device_source {
   scsi::scsi_request request{};
   // Every single-block read lands at its start; a CD-ROM listing reads a
   // whole sector into it.
-  std::array<std::uint8_t, 2048> entry{};
+  std::array<std::uint8_t, scsi::cd_sector_bytes> entry{};
   scsi::block_read_fn read = nullptr;
   std::array<std::uint8_t, block_bytes> block0{};
   bool has_driver_descriptor = false;  // "ER" in block 0

@@ -100,21 +100,20 @@ int extract_device_volume(bool cdrom, byte_stream& image, questions& ask) {
 }  // namespace
 
 int extract_to_hfs_image(const std::string& specifier, byte_stream& image, questions& ask) {
-  const specifier_form form = read_specifier(specifier);
-  switch (form) {
+  const device_specifier device = parse_specifier(specifier);
+  select_source_device(device);
+  switch (device.form) {
     case specifier_form::disk:
       return extract_device_volume(false, image, ask);
     case specifier_form::cdrom:
       return extract_device_volume(true, image, ask);
     case specifier_form::floppy:
-      if (scsi::devices().src_target <= 1) {
-        return extract_floppy(scsi::devices().src_target, image, ask);
-      }
+      if (*device.target <= 1) return extract_floppy(*device.target, image, ask);
       [[fallthrough]];
     case specifier_form::unknown:
       break;
   }
-  ask.notice(refuse_specifier(form, specifier));
+  ask.notice(refuse_specifier(device.form, specifier));
   return 0;
 }
 

@@ -114,7 +114,9 @@ std::string copy_device_run(device_source& source, byte_stream& iso, const appen
 }  // namespace
 
 int hybridize_from_device(const std::string& specifier, byte_stream& iso, questions& ask) {
-  const specifier_form form = read_specifier(specifier);
+  const device_specifier device = parse_specifier(specifier);
+  select_source_device(device);
+  const specifier_form form = device.form;
   if (form != specifier_form::disk && form != specifier_form::cdrom) {
     ask.notice(refuse_specifier(form, specifier));
     return 0;

@@ -6,8 +6,8 @@
 
 #include "scsi/aspi_defs.h"
 #include "scsi/aspi_manager.h"
-#include "scsi/block_reader.h"
 #include "scsi/device_state.h"
+#include "scsi/inquiry.h"
 
 namespace scsi {
 namespace {
@@ -21,7 +21,6 @@ request_block shared_block;
 wait_limits limits;
 hundredths_clock time_of_day = nullptr;
 
-constexpr std::uint8_t op_inquiry = 0x12;
 constexpr std::uint8_t op_read_capacity = 0x25;
 constexpr std::uint8_t op_prevent_allow = 0x1E;
 constexpr std::uint8_t inquiry_bytes = 100;
@@ -231,14 +230,9 @@ int cdrom_rw(const scsi_request& request) {
 
 int aspi_inquiry(std::uint8_t host, std::uint8_t target, std::uint8_t* buffer) {
   request_block& block = fresh_shared_block();
-  block.exec.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  build_inquiry(block.exec, buffer, inquiry_bytes);
   block.exec.SRB_HaId = host;
   block.exec.SRB_Target = target;
-  block.exec.SRB_BufLen = inquiry_bytes;
-  block.exec.SRB_BufPointer = buffer;
-  block.exec.SRB_CDBLen = 6;
-  block.exec.CDBByte[0] = op_inquiry;
-  block.exec.CDBByte[4] = inquiry_bytes;
   return send_and_wait(block, limits.query);
 }
 

@@ -10,8 +10,6 @@ namespace scsi {
 
 constexpr int disk_read_attempts = 20;
 constexpr int cd_read_attempts = 6;
-constexpr std::uint32_t cd_sector_bytes = 2048;
-constexpr std::uint32_t cd_blocks_per_sector = 4;
 
 // Transfers block_count blocks of aspi_unit_size bytes at block_address on the
 // request's host adapter and target. A command of 2 (read) or 3 (write)

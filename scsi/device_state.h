@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "scsi/scsi_request.h"
+
 namespace scsi {
 
 constexpr std::uint32_t no_cached_sector = 0xFFFFFFFFu;
@@ -20,7 +22,7 @@ struct device_state {
   std::uint16_t aspi_unit_size = 0;
   std::uint8_t sel_host = 0;
   std::uint8_t sel_target = 0;
-  std::unique_ptr<std::array<std::uint8_t, 2048>> cd_sector_cache;
+  std::unique_ptr<std::array<std::uint8_t, cd_sector_bytes>> cd_sector_cache;
   std::uint32_t cd_cached_sector = no_cached_sector;
 };
 

@@ -17,6 +17,11 @@ constexpr std::int16_t op_write6 = 0x0A;
 constexpr std::uint8_t op_read10 = 0x28;
 constexpr std::uint8_t op_write10 = 0x2A;
 
+// A CD-ROM transfers 2048-byte sectors, four of the 512-byte blocks that a
+// partition map counts.
+constexpr std::uint32_t cd_sector_bytes = 2048;
+constexpr std::uint32_t cd_blocks_per_sector = 4;
+
 #pragma pack(push, 1)
 struct scsi_request {
   std::int16_t command;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "scsi/scsi_request.h"
+
 namespace scsi::sim {
 namespace {
 
@@ -127,7 +129,7 @@ std::unique_ptr<target> target::open(const sim_device& device, std::string& erro
     return nullptr;
   }
   const std::uint32_t block_bytes = device.block_bytes != 0 ? device.block_bytes
-                                    : cdrom                 ? 2048u
+                                    : cdrom                 ? cd_sector_bytes
                                                             : 512u;
   if (block_bytes > 65536) {
     error = "a block of " + std::to_string(block_bytes) + " bytes is more than 65536";

@@ -14,25 +14,12 @@
 
 #include "scsi/aspi_defs.h"
 #include "scsi/aspi_manager.h"
+#include "scsi/sim/sim_device.h"
 
 namespace scsi {
 
 constexpr std::uint8_t sim_max_hosts = 10;
 constexpr std::uint8_t sim_max_targets = 8;
-
-struct sim_device {
-  enum class kind { disk, cdrom } kind = kind::disk;
-  std::uint8_t host = 0;
-  std::uint8_t target = 0;
-  std::string path;
-  // 0 takes the usual size of the kind: 512 for a disk, 2048 for a CD-ROM.
-  std::uint32_t block_bytes = 0;
-  std::string vendor = "ZELVRANT";  // up to 8 characters
-  std::string product;              // up to 16; empty: "SIM DISK" or "SIM CD-ROM"
-  std::string revision = "0.9";     // up to 4
-};
-// The member `kind` hides its own type's name; this names the type.
-using sim_kind = decltype(sim_device::kind);
 
 // One request as the bus saw it and how it ended.
 struct sim_event {
@@ -103,9 +90,5 @@ class simulated_bus : public aspi_manager {
   struct state;
   std::unique_ptr<state> state_;
 };
-
-// Reads the --attach form KIND:HOST:TARGET=FILE, KIND being disk or cdrom,
-// HOST 0 to 9 and TARGET 0 to 7. On failure `error` is one line.
-bool parse_attach(const std::string& text, sim_device& device, std::string& error);
 
 }  // namespace scsi

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "scsi/aspi_defs.h"
+#include "scsi/inquiry.h"
 
 namespace scsi {
 namespace {
@@ -27,7 +28,6 @@ constexpr std::uint8_t hastat_data_underrun = 0x12;
 constexpr ULONG transfer_timeout_seconds = 60;
 constexpr ULONG query_timeout_seconds = 10;
 
-constexpr std::uint8_t op_inquiry = 0x12;
 constexpr std::uint8_t inquiry_bytes = 36;
 
 // Room for the most sense any caller asks for in practice.
@@ -196,13 +196,8 @@ void spti_manager::enumerate() {
     entry.type = cdrom ? 0x05 : 0x00;
     request_block block{};
     std::uint8_t inquiry[inquiry_bytes] = {};
-    block.exec.SRB_Cmd = SC_EXEC_SCSI_CMD;
+    build_inquiry(block.exec, inquiry, inquiry_bytes);
     block.exec.SRB_Flags = SRB_DIR_IN;
-    block.exec.SRB_BufLen = inquiry_bytes;
-    block.exec.SRB_BufPointer = inquiry;
-    block.exec.SRB_CDBLen = 6;
-    block.exec.CDBByte[0] = op_inquiry;
-    block.exec.CDBByte[4] = inquiry_bytes;
     if (pass_through(entry, &block) == SS_COMP) {
       // Qualifier 3: no device can be at this address.
       if ((inquiry[0] >> 5) == 3) continue;
