@@ -1,8 +1,8 @@
 #include "app/device_dialog_win32.h"
 
-#include "app/dialog_helpers_win32.h"
 #include "app/device_dialog_ids.h"
 #include "app/device_picker.h"
+#include "app/dialog_helpers_win32.h"
 
 namespace scsi {
 namespace {

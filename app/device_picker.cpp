@@ -102,8 +102,8 @@ void pick_row(device_rows& rows, int target) {
 void next_host(device_rows& rows) {
   device_state& state = devices();
   ++state.sel_host;
-  settle_choice(rows,
-                show_host_devices(rows, picker().host_count, state.sel_host, shared_device_table()));
+  settle_choice(
+      rows, show_host_devices(rows, picker().host_count, state.sel_host, shared_device_table()));
 }
 
 bool preceding_host(device_rows& rows) {

@@ -1,8 +1,8 @@
 #include "app/dialog_helpers_win32.h"
 
+#include "app/dialog_placement.h"
 #include "app/program_title.h"
 #include "app/shell_win32.h"
-#include "app/dialog_placement.h"
 
 namespace hybrid {
 

@@ -1,9 +1,9 @@
 #include "app/floppy_dialog_win32.h"
 
+#include "app/dialog_helpers_win32.h"
 #include "app/floppy_choice.h"
 #include "app/floppy_dialog_ids.h"
 #include "app/shell_win32.h"
-#include "app/dialog_helpers_win32.h"
 
 namespace app {
 

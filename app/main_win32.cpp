@@ -2,10 +2,10 @@
 // There are no command-line options.
 #include <windows.h>
 
+#include "app/dialog_helpers_win32.h"
 #include "app/main_window_ids.h"
 #include "app/main_window_win32.h"
 #include "app/shell_win32.h"
-#include "app/dialog_helpers_win32.h"
 #include "scsi/transports/wnaspi32_manager.h"
 
 namespace app {

@@ -105,7 +105,7 @@ int device_edit_box(hybrid::device_kind kind) {
 }  // namespace
 
 hybrid::job_request make_job_request(const window_choices& choices,
-                             const std::function<std::string(int edit_box)>& text_of) {
+                                     const std::function<std::string(int edit_box)>& text_of) {
   hybrid::job_request request;
   request.source = choices.source;
   request.device = choices.device;
@@ -115,13 +115,13 @@ hybrid::job_request make_job_request(const window_choices& choices,
   } else if (const int box = device_edit_box(choices.device); box != 0) {
     request.device_text = cut(text_of(box), device_text_limit);
   }
-  request.target_path = cut(
-      text_of(choices.target == hybrid::target_kind::iso_image ? IDC_EDIT_ISO : IDC_EDIT_HFS), path_limit);
+  request.target_path =
+      cut(text_of(choices.target == hybrid::target_kind::iso_image ? IDC_EDIT_ISO : IDC_EDIT_HFS),
+          path_limit);
   return request;
 }
 
-bool browse_cdrom(std::string& specifier,
-                  const std::function<int(std::string&)>& count_drives,
+bool browse_cdrom(std::string& specifier, const std::function<int(std::string&)>& count_drives,
                   const std::function<int(std::string&)>& pick_device) {
   specifier.clear();
   int result = count_drives(specifier);

@@ -42,14 +42,13 @@ constexpr std::size_t device_text_limit = 31;
 // that the request uses are read: the source file's for a file source, the
 // marked device kind's for a drive, and the target's.
 hybrid::job_request make_job_request(const window_choices& choices,
-                             const std::function<std::string(int edit_box)>& text_of);
+                                     const std::function<std::string(int edit_box)>& text_of);
 
 // The CD-ROM's Browse. `count_drives` is find_cdrom: it counts the CD-ROM
 // drives and names the device when there is exactly one. With several,
 // `pick_device` (the device picker for CD-ROMs) decides. Returns true when
 // `specifier` is to go into the edit box: with no drive that empties it.
-bool browse_cdrom(std::string& specifier,
-                  const std::function<int(std::string&)>& count_drives,
+bool browse_cdrom(std::string& specifier, const std::function<int(std::string&)>& count_drives,
                   const std::function<int(std::string&)>& pick_device);
 
 // The help box: how to reach us, and what the beta lacks.

@@ -5,14 +5,14 @@
 #include <cstddef>
 #include <cstring>
 
+#include "app/device_dialog_win32.h"
+#include "app/dialog_helpers_win32.h"
 #include "app/floppy_dialog_win32.h"
-#include "hybrid/job_dispatch.h"
 #include "app/main_window_ids.h"
 #include "app/main_window_rules.h"
-#include "app/shell_win32.h"
-#include "app/dialog_helpers_win32.h"
 #include "app/message_box_questions_win32.h"
-#include "app/device_dialog_win32.h"
+#include "app/shell_win32.h"
+#include "hybrid/job_dispatch.h"
 
 namespace app {
 

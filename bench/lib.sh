@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # What both benchmarks share: sourced after `set -euo pipefail`, from the
 # repository's root.
 
@@ -8,6 +9,7 @@ build_release_cli() {
   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DZELVORANT_SANITIZE=OFF \
     -DZELVORANT_TESTS=OFF >/dev/null
   cmake --build build-bench -j2 --target zelvorant-cli >/dev/null
+  # shellcheck disable=SC2034  # read by the benchmarks
   cli=$PWD/build-bench/zelvorant-cli
 }
 

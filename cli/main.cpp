@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "hybrid/job_dispatch.h"
 #include "cli/device_list.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/real_devices.h"
 #include "cli/terminal_questions.h"
+#include "hybrid/job_dispatch.h"
 #include "platform/file_ops.h"
 #include "scsi/aspi_manager.h"
-#include "scsi/transports/combined_manager.h"
 #include "scsi/sim/simulated_bus.h"
+#include "scsi/transports/combined_manager.h"
 
 namespace {
 

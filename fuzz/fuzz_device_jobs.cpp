@@ -6,8 +6,8 @@
 
 #include "fake_bus.h"
 #include "fuzz_support.h"
-#include "hybrid/jobs.h"
 #include "hybrid/io/memory_stream.h"
+#include "hybrid/jobs.h"
 #include "scsi/device_state.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "fuzz_support.h"
-#include "hybrid/jobs.h"
 #include "hybrid/io/memory_stream.h"
+#include "hybrid/jobs.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;

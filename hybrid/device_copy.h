@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "hybrid/io/byte_stream.h"
 #include "hybrid/device_read.h"
+#include "hybrid/io/byte_stream.h"
 #include "hybrid/questions.h"
 #include "scsi/scsi_request.h"
 

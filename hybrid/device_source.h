@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "hybrid/device_read.h"
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/device_read.h"
 #include "hybrid/questions.h"
 #include "scsi/scsi_request.h"
 

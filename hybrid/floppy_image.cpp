@@ -4,11 +4,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "hybrid/io/copy_stream.h"
+#include "hybrid/apm/partition_map.h"
 #include "hybrid/device_messages.h"
+#include "hybrid/io/copy_stream.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/messages.h"
-#include "hybrid/apm/partition_map.h"
 
 namespace hybrid {
 namespace {

@@ -1,8 +1,8 @@
 #include "hybrid/hybrid_writer.h"
 
+#include "hybrid/apm/partition_map.h"
 #include "hybrid/io/iso_transaction.h"
 #include "hybrid/messages.h"
-#include "hybrid/apm/partition_map.h"
 
 namespace hybrid {
 namespace {

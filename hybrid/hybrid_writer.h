@@ -7,8 +7,8 @@
 #include <functional>
 #include <string>
 
-#include "hybrid/io/byte_stream.h"
 #include "hybrid/hybrid_layout.h"
+#include "hybrid/io/byte_stream.h"
 #include "hybrid/questions.h"
 
 namespace hybrid {

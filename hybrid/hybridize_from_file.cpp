@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "hybrid/io/copy_stream.h"
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/hybrid_writer.h"
+#include "hybrid/io/copy_stream.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
 

@@ -89,7 +89,7 @@ def check_file(root, full, rel):
     problems = []
     layer = layer_of(rel)
     allowed = None if layer in FREE or layer is None else reachable(layer)
-    windows_ok = "_win32." in rel or under(rel, WINDOWS_FOLDERS) or rel.startswith("res/")
+    windows_ok = re.search(r"_win32[._]", rel) is not None or under(rel, WINDOWS_FOLDERS) or rel.startswith("res/")
     with open(full, encoding="utf-8", errors="replace") as source:
         for number, line in enumerate(source, 1):
             match = INCLUDE.match(line)

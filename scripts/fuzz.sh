@@ -81,7 +81,7 @@ rm -f "$seeds/raw"
 status=0
 for target in $targets; do
   case $target in
-    fuzz_file_job) seed_dir=file ;;
+    fuzz_file_job) seed_dir="file" ;;
     fuzz_device_jobs) seed_dir=device ;;
     fuzz_scan_devices) seed_dir=scan ;;
     fuzz_arguments) seed_dir=arguments ;;

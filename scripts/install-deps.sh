@@ -6,6 +6,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make              # build
+  clang-format-14 shellcheck  # the style check
   libgtest-dev libgmock-dev googletest  # unit tests
   hfsutils genisoimage        # make HFS volumes and ISO 9660 images, read them back
   util-linux                  # partx: reads the Apple partition map

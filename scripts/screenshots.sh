@@ -10,7 +10,7 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
-build=build-win32
+build="build-win32"
 for file in zelvorant.exe dskgrab.exe tests/wine/gui_driver.exe tests/wine/wnaspi32.dll; do
   [[ -f $build/$file ]] || { echo "screenshots: $build/$file is missing: build the Windows programs first" >&2; exit 1; }
 done

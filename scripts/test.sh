@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds zelvorant three times and runs every test in each build:
+# Checks the style, builds zelvorant three times and runs every test in each
+# build:
 #   build/       the ordinary build
 #   build-asan/  Debug, with AddressSanitizer and UndefinedBehaviorSanitizer
 #   build-win32/ the 32-bit Windows programs, tested under Wine
@@ -15,6 +16,9 @@ jobs=${JOBS:-2}
 bash scripts/install-deps.sh
 
 failures=()
+
+printf '\n==> Style: clang-format and shellcheck\n'
+bash scripts/check-style.sh || failures+=("Style: see check-style above")
 
 # build_and_test NAME DIR CMAKE-ARGS...
 build_and_test() {
@@ -44,12 +48,7 @@ build_and_test "Sanitizer" build-asan -DCMAKE_BUILD_TYPE=Debug -DZELVORANT_SANIT
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
 printf '\n==> Windows build in build-win32/, tests under Wine\n'
-if [[ -f scripts/test-windows.sh ]]; then
-  bash scripts/test-windows.sh || failures+=("Windows: build or tests")
-else
-  echo "scripts/test-windows.sh is missing: the Windows build was not tested" >&2
-  failures+=("Windows: no scripts/test-windows.sh")
-fi
+bash scripts/test-windows.sh || failures+=("Windows: build or tests")
 
 printf '\n==> Fuzz targets under ASan and UBSan, %s s each\n' "${FUZZ_SECONDS:-30}"
 FUZZ_SECONDS=${FUZZ_SECONDS:-30} bash scripts/fuzz.sh || failures+=("Fuzzing: a target found a fault")

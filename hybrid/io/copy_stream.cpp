@@ -20,8 +20,8 @@ bool stop_requested(copy_progress* progress) {
 // Returns the bytes moved; `result` is set when the streams could not be put
 // back where the kernel left off.
 std::uint64_t kernel_copy_bulk(byte_stream& source, byte_stream& destination,
-                               std::uint64_t byte_count, copy_progress* progress, std::uint64_t& done,
-                               copy_result& result) {
+                               std::uint64_t byte_count, copy_progress* progress,
+                               std::uint64_t& done, copy_result& result) {
   std::FILE* const from = source.file_handle();
   std::FILE* const to = destination.file_handle();
   std::uint64_t from_at = 0, to_at = 0;

@@ -26,6 +26,7 @@ enum class copy_result { ok, source_ended, source_failed, destination_failed, st
 // `progress` (may be null) hears the bytes done so far, starting at `done`,
 // and may stop the copy between two chunks (stopped).
 copy_result copy_stream(byte_stream& source, byte_stream& destination, std::uint64_t byte_count,
-                        copy_buffer& buffer, copy_progress* progress = nullptr, std::uint64_t done = 0);
+                        copy_buffer& buffer, copy_progress* progress = nullptr,
+                        std::uint64_t done = 0);
 
 }  // namespace hybrid

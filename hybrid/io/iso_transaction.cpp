@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 namespace hybrid {
 
 iso_transaction::~iso_transaction() {

@@ -52,9 +52,15 @@ constexpr unsigned driver_sense = 0x08;
 // failure, while INQUIRY or MODE SENSE may well answer less than was asked.
 bool moves_blocks(std::uint8_t op) {
   switch (op) {
-    case 0x08: case 0x28: case 0xA8: case 0x88:  // READ(6/10/12/16)
-    case 0x0A: case 0x2A: case 0xAA: case 0x8A:  // WRITE(6/10/12/16)
-    case 0x2E:                                   // WRITE AND VERIFY(10)
+    case 0x08:
+    case 0x28:
+    case 0xA8:
+    case 0x88:  // READ(6/10/12/16)
+    case 0x0A:
+    case 0x2A:
+    case 0xAA:
+    case 0x8A:  // WRITE(6/10/12/16)
+    case 0x2E:  // WRITE AND VERIFY(10)
       return true;
     default:
       return false;
@@ -64,9 +70,14 @@ bool moves_blocks(std::uint8_t op) {
 // Commands that send data to the device, when the flags leave it to the CDB.
 bool sends_data(std::uint8_t op) {
   switch (op) {
-    case 0x0A: case 0x2A: case 0xAA: case 0x8A: case 0x2E:
-    case 0x15: case 0x55:  // MODE SELECT(6/10)
-    case 0x3B:             // WRITE BUFFER
+    case 0x0A:
+    case 0x2A:
+    case 0xAA:
+    case 0x8A:
+    case 0x2E:
+    case 0x15:
+    case 0x55:  // MODE SELECT(6/10)
+    case 0x3B:  // WRITE BUFFER
       return true;
     default:
       return false;
@@ -328,7 +339,8 @@ std::uint8_t sg_io_manager::execute(void* request_block, const sg_target& device
 
   // The sense bytes go straight into the block: SRB_SenseLen of them fit
   // behind the CDB, however long the declared SenseArea is.
-  auto* sense = reinterpret_cast<std::uint8_t*>(request_block) + offsetof(SRB_ExecSCSICmd, SenseArea);
+  auto* sense =
+      reinterpret_cast<std::uint8_t*>(request_block) + offsetof(SRB_ExecSCSICmd, SenseArea);
   sg_io_hdr_t io{};
   io.interface_id = 'S';
   io.dxfer_direction = direction;

@@ -39,7 +39,7 @@ struct sg_io_setup {
 
 // A SCSI device the manager found, usable or not.
 struct sg_target {
-  std::uint8_t host = 0;    // ASPI host adapter number
+  std::uint8_t host = 0;     // ASPI host adapter number
   unsigned kernel_host = 0;  // the H of H:C:T:L
   std::uint8_t target = 0;
   std::uint8_t type = 0;  // peripheral device type, from sysfs
@@ -71,7 +71,7 @@ class sg_io_manager final : public aspi_manager {
   std::uint8_t reset(const sg_target& device);
 
   sg_io_setup setup_;
-  std::vector<unsigned> kernel_hosts_;        // ascending; index = ASPI number
+  std::vector<unsigned> kernel_hosts_;         // ascending; index = ASPI number
   std::vector<std::string> host_identifiers_;  // the kernel driver's name
   std::vector<sg_target> targets_;
   std::vector<std::string> reasons_;

@@ -41,9 +41,14 @@ struct pass_through_block {
 
 bool moves_blocks(std::uint8_t operation) {
   switch (operation) {
-    case 0x08: case 0x0A:                         // READ(6), WRITE(6)
-    case 0x28: case 0x2A: case 0x2E: case 0x2F:   // READ/WRITE/WRITE AND VERIFY/VERIFY(10)
-    case 0xA8: case 0xAA:                         // READ(12), WRITE(12)
+    case 0x08:
+    case 0x0A:  // READ(6), WRITE(6)
+    case 0x28:
+    case 0x2A:
+    case 0x2E:
+    case 0x2F:  // READ/WRITE/WRITE AND VERIFY/VERIFY(10)
+    case 0xA8:
+    case 0xAA:  // READ(12), WRITE(12)
       return true;
     default:
       return false;
@@ -56,8 +61,16 @@ bool reads_blocks(std::uint8_t operation) {
 
 bool sends_data(std::uint8_t operation) {
   switch (operation) {
-    case 0x04: case 0x07: case 0x0A: case 0x15: case 0x1D:  // FORMAT, REASSIGN, WRITE(6),
-    case 0x2A: case 0x2E: case 0x3B: case 0x55: case 0xAA:  // MODE SELECT, SEND DIAG., ...
+    case 0x04:
+    case 0x07:
+    case 0x0A:
+    case 0x15:
+    case 0x1D:  // FORMAT, REASSIGN, WRITE(6),
+    case 0x2A:
+    case 0x2E:
+    case 0x3B:
+    case 0x55:
+    case 0xAA:  // MODE SELECT, SEND DIAG., ...
       return true;
     default:
       return false;
@@ -120,9 +133,9 @@ std::vector<std::string> spti_device_names() {
 spti_system real_spti_system() {
   spti_system system;
   system.open = [](const std::string& path, DWORD& error) {
-    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      0, nullptr);
+    const HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
     error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     return handle;
   };
@@ -187,8 +200,8 @@ void spti_manager::enumerate() {
     const port_path key{each.address.PortNumber, each.address.PathId};
     device entry;
     entry.path = each.path;
-    entry.host = static_cast<std::uint8_t>(std::find(hosts_.begin(), hosts_.end(), key) -
-                                           hosts_.begin());
+    entry.host =
+        static_cast<std::uint8_t>(std::find(hosts_.begin(), hosts_.end(), key) - hosts_.begin());
     entry.target = each.address.TargetId;
     entry.path_id = each.address.PathId;
     // Until INQUIRY says otherwise, the kind of class device it came through.
@@ -218,7 +231,8 @@ const spti_manager::device* spti_manager::find(std::uint8_t host, std::uint8_t t
 }
 
 std::uint32_t spti_manager::support_info() {
-  if (!hosts_.empty()) return std::uint32_t{SS_COMP} << 8 | static_cast<std::uint32_t>(hosts_.size());
+  if (!hosts_.empty())
+    return std::uint32_t{SS_COMP} << 8 | static_cast<std::uint32_t>(hosts_.size());
   // One host adapter without devices carries the message.
   if (denial_adapter_ && !access_problem_.empty()) return std::uint32_t{SS_COMP} << 8 | 1u;
   return std::uint32_t{SS_NO_ADAPTERS} << 8;
@@ -353,8 +367,8 @@ std::uint8_t spti_manager::pass_through(const device& target, void* request_bloc
     exec.SRB_TargStat = request.ScsiStatus;
     // The block may hold more sense than SenseArea's declared 16 bytes:
     // SRB_SenseLen says how much room follows the CDB.
-    const std::size_t sense = std::min<std::size_t>(
-        {exec.SRB_SenseLen, request.SenseInfoLength, sense_room});
+    const std::size_t sense =
+        std::min<std::size_t>({exec.SRB_SenseLen, request.SenseInfoLength, sense_room});
     std::memcpy(static_cast<std::uint8_t*>(request_block) + offsetof(SRB_ExecSCSICmd, SenseArea),
                 block.sense, sense);
     return SS_ERR;

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Helpers for the end-to-end scripts: sourced after `set -euo pipefail`.
 # Every script is run as `bash SCRIPT CLI FIXTURES`.
 

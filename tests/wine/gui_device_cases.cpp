@@ -31,7 +31,8 @@ HWND open_floppy_dialog(program& app, const std::string& what) {
   click(app.main, id_browse_floppy);
   HWND dialog = wait_titled(app.pid(), floppy_caption, message_timeout_ms);
   check(dialog != nullptr, what + ": the drive dialog did not appear; box 602 holds \"" +
-                               item_text(app.main, id_edit_floppy) + "\"; drives " + std::to_string(GetLogicalDrives()));
+                               item_text(app.main, id_edit_floppy) + "\"; drives " +
+                               std::to_string(GetLogicalDrives()));
   return dialog;
 }
 
@@ -40,7 +41,8 @@ void floppy_choice(const context&, program& app) {
   choose(app.main, id_floppy, "floppy");
   HWND dialog = open_floppy_dialog(app, "two drives");
   if (dialog == nullptr) return;
-  check(GetWindow(dialog, GW_OWNER) == app.main, "the drive dialog is not owned by the main window");
+  check(GetWindow(dialog, GW_OWNER) == app.main,
+        "the drive dialog is not owned by the main window");
   RECT main_rect{};
   GetWindowRect(app.main, &main_rect);
   centred_on(dialog, main_rect, "the drive dialog is not centred over the main window");
@@ -76,7 +78,8 @@ void floppy_choice(const context&, program& app) {
     dialog = open_floppy_dialog(app, w.what);
     if (dialog == nullptr) return;
     w.act(dialog);
-    check(wait_gone(dialog, message_timeout_ms), std::string(w.what) + " does not close the dialog");
+    check(wait_gone(dialog, message_timeout_ms),
+          std::string(w.what) + " does not close the dialog");
     settle(app.main);
     check_text(item_text(app.main, id_edit_floppy), "B:", std::string("box 602 after ") + w.what);
   }
@@ -188,7 +191,8 @@ void device_dialog(const context&, program& app) {
   choose(app.main, id_scsi, "SCSI");
   HWND dialog = open_device_dialog(app, "first");
   if (dialog == nullptr) return;
-  check(GetWindow(dialog, GW_OWNER) == app.main, "the device dialog is not owned by the main window");
+  check(GetWindow(dialog, GW_OWNER) == app.main,
+        "the device dialog is not owned by the main window");
   centred_on(dialog, screen_rect(), "the device dialog is not centred on the screen");
   check_text(item_text(dialog, id_dev_next), "Next Host", "button 309");
   check_text(item_text(dialog, id_dev_preceding), "Preceding Host", "button 310");
@@ -202,7 +206,8 @@ void device_dialog(const context&, program& app) {
   click(dialog, id_dev_ok);
   settle(dialog);
   Sleep(200);
-  check(IsWindow(dialog) != 0 && IsWindowVisible(dialog) != 0, "OK without a target closed the dialog");
+  check(IsWindow(dialog) != 0 && IsWindowVisible(dialog) != 0,
+        "OK without a target closed the dialog");
   no_box(app.pid(), app.main, "OK without a target");
 
   click(dialog, 304);
@@ -260,7 +265,8 @@ void device_dialog(const context&, program& app) {
     dialog = open_device_dialog(app, w.what);
     if (dialog == nullptr) return;
     w.act(dialog);
-    check(wait_gone(dialog, message_timeout_ms), std::string(w.what) + " does not close the dialog");
+    check(wait_gone(dialog, message_timeout_ms),
+          std::string(w.what) + " does not close the dialog");
     settle(app.main);
     check_text(item_text(app.main, id_edit_scsi), "A260", std::string("box 603 after ") + w.what);
   }

@@ -76,8 +76,9 @@ std::string text_of(HWND window) {
   if (window == nullptr) return "<no window>";
   std::array<char, 1024> buffer{};
   DWORD_PTR copied = 0;
-  if (SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(buffer.data()),
-                          SMTO_NORMAL, message_timeout_ms, &copied) == 0) {
+  if (SendMessageTimeoutA(window, WM_GETTEXT, buffer.size(),
+                          reinterpret_cast<LPARAM>(buffer.data()), SMTO_NORMAL, message_timeout_ms,
+                          &copied) == 0) {
     return "<no answer>";
   }
   return std::string(buffer.data(), std::strlen(buffer.data()));
@@ -178,9 +179,8 @@ std::string windows_of(DWORD pid) {
 }
 
 HWND find_box(DWORD pid) {
-  return find_dialog(pid, [](HWND window) {
-    return caption_of(window).rfind(box_caption_prefix, 0) == 0;
-  });
+  return find_dialog(
+      pid, [](HWND window) { return caption_of(window).rfind(box_caption_prefix, 0) == 0; });
 }
 
 HWND find_titled(DWORD pid, const std::string& caption) {
@@ -211,18 +211,19 @@ bool wait_gone(HWND window, DWORD timeout_ms) {
 bool expect_box(DWORD pid, const std::string& text, HWND owner, const std::string& what,
                 int button) {
   HWND box = wait_box(pid, job_timeout_ms);
-  if (!check(box != nullptr, what + ": no message box appeared (expected \"" + escaped(text) +
-                                 "\")")) {
+  if (!check(box != nullptr,
+             what + ": no message box appeared (expected \"" + escaped(text) + "\")")) {
     return false;
   }
   bool good = check_text(item_text(box, message_text_id), text, what + ": message");
   good = check(caption_of(box).rfind(box_caption_prefix, 0) == 0,
-               what + ": caption \"" + caption_of(box) + "\"") && good;
+               what + ": caption \"" + caption_of(box) + "\"") &&
+         good;
   HWND actual_owner = GetWindow(box, GW_OWNER);
-  good = check(actual_owner == owner, what + ": the box's owner is " +
-                                          (actual_owner == nullptr ? "none" : caption_of(actual_owner)) +
-                                          ", expected " +
-                                          (owner == nullptr ? "none" : caption_of(owner))) &&
+  good = check(actual_owner == owner,
+               what + ": the box's owner is " +
+                   (actual_owner == nullptr ? "none" : caption_of(actual_owner)) + ", expected " +
+                   (owner == nullptr ? "none" : caption_of(owner))) &&
          good;
   dismiss(box, button);
   return good;
@@ -337,7 +338,8 @@ std::string read_file(const std::string& path) {
   if (file == nullptr) return bytes;
   std::array<char, 65536> chunk{};
   std::size_t got = 0;
-  while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) bytes.append(chunk.data(), got);
+  while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0)
+    bytes.append(chunk.data(), got);
   std::fclose(file);
   return bytes;
 }
@@ -347,7 +349,8 @@ bool exists(const std::string& path) {
 }
 
 bool copy_file(const std::string& from, const std::string& to) {
-  return check(CopyFileA(from.c_str(), to.c_str(), FALSE) != 0, "cannot copy " + from + " to " + to);
+  return check(CopyFileA(from.c_str(), to.c_str(), FALSE) != 0,
+               "cannot copy " + from + " to " + to);
 }
 
 }  // namespace gui

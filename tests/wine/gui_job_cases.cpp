@@ -62,7 +62,8 @@ void file_hybrid(const context& data, program& app) {
   const std::string hybrid = read_file(data.path("file.iso"));
   check(hybrid.size() == read_file(data.path("plain.iso")).size() + 1600 * 512,
         "the hybrid image is " + std::to_string(hybrid.size()) + " bytes");
-  check(hybrid.compare(0, 2, "ER") == 0, "the hybrid image does not begin with a Driver Descriptor");
+  check(hybrid.compare(0, 2, "ER") == 0,
+        "the hybrid image does not begin with a Driver Descriptor");
 
   // Start again on the same files: the job refuses in a box of its own.
   click(app.main, id_start);
@@ -160,7 +161,8 @@ void partition_all(const context& data, program& app) {
   check(wait_until([&] { return is_checked(dialog, id_part_all); }, message_timeout_ms),
         "\"All partitions\" does not tick itself");
   click(dialog, id_part_ok);
-  check(wait_gone(dialog, message_timeout_ms), "OK with \"All partitions\" does not close the dialog");
+  check(wait_gone(dialog, message_timeout_ms),
+        "OK with \"All partitions\" does not close the dialog");
   expect_completion(app, "all partitions");
 }
 
@@ -176,10 +178,12 @@ void second_start(const context& data, program& app) {
   settle(dialog);
   check(IsWindow(dialog) != 0 && IsWindowVisible(dialog) != 0,
         "the first job's dialog closed after the second Start");
-  check(find_dialog(app.pid(), [&](HWND w) { return w != dialog && caption_of(w) == partition_caption; }) ==
+  check(find_dialog(app.pid(),
+                    [&](HWND w) { return w != dialog && caption_of(w) == partition_caption; }) ==
             nullptr,
         "a second partition dialog appeared");
-  check_text(item_text(app.main, id_status), working_status, "status line while the first job waits");
+  check_text(item_text(app.main, id_status), working_status,
+             "status line while the first job waits");
   click(dialog, id_part_cancel);
   check(wait_gone(dialog, message_timeout_ms), "Cancel does not close the dialog");
   expect_no_completion(app, "first job cancelled");

@@ -8,7 +8,8 @@
 namespace gui {
 namespace {
 
-constexpr std::array<int, 7> radios = {id_file, id_drive, id_floppy, id_scsi, id_cdrom, id_iso, id_hfs};
+constexpr std::array<int, 7> radios = {id_file,  id_drive, id_floppy, id_scsi,
+                                       id_cdrom, id_iso,   id_hfs};
 constexpr std::array<int, 6> browse_buttons = {id_browse_file,  id_browse_floppy, id_browse_scsi,
                                                id_browse_cdrom, id_browse_iso,    id_browse_hfs};
 constexpr std::array<int, 6> edit_boxes = {id_edit_file,  id_edit_floppy, id_edit_scsi,
@@ -56,7 +57,8 @@ void start_up(const context&, program& app) {
   check_text(item_text(main, id_start), "Start", "button 102");
   check_text(item_text(main, id_exit), "Exit/Cancel", "button 101");
   check_text(item_text(main, id_help), "Help", "button 100");
-  for (int id : browse_buttons) check_text(item_text(main, id), "Browse", "button " + std::to_string(id));
+  for (int id : browse_buttons)
+    check_text(item_text(main, id), "Browse", "button " + std::to_string(id));
   check(GetWindow(main, GW_OWNER) == nullptr, "the main window has an owner");
   centred_on(main, screen_rect(), "the main window is not centred on the screen");
   const LONG style = GetWindowLongA(main, GWL_STYLE);
@@ -75,7 +77,8 @@ struct step {
 
 void radio_rules(const context&, program& app) {
   static constexpr step steps[] = {
-      {id_drive, "checked 202 401; browse 505", "Drive with no device kind enables no device Browse"},
+      {id_drive, "checked 202 401; browse 505",
+       "Drive with no device kind enables no device Browse"},
       {id_file, "checked 201 401; browse 501 505", "File again"},
       {id_floppy, "checked 202 301 401; browse 502 505", "floppy checks Drive, enables 502 alone"},
       {id_scsi, "checked 202 302 401; browse 503 505", "SCSI checks Drive, enables 503 alone"},
@@ -133,19 +136,23 @@ void help_box(const context&, program& app) {
 void ends_by(program& app, void (*action)(HWND), const char* what) {
   action(app.main);
   DWORD code = 99;
-  if (check(app.wait_exit(message_timeout_ms, code), std::string(what) + " does not end the program")) {
+  if (check(app.wait_exit(message_timeout_ms, code),
+            std::string(what) + " does not end the program")) {
     check(code == 0, std::string(what) + ": exit code " + std::to_string(code));
   }
 }
 
 void exit_button(const context&, program& app) {
-  ends_by(app, [](HWND main) { click(main, id_exit); }, "Exit/Cancel");
+  ends_by(
+      app, [](HWND main) { click(main, id_exit); }, "Exit/Cancel");
 }
 void escape_key(const context&, program& app) {
-  ends_by(app, [](HWND main) { command(main, IDCANCEL); }, "Escape");
+  ends_by(
+      app, [](HWND main) { command(main, IDCANCEL); }, "Escape");
 }
 void close_button(const context&, program& app) {
-  ends_by(app, [](HWND main) { close_box(main); }, "the close box");
+  ends_by(
+      app, [](HWND main) { close_box(main); }, "the close box");
 }
 
 // Presses Start and expects `text` in a box owned by the main window, after

@@ -19,7 +19,10 @@ if [[ -z ${ZELVORANT_WINE_WORK:-} ]]; then
     command -v "$tool" >/dev/null || { echo "run_gui_tests: $tool is missing (scripts/install-deps.sh)" >&2; exit 1; }
   done
   work=$(mktemp -d)
-  [[ -z ${ZELVORANT_SCREENSHOTS:-} ]] || export ZELVORANT_SCREENSHOTS=$(realpath -m "$ZELVORANT_SCREENSHOTS")
+  if [[ -n ${ZELVORANT_SCREENSHOTS:-} ]]; then
+    ZELVORANT_SCREENSHOTS=$(realpath -m "$ZELVORANT_SCREENSHOTS")
+    export ZELVORANT_SCREENSHOTS
+  fi
   rc=0
   # One X server for the whole run: Wine's windows live on its display.
   ZELVORANT_WINE_WORK=$work timeout -k 10 600 \
@@ -105,7 +108,8 @@ cp "$program" app/zelvorant.exe
 cp "$dskgrab" app/dskgrab.exe
 cp "$test_dll" app/wnaspi32.dll
 
-export ZELVORANT_TEST_DEVICES="disk:0:3=$(win "$WORK/data/disk3.img");disk:0:4=$(win "$WORK/data/disk4.img");cdrom:1:2=$(win "$WORK/data/cd.img");disk:2:6=$(win "$WORK/data/disk6.img")"
+ZELVORANT_TEST_DEVICES="disk:0:3=$(win "$WORK/data/disk3.img");disk:0:4=$(win "$WORK/data/disk4.img");cdrom:1:2=$(win "$WORK/data/cd.img");disk:2:6=$(win "$WORK/data/disk6.img")"
+export ZELVORANT_TEST_DEVICES
 
 # The test library must export the two calls by their plain names.
 if objdump_out=$(i686-w64-mingw32-objdump -p "$test_dll" 2>/dev/null) &&

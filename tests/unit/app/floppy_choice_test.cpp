@@ -33,8 +33,8 @@ TEST_F(FloppyChoice, OnlyDrivesAAndBCount) {
 }
 
 TEST_F(FloppyChoice, TwoDrivesAskAndWriteTheChosenOne) {
-  const app::floppy_choice b = app::choose_floppy_drive(drive_a | drive_b | drive_c,
-                                                        press(IDC_FLOPPY_DRIVE_B));
+  const app::floppy_choice b =
+      app::choose_floppy_drive(drive_a | drive_b | drive_c, press(IDC_FLOPPY_DRIVE_B));
   EXPECT_EQ(b.result, 1);
   EXPECT_EQ(b.drive_text, "B:");
   const app::floppy_choice a =
@@ -55,9 +55,8 @@ TEST_F(FloppyChoice, CancelAndEscapeLeaveTheBoxAndTheDrive) {
 
 TEST_F(FloppyChoice, CloseBoxForgetsTheDrive) {
   scsi::devices().sel_target = 1;
-  const app::floppy_choice c = app::choose_floppy_drive(drive_a | drive_b, [] {
-    return app::floppy_dialog_closed();
-  });
+  const app::floppy_choice c =
+      app::choose_floppy_drive(drive_a | drive_b, [] { return app::floppy_dialog_closed(); });
   EXPECT_EQ(c.result, -1);
   EXPECT_FALSE(c.drive_text.has_value());
   EXPECT_EQ(scsi::devices().sel_target, 255);

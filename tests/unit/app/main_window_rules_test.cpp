@@ -12,12 +12,10 @@ namespace {
 
 using app::window_choices;
 
-const std::vector<int> radios = {IDC_SOURCE_FILE, IDC_SOURCE_DRIVE, IDC_KIND_FLOPPY,
-                                 IDC_KIND_SCSI,   IDC_KIND_CDROM,   IDC_TARGET_ISO,
-                                 IDC_TARGET_HFS};
-const std::vector<int> browse_buttons = {IDC_BROWSE_SOURCE_FILE, IDC_BROWSE_FLOPPY,
-                                         IDC_BROWSE_SCSI,        IDC_BROWSE_CDROM,
-                                         IDC_BROWSE_ISO,         IDC_BROWSE_HFS};
+const std::vector<int> radios = {IDC_SOURCE_FILE, IDC_SOURCE_DRIVE, IDC_KIND_FLOPPY, IDC_KIND_SCSI,
+                                 IDC_KIND_CDROM,  IDC_TARGET_ISO,   IDC_TARGET_HFS};
+const std::vector<int> browse_buttons = {IDC_BROWSE_SOURCE_FILE, IDC_BROWSE_FLOPPY, IDC_BROWSE_SCSI,
+                                         IDC_BROWSE_CDROM,       IDC_BROWSE_ISO,    IDC_BROWSE_HFS};
 
 std::set<int> enabled(const window_choices& choices) {
   std::set<int> on;
@@ -159,8 +157,10 @@ struct edit_boxes {
 
 TEST(JobRequest, FileSourceReadsOnlyTheSourceAndTargetBoxes) {
   edit_boxes boxes;
-  boxes.text = {{IDC_EDIT_SOURCE_FILE, "in.hfs"}, {IDC_EDIT_ISO, "cd.iso"},
-                {IDC_EDIT_HFS, "out.hfs"},        {IDC_EDIT_SCSI, "A010"}};
+  boxes.text = {{IDC_EDIT_SOURCE_FILE, "in.hfs"},
+                {IDC_EDIT_ISO, "cd.iso"},
+                {IDC_EDIT_HFS, "out.hfs"},
+                {IDC_EDIT_SCSI, "A010"}};
   // A device kind left marked under the file source is not looked at.
   const hybrid::job_request r =
       app::make_job_request(after({IDC_KIND_SCSI, IDC_SOURCE_FILE}), boxes.reader());
@@ -174,7 +174,9 @@ TEST(JobRequest, FileSourceReadsOnlyTheSourceAndTargetBoxes) {
 
 TEST(JobRequest, DriveSourceReadsTheMarkedKindsBox) {
   edit_boxes boxes;
-  boxes.text = {{IDC_EDIT_FLOPPY, "B:"}, {IDC_EDIT_SCSI, "A020"}, {IDC_EDIT_CDROM, "C150"},
+  boxes.text = {{IDC_EDIT_FLOPPY, "B:"},
+                {IDC_EDIT_SCSI, "A020"},
+                {IDC_EDIT_CDROM, "C150"},
                 {IDC_EDIT_HFS, "out.hfs"}};
   const hybrid::job_request r =
       app::make_job_request(after({IDC_KIND_CDROM, IDC_TARGET_HFS}), boxes.reader());

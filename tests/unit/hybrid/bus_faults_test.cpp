@@ -8,8 +8,8 @@
 #include <cstdio>
 #include <fstream>
 
-#include "hybrid/jobs.h"
 #include "hybrid/io/memory_stream.h"
+#include "hybrid/jobs.h"
 #include "scsi/aspi.h"
 #include "scsi/aspi_manager.h"
 #include "scsi/device_state.h"

@@ -6,8 +6,8 @@
 
 #include "fake_bus.h"
 #include "hybrid/io/file_stream.h"
-#include "hybrid/jobs.h"
 #include "hybrid/io/memory_stream.h"
+#include "hybrid/jobs.h"
 #include "scsi/device_state.h"
 #include "test_support.h"
 

@@ -117,8 +117,9 @@ TEST(DispatchJob, CompletedJobIsAnnouncedWhileStillWorking) {
   write_file(dir.file("hfs.img"), hfs);
   write_file(dir.file("cd.iso"), test::iso_image(40960));
   front_end user;
-  EXPECT_EQ(hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
-            1);
+  EXPECT_EQ(
+      hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
+      1);
   EXPECT_EQ(user.seen,
             (std::vector<std::string>{"S:Working, please wait...",
                                       "M:Requested operation completed...\nPlease continue.",
@@ -134,8 +135,9 @@ TEST(DispatchJob, FailedJobStillRestoresTheStatusLine) {
   write_file(dir.file("hfs.img"), test::pattern(4096, 1));
   write_file(dir.file("cd.iso"), test::iso_image(40960));
   front_end user;
-  EXPECT_EQ(hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
-            0);
+  EXPECT_EQ(
+      hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
+      0);
   EXPECT_EQ(user.seen,
             (std::vector<std::string>{"S:Working, please wait...",
                                       "S:Select origin and destination of the HFS data..."}));

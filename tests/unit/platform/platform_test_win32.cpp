@@ -12,9 +12,9 @@
 #include <memory>
 #include <optional>
 
+#include "hybrid/apm/partition_map.h"
 #include "hybrid/floppy_image.h"
 #include "hybrid/io/memory_stream.h"
-#include "hybrid/apm/partition_map.h"
 #include "platform/file_ops.h"
 #include "platform/process.h"
 #include "test_support.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "hybrid/io/memory_stream.h"
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/io/memory_stream.h"
 #include "hybrid/questions.h"
 
 namespace test {

@@ -1,8 +1,6 @@
 // The SG_IO manager on fake sysfs trees, with the system calls answered by
 // the test: what it finds, the sg_io_hdr it hands the kernel for the
 // requests the program sends, and how the kernel's answers become statuses.
-#include "scsi/transports/sg_io_manager_linux.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <scsi/sg.h>
@@ -24,6 +22,7 @@
 #include "scsi/aspi_defs.h"
 #include "scsi/device_state.h"
 #include "scsi/scsi_request.h"
+#include "scsi/transports/sg_io_manager_linux.h"
 #include "test_support.h"
 
 namespace {

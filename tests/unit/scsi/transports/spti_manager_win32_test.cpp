@@ -4,8 +4,8 @@
 // field.
 #include "scsi/transports/spti_manager_win32.h"
 
-#include <ntddscsi.h>
 #include <gtest/gtest.h>
+#include <ntddscsi.h>
 
 #include <chrono>
 #include <cstring>
@@ -154,7 +154,8 @@ class fake_system {
 };
 
 std::string text16(const std::uint8_t (&field)[16]) {
-  return std::string(reinterpret_cast<const char*>(field), strnlen(reinterpret_cast<const char*>(field), 16));
+  return std::string(reinterpret_cast<const char*>(field),
+                     strnlen(reinterpret_cast<const char*>(field), 16));
 }
 
 request_block exec_block(std::uint8_t host, std::uint8_t target, std::uint8_t flags,
@@ -219,8 +220,8 @@ TEST_F(spti_bus, groups_port_and_path_into_host_adapters_in_order) {
     std::uint8_t host, target;
     std::uint32_t status;
     std::uint8_t type;
-  } expected[] = {{0, 5, SS_COMP, 0x05},    {1, 0, SS_COMP, 0x07},       {2, 4, SS_COMP, 0x00},
-                  {2, 2, SS_NO_DEVICE, 0},  {0, 0, SS_NO_DEVICE, 0},     {5, 0, SS_INVALID_HA, 0}};
+  } expected[] = {{0, 5, SS_COMP, 0x05},   {1, 0, SS_COMP, 0x07},   {2, 4, SS_COMP, 0x00},
+                  {2, 2, SS_NO_DEVICE, 0}, {0, 0, SS_NO_DEVICE, 0}, {5, 0, SS_INVALID_HA, 0}};
   for (const auto& want : expected) {
     request_block block{};
     block.device.SRB_Cmd = SC_GET_DEV_TYPE;
@@ -295,8 +296,8 @@ class spti_transfers : public spti_bus {
 
 TEST_F(spti_transfers, read6_and_read10_go_through_an_aligned_buffer_into_the_callers) {
   bytes buffer(3 * 512 + 1, 0xEE);
-  request_block read6 = exec_block(2, 4, SRB_DIR_IN, {0x08, 0x01, 0x02, 0x03, 3, 0},
-                                   buffer.data(), 3 * 512);
+  request_block read6 =
+      exec_block(2, 4, SRB_DIR_IN, {0x08, 0x01, 0x02, 0x03, 3, 0}, buffer.data(), 3 * 512);
   ASSERT_EQ(manager->send(&read6), SS_COMP);
   EXPECT_EQ(read6.exec.SRB_Status, SS_COMP);
   const seen_request& six = fake.last();
@@ -363,16 +364,16 @@ TEST_F(spti_transfers, a_write_carries_the_callers_bytes) {
 
 TEST_F(spti_transfers, check_condition_reports_the_target_status_and_sense) {
   const std::uint8_t medium_error[18] = {0x70, 0, 0x03, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x11, 0};
-  fake.devices["\\\\.\\PhysicalDrive1"].answer =
-      [&](SCSI_PASS_THROUGH_DIRECT& request, std::uint8_t* sense, DWORD&) {
-        request.ScsiStatus = STATUS_CHKCOND;
-        // Past the sense it reports, the driver's buffer holds anything.
-        std::memset(sense, 0xAA, request.SenseInfoLength);
-        std::memcpy(sense, medium_error, std::min<std::size_t>(request.SenseInfoLength, 18));
-        request.SenseInfoLength = std::min<UCHAR>(request.SenseInfoLength, 18);
-        request.DataTransferLength = 0;
-        return true;
-      };
+  fake.devices["\\\\.\\PhysicalDrive1"].answer = [&](SCSI_PASS_THROUGH_DIRECT& request,
+                                                     std::uint8_t* sense, DWORD&) {
+    request.ScsiStatus = STATUS_CHKCOND;
+    // Past the sense it reports, the driver's buffer holds anything.
+    std::memset(sense, 0xAA, request.SenseInfoLength);
+    std::memcpy(sense, medium_error, std::min<std::size_t>(request.SenseInfoLength, 18));
+    request.SenseInfoLength = std::min<UCHAR>(request.SenseInfoLength, 18);
+    request.DataTransferLength = 0;
+    return true;
+  };
   bytes buffer(512, 0xEE);
   request_block read = exec_block(2, 4, SRB_DIR_IN, {0x08, 0, 0, 9, 1, 0}, buffer.data(), 512);
   ASSERT_EQ(manager->send(&read), SS_ERR);
@@ -423,7 +424,8 @@ TEST_F(spti_transfers, system_failures_end_in_error_or_no_device) {
     request.DataTransferLength = 256;
     return true;
   };
-  request_block short_read = exec_block(2, 4, SRB_DIR_IN, {0x08, 0, 0, 1, 1, 0}, buffer.data(), 512);
+  request_block short_read =
+      exec_block(2, 4, SRB_DIR_IN, {0x08, 0, 0, 1, 1, 0}, buffer.data(), 512);
   EXPECT_EQ(manager->send(&short_read), SS_ERR);
   EXPECT_EQ(short_read.exec.SRB_HaStat, 0x12);
 
