@@ -4,7 +4,7 @@
 #include "app/device_picker.h"
 #include "app/dialog_helpers_win32.h"
 
-namespace scsi {
+namespace app {
 namespace {
 
 // The picker's rows drawn on the dialog's controls.
@@ -15,7 +15,7 @@ class dialog_rows : public device_rows {
   void set_driver_text(const char* text) override {
     SetDlgItemTextA(dialog_, IDC_DEVICE_DRIVER, text);
   }
-  void show_row(int target, const device_row& row) override {
+  void show_row(int target, const scsi::device_row& row) override {
     EnableWindow(GetDlgItem(dialog_, IDC_DEVICE_ROW + target), TRUE);
     SetDlgItemTextA(dialog_, IDC_DEVICE_VENDOR + target, row.vendor);
     SetDlgItemTextA(dialog_, IDC_DEVICE_PRODUCT + target, row.product);
@@ -42,7 +42,7 @@ class dialog_rows : public device_rows {
 };
 
 void open_dialog(HWND dialog, char* specifier) {
-  hybrid::center_window(dialog, nullptr);
+  center_window(dialog, nullptr);
   dialog_rows rows{dialog};
   if (!open_picker(rows, specifier)) {
     MessageBeep(0xFFFFFFFF);
@@ -75,7 +75,7 @@ bool on_command(HWND dialog, int control) {
 
 }  // namespace
 
-int show_host_devices(HWND dialog, int host_count, int host, const device_table& table) {
+int show_host_devices(HWND dialog, int host_count, int host, const scsi::device_table& table) {
   dialog_rows rows{dialog};
   return show_host_devices(rows, host_count, host, table);
 }
@@ -84,8 +84,8 @@ int choose_device(int type, char* specifier, HWND owner) {
   picker().result = picker_done;
   // The type travels in the buffer's first byte: -2 as 254.
   specifier[0] = static_cast<char>(type & 0xFF);
-  if (hybrid::run_dialog(device_dialog_proc, IDD_DEVICE_DIALOG, owner,
-                         reinterpret_cast<LPARAM>(specifier)) == -1) {
+  if (run_dialog(device_dialog_proc, IDD_DEVICE_DIALOG, owner,
+                 reinterpret_cast<LPARAM>(specifier)) == -1) {
     // Never shown: nothing was chosen, and the type byte is no specifier.
     specifier[0] = '\0';
     picker().result = picker_cancelled;
@@ -99,9 +99,9 @@ INT_PTR CALLBACK device_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
       open_dialog(dialog, reinterpret_cast<char*>(lparam));
       return TRUE;
     case WM_COMMAND:
-      return on_command(dialog, hybrid::command_control(wparam));
+      return on_command(dialog, command_control(wparam));
     case WM_SYSCOMMAND:
-      if (!hybrid::is_close_command(wparam)) return FALSE;
+      if (!is_close_command(wparam)) return FALSE;
       close_picker();
       EndDialog(dialog, 0);
       return TRUE;
@@ -110,4 +110,4 @@ INT_PTR CALLBACK device_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
   }
 }
 
-}  // namespace scsi
+}  // namespace app

@@ -6,7 +6,7 @@
 
 #include "scsi/device_scan.h"
 
-namespace scsi {
+namespace app {
 
 // Lets the user pick a device of `type` (5 CD-ROM, -2 disks and optical
 // memory) and writes its specifier ("A" or "C", host, target, "0") into
@@ -18,6 +18,6 @@ INT_PTR CALLBACK device_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
 
 // Shows host adapter `host` (or the next one with devices) in the dialog's
 // rows; the target of its only device, else 255.
-int show_host_devices(HWND dialog, int host_count, int host, const device_table& table);
+int show_host_devices(HWND dialog, int host_count, int host, const scsi::device_table& table);
 
-}  // namespace scsi
+}  // namespace app

@@ -6,28 +6,28 @@
 #include "scsi/aspi_defs.h"
 #include "scsi/device_state.h"
 
-namespace scsi {
+namespace app {
 namespace {
 
 constexpr int capacity_attempts = 10;
 constexpr int type_cdrom = 5;
 
-const device_row* header_of(const device_table& table, int host) {
-  for (const device_row& row : table) {
-    if (row.host == end_marker_host) break;
-    if (row.host == host && row.target == header_row_target) return &row;
+const scsi::device_row* header_of(const scsi::device_table& table, int host) {
+  for (const scsi::device_row& row : table) {
+    if (row.host == scsi::end_marker_host) break;
+    if (row.host == host && row.target == scsi::header_row_target) return &row;
   }
   return nullptr;
 }
 
 // Calls `each` for every device row listed under host adapter `host`.
 template <typename Each>
-int for_each_device(const device_table& table, int host, Each each) {
-  const device_row* header = header_of(table, host);
+int for_each_device(const scsi::device_table& table, int host, Each each) {
+  const scsi::device_row* header = header_of(table, host);
   if (header == nullptr) return 0;  // a full table has no room for its group
   int count = 0;
-  for (const device_row* row = header + 1; row != table.data() + table.size(); ++row) {
-    if (row->host != host || row->target == header_row_target) break;
+  for (const scsi::device_row* row = header + 1; row != table.data() + table.size(); ++row) {
+    if (row->host != host || row->target == scsi::header_row_target) break;
     if (row->target >= picker_rows) continue;
     each(*row);
     ++count;
@@ -40,9 +40,9 @@ int for_each_device(const device_table& table, int host, Each each) {
 // no longer see, or another device with the same target id. Only a host
 // adapter with exactly one device chooses for the user.
 void settle_choice(device_rows& rows, int only_target) {
-  device_state& state = devices();
+  scsi::device_state& state = scsi::devices();
   state.sel_target = static_cast<std::uint8_t>(only_target);
-  if (only_target != no_selection) rows.mark_row(only_target);
+  if (only_target != scsi::no_selection) rows.mark_row(only_target);
 }
 
 }  // namespace
@@ -52,20 +52,21 @@ picker_state& picker() {
   return state;
 }
 
-int show_host_devices(device_rows& rows, int host_count, int host, const device_table& table) {
-  device_state& state = devices();
+int show_host_devices(device_rows& rows, int host_count, int host,
+                      const scsi::device_table& table) {
+  scsi::device_state& state = scsi::devices();
   for (int target = 0; target < picker_rows; ++target) rows.clear_row(target);
-  int result = no_selection;
+  int result = scsi::no_selection;
   for (int current = host; current < host_count; ++current) {
-    const device_row* header = header_of(table, current);
+    const scsi::device_row* header = header_of(table, current);
     rows.set_driver_text(header != nullptr ? header->product : "");
-    int last_target = no_selection;
-    const int shown = for_each_device(table, current, [&](const device_row& row) {
+    int last_target = scsi::no_selection;
+    const int shown = for_each_device(table, current, [&](const scsi::device_row& row) {
       rows.show_row(row.target, row);
       last_target = row.target;
     });
     if (shown > 0) {
-      result = shown == 1 ? last_target : no_selection;
+      result = shown == 1 ? last_target : scsi::no_selection;
       break;
     }
     if (current < host_count - 1) ++state.sel_host;
@@ -76,13 +77,13 @@ int show_host_devices(device_rows& rows, int host_count, int host, const device_
 
 bool open_picker(device_rows& rows, char* specifier) {
   picker_state& p = picker();
-  device_state& state = devices();
+  scsi::device_state& state = scsi::devices();
   p.specifier = specifier;
   p.type_filter = static_cast<std::int8_t>(specifier[0]);
-  state.sel_target = no_selection;
+  state.sel_target = scsi::no_selection;
   state.sel_host = 0;
   rows.enable_host_buttons(false, false);
-  p.host_count = scan_devices(shared_device_table(), p.type_filter) >> 8;
+  p.host_count = scsi::scan_devices(scsi::shared_device_table(), p.type_filter) >> 8;
   if (p.host_count == 0) {
     // Nothing to choose from: the caller must not mistake the type byte
     // still in the buffer for a device.
@@ -90,27 +91,27 @@ bool open_picker(device_rows& rows, char* specifier) {
     specifier[0] = '\0';
     return false;
   }
-  settle_choice(rows, show_host_devices(rows, p.host_count, 0, shared_device_table()));
+  settle_choice(rows, show_host_devices(rows, p.host_count, 0, scsi::shared_device_table()));
   return true;
 }
 
 void pick_row(device_rows& rows, int target) {
   rows.mark_row(target);
-  devices().sel_target = static_cast<std::uint8_t>(target);
+  scsi::devices().sel_target = static_cast<std::uint8_t>(target);
 }
 
 void next_host(device_rows& rows) {
-  device_state& state = devices();
+  scsi::device_state& state = scsi::devices();
   ++state.sel_host;
-  settle_choice(
-      rows, show_host_devices(rows, picker().host_count, state.sel_host, shared_device_table()));
+  settle_choice(rows, show_host_devices(rows, picker().host_count, state.sel_host,
+                                        scsi::shared_device_table()));
 }
 
 bool preceding_host(device_rows& rows) {
-  device_state& state = devices();
-  const device_table& table = shared_device_table();
+  scsi::device_state& state = scsi::devices();
+  const scsi::device_table& table = scsi::shared_device_table();
   for (int host = state.sel_host - 1; host >= 0; --host) {
-    if (for_each_device(table, host, [](const device_row&) {}) == 0) continue;
+    if (for_each_device(table, host, [](const scsi::device_row&) {}) == 0) continue;
     state.sel_host = static_cast<std::uint8_t>(host);
     settle_choice(rows, show_host_devices(rows, picker().host_count, host, table));
     return true;
@@ -120,12 +121,12 @@ bool preceding_host(device_rows& rows) {
 
 bool confirm_device() {
   picker_state& p = picker();
-  device_state& state = devices();
-  if (state.sel_target == no_selection) return false;
+  scsi::device_state& state = scsi::devices();
+  if (state.sel_target == scsi::no_selection) return false;
   std::array<std::uint8_t, 512> answer{};
   bool answered = false;
   for (int attempt = 0; attempt < capacity_attempts && !answered; ++attempt) {
-    answered = aspi_readcap(state.sel_host, state.sel_target, answer.data()) == SS_COMP;
+    answered = scsi::aspi_readcap(state.sel_host, state.sel_target, answer.data()) == scsi::SS_COMP;
   }
   if (!answered) {
     p.result = picker_no_capacity;
@@ -146,14 +147,14 @@ bool confirm_device() {
 }
 
 void cancel_picker() {
-  devices().sel_host = no_selection;
-  devices().sel_target = no_selection;
+  scsi::devices().sel_host = scsi::no_selection;
+  scsi::devices().sel_target = scsi::no_selection;
   picker().result = picker_cancelled;
 }
 
 void close_picker() {
-  devices().sel_target = no_selection;
+  scsi::devices().sel_target = scsi::no_selection;
   picker().result = picker_cancelled;
 }
 
-}  // namespace scsi
+}  // namespace app

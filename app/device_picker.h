@@ -8,7 +8,7 @@
 
 #include "scsi/device_scan.h"
 
-namespace scsi {
+namespace app {
 
 constexpr int picker_rows = 8;  // row k shows target k
 
@@ -23,7 +23,7 @@ class device_rows {
   virtual ~device_rows() = default;
   virtual void set_driver_text(const char* text) = 0;
   // Enables row `target` and shows the device's vendor, product and revision.
-  virtual void show_row(int target, const device_row& row) = 0;
+  virtual void show_row(int target, const scsi::device_row& row) = 0;
   // Empties row `target`, takes its mark off and disables it.
   virtual void clear_row(int target) = 0;
   // Marks row `target` and takes the mark off the others.
@@ -45,7 +45,7 @@ picker_state& picker();
 // Shows host adapter `host`, or the next one after it that lists devices
 // (sel_host follows it). Rows of the host adapter shown before are cleared
 // first. Returns the target of the only device listed, else 255.
-int show_host_devices(device_rows& rows, int host_count, int host, const device_table& table);
+int show_host_devices(device_rows& rows, int host_count, int host, const scsi::device_table& table);
 
 // Opening: scans for the kind of device the specifier's first byte names and
 // shows the first host adapter with devices, choosing its device when it is
@@ -69,4 +69,4 @@ bool confirm_device();
 void cancel_picker();
 void close_picker();
 
-}  // namespace scsi
+}  // namespace app

@@ -4,7 +4,7 @@
 #include "app/program_title.h"
 #include "app/shell_win32.h"
 
-namespace hybrid {
+namespace app {
 
 INT_PTR run_dialog(DLGPROC dialog_proc, int template_id, HWND owner, LPARAM init_param) {
   return DialogBoxParamA(app::app_instance, MAKEINTRESOURCEA(template_id), owner, dialog_proc,
@@ -33,4 +33,4 @@ int message_box(HWND owner, const std::string& text, UINT buttons) {
   return MessageBoxA(owner, text.c_str(), app::program_title, buttons);
 }
 
-}  // namespace hybrid
+}  // namespace app

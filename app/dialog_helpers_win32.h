@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace hybrid {
+namespace app {
 
 // Runs dialog template `template_id` of the program modally, owned by `owner`
 // (may be null), with `init_param` handed to WM_INITDIALOG. Returns the value
@@ -24,4 +24,4 @@ inline int command_control(WPARAM wparam) { return LOWORD(wparam); }
 // A WM_SYSCOMMAND for the close box; the low four bits are the system's own.
 inline bool is_close_command(WPARAM wparam) { return (wparam & 0xFFF0) == SC_CLOSE; }
 
-}  // namespace hybrid
+}  // namespace app

@@ -1,7 +1,7 @@
 // Where a centred dialog goes, one axis at a time.
 #pragma once
 
-namespace hybrid {
+namespace app {
 
 // The start of a window `size` long centred on the span [ref_start,
 // ref_start + ref_size), pulled back onto a screen `screen_size` long. A
@@ -17,4 +17,4 @@ constexpr int centered_start(int ref_start, int ref_size, int size, int screen_s
   return start;
 }
 
-}  // namespace hybrid
+}  // namespace app

@@ -18,6 +18,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE /*previous*/, LPSTR /*command_l
   // WNASPI32.DLL when the machine has one that serves a host adapter; else
   // the program runs its file jobs with no devices to offer.
   scsi::install_platform_aspi_manager();
-  hybrid::run_dialog(app::main_dialog_proc, IDD_MAIN_WINDOW, nullptr, 0);
+  app::run_dialog(app::main_dialog_proc, IDD_MAIN_WINDOW, nullptr, 0);
   return 0;
 }

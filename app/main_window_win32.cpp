@@ -33,7 +33,7 @@ constexpr int path_buffer = 260;
 constexpr int device_buffer = 32;
 constexpr int type_cdrom = 5;
 
-hybrid::message_box_questions job_questions;
+message_box_questions job_questions;
 
 bool checked(HWND window, int button) { return IsDlgButtonChecked(window, button) == BST_CHECKED; }
 
@@ -67,7 +67,7 @@ std::string edit_text(HWND window, int edit_box) {
 
 void open_window(HWND window) {
   main_window = window;
-  hybrid::center_window(window, nullptr);
+  center_window(window, nullptr);
   show_choices(window, window_choices{});
   set_status(hybrid::text::idle);
 }
@@ -82,7 +82,7 @@ void start_job(HWND window) {
 
 void pick_scsi_device(HWND window) {
   char specifier[device_buffer] = {};
-  if (scsi::choose_device(scsi::filter_disks, specifier, window) >= 0) {
+  if (choose_device(scsi::filter_disks, specifier, window) >= 0) {
     SetDlgItemTextA(window, IDC_EDIT_SCSI, specifier);
   }
 }
@@ -93,7 +93,7 @@ void pick_cdrom_device(HWND window) {
       specifier, [](std::string& out) { return scsi::find_cdrom(out); },
       [window](std::string& out) {
         char buffer[device_buffer] = {};
-        const int result = scsi::choose_device(type_cdrom, buffer, window);
+        const int result = choose_device(type_cdrom, buffer, window);
         out = buffer;
         return result;
       });
@@ -143,7 +143,7 @@ bool on_command(HWND window, int control) {
 
 }  // namespace
 
-void show_message(const std::string& text) { hybrid::message_box(main_window, text, MB_OK); }
+void show_message(const std::string& text) { message_box(main_window, text, MB_OK); }
 
 void set_status(const std::string& text) {
   SetDlgItemTextA(main_window, IDC_MAIN_STATUS, text.c_str());
@@ -180,7 +180,7 @@ INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPAR
       open_window(window);
       return TRUE;
     case WM_COMMAND:
-      return on_command(window, hybrid::command_control(wparam));
+      return on_command(window, command_control(wparam));
     case WM_DESTROY:
       EndDialog(window, 0);
       PostQuitMessage(0);

@@ -5,13 +5,13 @@
 
 #include "hybrid/questions.h"
 
-namespace hybrid {
+namespace app {
 
-class message_box_questions : public questions {
+class message_box_questions : public hybrid::questions {
  public:
   void notice(const std::string& text) override;
   bool warning(const std::string& text) override;
-  int choose_partition(const partition_list& list) override;
+  int choose_partition(const hybrid::partition_list& list) override;
 };
 
-}  // namespace hybrid
+}  // namespace app

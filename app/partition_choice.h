@@ -8,7 +8,7 @@
 
 #include "hybrid/apm/partition_map.h"
 
-namespace hybrid {
+namespace app {
 
 namespace text {
 inline constexpr const char* no_partition_chosen = "You didn't specify the partition to work with.";
@@ -23,10 +23,10 @@ struct partition_row {
 };
 
 // One row per listed partition: the slots before the first empty name.
-std::vector<partition_row> partition_rows(const partition_list& list);
+std::vector<partition_row> partition_rows(const hybrid::partition_list& list);
 
 // OK: "All partitions" wins over a marked row; with neither, nothing (the
 // user is told and the dialog stays open).
 std::optional<int> partition_ok(int marked_row, bool all_partitions);
 
-}  // namespace hybrid
+}  // namespace app

@@ -5,13 +5,13 @@
 #include "app/partition_dialog_ids.h"
 #include "hybrid/questions.h"
 
-namespace hybrid {
+namespace app {
 namespace {
 
 // The row the user clicked last; one dialog is open at a time.
 int marked_row = no_row_marked;
 
-void open_dialog(HWND dialog, const partition_list& list) {
+void open_dialog(HWND dialog, const hybrid::partition_list& list) {
   center_window(dialog, nullptr);
   int row = 0;
   for (const partition_row& shown : partition_rows(list)) {
@@ -44,7 +44,7 @@ bool on_command(HWND dialog, int control) {
   } else if (control == IDC_PARTITION_OK) {
     confirm(dialog);
   } else if (control == IDC_PARTITION_CANCEL || control == IDCANCEL) {
-    EndDialog(dialog, choice_cancelled);
+    EndDialog(dialog, hybrid::choice_cancelled);
   } else {
     return false;  // "All partitions" ticks itself
   }
@@ -56,17 +56,17 @@ bool on_command(HWND dialog, int control) {
 INT_PTR CALLBACK partition_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_INITDIALOG:
-      open_dialog(dialog, *reinterpret_cast<const partition_list*>(lparam));
+      open_dialog(dialog, *reinterpret_cast<const hybrid::partition_list*>(lparam));
       return TRUE;
     case WM_COMMAND:
       return on_command(dialog, command_control(wparam));
     case WM_SYSCOMMAND:
       if (!is_close_command(wparam)) return FALSE;
-      EndDialog(dialog, choice_cancelled);
+      EndDialog(dialog, hybrid::choice_cancelled);
       return TRUE;
     default:
       return FALSE;
   }
 }
 
-}  // namespace hybrid
+}  // namespace app

@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-namespace hybrid {
+namespace app {
 
 INT_PTR CALLBACK partition_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 
-}  // namespace hybrid
+}  // namespace app

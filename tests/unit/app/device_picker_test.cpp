@@ -14,13 +14,13 @@ using test::bus_scope;
 using test::fake_bus;
 
 // The dialog's rows as the user would see them.
-struct shown_rows : scsi::device_rows {
+struct shown_rows : app::device_rows {
   struct row {
     bool enabled = false;
     bool marked = false;
     std::string vendor, product, revision;
   };
-  std::array<row, scsi::picker_rows> rows;
+  std::array<row, app::picker_rows> rows;
   std::string driver;
   bool next = true, preceding = true;  // the template leaves them enabled
 
@@ -89,8 +89,8 @@ class DevicePicker : public ::testing::Test {
   // choose_device's start: the type travels in the buffer's first byte.
   bool open(int type) {
     specifier[0] = static_cast<char>(type & 0xFF);
-    scsi::picker().result = scsi::picker_done;
-    return scsi::open_picker(shown, specifier);
+    app::picker().result = app::picker_done;
+    return app::open_picker(shown, specifier);
   }
   int sel_host() const { return scsi::devices().sel_host; }
   int sel_target() const { return scsi::devices().sel_target; }
@@ -139,7 +139,7 @@ TEST_F(DevicePicker, HostAdaptersWithoutDevicesArePassedOver) {
   EXPECT_TRUE(shown.next);
   EXPECT_TRUE(shown.preceding);
   // Nothing lists devices after it: the last host adapter, with no rows.
-  scsi::next_host(shown);
+  app::next_host(shown);
   EXPECT_EQ(sel_host(), 2);
   EXPECT_TRUE(shown.enabled_rows().empty());
   EXPECT_FALSE(shown.next);
@@ -152,7 +152,7 @@ TEST_F(DevicePicker, NoDeviceAnywhereOnlyBeeps) {
   ASSERT_TRUE(open(scsi::filter_disks));
   EXPECT_EQ(sel_host(), 1);
   EXPECT_TRUE(shown.enabled_rows().empty());
-  EXPECT_FALSE(scsi::confirm_device());  // the dialog stays open
+  EXPECT_FALSE(app::confirm_device());  // the dialog stays open
   EXPECT_EQ(capacity_requests(), 0);
 }
 
@@ -163,8 +163,8 @@ TEST_F(DevicePicker, NextHostClearsTheRowsShownBefore) {
   bus.devices[{1, 5}] = device(disk, "B5");
   bus.devices[{1, 6}] = device(disk, "B6");
   ASSERT_TRUE(open(scsi::filter_disks));
-  scsi::pick_row(shown, 1);
-  scsi::next_host(shown);
+  app::pick_row(shown, 1);
+  app::next_host(shown);
   EXPECT_EQ(sel_host(), 1);
   EXPECT_EQ(shown.enabled_rows(), (std::vector<int>{5, 6}));
   EXPECT_TRUE(shown.rows_clean_except({5, 6}));
@@ -181,11 +181,11 @@ TEST_F(DevicePicker, AnotherHostAdapterDropsTheChoiceUnlessItHasOneDevice) {
   bus.devices[{1, 4}] = device(disk, "B4");
   bus.devices[{2, 6}] = device(disk, "C6");
   ASSERT_TRUE(open(scsi::filter_disks));
-  scsi::pick_row(shown, 2);
-  scsi::next_host(shown);
+  app::pick_row(shown, 2);
+  app::next_host(shown);
   EXPECT_EQ(sel_target(), 255);
   EXPECT_EQ(shown.marked_row(), -1);
-  scsi::next_host(shown);
+  app::next_host(shown);
   EXPECT_EQ(sel_target(), 6);
   EXPECT_EQ(shown.marked_row(), 6);
 }
@@ -197,12 +197,12 @@ TEST_F(DevicePicker, PrecedingHostStepsBackOverHostsWithoutDevices) {
   bus.devices[{2, 5}] = device(disk, "C5");
   bus.devices[{2, 7}] = device(disk, "C7");
   ASSERT_TRUE(open(scsi::filter_disks));
-  scsi::next_host(shown);  // host adapter 1 lists nothing: on to 2
+  app::next_host(shown);  // host adapter 1 lists nothing: on to 2
   ASSERT_EQ(sel_host(), 2);
   ASSERT_EQ(shown.enabled_rows(), (std::vector<int>{5, 7}));
-  scsi::pick_row(shown, 7);
+  app::pick_row(shown, 7);
 
-  ASSERT_TRUE(scsi::preceding_host(shown));
+  ASSERT_TRUE(app::preceding_host(shown));
   EXPECT_EQ(sel_host(), 0);
   EXPECT_EQ(shown.enabled_rows(), (std::vector<int>{1, 3}));
   EXPECT_TRUE(shown.rows_clean_except({1, 3}));
@@ -219,8 +219,8 @@ TEST_F(DevicePicker, PrecedingHostWithNothingBeforeChangesNothing) {
   ASSERT_TRUE(open(scsi::filter_disks));
   ASSERT_EQ(sel_host(), 1);
   ASSERT_TRUE(shown.preceding);
-  scsi::pick_row(shown, 3);
-  EXPECT_FALSE(scsi::preceding_host(shown));
+  app::pick_row(shown, 3);
+  EXPECT_FALSE(app::preceding_host(shown));
   EXPECT_EQ(sel_host(), 1);
   EXPECT_EQ(sel_target(), 3);
   EXPECT_EQ(shown.enabled_rows(), (std::vector<int>{2, 3}));
@@ -232,14 +232,14 @@ TEST_F(DevicePicker, OkLearnsTheBlockLengthAndWritesTheSpecifier) {
   bus.devices[{1, 3}] = device(cdrom, "CDROM", 2048);
   scsi::devices().aspi_unit_size = 512;
   ASSERT_TRUE(open(cdrom));
-  ASSERT_TRUE(scsi::confirm_device());
-  EXPECT_EQ(scsi::picker().result, scsi::picker_done);
+  ASSERT_TRUE(app::confirm_device());
+  EXPECT_EQ(app::picker().result, app::picker_done);
   EXPECT_STREQ(specifier, "C130");
   EXPECT_EQ(scsi::devices().aspi_unit_size, 2048);
 
   bus.devices[{0, 6}] = device(optical, "MO");
   ASSERT_TRUE(open(scsi::filter_disks));
-  ASSERT_TRUE(scsi::confirm_device());
+  ASSERT_TRUE(app::confirm_device());
   EXPECT_STREQ(specifier, "A060");
   EXPECT_EQ(scsi::devices().aspi_unit_size, 512);
 }
@@ -249,8 +249,8 @@ TEST_F(DevicePicker, OkWithASilentDeviceGivesUpAfterTenTries) {
   ASSERT_TRUE(open(scsi::filter_disks));
   bus.devices.clear();  // the device went away after the scan
   scsi::devices().aspi_unit_size = 1024;
-  ASSERT_TRUE(scsi::confirm_device());
-  EXPECT_EQ(scsi::picker().result, scsi::picker_no_capacity);
+  ASSERT_TRUE(app::confirm_device());
+  EXPECT_EQ(app::picker().result, app::picker_no_capacity);
   EXPECT_EQ(capacity_requests(), 10);
   EXPECT_EQ(static_cast<std::uint8_t>(specifier[0]), 254);  // not written
   EXPECT_EQ(scsi::devices().aspi_unit_size, 1024);
@@ -260,14 +260,14 @@ TEST_F(DevicePicker, CancelForgetsHostAndTargetCloseOnlyTheTarget) {
   bus.hosts = 2;
   bus.devices[{1, 4}] = device(disk, "B4");
   ASSERT_TRUE(open(scsi::filter_disks));
-  scsi::cancel_picker();
-  EXPECT_EQ(scsi::picker().result, scsi::picker_cancelled);
+  app::cancel_picker();
+  EXPECT_EQ(app::picker().result, app::picker_cancelled);
   EXPECT_EQ(sel_host(), 255);
   EXPECT_EQ(sel_target(), 255);
 
   ASSERT_TRUE(open(scsi::filter_disks));
-  scsi::close_picker();
-  EXPECT_EQ(scsi::picker().result, scsi::picker_cancelled);
+  app::close_picker();
+  EXPECT_EQ(app::picker().result, app::picker_cancelled);
   EXPECT_EQ(sel_host(), 1);
   EXPECT_EQ(sel_target(), 255);
 }
@@ -275,7 +275,7 @@ TEST_F(DevicePicker, CancelForgetsHostAndTargetCloseOnlyTheTarget) {
 TEST_F(DevicePicker, NoHostAdapterEndsAtOnceWithNothingChosen) {
   bus.hosts = 0;
   EXPECT_FALSE(open(cdrom));
-  EXPECT_EQ(scsi::picker().result, scsi::picker_cancelled);
+  EXPECT_EQ(app::picker().result, app::picker_cancelled);
   EXPECT_STREQ(specifier, "");
 }
 
@@ -285,10 +285,10 @@ TEST_F(DevicePicker, AFullTableShowsTheHostAdaptersItHolds) {
     for (int target = 0; target < 8; ++target) bus.devices[{host, target}] = device(disk, "D");
   }
   ASSERT_TRUE(open(scsi::filter_any));
-  scsi::next_host(shown);
-  scsi::next_host(shown);
+  app::next_host(shown);
+  app::next_host(shown);
   EXPECT_EQ(shown.enabled_rows().size(), 5u);  // the third group lost rows to the end marker
-  scsi::next_host(shown);                      // the fourth has no group at all
+  app::next_host(shown);                       // the fourth has no group at all
   EXPECT_EQ(sel_host(), 3);
   EXPECT_TRUE(shown.enabled_rows().empty());
   EXPECT_EQ(shown.driver, "");

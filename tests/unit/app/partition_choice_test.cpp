@@ -22,7 +22,7 @@ TEST(PartitionRows, OneRowPerListedPartition) {
   hybrid::clear_partition_list(list);
   list[0] = slot("Games", 100);
   list[1] = slot("Empty one", 0);
-  const auto rows = hybrid::partition_rows(list);
+  const auto rows = app::partition_rows(list);
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].name, "Games");
   EXPECT_EQ(rows[0].blocks, "100");
@@ -35,23 +35,23 @@ TEST(PartitionRows, AnEmptyNameEndsTheList) {
   hybrid::clear_partition_list(list);
   list[0] = slot("First", 8);
   list[2] = slot("Behind the gap", 8);
-  ASSERT_EQ(hybrid::partition_rows(list).size(), 1u);
+  ASSERT_EQ(app::partition_rows(list).size(), 1u);
   // A full list shows eight rows, never the slot that ends it.
   for (std::size_t i = 0; i < list.size(); ++i) list[i] = slot("P", static_cast<std::uint32_t>(i));
-  EXPECT_EQ(hybrid::partition_rows(list).size(), 8u);
-  EXPECT_EQ(hybrid::partition_rows(list).back().blocks, "7");
+  EXPECT_EQ(app::partition_rows(list).size(), 8u);
+  EXPECT_EQ(app::partition_rows(list).back().blocks, "7");
 }
 
 TEST(PartitionOk, AllPartitionsWinsAndNothingChosenStaysOpen) {
-  EXPECT_FALSE(hybrid::partition_ok(hybrid::no_row_marked, false).has_value());
-  EXPECT_EQ(hybrid::partition_ok(hybrid::no_row_marked, true), hybrid::choice_all);
-  EXPECT_EQ(hybrid::partition_ok(1, true), hybrid::choice_all);
-  EXPECT_EQ(hybrid::partition_ok(1, false), 1);
-  EXPECT_EQ(hybrid::partition_ok(0, false), 0);
+  EXPECT_FALSE(app::partition_ok(app::no_row_marked, false).has_value());
+  EXPECT_EQ(app::partition_ok(app::no_row_marked, true), hybrid::choice_all);
+  EXPECT_EQ(app::partition_ok(1, true), hybrid::choice_all);
+  EXPECT_EQ(app::partition_ok(1, false), 1);
+  EXPECT_EQ(app::partition_ok(0, false), 0);
 }
 
 TEST(DialogPlacement, CentresOnTheReferenceAndStaysOnScreen) {
-  using hybrid::centered_start;
+  using app::centered_start;
   EXPECT_EQ(centered_start(0, 800, 200, 800), 300);
   // Halves truncate toward zero, on either side.
   EXPECT_EQ(centered_start(100, 301, 100, 800), 200);
