@@ -4,16 +4,11 @@
 // failed (`failure` then names the block).
 #pragma once
 
-#include "hybrid/device_read.h"
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/device_read.h"
 #include "scsi/scsi_request.h"
 
 namespace hybrid {
-
-// A map claiming more entries than this is walked this far only; no Apple
-// map on a real disk comes near it, and a corrupt count must not keep the
-// job reading for hours.
-constexpr std::int32_t max_walked_map_blocks = 65536;
 
 // The request's buffer holds block 1 (block_address 1, block_count 1): the
 // map block count comes from it, and blocks 1 to count are examined, read

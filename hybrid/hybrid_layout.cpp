@@ -64,7 +64,6 @@ layout_refusal layout_chosen_partition(const hfs_partition& partition, std::uint
 
 layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
                                  hybrid_layout& layout) {
-  std::uint8_t block[block_bytes];
   std::vector<std::uint8_t> head(2 * block_bytes);
   if (!hfs.seek(0)) return text::io_failure(text::failed_operation::seek, hfs);
   if (!read_exact(hfs, head.data(), head.size())) {
@@ -74,38 +73,54 @@ layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std:
   std::memset(head.data() + ddr::drivers, 0, block_bytes - ddr::drivers);
   stamp_driver_descriptor(head.data());
 
-  const std::int32_t map_blocks = map_block_count(head.data() + block_bytes);
   std::uint64_t end = padded_length(iso_bytes);
   std::vector<append_run> runs;
   int merged = 0;
-  for (std::int32_t walked = 0; walked < map_blocks; ++walked) {
-    if (!read_exact(hfs, block, sizeof block)) {
-      if (!hfs.error_text().empty()) return text::io_failure(text::failed_operation::read, hfs);
-      break;  // the map claims more entries than the file holds
-    }
-    const std::uint32_t count = get_be32(block + pm::block_count);
-    if (!is_hfs_entry(block) || count == 0) continue;
-    ++merged;
-    if (merged > max_merged_entries) continue;  // counted for the message only
+  layout_refusal refusal;
+  // The stream stands at block 2, right after the head.
+  const map_walk_end walked = walk_merged_entries(
+      head, read_stream_blocks(hfs, 2), [&](std::uint32_t, std::uint8_t* block) {
+        const std::uint32_t count = get_be32(block + pm::block_count);
+        if (!is_hfs_entry(block) || count == 0) return map_visit::go_on;
+        ++merged;
+        if (merged > max_merged_entries) return map_visit::go_on;  // counted for the message only
 
-    const std::uint32_t first = get_be32(block + pm::first_block);
-    const std::string name = partition_name(block);
-    if (layout_refusal refusal = check_inside(name.c_str(), first, count, hfs_bytes);
-        !refusal.empty()) {
-      return refusal;
-    }
-    if (end / block_bytes + count > max_blocks) return text::image_too_large();
-    put_be32(block + pm::first_block, static_cast<std::uint32_t>(end / block_bytes));
-    head.insert(head.end(), block, block + block_bytes);
-    runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
-    end += std::uint64_t{count} * block_bytes;
+        const std::uint32_t first = get_be32(block + pm::first_block);
+        const std::string name = partition_name(block);
+        refusal = check_inside(name.c_str(), first, count, hfs_bytes);
+        if (!refusal.empty()) return map_visit::stop;
+        if (end / block_bytes + count > max_blocks) {
+          refusal = text::image_too_large();
+          return map_visit::stop;
+        }
+        put_be32(block + pm::first_block, static_cast<std::uint32_t>(end / block_bytes));
+        head.insert(head.end(), block, block + block_bytes);
+        runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
+        end += std::uint64_t{count} * block_bytes;
+        return map_visit::go_on;
+      });
+  if (walked == map_walk_end::read_failed) {
+    return text::io_failure(text::failed_operation::read, hfs);
   }
+  if (walked == map_walk_end::stopped) return refusal;
   if (merged > max_merged_entries) return text::too_many_entries(merged);
   if (merged == 0) return text::no_hfs_partition;
 
   finish_merged_layout(std::move(head), std::move(runs), end / block_bytes, merged, iso_bytes,
                        layout);
   return {};
+}
+
+map_walk_end walk_merged_entries(const std::vector<std::uint8_t>& head,
+                                 const map_block_reader& read, const map_block_visitor& visit) {
+  return walk_map(
+      map_span::blocks_2_to_n_plus_1,
+      [&](std::uint32_t block, std::uint8_t* into) {
+        if (block >= 2) return read(block, into);
+        std::memcpy(into, head.data() + block * block_bytes, block_bytes);
+        return block_read::ok;
+      },
+      visit);
 }
 
 void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run> runs,

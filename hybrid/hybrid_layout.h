@@ -9,8 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "hybrid/io/byte_stream.h"
+#include "hybrid/apm/map_walk.h"
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/io/byte_stream.h"
 
 namespace hybrid {
 
@@ -50,6 +51,12 @@ std::uint64_t padded_length(std::uint64_t iso_bytes);
 // Refuses an ISO image of `iso_bytes` that is already a hybrid, or too short
 // to hold the map; reads its first two bytes.
 layout_refusal check_iso_head(byte_stream& iso, std::uint64_t iso_bytes);
+
+// Walks the entries of a merged map, blocks 2 to count + 1, once blocks 0
+// and 1 are in `head` (which the visitor may grow): the walk takes them from
+// there, and the rest from `read`.
+map_walk_end walk_merged_entries(const std::vector<std::uint8_t>& head,
+                                 const map_block_reader& read, const map_block_visitor& visit);
 
 // Completes a merged map once every entry is in `head`: block 0 counts the
 // whole image, every entry counts the entries (the map's own and `merged`).

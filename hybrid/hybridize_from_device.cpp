@@ -1,10 +1,8 @@
-#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <optional>
 
 #include "hybrid/device_copy.h"
-#include "hybrid/device_listing.h"
 #include "hybrid/device_messages.h"
 #include "hybrid/device_source.h"
 #include "hybrid/hybrid_writer.h"
@@ -58,31 +56,38 @@ std::string layout_merged(device_source& source, std::uint64_t iso_bytes, hybrid
   if (!read_source_block(source, 1)) return read_failure_text(source);
   std::memcpy(head.data() + block_bytes, source.entry.data(), block_bytes);
 
-  const std::int32_t map_blocks =
-      std::clamp(map_block_count(source.entry.data()), 0, max_walked_map_blocks);
   std::uint64_t end = padded_length(iso_bytes) / block_bytes;
   std::vector<append_run> runs;
   int merged = 0;
-  for (std::int32_t walked = 0; walked < map_blocks; ++walked) {
-    if (!read_source_block(source, static_cast<std::uint32_t>(walked) + 2)) {
-      return read_failure_text(source);
-    }
-    std::uint8_t* entry = source.entry.data();
-    const std::uint32_t count = get_be32(entry + pm::block_count);
-    if (!is_hfs_entry(entry) || count == 0) continue;
-    ++merged;
-    if (merged > max_merged_entries) continue;  // counted for the message only
-    if (end + count > max_blocks) return text::image_too_large();
-    if (!capacity_accepted(end + count, ask)) {
-      cancelled = true;
-      return {};
-    }
-    const std::uint32_t first = get_be32(entry + pm::first_block);
-    put_be32(entry + pm::first_block, static_cast<std::uint32_t>(end));
-    head.insert(head.end(), entry, entry + block_bytes);
-    runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
-    end += count;
-  }
+  std::string refusal;
+  const auto read_entry = [&](std::uint32_t block, std::uint8_t* into) {
+    if (!read_source_block(source, block)) return block_read::failed;
+    std::memcpy(into, source.entry.data(), block_bytes);
+    return block_read::ok;
+  };
+  const map_walk_end walked =
+      walk_merged_entries(head, read_entry, [&](std::uint32_t, std::uint8_t* entry) {
+        const std::uint32_t count = get_be32(entry + pm::block_count);
+        if (!is_hfs_entry(entry) || count == 0) return map_visit::go_on;
+        ++merged;
+        if (merged > max_merged_entries) return map_visit::go_on;  // counted for the message only
+        if (end + count > max_blocks) {
+          refusal = text::image_too_large();
+          return map_visit::stop;
+        }
+        if (!capacity_accepted(end + count, ask)) {
+          cancelled = true;
+          return map_visit::stop;
+        }
+        const std::uint32_t first = get_be32(entry + pm::first_block);
+        put_be32(entry + pm::first_block, static_cast<std::uint32_t>(end));
+        head.insert(head.end(), entry, entry + block_bytes);
+        runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
+        end += count;
+        return map_visit::go_on;
+      });
+  if (walked == map_walk_end::read_failed) return read_failure_text(source);
+  if (walked == map_walk_end::stopped) return refusal;
   if (merged > max_merged_entries) return text::device_too_many_entries(merged);
   if (merged == 0) return text::disk_holds_no_hfs;
 

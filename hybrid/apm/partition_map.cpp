@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "hybrid/apm/map_walk.h"
+
 namespace hybrid {
 namespace {
 
@@ -88,25 +90,13 @@ bool write_partition_map(byte_stream& stream, std::uint32_t total_blocks,
 }
 
 int list_hfs_partitions(byte_stream& image, partition_list& list) {
-  std::uint8_t block[block_bytes];
-  if (!image.seek(0)) return -1;
-  // Block 0 is read but not examined; a file too short to hold blocks 0 and
-  // 1 holds no map.
-  for (int header = 0; header < 2; ++header) {
-    if (!read_exact(image, block, sizeof block)) return image.error_text().empty() ? 0 : -1;
-  }
-  const std::int32_t count = map_block_count(block);
   int found = 0;
-  // The count is untrusted: the walk ends at the end of the file, whatever
-  // the count promises.
-  for (std::int32_t entry = 0; entry < count; ++entry) {
-    if (!read_exact(image, block, sizeof block)) {
-      if (!image.error_text().empty()) return -1;
-      break;
-    }
-    examine_block(block, list, found);
-  }
-  return found;
+  const map_walk_end walked = walk_map(map_span::blocks_2_to_n_plus_1, read_stream_blocks(image),
+                                       [&](std::uint32_t, std::uint8_t* block) {
+                                         examine_block(block, list, found);
+                                         return map_visit::go_on;
+                                       });
+  return walked == map_walk_end::read_failed ? -1 : found;
 }
 
 bare_volume bare_volume_kind(const std::uint8_t* block2) {

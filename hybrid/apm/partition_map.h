@@ -87,8 +87,9 @@ bool write_partition_map(byte_stream& stream, std::uint32_t total_blocks,
                          std::uint32_t hfs_first_block, std::uint32_t hfs_block_count);
 
 // Lists the Apple_HFS entries of an image file: rewinds, reads blocks 0 and 1,
-// then examines the next map-block-count blocks (2 to count + 1), stopping at
-// the end of the file. Returns the number of slots filled (at most 8), or -1
+// then examines the next map-block-count blocks (2 to count + 1, at most the
+// walk's bound), stopping at the end of the file. A file too short for blocks
+// 0 and 1 holds no map. Returns the number of slots filled (at most 8), or -1
 // when a read failed (the stream's error_text says why).
 int list_hfs_partitions(byte_stream& image, partition_list& list);
 

@@ -7,7 +7,9 @@
 #include <iterator>
 #include <vector>
 
+#include "hybrid/apm/map_walk.h"
 #include "hybrid/io/memory_stream.h"
+#include "test_support.h"
 
 namespace hybrid {
 namespace {
@@ -174,6 +176,72 @@ TEST(ListHfsPartitions, ShortFilesHoldNoMap) {
   partition_list found;
   EXPECT_EQ(list({}, found), 0);
   EXPECT_EQ(list(std::vector<std::uint8_t>(700, 0), found), 0);
+}
+
+// The one walk over a file: the blocks each span hands over, the bound, the
+// end of the file, a visitor that stops and a failed read. A walk in order
+// costs one seek, then one read per block.
+TEST(WalkMap, SpansBoundsAndStops) {
+  using span = map_span;
+  constexpr std::uint32_t never = 0xFFFFFFFF;
+  constexpr std::size_t past_bound =
+      static_cast<std::size_t>(max_walked_map_blocks + 4) * block_bytes;
+  struct row {
+    const char* what;
+    span walk;
+    std::int32_t count;
+    std::size_t file_bytes;
+    std::uint32_t stop_at;
+    long fail_at;  // stream operation, 0: never
+    map_walk_end end;
+    std::uint32_t first, last, handed;
+    long operations;
+  };
+  const row rows[] = {
+      {"entries", span::blocks_1_to_n, 3, 10 * 512, never, 0, map_walk_end::complete, 1, 3, 3, 4},
+      {"past the first", span::blocks_2_to_n_plus_1, 3, 10 * 512, never, 0, map_walk_end::complete,
+       2, 4, 3, 6},
+      {"whole map", span::blocks_0_to_n_plus_1, 3, 10 * 512, never, 0, map_walk_end::complete, 0, 4,
+       5, 6},
+      {"zero count", span::blocks_1_to_n, 0, 10 * 512, never, 0, map_walk_end::complete, 0, 0, 0,
+       2},
+      {"negative count", span::blocks_0_to_n_plus_1, -1, 10 * 512, never, 0, map_walk_end::complete,
+       0, 1, 2, 3},
+      {"negative, past the first", span::blocks_2_to_n_plus_1, -1, 10 * 512, never, 0,
+       map_walk_end::complete, 0, 0, 0, 3},
+      {"end of the file", span::blocks_2_to_n_plus_1, 100, 10 * 512 + 100, never, 0,
+       map_walk_end::complete, 2, 9, 8, 12},
+      {"no block 1", span::blocks_0_to_n_plus_1, 3, 700, never, 0, map_walk_end::complete, 0, 0, 1,
+       3},
+      {"bound", span::blocks_2_to_n_plus_1, 0x7FFFFFFF, past_bound, never, 0,
+       map_walk_end::complete, 2, 65537, 65536, 65539},
+      {"bound, entries", span::blocks_1_to_n, 0x7FFFFFFF, past_bound, never, 0,
+       map_walk_end::complete, 1, 65536, 65536, 65537},
+      {"stopped", span::blocks_2_to_n_plus_1, 5, 10 * 512, 3, 0, map_walk_end::stopped, 2, 3, 2, 5},
+      {"read failed", span::blocks_2_to_n_plus_1, 3, 10 * 512, never, 5, map_walk_end::read_failed,
+       2, 2, 1, 5},
+      {"seek failed", span::blocks_1_to_n, 3, 10 * 512, never, 1, map_walk_end::read_failed, 0, 0,
+       0, 1},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    auto image = image_with(r.count, {{"Apple_partition_map", "Apple", 1, 1}});
+    image.resize(r.file_bytes);
+    test::failing_stream stream("image", std::move(image));
+    stream.fail_at = r.fail_at;
+    std::uint32_t first = 0, last = 0, handed = 0;
+    const map_walk_end end =
+        walk_map(r.walk, read_stream_blocks(stream), [&](std::uint32_t block, std::uint8_t*) {
+          if (handed++ == 0) first = block;
+          last = block;
+          return block == r.stop_at ? map_visit::stop : map_visit::go_on;
+        });
+    EXPECT_EQ(end, r.end);
+    EXPECT_EQ(first, r.first);
+    EXPECT_EQ(last, r.last);
+    EXPECT_EQ(handed, r.handed);
+    EXPECT_EQ(stream.operations, r.operations);
+  }
 }
 
 std::vector<std::uint8_t> fixture(const char* name) {

@@ -1,0 +1,52 @@
+#include "hybrid/apm/map_walk.h"
+
+#include <algorithm>
+
+namespace hybrid {
+
+map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit) {
+  const std::uint32_t first_read = span == map_span::blocks_1_to_n ? 1 : 0;
+  const std::uint32_t first_handed = span == map_span::blocks_0_to_n_plus_1 ? 0
+                                     : span == map_span::blocks_1_to_n      ? 1
+                                                                            : 2;
+  std::uint8_t block[block_bytes];
+  // Block 1 gives the count; until it is read the walk goes at least that far.
+  std::uint32_t last = 1;
+  for (std::uint32_t number = first_read; number <= last; ++number) {
+    switch (read(number, block)) {
+      case block_read::ok:
+        break;
+      case block_read::end:
+        return map_walk_end::complete;
+      case block_read::failed:
+        return map_walk_end::read_failed;
+    }
+    if (number == 1) {
+      // The count is untrusted: a negative one walks nothing past block 1,
+      // a huge one stops at the bound or where the medium ends.
+      const auto count = static_cast<std::uint32_t>(
+          std::clamp(map_block_count(block), std::int32_t{0}, max_walked_map_blocks));
+      last = span == map_span::blocks_1_to_n ? count : count + 1;
+    }
+    if (number < first_handed || number > last) continue;
+    if (visit(number, block) == map_visit::stop) return map_walk_end::stopped;
+  }
+  return map_walk_end::complete;
+}
+
+map_block_reader read_stream_blocks(byte_stream& stream, std::optional<std::uint32_t> at) {
+  return [&stream, next = at](std::uint32_t block, std::uint8_t* into) mutable {
+    if (next != block) {
+      next.reset();
+      if (!stream.seek(std::uint64_t{block} * block_bytes)) return block_read::failed;
+    }
+    if (!read_exact(stream, into, block_bytes)) {
+      next.reset();
+      return stream.error_text().empty() ? block_read::end : block_read::failed;
+    }
+    next = block + 1;
+    return block_read::ok;
+  };
+}
+
+}  // namespace hybrid
