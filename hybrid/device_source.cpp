@@ -20,7 +20,7 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 // blocks would copy nothing: ask the device. Only 512-byte blocks are read,
 // since the map counts 512-byte blocks and the entry buffer holds at most a
 // few of them.
-std::string learn_disk_block_length(const scsi::scsi_request& request) {
+refusal learn_disk_block_length(const scsi::scsi_request& request) {
   scsi::device_state& state = scsi::devices();
   const auto host = static_cast<std::uint8_t>(request.host_adapter);
   const auto target = static_cast<std::uint8_t>(request.target);
@@ -30,14 +30,14 @@ std::string learn_disk_block_length(const scsi::scsi_request& request) {
     for (int attempt = 0; attempt < readcap_attempts && status != 1; ++attempt) {
       status = scsi::aspi_readcap(host, target, answer);
     }
-    if (status != 1) return text::device_silent(false, host, target);
+    if (status != 1) return refusal::because(text::device_silent(false, host, target));
     const std::uint32_t length = get_be32(answer + 4);
-    if (length != block_bytes) return text::unsupported_block_size(length);
+    if (length != block_bytes) return refusal::because(text::unsupported_block_size(length));
     state.aspi_unit_size = static_cast<std::uint16_t>(length);
   }
   if (state.aspi_unit_size != block_bytes)
-    return text::unsupported_block_size(state.aspi_unit_size);
-  return {};
+    return refusal::because(text::unsupported_block_size(state.aspi_unit_size));
+  return accepted();
 }
 
 }  // namespace
@@ -92,7 +92,7 @@ std::string read_failure_text(const device_source& source) {
                                   source.request.target);
 }
 
-std::string open_device_source(device_source& source, bool cdrom) {
+refusal open_device_source(device_source& source, bool cdrom) {
   scsi::device_state& state = scsi::devices();
   source.cdrom = cdrom;
   source.request = {};
@@ -105,11 +105,9 @@ std::string open_device_source(device_source& source, bool cdrom) {
   scsi::forget_cached_sector();
 
   if (!cdrom) {
-    if (std::string refusal = learn_disk_block_length(source.request); !refusal.empty()) {
-      return refusal;
-    }
+    if (refusal refused = learn_disk_block_length(source.request)) return refused;
   }
-  if (!read_source_block(source, 0)) return read_failure_text(source);
+  if (!read_source_block(source, 0)) return refusal::because(read_failure_text(source));
   std::memcpy(source.block0.data(), source.entry.data(), block_bytes);
   source.has_driver_descriptor = source.block0[0] == 'E' && source.block0[1] == 'R';
   if (cdrom) {
@@ -117,16 +115,16 @@ std::string open_device_source(device_source& source, bool cdrom) {
   } else if (source.has_driver_descriptor) {
     state.src_block_size = get_be16(source.block0.data() + ddr::block_size);
     if (state.src_block_size != block_bytes) {
-      return text::unsupported_block_size(state.src_block_size);
+      return refusal::because(text::unsupported_block_size(state.src_block_size));
     }
   } else {
     // Without a Driver Descriptor bytes 2-3 mean nothing; the device's own
     // block length is the only size we know.
     state.src_block_size = state.aspi_unit_size;
   }
-  if (!read_source_block(source, 1)) return read_failure_text(source);
+  if (!read_source_block(source, 1)) return refusal::because(read_failure_text(source));
   source.has_map_entry = source.entry[0] == 'P' && source.entry[1] == 'M';
-  return {};
+  return accepted();
 }
 
 std::string refuse_specifier(specifier_form form, const std::string& specifier) {

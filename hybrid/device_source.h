@@ -11,6 +11,7 @@
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/device_read.h"
 #include "hybrid/questions.h"
+#include "hybrid/refusal.h"
 #include "scsi/scsi_request.h"
 
 namespace hybrid {
@@ -57,9 +58,8 @@ struct device_source {
 void rewind_request(device_source& source);
 
 // Prepares the source named by src_host/src_target and reads blocks 0 and 1
-// (block 1 stays in the entry buffer, block_address 1). Returns the empty
-// text, or the message for the user.
-std::string open_device_source(device_source& source, bool cdrom);
+// (block 1 stays in the entry buffer, block_address 1).
+refusal open_device_source(device_source& source, bool cdrom);
 
 // The message for a failed device read of this source.
 std::string read_failure_text(const device_source& source);

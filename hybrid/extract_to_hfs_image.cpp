@@ -49,8 +49,8 @@ int copy_volume(device_source& source, byte_stream& image, std::uint32_t first, 
 
 int extract_device_volume(bool cdrom, byte_stream& image, questions& ask) {
   device_source source;
-  if (std::string refusal = open_device_source(source, cdrom); !refusal.empty()) {
-    ask.notice(refusal);
+  if (refusal refused = open_device_source(source, cdrom)) {
+    ask.notice(refused.text());
     return 0;
   }
   // A CD-ROM must carry both signatures; a disk either one.

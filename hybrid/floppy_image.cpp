@@ -9,6 +9,7 @@
 #include "hybrid/io/copy_stream.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/messages.h"
+#include "hybrid/refusal.h"
 
 namespace hybrid {
 namespace {
@@ -45,32 +46,36 @@ int fail(byte_stream& hfs_image, questions& ask, std::string message, bool writt
   return 0;
 }
 
-// Empty when the tool ran to a good end.
-std::string tool_failure(const tool_run& run, questions& ask) {
+// Refused unless the tool ran to a good end.
+refusal tool_failure(const tool_run& run, questions& ask) {
   switch (run.result) {
     case tool_run::outcome::could_not_start:
-      return text::floppy_tool_not_started(run.error_text);
+      return refusal::because(text::floppy_tool_not_started(run.error_text));
     case tool_run::outcome::killed:
       // An interrupt on the terminal reaches the tool too.
-      return ask.stop_requested() ? text::stopped : text::floppy_tool_killed(run.exit_code);
+      return refusal::because(ask.stop_requested() ? std::string(text::stopped)
+                                                   : text::floppy_tool_killed(run.exit_code));
     case tool_run::outcome::exited:
       break;
   }
-  return run.exit_code == 0 ? std::string() : text::floppy_tool_failed(run.exit_code);
+  if (run.exit_code != 0) return refusal::because(text::floppy_tool_failed(run.exit_code));
+  return accepted();
 }
 
-// Map, then the disk's bytes. Empty when all is written.
-std::string write_image(byte_stream& disk, std::uint64_t bytes, byte_stream& hfs_image,
-                        questions& ask) {
+// Map, then the disk's bytes.
+refusal write_image(byte_stream& disk, std::uint64_t bytes, byte_stream& hfs_image,
+                    questions& ask) {
   using text::failed_operation;
   // A trailing part block is copied, but only whole blocks are in the map.
   const std::uint64_t blocks = bytes / block_bytes;
-  if (blocks + map_area_blocks > UINT32_MAX) return text::image_too_large();
-  if (!hfs_image.truncate(0)) return text::io_failure(failed_operation::write, hfs_image);
-  if (!hfs_image.seek(0)) return text::io_failure(failed_operation::seek, hfs_image);
+  if (blocks + map_area_blocks > UINT32_MAX) return refusal::because(text::image_too_large());
+  if (!hfs_image.truncate(0))
+    return refusal::because(text::io_failure(failed_operation::write, hfs_image));
+  if (!hfs_image.seek(0))
+    return refusal::because(text::io_failure(failed_operation::seek, hfs_image));
   if (!write_partition_map(hfs_image, static_cast<std::uint32_t>(blocks + map_area_blocks),
                            map_area_blocks, static_cast<std::uint32_t>(blocks))) {
-    return text::io_failure(failed_operation::write, hfs_image);
+    return refusal::because(text::io_failure(failed_operation::write, hfs_image));
   }
   copy_buffer buffer;
   ask.copy_started(bytes);
@@ -80,16 +85,17 @@ std::string write_image(byte_stream& disk, std::uint64_t bytes, byte_stream& hfs
     case copy_result::ok:
       break;
     case copy_result::source_ended:
-      return text::ended_early(disk);
+      return refusal::because(text::ended_early(disk));
     case copy_result::source_failed:
-      return text::io_failure(failed_operation::read, disk);
+      return refusal::because(text::io_failure(failed_operation::read, disk));
     case copy_result::destination_failed:
-      return text::io_failure(failed_operation::write, hfs_image);
+      return refusal::because(text::io_failure(failed_operation::write, hfs_image));
     case copy_result::stopped:
-      return text::stopped;
+      return refusal::because(text::stopped);
   }
-  if (!hfs_image.flush()) return text::io_failure(failed_operation::flush, hfs_image);
-  return {};
+  if (!hfs_image.flush())
+    return refusal::because(text::io_failure(failed_operation::flush, hfs_image));
+  return accepted();
 }
 
 }  // namespace
@@ -117,9 +123,7 @@ int extract_floppy(std::uint8_t drive_index, byte_stream& hfs_image, questions& 
 
   const tool_run run =
       platform::run_tool(floppy_command_line(drive_index), folder.path(), tool_places);
-  if (std::string why = tool_failure(run, ask); !why.empty()) {
-    return fail(hfs_image, ask, std::move(why));
-  }
+  if (refusal why = tool_failure(run, ask)) return fail(hfs_image, ask, why.text());
   // Declared after the folder, so the file is closed before the folder goes.
   file_stream disk(folder.path() + "/" + floppy_temp_file_name, "rb");
   if (!disk.is_open()) return fail(hfs_image, ask, text::floppy_no_image);
@@ -128,8 +132,8 @@ int extract_floppy(std::uint8_t drive_index, byte_stream& hfs_image, questions& 
     return fail(hfs_image, ask, text::io_failure(text::failed_operation::length, disk));
   }
   if (bytes == 0) return fail(hfs_image, ask, text::floppy_image_empty);
-  if (std::string why = write_image(disk, bytes, hfs_image, ask); !why.empty()) {
-    return fail(hfs_image, ask, std::move(why), true);
+  if (refusal why = write_image(disk, bytes, hfs_image, ask)) {
+    return fail(hfs_image, ask, why.text(), true);
   }
   return 1;
 }

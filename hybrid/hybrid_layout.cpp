@@ -22,11 +22,11 @@ std::string partition_name(const std::uint8_t* entry) {
 // The data of a partition must lie inside the HFS file: a truncated image,
 // or an entry that points past its end, would otherwise append bytes that
 // are not there.
-layout_refusal check_inside(const char* name, std::uint32_t first_block, std::uint32_t block_count,
-                            std::uint64_t hfs_bytes) {
+refusal check_inside(const char* name, std::uint32_t first_block, std::uint32_t block_count,
+                     std::uint64_t hfs_bytes) {
   const std::uint64_t end = (std::uint64_t{first_block} + block_count) * block_bytes;
-  if (end > hfs_bytes) return text::partition_past_end(name, end, hfs_bytes);
-  return {};
+  if (end > hfs_bytes) return refusal::because(text::partition_past_end(name, end, hfs_bytes));
+  return accepted();
 }
 
 }  // namespace
@@ -41,16 +41,17 @@ std::uint64_t padded_length(std::uint64_t iso_bytes) {
   return (iso_bytes + block_bytes - 1) / block_bytes * block_bytes;
 }
 
-layout_refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
-                                       std::uint64_t hfs_bytes, hybrid_layout& layout) {
-  if (partition.block_count == 0) return text::chosen_partition_empty(partition.name);
-  if (layout_refusal refusal =
-          check_inside(partition.name, partition.first_block, partition.block_count, hfs_bytes);
-      !refusal.empty()) {
-    return refusal;
+refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
+                                std::uint64_t hfs_bytes, hybrid_layout& layout) {
+  if (partition.block_count == 0)
+    return refusal::because(text::chosen_partition_empty(partition.name));
+  if (refusal refused =
+          check_inside(partition.name, partition.first_block, partition.block_count, hfs_bytes)) {
+    return refused;
   }
   const std::uint64_t iso_blocks = padded_length(iso_bytes) / block_bytes;
-  if (iso_blocks + partition.block_count > max_blocks) return text::image_too_large();
+  if (iso_blocks + partition.block_count > max_blocks)
+    return refusal::because(text::image_too_large());
 
   std::array<std::uint8_t, map_area_bytes> map;
   build_partition_map(map, static_cast<std::uint32_t>(iso_blocks + partition.block_count),
@@ -59,15 +60,15 @@ layout_refusal layout_chosen_partition(const hfs_partition& partition, std::uint
   layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
   layout.runs = {{std::uint64_t{partition.first_block} * block_bytes,
                   std::uint64_t{partition.block_count} * block_bytes}};
-  return {};
+  return accepted();
 }
 
-layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
-                                 hybrid_layout& layout) {
+refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                          hybrid_layout& layout) {
   std::vector<std::uint8_t> head(2 * block_bytes);
-  if (!hfs.seek(0)) return text::io_failure(text::failed_operation::seek, hfs);
+  if (!hfs.seek(0)) return refusal::because(text::io_failure(text::failed_operation::seek, hfs));
   if (!read_exact(hfs, head.data(), head.size())) {
-    return text::io_failure(text::failed_operation::read, hfs);
+    return refusal::because(text::io_failure(text::failed_operation::read, hfs));
   }
   // The source's drivers mean nothing behind an ISO image.
   std::memset(head.data() + ddr::drivers, 0, block_bytes - ddr::drivers);
@@ -76,7 +77,7 @@ layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std:
   std::uint64_t end = padded_length(iso_bytes);
   std::vector<append_run> runs;
   int merged = 0;
-  layout_refusal refusal;
+  refusal refused;
   // The stream stands at block 2, right after the head.
   const map_walk_end walked = walk_merged_entries(
       head, read_stream_blocks(hfs, 2), [&](std::uint32_t, std::uint8_t* block) {
@@ -87,10 +88,10 @@ layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std:
 
         const std::uint32_t first = get_be32(block + pm::first_block);
         const std::string name = partition_name(block);
-        refusal = check_inside(name.c_str(), first, count, hfs_bytes);
-        if (!refusal.empty()) return map_visit::stop;
+        refused = check_inside(name.c_str(), first, count, hfs_bytes);
+        if (refused) return map_visit::stop;
         if (end / block_bytes + count > max_blocks) {
-          refusal = text::image_too_large();
+          refused = refusal::because(text::image_too_large());
           return map_visit::stop;
         }
         put_be32(block + pm::first_block, static_cast<std::uint32_t>(end / block_bytes));
@@ -100,15 +101,15 @@ layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std:
         return map_visit::go_on;
       });
   if (walked == map_walk_end::read_failed) {
-    return text::io_failure(text::failed_operation::read, hfs);
+    return refusal::because(text::io_failure(text::failed_operation::read, hfs));
   }
-  if (walked == map_walk_end::stopped) return refusal;
-  if (merged > max_merged_entries) return text::too_many_entries(merged);
-  if (merged == 0) return text::no_hfs_partition;
+  if (walked == map_walk_end::stopped) return refused;
+  if (merged > max_merged_entries) return refusal::because(text::too_many_entries(merged));
+  if (merged == 0) return refusal::because(text::no_hfs_partition);
 
   finish_merged_layout(std::move(head), std::move(runs), end / block_bytes, merged, iso_bytes,
                        layout);
-  return {};
+  return accepted();
 }
 
 map_walk_end walk_merged_entries(const std::vector<std::uint8_t>& head,
@@ -138,16 +139,17 @@ void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run
   layout.runs = std::move(runs);
 }
 
-layout_refusal check_iso_head(byte_stream& iso, std::uint64_t iso_bytes) {
+refusal check_iso_head(byte_stream& iso, std::uint64_t iso_bytes) {
   std::uint8_t first[2] = {};
   if (!iso.seek(0) || iso.read(first, sizeof first) != std::min<std::uint64_t>(iso_bytes, 2)) {
-    return text::io_failure(text::failed_operation::read, iso);
+    return refusal::because(text::io_failure(text::failed_operation::read, iso));
   }
-  if (iso_bytes >= 2 && first[0] == 'E' && first[1] == 'R') return text::already_hybrid;
+  if (iso_bytes >= 2 && first[0] == 'E' && first[1] == 'R')
+    return refusal::because(text::already_hybrid);
   // The map covers the first 32,768 bytes; a shorter file has no room for it
   // and holds no ISO 9660 volume anyway.
-  if (iso_bytes < map_area_bytes) return text::iso_too_small(iso_bytes);
-  return {};
+  if (iso_bytes < map_area_bytes) return refusal::because(text::iso_too_small(iso_bytes));
+  return accepted();
 }
 
 }  // namespace hybrid

@@ -12,6 +12,7 @@
 #include "hybrid/apm/map_walk.h"
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/io/byte_stream.h"
+#include "hybrid/refusal.h"
 
 namespace hybrid {
 
@@ -31,26 +32,23 @@ struct hybrid_layout {
 // area; the ISO 9660 volume descriptors begin right after it.
 constexpr int max_merged_entries = static_cast<int>(map_area_blocks) - 2;
 
-// Empty when the layout was made; otherwise the message for the user.
-using layout_refusal = std::string;
-
 // A fresh 64-block map with the one partition "MacOS" taken from
 // `partition`, appended behind an ISO image of `iso_bytes`.
-layout_refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
-                                       std::uint64_t hfs_bytes, hybrid_layout& layout);
+refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
+                                std::uint64_t hfs_bytes, hybrid_layout& layout);
 
 // The HFS image's own map carried over: its Driver Descriptor without
 // drivers, its first entry, and every Apple_HFS entry with blocks, each
 // pointing at its data appended behind the ISO data.
-layout_refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
-                                 hybrid_layout& layout);
+refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                          hybrid_layout& layout);
 
 // The ISO image rounded up to whole blocks: where appended data begin.
 std::uint64_t padded_length(std::uint64_t iso_bytes);
 
 // Refuses an ISO image of `iso_bytes` that is already a hybrid, or too short
 // to hold the map; reads its first two bytes.
-layout_refusal check_iso_head(byte_stream& iso, std::uint64_t iso_bytes);
+refusal check_iso_head(byte_stream& iso, std::uint64_t iso_bytes);
 
 // Walks the entries of a merged map, blocks 2 to count + 1, once blocks 0
 // and 1 are in `head` (which the visitor may grow): the walk takes them from

@@ -40,10 +40,9 @@ int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
   std::uint64_t done = 0;
   ask.copy_started(layout.append_bytes() - layout.pad_bytes);
   for (const append_run& run : layout.runs) {
-    const std::string failure = copy_run(run, done);
-    if (!failure.empty()) {
+    if (const refusal failure = copy_run(run, done)) {
       ask.copy_ended();
-      return fail_writing(ask, transaction, failure);
+      return fail_writing(ask, transaction, failure.text());
     }
     done += run.byte_count;
   }

@@ -10,13 +10,14 @@
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/io/byte_stream.h"
 #include "hybrid/questions.h"
+#include "hybrid/refusal.h"
 
 namespace hybrid {
 
-// Appends one run at the ISO image's current position. Returns the empty
-// text on success, else the message for the user. `done` is the number of
-// bytes of runs appended before this one (for progress).
-using run_copier = std::function<std::string(const append_run& run, std::uint64_t done)>;
+// Appends one run at the ISO image's current position; a refusal carries the
+// message for the user. `done` is the number of bytes of runs appended
+// before this one (for progress).
+using run_copier = std::function<refusal(const append_run& run, std::uint64_t done)>;
 
 int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
                  const run_copier& copy_run);

@@ -24,20 +24,21 @@ bool capacity_accepted(std::uint64_t blocks, questions& ask) {
   return blocks <= cdrom_capacity_blocks || ask.warning(text::cd_capacity_warning(blocks));
 }
 
-std::string check_iso(byte_stream& iso, std::uint64_t& iso_bytes) {
-  if (!iso.length(iso_bytes)) return text::io_failure(failed_operation::length, iso);
+refusal check_iso(byte_stream& iso, std::uint64_t& iso_bytes) {
+  if (!iso.length(iso_bytes))
+    return refusal::because(text::io_failure(failed_operation::length, iso));
   return check_iso_head(iso, iso_bytes);
 }
 
 // A fresh 64-block map for one partition, appended behind the ISO data, as
 // from a file; a device has no file length to check the partition against.
 // The capacity question comes first, and only for a layout that can be made.
-std::string layout_chosen(const hfs_partition& partition, std::uint64_t iso_bytes,
-                          hybrid_layout& layout, questions& ask, bool& cancelled) {
+refusal layout_chosen(const hfs_partition& partition, std::uint64_t iso_bytes,
+                      hybrid_layout& layout, questions& ask, bool& cancelled) {
   const std::uint64_t total = padded_length(iso_bytes) / block_bytes + partition.block_count;
   if (partition.block_count != 0 && total <= max_blocks && !capacity_accepted(total, ask)) {
     cancelled = true;
-    return {};
+    return accepted();
   }
   return layout_chosen_partition(partition, iso_bytes, std::numeric_limits<std::uint64_t>::max(),
                                  layout);
@@ -48,18 +49,18 @@ std::string layout_chosen(const hfs_partition& partition, std::uint64_t iso_byte
 // among the next map-block-count blocks, each pointing at its data behind
 // the ISO data. The whole walk and every warning come before the first write,
 // so a Cancel leaves the ISO image untouched.
-std::string layout_merged(device_source& source, std::uint64_t iso_bytes, hybrid_layout& layout,
-                          questions& ask, bool& cancelled) {
+refusal layout_merged(device_source& source, std::uint64_t iso_bytes, hybrid_layout& layout,
+                      questions& ask, bool& cancelled) {
   std::vector<std::uint8_t> head(2 * block_bytes);
   std::memcpy(head.data(), source.block0.data(), ddr::drivers);
   stamp_driver_descriptor(head.data());
-  if (!read_source_block(source, 1)) return read_failure_text(source);
+  if (!read_source_block(source, 1)) return refusal::because(read_failure_text(source));
   std::memcpy(head.data() + block_bytes, source.entry.data(), block_bytes);
 
   std::uint64_t end = padded_length(iso_bytes) / block_bytes;
   std::vector<append_run> runs;
   int merged = 0;
-  std::string refusal;
+  refusal refused;
   const auto read_entry = [&](std::uint32_t block, std::uint8_t* into) {
     if (!read_source_block(source, block)) return block_read::failed;
     std::memcpy(into, source.entry.data(), block_bytes);
@@ -72,7 +73,7 @@ std::string layout_merged(device_source& source, std::uint64_t iso_bytes, hybrid
         ++merged;
         if (merged > max_merged_entries) return map_visit::go_on;  // counted for the message only
         if (end + count > max_blocks) {
-          refusal = text::image_too_large();
+          refused = refusal::because(text::image_too_large());
           return map_visit::stop;
         }
         if (!capacity_accepted(end + count, ask)) {
@@ -86,17 +87,17 @@ std::string layout_merged(device_source& source, std::uint64_t iso_bytes, hybrid
         end += count;
         return map_visit::go_on;
       });
-  if (walked == map_walk_end::read_failed) return read_failure_text(source);
-  if (walked == map_walk_end::stopped) return refusal;
-  if (merged > max_merged_entries) return text::device_too_many_entries(merged);
-  if (merged == 0) return text::disk_holds_no_hfs;
+  if (walked == map_walk_end::read_failed) return refusal::because(read_failure_text(source));
+  if (walked == map_walk_end::stopped) return refused;
+  if (merged > max_merged_entries) return refusal::because(text::device_too_many_entries(merged));
+  if (merged == 0) return refusal::because(text::disk_holds_no_hfs);
 
   finish_merged_layout(std::move(head), std::move(runs), end, merged, iso_bytes, layout);
-  return {};
+  return accepted();
 }
 
-std::string copy_device_run(device_source& source, byte_stream& iso, const append_run& run,
-                            std::uint64_t done, questions& ask) {
+refusal copy_device_run(device_source& source, byte_stream& iso, const append_run& run,
+                        std::uint64_t done, questions& ask) {
   device_copy copy;
   copy.progress = &ask;
   copy.done = done;
@@ -104,15 +105,15 @@ std::string copy_device_run(device_source& source, byte_stream& iso, const appen
   const auto count = static_cast<std::uint32_t>(run.byte_count / block_bytes);
   const int copied = source.cdrom ? copy_cd_blocks(iso, source.request, first, count, copy)
                                   : copy_disk_blocks(iso, source.request, first, count, copy);
-  if (copied != 0) return {};
+  if (copied != 0) return accepted();
   switch (copy.failure.kind) {
     case device_failure::what::write:
-      return text::io_failure(failed_operation::write, iso);
+      return refusal::because(text::io_failure(failed_operation::write, iso));
     case device_failure::what::stopped:
-      return text::stopped;
+      return refusal::because(text::stopped);
     default:
       source.failure = copy.failure;
-      return read_failure_text(source);
+      return refusal::because(read_failure_text(source));
   }
 }
 
@@ -127,15 +128,14 @@ int hybridize_from_device(const std::string& specifier, byte_stream& iso, questi
     return 0;
   }
   std::uint64_t iso_bytes = 0;
-  if (std::string refusal = check_iso(iso, iso_bytes); !refusal.empty()) {
-    ask.notice(refusal);
+  if (refusal refused = check_iso(iso, iso_bytes)) {
+    ask.notice(refused.text());
     return 0;
   }
 
   device_source source;
-  if (std::string refusal = open_device_source(source, form == specifier_form::cdrom);
-      !refusal.empty()) {
-    ask.notice(refusal);
+  if (refusal refused = open_device_source(source, form == specifier_form::cdrom)) {
+    ask.notice(refused.text());
     return 0;
   }
   if (!source.has_driver_descriptor && !source.has_map_entry) {
@@ -147,17 +147,14 @@ int hybridize_from_device(const std::string& specifier, byte_stream& iso, questi
   if (!choice) return 0;
 
   hybrid_layout layout;
-  std::string refusal;
   bool cancelled = false;
-  if (*choice == choice_all) {
-    refusal = layout_merged(source, iso_bytes, layout, ask, cancelled);
-  } else {
-    refusal =
-        layout_chosen(list[static_cast<std::size_t>(*choice)], iso_bytes, layout, ask, cancelled);
-  }
+  const refusal refused = *choice == choice_all
+                              ? layout_merged(source, iso_bytes, layout, ask, cancelled)
+                              : layout_chosen(list[static_cast<std::size_t>(*choice)], iso_bytes,
+                                              layout, ask, cancelled);
   if (cancelled) return 0;
-  if (!refusal.empty()) {
-    ask.notice(refusal);
+  if (refused) {
+    ask.notice(refused.text());
     return 0;
   }
   return write_hybrid(iso, layout, ask, [&](const append_run& run, std::uint64_t done) {

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/hybrid_writer.h"
@@ -13,41 +14,45 @@ namespace {
 using text::failed_operation;
 
 // Appends one run of the HFS file behind the ISO data.
-std::string copy_file_run(byte_stream& hfs, byte_stream& iso, copy_buffer& buffer,
-                          const append_run& run, std::uint64_t done, questions& ask) {
-  if (!hfs.seek(run.source_offset)) return text::io_failure(failed_operation::seek, hfs);
+refusal copy_file_run(byte_stream& hfs, byte_stream& iso, copy_buffer& buffer,
+                      const append_run& run, std::uint64_t done, questions& ask) {
+  if (!hfs.seek(run.source_offset))
+    return refusal::because(text::io_failure(failed_operation::seek, hfs));
   switch (copy_stream(hfs, iso, run.byte_count, buffer, &ask, done)) {
     case copy_result::ok:
-      return {};
+      return accepted();
     case copy_result::destination_failed:
-      return text::io_failure(failed_operation::write, iso);
+      return refusal::because(text::io_failure(failed_operation::write, iso));
     case copy_result::source_failed:
-      return text::io_failure(failed_operation::read, hfs);
+      return refusal::because(text::io_failure(failed_operation::read, hfs));
     case copy_result::stopped:
-      return text::stopped;
+      return refusal::because(text::stopped);
     case copy_result::source_ended:
       break;
   }
-  return text::ended_early(hfs);
+  return refusal::because(text::ended_early(hfs));
 }
 
 // A file without a partition map may be a bare volume, as hfsutils and the
-// emulators make them: then the whole file is the one partition.
-bool take_bare_volume(byte_stream& hfs, std::uint64_t hfs_bytes, hfs_partition& whole,
-                      std::string& failure) {
+// emulators make them: then the whole file is the one partition. `whole`
+// stays empty when the file is no such volume; a refusal means it could not
+// be read.
+refusal find_bare_volume(byte_stream& hfs, std::uint64_t hfs_bytes,
+                         std::optional<hfs_partition>& whole) {
   std::uint8_t signature[2];
-  if (hfs_bytes < 2 * block_bytes + sizeof signature) return false;
+  if (hfs_bytes < 2 * block_bytes + sizeof signature) return accepted();
   if (!hfs.seek(2 * block_bytes) || !read_exact(hfs, signature, sizeof signature)) {
-    failure = text::io_failure(failed_operation::read, hfs);
-    return false;
+    return refusal::because(text::io_failure(failed_operation::read, hfs));
   }
-  if (bare_volume_kind(signature) == bare_volume::none) return false;
-  if (hfs_bytes / block_bytes > 0xFFFFFFFFu) return false;
-  std::memset(&whole, 0, sizeof whole);
-  std::memcpy(whole.name, "MacOS", 5);
-  whole.first_block = 0;
-  whole.block_count = static_cast<std::uint32_t>(hfs_bytes / block_bytes);
-  return true;
+  if (bare_volume_kind(signature) == bare_volume::none) return accepted();
+  if (hfs_bytes / block_bytes > 0xFFFFFFFFu) return accepted();
+  hfs_partition volume;
+  std::memset(&volume, 0, sizeof volume);
+  std::memcpy(volume.name, "MacOS", 5);
+  volume.first_block = 0;
+  volume.block_count = static_cast<std::uint32_t>(hfs_bytes / block_bytes);
+  whole = volume;
+  return accepted();
 }
 
 }  // namespace
@@ -68,8 +73,8 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
     return 0;
   }
 
-  if (layout_refusal refusal = check_iso_head(iso_image, iso_bytes); !refusal.empty()) {
-    ask.notice(refusal);
+  if (refusal refused = check_iso_head(iso_image, iso_bytes)) {
+    ask.notice(refused.text());
     return 0;
   }
 
@@ -82,30 +87,33 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
   }
 
   hybrid_layout layout;
-  layout_refusal refusal;
+  refusal refused;
   if (listed == 0) {
-    hfs_partition whole;
-    std::string failure;
-    if (!take_bare_volume(hfs_image, hfs_bytes, whole, failure)) {
-      ask.notice(failure.empty() ? std::string(text::no_hfs_partition) : failure);
+    std::optional<hfs_partition> whole;
+    if (refusal unreadable = find_bare_volume(hfs_image, hfs_bytes, whole)) {
+      ask.notice(unreadable.text());
       return 0;
     }
-    refusal = layout_chosen_partition(whole, iso_bytes, hfs_bytes, layout);
+    if (!whole) {
+      ask.notice(text::no_hfs_partition);
+      return 0;
+    }
+    refused = layout_chosen_partition(*whole, iso_bytes, hfs_bytes, layout);
   } else if (listed == 1) {
-    refusal = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
+    refused = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
   } else {
     const int choice = ask.choose_partition(list);
     if (choice == choice_all) {
-      refusal = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
+      refused = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
     } else if (choice >= 0 && choice < listed_rows(list)) {
-      refusal = layout_chosen_partition(list[static_cast<std::size_t>(choice)], iso_bytes,
+      refused = layout_chosen_partition(list[static_cast<std::size_t>(choice)], iso_bytes,
                                         hfs_bytes, layout);
     } else {
       return 0;  // cancelled
     }
   }
-  if (!refusal.empty()) {
-    ask.notice(refusal);
+  if (refused) {
+    ask.notice(refused.text());
     return 0;
   }
   copy_buffer buffer;
