@@ -45,9 +45,9 @@ struct DeviceJobs : ::testing::Test {
       const auto& device = bus.devices[{host, disk_target}];
       const std::uint32_t per = device.block_bytes / 512;
       const bool ten = exec.CDBByte[0] == 0x28;
-      const std::uint32_t first =
-          ten ? hybrid::get_be32(exec.CDBByte + 2)
-              : (std::uint32_t{exec.CDBByte[1]} << 16 | exec.CDBByte[2] << 8 | exec.CDBByte[3]);
+      const std::uint32_t first = ten ? hybrid::get_be32(exec.CDBByte + 2)
+                                      : (std::uint32_t{exec.CDBByte[1]} << 16 |
+                                         std::uint32_t{exec.CDBByte[2]} << 8 | exec.CDBByte[3]);
       const std::uint32_t count = exec.SRB_BufLen / device.block_bytes;
       return block >= first * per && block < (first + count) * per ? scsi::SS_ERR : 0;
     };

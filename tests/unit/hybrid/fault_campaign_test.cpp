@@ -354,7 +354,9 @@ TEST(FaultCampaign, FileSizeLimitUndoesTheDeviceJobs) {
       const std::string path = test::unique_temp_path("zelvorant_fsize");
       {
         std::ofstream out(path, std::ios::binary);
-        if (!extraction) out.write(reinterpret_cast<const char*>(iso.data()), iso.size());
+        if (!extraction)
+          out.write(reinterpret_cast<const char*>(iso.data()),
+                    static_cast<std::streamsize>(iso.size()));
       }
       const pid_t child = fork();
       ASSERT_GE(child, 0);

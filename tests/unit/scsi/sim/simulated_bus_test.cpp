@@ -305,7 +305,8 @@ TEST_F(SimulatedBus, ReadsMatchTheImageByteForByte) {
   attach(sim_device::kind::disk, 0, 0, disk);
   const auto expect_blocks = [&](const bytes& got, std::size_t first, std::size_t count) {
     ASSERT_EQ(got.size(), count * 512);
-    EXPECT_TRUE(std::equal(got.begin(), got.end(), content.begin() + first * 512));
+    EXPECT_TRUE(std::equal(got.begin(), got.end(),
+                           content.begin() + static_cast<std::ptrdiff_t>(first * 512)));
   };
 
   bytes three(3 * 512);
