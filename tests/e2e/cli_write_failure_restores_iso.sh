@@ -51,7 +51,7 @@ expect_write_failure chosen.iso "$HALF_MB" --from-file two.img --to-iso chosen.i
 new_volume bare.img 4096 Bare
 fill_volume bare.img 0 vol
 cp plain.iso odd.iso
-head -c 300 /dev/urandom >>odd.iso
+head -c 300 /dev/zero >>odd.iso  # padding after the volume, kept
 expect_write_failure odd.iso "$HALF_MB" --from-file bare.img --to-iso odd.iso
 # ... or the padding itself cannot be written: the file is already past the limit.
 expect_write_failure odd.iso $((ISO_BYTES / 1024)) --from-file bare.img --to-iso odd.iso

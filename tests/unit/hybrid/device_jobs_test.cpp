@@ -280,6 +280,9 @@ TEST_F(DeviceJobs, CapacityCancelLeavesTheImageAlone) {
   const std::string path = ::testing::TempDir() + "zelvorant_capacity_" +
                            std::to_string(static_cast<long>(::getpid())) + ".iso";
   const std::uint64_t iso_bytes = std::uint64_t{1249900} * 512;
+  // The volume takes in the whole sparse file.
+  test::put_iso_both_endian32(iso_before.data() + 32768 + 80,
+                              static_cast<std::uint32_t>(iso_bytes / 2048));
   {
     hybrid::file_stream create(path, "w+b");
     ASSERT_TRUE(create.write(iso_before.data(), iso_before.size()));

@@ -303,9 +303,7 @@ scenario device_scenario(const std::string& job_name, device_job job, const std:
 }
 
 TEST(FaultCampaign, EveryFaultPointOfEveryJobHolds) {
-  auto bare_volume = test::pattern(40 * 512 + 100, 9);
-  std::memset(bare_volume.data(), 0, 1024);
-  std::memcpy(bare_volume.data() + 1024, "BD", 2);
+  const auto bare_volume = test::bare_volume("BD", 40 * 512 + 100);
   const std::vector<test::map_entry> one = {{"Apple_partition_map", "Apple", 1, 63},
                                             {"Apple_HFS", "MacOS", 64, 100}};
   const std::vector<test::map_entry> two = {{"Apple_partition_map", "Apple", 1, 63},

@@ -170,9 +170,8 @@ TEST(HybridizeFromFile, OnlyEmptyPartitionsMeansNoHfsPartition) {
 TEST(HybridizeFromFile, BareVolumeIsTakenWholeBehindAFreshMap) {
   for (const char* signature : {"BD", "H+", "HX"}) {
     SCOPED_TRACE(signature);
-    auto volume = test::pattern(40 * 512 + 100, 9);  // a stray partial block at the end
-    std::memset(volume.data(), 0, 1024);
-    std::memcpy(volume.data() + 1024, signature, 2);
+    // A stray partial block at the end.
+    const auto volume = test::bare_volume(signature, 40 * 512 + 100);
     job_run job{test::iso_image(iso_bytes), volume, {}, -1};
     run(job);
     ASSERT_EQ(job.result, 1);

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -80,7 +81,53 @@ std::vector<std::uint8_t> hfs_image(const std::vector<map_entry>& entries,
   return image;
 }
 
-std::vector<std::uint8_t> iso_image(std::size_t bytes) { return pattern(bytes, 0x11); }
+std::vector<std::uint8_t> iso_image(std::size_t bytes) {
+  std::vector<std::uint8_t> image = pattern(bytes, 0x11);
+  std::fill_n(image.begin(), std::min<std::size_t>(bytes, hybrid::map_area_bytes), 0);
+  if (bytes < hybrid::map_area_bytes + 2 * 2048) return image;
+  // The primary volume descriptor, declaring at least the whole file, and
+  // the terminator of the descriptor set.
+  std::uint8_t* primary = image.data() + hybrid::map_area_bytes;
+  std::uint8_t* terminator = primary + 2048;
+  std::fill_n(primary, 2 * 2048, 0);
+  primary[0] = 1;
+  terminator[0] = 255;
+  for (std::uint8_t* descriptor : {primary, terminator}) {
+    std::memcpy(descriptor + 1, "CD001", 5);
+    descriptor[6] = 1;
+  }
+  put_iso_both_endian32(primary + 80, static_cast<std::uint32_t>((bytes + 2047) / 2048));
+  primary[128] = 0x00;  // logical block size 2048, both ways
+  primary[129] = 0x08;
+  primary[130] = 0x08;
+  primary[131] = 0x00;
+  return image;
+}
+
+void put_iso_both_endian32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  hybrid::put_be32(at + 4, value);
+}
+
+std::vector<std::uint8_t> bare_volume(const char* signature, std::size_t bytes,
+                                      std::uint64_t declared) {
+  std::vector<std::uint8_t> volume = pattern(bytes, 9);
+  std::memset(volume.data(), 0, 1024);
+  std::uint8_t* header = volume.data() + 1024;
+  std::memcpy(header, signature, 2);
+  if (declared == 0) declared = bytes / 512 * 512;
+  if (signature[0] == 'B') {
+    // Allocation blocks of 512 bytes from block 4; the alternate Master
+    // Directory Block and the last block after them.
+    hybrid::put_be16(header + 18, static_cast<std::uint16_t>((declared - 4 * 512 - 1024) / 512));
+    hybrid::put_be32(header + 20, 512);
+    hybrid::put_be16(header + 28, 4);
+  } else {
+    hybrid::put_be32(header + 40, 512);
+    hybrid::put_be32(header + 44, static_cast<std::uint32_t>(declared / 512));
+  }
+  return volume;
+}
 
 std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t offset,
                                 std::size_t count) {

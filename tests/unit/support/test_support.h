@@ -81,8 +81,18 @@ struct map_entry {
 // their map block count, then data up to `total_blocks` in a pattern.
 std::vector<std::uint8_t> hfs_image(const std::vector<map_entry>& entries,
                                     std::uint32_t total_blocks);
-// An ISO image stand-in: `bytes` of a pattern (its first bytes are not "ER").
+// An ISO image stand-in of `bytes`: a system area of zeros, then (when there
+// is room) a primary volume descriptor whose volume takes in the whole file
+// and the set's terminator, and a pattern for the rest.
 std::vector<std::uint8_t> iso_image(std::size_t bytes);
+// Writes an ISO 9660 both-endian 32-bit number (little-endian, then big).
+void put_iso_both_endian32(std::uint8_t* at, std::uint32_t value);
+
+// A bare HFS ("BD") or HFS+ ("H+", "HX") volume of `bytes` in a pattern,
+// whose header at byte 1024 says it spans `declared` bytes (0: the whole
+// blocks of the file).
+std::vector<std::uint8_t> bare_volume(const char* signature, std::size_t bytes,
+                                      std::uint64_t declared = 0);
 
 std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t offset,
                                 std::size_t count);
