@@ -9,6 +9,10 @@
 namespace test {
 
 bool failing_stream::fails_now() {
+  if (counted_by_ != nullptr) {
+    failed_ = counted_by_->fails_now();
+    return failed_;
+  }
   ++operations;
   if (operations == fail_at) {
     failed_ = true;
@@ -48,6 +52,19 @@ bool failing_stream::length(std::uint64_t& bytes) {
 bool failing_stream::truncate(std::uint64_t bytes) {
   return !fails_now() && memory_stream::truncate(bytes);
 }
+bool failing_stream::status(platform::file_status& status) {
+  return !fails_now() && memory_stream::status(status);
+}
+std::unique_ptr<hybrid::byte_stream> failing_stream::open_scratch(std::string& why_not) {
+  if (fails_now()) {
+    why_not = "Injected failure";
+    return nullptr;
+  }
+  auto scratch = std::make_unique<failing_stream>("scratch beside " + name());
+  scratch->counted_by_ = this;
+  return scratch;
+}
+std::string failing_stream::error_text() const { return failed_ ? "Injected failure" : ""; }
 
 std::vector<std::uint8_t> pattern(std::size_t bytes, std::uint8_t seed) {
   std::vector<std::uint8_t> out(bytes);
@@ -102,6 +119,13 @@ std::vector<std::uint8_t> iso_image(std::size_t bytes) {
   primary[130] = 0x08;
   primary[131] = 0x00;
   return image;
+}
+
+std::vector<std::uint8_t> with_bytes_after_volume(std::vector<std::uint8_t> iso,
+                                                  std::size_t bytes) {
+  const std::vector<std::uint8_t> tail = pattern(bytes, 0x5A);
+  iso.insert(iso.end(), tail.begin(), tail.end());
+  return iso;
 }
 
 void put_iso_both_endian32(std::uint8_t* at, std::uint32_t value) {

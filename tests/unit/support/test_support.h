@@ -43,6 +43,8 @@ class scripted_questions : public hybrid::questions {
 
 // A memory stream that fails on purpose: either the Nth operation of any kind
 // (once), or, like a full disk, every write that would grow it past a limit.
+// Its scratch streams count their operations in its count, so the Nth
+// operation may be one of theirs.
 class failing_stream : public hybrid::memory_stream {
  public:
   using memory_stream::memory_stream;
@@ -59,11 +61,14 @@ class failing_stream : public hybrid::memory_stream {
   bool flush() override;
   bool length(std::uint64_t& bytes) override;
   bool truncate(std::uint64_t bytes) override;
-  std::string error_text() const override { return failed_ ? "Injected failure" : ""; }
+  bool status(platform::file_status& status) override;
+  std::unique_ptr<hybrid::byte_stream> open_scratch(std::string& why_not) override;
+  std::string error_text() const override;
 
  private:
   bool fails_now();
   bool failed_ = false;
+  failing_stream* counted_by_ = nullptr;  // a scratch stream's parent
 };
 
 // Bytes with a pattern that differs from block to block, so a misplaced block
@@ -85,6 +90,9 @@ std::vector<std::uint8_t> hfs_image(const std::vector<map_entry>& entries,
 // is room) a primary volume descriptor whose volume takes in the whole file
 // and the set's terminator, and a pattern for the rest.
 std::vector<std::uint8_t> iso_image(std::size_t bytes);
+// `iso` with `bytes` of a pattern appended after its volume, as a run that
+// was killed while it appended leaves it.
+std::vector<std::uint8_t> with_bytes_after_volume(std::vector<std::uint8_t> iso, std::size_t bytes);
 // Writes an ISO 9660 both-endian 32-bit number (little-endian, then big).
 void put_iso_both_endian32(std::uint8_t* at, std::uint32_t value);
 
