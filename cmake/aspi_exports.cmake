@@ -13,7 +13,7 @@ set(ZELVORANT_EXPORTS_CHECK ${CMAKE_CURRENT_LIST_DIR}/../tests/exports/check_exp
 
 function(zelvorant_add_exports target)
   target_sources(${target} PRIVATE ${ZELVORANT_EXPORTS_SOURCE})
-  target_link_libraries(${target} PRIVATE zelvorant_scsi zelvorant_scsi_transports)
+  target_link_libraries(${target} PRIVATE zelvorant_scsi)
   # GCC hands a .def file on the link line to the linker as the module's
   # export list; nothing else is exported.
   target_link_options(${target} PRIVATE ${ZELVORANT_EXPORTS_DEF})
