@@ -35,19 +35,38 @@ bool is_file(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Empty when the tool is nowhere to be found. The current folder is never
-// searched: the tool's own folder would be the scratch folder.
+bool has_folders(const std::string& list) {
+  return list.find_first_not_of(';') != std::string::npos;
+}
+
+// Empty when the tool is nowhere to be found. The folders are searched as
+// CreateProcessA searches them for a command line without an application
+// name; the current folder is the program's, which the tool's scratch folder
+// never is.
 std::string find_tool(const std::string& name, const tool_places& places) {
   if (name.find_first_of("\\/:") != std::string::npos) return name;
   if (!places.program_folder.empty() && is_file(places.program_folder + "\\" + name)) {
     return places.program_folder + "\\" + name;
   }
-  if (places.search_path.empty()) return {};
+  std::string folders;
+  for (const std::string* list :
+       {&places.current_folder, &places.system_folders, &places.search_path}) {
+    if (!has_folders(*list)) continue;
+    if (!folders.empty()) folders += ';';
+    folders += *list;
+  }
+  if (folders.empty()) return {};
   char found[MAX_PATH] = {};
   const DWORD length =
-      SearchPathA(places.search_path.c_str(), name.c_str(), nullptr, MAX_PATH, found, nullptr);
+      SearchPathA(folders.c_str(), name.c_str(), nullptr, MAX_PATH, found, nullptr);
   if (length == 0 || length >= MAX_PATH) return {};
   return std::string(found, length);
+}
+
+std::string folder_from(UINT(WINAPI* ask)(LPSTR, UINT)) {
+  char folder[MAX_PATH] = {};
+  const UINT length = ask(folder, MAX_PATH);
+  return length > 0 && length < MAX_PATH ? std::string(folder, length) : std::string{};
 }
 
 tool_run not_started(std::string why) {
@@ -69,6 +88,13 @@ tool_places default_tool_places() {
     if (slash != std::string::npos) places.program_folder = path.substr(0, slash);
   }
   if (const char* path = std::getenv("PATH")) places.search_path = path;
+  char current[MAX_PATH] = {};
+  const DWORD current_length = GetCurrentDirectoryA(MAX_PATH, current);
+  if (current_length > 0 && current_length < MAX_PATH) places.current_folder = current;
+  const std::string system = folder_from(GetSystemDirectoryA);
+  const std::string windows = folder_from(GetWindowsDirectoryA);
+  places.system_folders = system;
+  if (!windows.empty()) places.system_folders += ";" + windows + "\\System;" + windows;
   return places;
 }
 
@@ -79,7 +105,8 @@ tool_run run_tool(const std::string& command_line, const std::string& working_di
   const std::string path = find_tool(name, places);
   if (path.empty()) {
     return not_started("No program named " + name +
-                       " was found next to this program or on the search path.");
+                       " was found next to this program, in the current folder, in the system's "
+                       "folders or on the search path.");
   }
   // CreateProcessA may write into the command line, so it gets a copy.
   std::vector<char> line(command_line.begin(), command_line.end());

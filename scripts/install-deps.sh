@@ -10,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest  # unit tests
   hfsutils genisoimage        # make HFS volumes and ISO 9660 images, read them back
   util-linux                  # partx: reads the Apple partition map
+  parted 7zip                 # parted and 7zz: two more readers of the map
   xz-utils                    # compressed sample images
   time                        # /usr/bin/time: peak memory in the benchmark
   python3

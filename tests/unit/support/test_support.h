@@ -11,6 +11,7 @@
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/questions.h"
+#include "platform/process.h"
 
 namespace test {
 
@@ -83,6 +84,15 @@ std::vector<std::uint8_t> hfs_image(const std::vector<map_entry>& entries,
                                     std::uint32_t total_blocks);
 // An ISO image stand-in: `bytes` of a pattern (its first bytes are not "ER").
 std::vector<std::uint8_t> iso_image(std::size_t bytes);
+
+// Where a test's tool is looked for: only in the folders given.
+inline platform::tool_places tool_places_in(std::string program_folder,
+                                            std::string search_path = "") {
+  platform::tool_places places;
+  places.program_folder = std::move(program_folder);
+  places.search_path = std::move(search_path);
+  return places;
+}
 
 std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t offset,
                                 std::size_t count);
