@@ -43,11 +43,28 @@ std::string find_tool(const std::string& name, const tool_places& places) {
     return places.program_folder + "\\" + name;
   }
   if (places.search_path.empty()) return {};
-  char found[MAX_PATH] = {};
-  const DWORD length =
-      SearchPathA(places.search_path.c_str(), name.c_str(), nullptr, MAX_PATH, found, nullptr);
-  if (length == 0 || length >= MAX_PATH) return {};
-  return std::string(found, length);
+  // SearchPathA answers the size it needs when the buffer is too small.
+  std::vector<char> found(MAX_PATH);
+  for (;;) {
+    const DWORD length = SearchPathA(places.search_path.c_str(), name.c_str(), nullptr,
+                                     static_cast<DWORD>(found.size()), found.data(), nullptr);
+    if (length == 0) return {};
+    if (length < found.size()) return std::string(found.data(), length);
+    found.resize(length + 1);
+  }
+}
+
+// The program's own path, however long: GetModuleFileNameA cuts the name
+// short (and says so only by filling the buffer) when it does not fit.
+std::string module_path() {
+  std::vector<char> self(MAX_PATH);
+  while (self.size() <= 3 * 32768) {
+    const DWORD length = GetModuleFileNameA(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    if (length == 0) return {};
+    if (length < self.size()) return std::string(self.data(), length);
+    self.resize(self.size() * 2);
+  }
+  return {};
 }
 
 tool_run not_started(std::string why) {
@@ -61,13 +78,9 @@ tool_run not_started(std::string why) {
 
 tool_places default_tool_places() {
   tool_places places;
-  char self[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) {
-    const std::string path(self, length);
-    const std::size_t slash = path.find_last_of("\\/");
-    if (slash != std::string::npos) places.program_folder = path.substr(0, slash);
-  }
+  const std::string path = module_path();
+  const std::size_t slash = path.find_last_of("\\/");
+  if (slash != std::string::npos) places.program_folder = path.substr(0, slash);
   if (const char* path = std::getenv("PATH")) places.search_path = path;
   return places;
 }
@@ -114,13 +127,19 @@ tool_run run_tool(const std::string& command_line, const std::string& working_di
 }
 
 bool make_private_folder(std::string& path, std::string& error) {
-  char base[MAX_PATH + 1] = {};
-  const DWORD length = GetTempPathA(sizeof base, base);
-  if (length == 0 || length > MAX_PATH) {
+  // A user name in any script can make the folder's name longer in UTF-8
+  // bytes than MAX_PATH characters; GetTempPathA answers the size it needs.
+  std::vector<char> base(MAX_PATH + 1);
+  DWORD length = GetTempPathA(static_cast<DWORD>(base.size()), base.data());
+  if (length >= base.size()) {
+    base.resize(length + 1);
+    length = GetTempPathA(static_cast<DWORD>(base.size()), base.data());
+  }
+  if (length == 0 || length >= base.size()) {
     error = "Cannot find the folder for temporary files: " + last_win32_error_text() + ".";
     return false;
   }
-  std::string folder(base, length);
+  std::string folder(base.data(), length);
   if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
   // The process id and the tick count make a name that another run is
   // unlikely to hold; the counter steps past one that does.

@@ -174,7 +174,7 @@ if [[ -n ${ZELVORANT_WINE_CASES:-} ]]; then
 fi
 run_driver "wnaspi32=n,b" \
   start_up radio_rules help_box exit_button escape_key close_box refusals \
-  file_hybrid partition_dialog partition_row partition_all second_start \
+  file_hybrid partition_dialog partition_row partition_all second_start file_names \
   floppy_choice floppy_job cdrom_browse_none device_dialog device_jobs
 # One floppy drive, whichever, or none: drive A without a question.
 for drives in "a" "b" ""; do
@@ -273,6 +273,11 @@ unchanged() {  # FILE
 }
 
 check_file_hybrid() { hybrid file.iso 1600 && same_volume one.hfs 1 data/file.iso 1; }
+check_file_names() {
+  local folder
+  folder="Ünïcødé 日本/$(printf 'd%.0s' {1..90})/$(printf 'e%.0s' {1..90})/$(printf 'f%.0s' {1..90})"
+  hybrid "$folder/Ziel 日本.iso" 1600 && same_volume one.hfs 1 "data/$folder/Ziel 日本.iso" 1
+}
 check_chosen() {
   hybrid chosen.iso 2048
   same_volume two.hfs 2 data/chosen.iso 1
@@ -302,7 +307,7 @@ check_floppy() {
 check_no_aspi() { hybrid noaspi.iso 1600 && same_volume one.hfs 1 data/noaspi.iso 1; }
 check_sources() { (cd data && sha256sum --quiet -c ../sources.sum) || fail "a source image was changed"; }
 
-for check in file_hybrid chosen all refused device extract cdrom device_all floppy no_aspi sources; do
+for check in file_hybrid file_names chosen all refused device extract cdrom device_all floppy no_aspi sources; do
   if (set -e; "check_$check") >check.out 2>&1; then
     pass "linux_$check"
   else
