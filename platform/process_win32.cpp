@@ -78,9 +78,9 @@ tool_run not_started(std::string why) {
 
 tool_places default_tool_places() {
   tool_places places;
-  const std::string path = module_path();
-  const std::size_t slash = path.find_last_of("\\/");
-  if (slash != std::string::npos) places.program_folder = path.substr(0, slash);
+  const std::string self = module_path();
+  const std::size_t slash = self.find_last_of("\\/");
+  if (slash != std::string::npos) places.program_folder = self.substr(0, slash);
   if (const char* path = std::getenv("PATH")) places.search_path = path;
   return places;
 }
