@@ -64,11 +64,17 @@ void show_choices(HWND window, const window_choices& choices) {
 }
 
 // As long as the box holds: a path past 260 characters is an ordinary one
-// when the system allows long paths.
+// when the system allows long paths. The length the box reports is only a
+// first guess (Wine counts characters, not UTF-8 bytes), so a text that
+// fills the buffer is read again into a larger one.
 std::string edit_text(HWND window, int edit_box) {
   HWND box = GetDlgItem(window, edit_box);
-  std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(box)) + 1, '\0');
-  GetWindowTextA(box, text.data(), static_cast<int>(text.size()));
+  std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(box)) + 1);
+  for (;;) {
+    const int copied = GetWindowTextA(box, text.data(), static_cast<int>(text.size()));
+    if (copied < 0 || static_cast<std::size_t>(copied) + 1 < text.size()) break;
+    text.assign(text.size() * 2 + 256, '\0');
+  }
   return text.data();
 }
 

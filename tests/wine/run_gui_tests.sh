@@ -104,6 +104,12 @@ cp one.hfs data/cd.img
 (cd data && sha256sum one.hfs two.hfs disk3.img disk4.img disk6.img cd.img plain.iso) >sources.sum
 sha256sum floppy.img >>sources.sum
 mv floppy.img data/
+# The case file_names: a folder in letters of several scripts, past 260
+# characters in all.
+long_folder="Ünïcødé 日本/$(printf 'd%.0s' {1..90})/$(printf 'e%.0s' {1..90})/$(printf 'f%.0s' {1..90})"
+mkdir -p "data/$long_folder"
+cp one.hfs "data/$long_folder/Quelle 日本.hfs"
+cp plain.iso "data/$long_folder/Ziel 日本.iso"
 cp "$program" app/zelvorant.exe
 cp "$dskgrab" app/dskgrab.exe
 cp "$test_dll" app/wnaspi32.dll
@@ -274,9 +280,7 @@ unchanged() {  # FILE
 
 check_file_hybrid() { hybrid file.iso 1600 && same_volume one.hfs 1 data/file.iso 1; }
 check_file_names() {
-  local folder
-  folder="Ünïcødé 日本/$(printf 'd%.0s' {1..90})/$(printf 'e%.0s' {1..90})/$(printf 'f%.0s' {1..90})"
-  hybrid "$folder/Ziel 日本.iso" 1600 && same_volume one.hfs 1 "data/$folder/Ziel 日本.iso" 1
+  hybrid "$long_folder/Ziel 日本.iso" 1600 && same_volume one.hfs 1 "data/$long_folder/Ziel 日本.iso" 1
 }
 check_chosen() {
   hybrid chosen.iso 2048
