@@ -69,7 +69,7 @@ void show_choices(HWND window, const window_choices& choices) {
 // fills the buffer is read again into a larger one.
 std::string edit_text(HWND window, int edit_box) {
   HWND box = GetDlgItem(window, edit_box);
-  std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(box)) + 1);
+  std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(box)) + 2);
   for (;;) {
     const int copied = GetWindowTextA(box, text.data(), static_cast<int>(text.size()));
     if (copied < 0 || static_cast<std::size_t>(copied) + 1 < text.size()) break;
