@@ -3,6 +3,7 @@
 #include "app/device_dialog_ids.h"
 #include "app/device_picker.h"
 #include "app/dialog_helpers_win32.h"
+#include "scsi/device_state.h"
 
 namespace app {
 namespace {
@@ -59,10 +60,16 @@ bool on_command(HWND dialog, int control) {
   } else if (control == IDC_DEVICE_PRECEDING_HOST) {
     if (!preceding_host(rows)) MessageBeep(0xFFFFFFFF);
   } else if (control == IDC_DEVICE_OK) {
-    if (confirm_device()) {
-      EndDialog(dialog, 0);
-    } else {
-      MessageBeep(0xFFFFFFFF);  // no target chosen yet
+    switch (confirm_device()) {
+      case confirm_result::ended:
+        EndDialog(dialog, 0);
+        break;
+      case confirm_result::host_unnamed:
+        message_box(dialog, unnamed_host_text(scsi::devices().sel_host), MB_OK);
+        break;
+      case confirm_result::nothing_chosen:
+        MessageBeep(0xFFFFFFFF);
+        break;
     }
   } else if (control == IDC_DEVICE_CANCEL || control == IDCANCEL) {
     cancel_picker();

@@ -119,10 +119,19 @@ bool preceding_host(device_rows& rows) {
   return false;
 }
 
-bool confirm_device() {
+std::string unnamed_host_text(int host) {
+  return "This device is on host adapter " + std::to_string(host) +
+         ", but a device specifier can name host adapters 0 to 9 only.\n"
+         "Nothing was chosen: choose a device on host adapter 0 to 9, or Cancel.";
+}
+
+confirm_result confirm_device() {
   picker_state& p = picker();
   scsi::device_state& state = scsi::devices();
-  if (state.sel_target == scsi::no_selection) return false;
+  if (state.sel_target == scsi::no_selection) return confirm_result::nothing_chosen;
+  // One digit names the host adapter: '0' + 10 gave "A:00", a floppy drive,
+  // and '0' + 11 gave "A;10", which the jobs read as the last host adapter.
+  if (state.sel_host >= scsi::specifier_hosts) return confirm_result::host_unnamed;
   std::array<std::uint8_t, 512> answer{};
   bool answered = false;
   for (int attempt = 0; attempt < capacity_attempts && !answered; ++attempt) {
@@ -130,12 +139,16 @@ bool confirm_device() {
   }
   if (!answered) {
     p.result = picker_no_capacity;
-    return true;
+    return confirm_result::ended;
   }
   const std::uint32_t block_length = (std::uint32_t{answer[4]} << 24) |
                                      (std::uint32_t{answer[5]} << 16) |
                                      (std::uint32_t{answer[6]} << 8) | std::uint32_t{answer[7]};
-  if (block_length != 0) state.aspi_unit_size = static_cast<std::uint16_t>(block_length & 0xFFFF);
+  if (block_length != 0) {
+    state.aspi_unit_size = static_cast<std::uint16_t>(block_length & 0xFFFF);
+    state.unit_size_host = state.sel_host;
+    state.unit_size_target = state.sel_target;
+  }
   char* out = p.specifier;
   out[0] = p.type_filter == type_cdrom ? 'C' : 'A';
   out[1] = static_cast<char>('0' + state.sel_host);
@@ -143,7 +156,7 @@ bool confirm_device() {
   out[3] = '0';
   out[4] = '\0';
   p.result = picker_done;
-  return true;
+  return confirm_result::ended;
 }
 
 void cancel_picker() {

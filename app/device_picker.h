@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "scsi/device_scan.h"
 
@@ -60,10 +61,18 @@ void next_host(device_rows& rows);
 // Steps back to the nearest earlier host adapter that lists devices; false
 // when there is none (nothing changes).
 bool preceding_host(device_rows& rows);
-// OK: false when no target is chosen (the dialog stays open). Otherwise asks
-// the device's capacity (10 tries), learns its block length and writes the
-// specifier: true, the dialog ends with picker().result set.
-bool confirm_device();
+// What OK does.
+enum class confirm_result {
+  nothing_chosen,  // no target chosen: the dialog beeps and stays open
+  host_unnamed,    // the device sits on a host adapter no specifier can name
+                   // (10 and up): the dialog says so and stays open
+  ended,           // the dialog ends with picker().result set
+};
+// OK: unless the choice is refused, asks the device's capacity (10 tries),
+// learns its block length and writes the specifier.
+confirm_result confirm_device();
+// What the dialog says for confirm_result::host_unnamed.
+std::string unnamed_host_text(int host);
 // Cancel and Escape forget the host adapter and target; the close box only
 // the target.
 void cancel_picker();

@@ -111,13 +111,12 @@ hybrid::job_request make_job_request(const window_choices& choices,
   request.device = choices.device;
   request.target = choices.target;
   if (choices.source == hybrid::source_kind::file) {
-    request.source_path = cut(text_of(IDC_EDIT_SOURCE_FILE), path_limit);
+    request.source_path = text_of(IDC_EDIT_SOURCE_FILE);
   } else if (const int box = device_edit_box(choices.device); box != 0) {
     request.device_text = cut(text_of(box), device_text_limit);
   }
   request.target_path =
-      cut(text_of(choices.target == hybrid::target_kind::iso_image ? IDC_EDIT_ISO : IDC_EDIT_HFS),
-          path_limit);
+      text_of(choices.target == hybrid::target_kind::iso_image ? IDC_EDIT_ISO : IDC_EDIT_HFS);
   return request;
 }
 

@@ -33,9 +33,10 @@ int source_button(const window_choices& choices);
 int device_button(const window_choices& choices);
 int target_button(const window_choices& choices);
 
-// The window's texts are read into 256- and 32-byte buffers: longer texts are
-// cut to these lengths.
-constexpr std::size_t path_limit = 255;
+// A device specifier is read into a 32-byte buffer: a longer text is cut.
+// Paths are taken whole: a path cut short names another file, which the job
+// would then open, and paths past 260 characters are ordinary where the
+// system allows long paths.
 constexpr std::size_t device_text_limit = 31;
 
 // Builds the request from the marks and the edit boxes' texts. Only the boxes

@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "app/device_dialog_win32.h"
 #include "app/dialog_helpers_win32.h"
@@ -29,7 +31,9 @@ static_assert(chooser_request_bytes == 76);
 constexpr char hfs_filter[] = "HFS Image files [*.hfs]\0*.hfs\0";
 constexpr char iso_filter[] = "ISO Image files [*.iso]\0*.iso\0";
 
-constexpr int path_buffer = 260;
+// Room for the longest path the system takes (32,767 characters), in UTF-8,
+// the program's code page: a chooser answer longer than the buffer is lost.
+constexpr DWORD chooser_buffer = 3 * 32768;
 constexpr int device_buffer = 32;
 constexpr int type_cdrom = 5;
 
@@ -59,10 +63,19 @@ void show_choices(HWND window, const window_choices& choices) {
   }
 }
 
+// As long as the box holds: a path past 260 characters is an ordinary one
+// when the system allows long paths. The length the box reports is only a
+// first guess (Wine counts characters, not UTF-8 bytes), so a text that
+// fills the buffer is read again into a larger one.
 std::string edit_text(HWND window, int edit_box) {
-  char text[path_buffer] = {};
-  GetDlgItemTextA(window, edit_box, text, path_buffer);
-  return text;
+  HWND box = GetDlgItem(window, edit_box);
+  std::vector<char> text(static_cast<std::size_t>(GetWindowTextLengthA(box)) + 2);
+  for (;;) {
+    const int copied = GetWindowTextA(box, text.data(), static_cast<int>(text.size()));
+    if (copied < 0 || static_cast<std::size_t>(copied) + 1 < text.size()) break;
+    text.assign(text.size() * 2 + 256, '\0');
+  }
+  return text.data();
 }
 
 void open_window(HWND window) {
@@ -153,8 +166,8 @@ void set_status(const std::string& text) {
 int browse_file(HWND owner, int edit_box, const char* default_extension, const char* title,
                 const char* filter) {
   // The chooser opens with the filter's pattern as the file name.
-  char file[path_buffer] = {};
-  std::memcpy(file, filter + std::strlen(filter) + 1, 5);
+  std::vector<char> file(chooser_buffer, '\0');
+  std::memcpy(file.data(), filter + std::strlen(filter) + 1, 5);
 
   OPENFILENAMEA request{};
   request.lStructSize = chooser_request_bytes;
@@ -162,15 +175,15 @@ int browse_file(HWND owner, int edit_box, const char* default_extension, const c
   request.hInstance = app_instance;
   request.lpstrFilter = filter;
   request.nFilterIndex = 0;
-  request.lpstrFile = file;
-  request.nMaxFile = path_buffer;
+  request.lpstrFile = file.data();
+  request.nMaxFile = chooser_buffer;
   request.lpstrTitle = title;
   // No OFN_NOCHANGEDIR: the chosen folder becomes the current one, against
   // which paths typed later are taken.
   request.Flags = OFN_EXPLORER | OFN_SHOWHELP;
   request.lpstrDefExt = default_extension;
   if (!GetOpenFileNameA(&request)) return 0;
-  SendDlgItemMessageA(owner, edit_box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file));
+  SendDlgItemMessageA(owner, edit_box, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(file.data()));
   return 1;
 }
 

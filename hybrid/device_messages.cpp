@@ -43,6 +43,14 @@ std::string device_too_many_entries(int entries) {
          " HFS partitions; a hybrid image has room for 62 at most.\nAborting...";
 }
 
+std::string map_past_device_end(bool cdrom, std::uint64_t map_end, std::uint64_t capacity) {
+  const char* const medium = cdrom ? "CD-ROM" : "disk";
+  return std::string("The partition map of this ") + medium + " reaches block " +
+         std::to_string(map_end) + ", but the " + medium + " holds only " +
+         std::to_string(capacity) + " blocks of 512 bytes: the volume cannot be copied whole.\n" +
+         "Nothing was copied. Aborting...";
+}
+
 std::string device_read_failed(const device_failure& failure, unsigned host, unsigned target) {
   const bool cdrom = failure.place != device_failure::unit::disk_block;
   const bool sectors = failure.place == device_failure::unit::cd_sector;

@@ -26,6 +26,9 @@ std::string no_floppy_drive(char letter);
 std::string device_silent(bool cdrom, unsigned host, unsigned target);
 std::string unsupported_block_size(std::uint32_t bytes);
 std::string device_too_many_entries(int entries);
+// The partition map reaches block `map_end`, past the `capacity` blocks of
+// the device (both in 512-byte blocks).
+std::string map_past_device_end(bool cdrom, std::uint64_t map_end, std::uint64_t capacity);
 std::string device_read_failed(const device_failure& failure, unsigned host, unsigned target);
 std::string hfs_image_emptied_suffix(bool emptied);
 

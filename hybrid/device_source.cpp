@@ -16,24 +16,38 @@ constexpr int readcap_attempts = 10;
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
-// A typed specifier leaves the transfer unit unknown, and a read of zero-byte
-// blocks would copy nothing: ask the device. Only 512-byte blocks are read,
-// since the map counts 512-byte blocks and the entry buffer holds at most a
-// few of them.
-refusal learn_disk_block_length(const scsi::scsi_request& request) {
+// The device's last block and block length, asked with READ CAPACITY.
+refusal ask_capacity(device_source& source, std::uint32_t& block_length) {
+  const auto host = static_cast<std::uint8_t>(source.request.host_adapter);
+  const auto target = static_cast<std::uint8_t>(source.request.target);
+  std::uint8_t answer[512];
+  int status = 0;
+  for (int attempt = 0; attempt < readcap_attempts && status != 1; ++attempt) {
+    status = scsi::aspi_readcap(host, target, answer);
+  }
+  if (status != 1) return refusal::because(text::device_silent(source.cdrom, host, target));
+  block_length = get_be32(answer + 4);
+  source.capacity_blocks = (std::uint64_t{get_be32(answer)} + 1) * block_length / block_bytes;
+  return accepted();
+}
+
+// A job reads with the block length of the device it reads: the device
+// dialog's only when the specifier names the device the dialog asked, else
+// the device's own answer. A read of zero-byte blocks would copy nothing.
+// Only 512-byte blocks are read, since the map counts 512-byte blocks and the
+// entry buffer holds at most a few of them.
+refusal learn_disk_block_length(device_source& source) {
   scsi::device_state& state = scsi::devices();
-  const auto host = static_cast<std::uint8_t>(request.host_adapter);
-  const auto target = static_cast<std::uint8_t>(request.target);
-  if (state.aspi_unit_size == 0) {
-    std::uint8_t answer[512];
-    int status = 0;
-    for (int attempt = 0; attempt < readcap_attempts && status != 1; ++attempt) {
-      status = scsi::aspi_readcap(host, target, answer);
-    }
-    if (status != 1) return refusal::because(text::device_silent(false, host, target));
-    const std::uint32_t length = get_be32(answer + 4);
+  const bool known = state.aspi_unit_size != 0 &&
+                     state.unit_size_host == source.request.host_adapter &&
+                     state.unit_size_target == source.request.target;
+  if (!known) {
+    std::uint32_t length = 0;
+    if (refusal refused = ask_capacity(source, length)) return refused;
     if (length != block_bytes) return refusal::because(text::unsupported_block_size(length));
     state.aspi_unit_size = static_cast<std::uint16_t>(length);
+    state.unit_size_host = static_cast<std::uint8_t>(source.request.host_adapter);
+    state.unit_size_target = static_cast<std::uint8_t>(source.request.target);
   }
   if (state.aspi_unit_size != block_bytes)
     return refusal::because(text::unsupported_block_size(state.aspi_unit_size));
@@ -92,9 +106,16 @@ std::string read_failure_text(const device_source& source) {
                                   source.request.target);
 }
 
+refusal learn_capacity(device_source& source) {
+  if (source.capacity_blocks) return accepted();
+  std::uint32_t length = 0;
+  return ask_capacity(source, length);
+}
+
 refusal open_device_source(device_source& source, bool cdrom) {
   scsi::device_state& state = scsi::devices();
   source.cdrom = cdrom;
+  source.capacity_blocks.reset();
   source.request = {};
   source.request.command = cdrom ? scsi::op_read6 : scsi::command_read;
   source.request.host_adapter = state.src_host;
@@ -105,7 +126,7 @@ refusal open_device_source(device_source& source, bool cdrom) {
   scsi::forget_cached_sector();
 
   if (!cdrom) {
-    if (refusal refused = learn_disk_block_length(source.request)) return refused;
+    if (refusal refused = learn_disk_block_length(source)) return refused;
   }
   if (!read_source_block(source, 0)) return refusal::because(read_failure_text(source));
   std::memcpy(source.block0.data(), source.entry.data(), block_bytes);

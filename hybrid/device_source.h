@@ -51,6 +51,8 @@ struct device_source {
   std::array<std::uint8_t, block_bytes> block0{};
   bool has_driver_descriptor = false;  // "ER" in block 0
   bool has_map_entry = false;          // "PM" in block 1
+  // 512-byte blocks the device holds, once READ CAPACITY has told.
+  std::optional<std::uint64_t> capacity_blocks;
   device_failure failure;
 };
 
@@ -60,6 +62,10 @@ void rewind_request(device_source& source);
 // Prepares the source named by src_host/src_target and reads blocks 0 and 1
 // (block 1 stays in the entry buffer, block_address 1).
 refusal open_device_source(device_source& source, bool cdrom);
+
+// Asks the device's capacity (READ CAPACITY, 10 tries) unless a request of
+// this job already did.
+refusal learn_capacity(device_source& source);
 
 // The message for a failed device read of this source.
 std::string read_failure_text(const device_source& source);

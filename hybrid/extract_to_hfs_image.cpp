@@ -4,6 +4,7 @@
 #include "hybrid/device_copy.h"
 #include "hybrid/device_messages.h"
 #include "hybrid/device_source.h"
+#include "hybrid/device_volume.h"
 #include "hybrid/floppy_image.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
@@ -60,25 +61,26 @@ int extract_device_volume(bool cdrom, byte_stream& image, questions& ask) {
     ask.notice(text::not_mac_volume);
     return 0;
   }
-  const std::uint32_t volume_blocks = get_be32(source.block0.data() + ddr::block_count);
 
   // A CD-ROM's map is walked sector by sector, a disk's block by block.
   partition_list list;
   const std::optional<int> picked = choose_source_partition(source, cdrom, list, ask);
   if (!picked) return 0;
   const int choice = *picked;
+  // The whole volume, its own Driver Descriptor and map included, is all
+  // the map describes, or the job is refused here.
+  std::uint32_t volume_blocks = 0;
+  if (choice == choice_all) {
+    if (refusal refused = whole_volume_blocks(source, list, volume_blocks)) {
+      ask.notice(refused.text());
+      return 0;
+    }
+  }
 
   if (!image.seek(0)) {
     return fail_extracting(image, ask, text::io_failure(failed_operation::seek, image));
   }
-  if (choice == choice_all) {
-    // The whole volume, its own Driver Descriptor and map included.
-    if (volume_blocks == 0) {
-      ask.notice(text::no_volume_block_count);
-      return 0;
-    }
-    return copy_volume(source, image, 0, volume_blocks, ask);
-  }
+  if (choice == choice_all) return copy_volume(source, image, 0, volume_blocks, ask);
 
   const hfs_partition& chosen = list[static_cast<std::size_t>(choice)];
   if (chosen.block_count == 0) {

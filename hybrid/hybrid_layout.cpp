@@ -66,13 +66,14 @@ refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t is
 refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
                           hybrid_layout& layout) {
   std::vector<std::uint8_t> head(2 * block_bytes);
+  std::array<std::uint8_t, block_bytes> block0;
   if (!hfs.seek(0)) return refusal::because(text::io_failure(text::failed_operation::seek, hfs));
-  if (!read_exact(hfs, head.data(), head.size())) {
+  if (!read_exact(hfs, block0.data(), block0.size()) ||
+      !read_exact(hfs, head.data() + block_bytes, block_bytes)) {
     return refusal::because(text::io_failure(text::failed_operation::read, hfs));
   }
   // The source's drivers mean nothing behind an ISO image.
-  std::memset(head.data() + ddr::drivers, 0, block_bytes - ddr::drivers);
-  stamp_driver_descriptor(head.data());
+  merged_driver_descriptor(block0.data(), head.data());
 
   std::uint64_t end = padded_length(iso_bytes);
   std::vector<append_run> runs;
@@ -115,7 +116,7 @@ refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64
 map_walk_end walk_merged_entries(const std::vector<std::uint8_t>& head,
                                  const map_block_reader& read, const map_block_visitor& visit) {
   return walk_map(
-      map_span::blocks_2_to_n_plus_1,
+      map_span::blocks_1_to_n_plus_1,
       [&](std::uint32_t block, std::uint8_t* into) {
         if (block >= 2) return read(block, into);
         std::memcpy(into, head.data() + block * block_bytes, block_bytes);
@@ -131,7 +132,13 @@ void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run
   // after block 0, which every entry repeats.
   put_be32(head.data() + ddr::block_count, static_cast<std::uint32_t>(total_blocks));
   const auto entries = static_cast<std::uint32_t>(merged + 1);
-  for (std::uint32_t entry = 1; entry <= entries; ++entry) {
+  // Block 1 is the map's own entry whatever the source held there: an
+  // Apple_HFS entry kept as it was pointed into the ISO 9660 data, one
+  // without "PM" made partx refuse the map, and one that covered blocks 1-4
+  // only made parted count the ISO data behind it as a partition.
+  build_map_entry(head.data() + block_bytes, entries,
+                  map_entry_name(head.data() + block_bytes).c_str());
+  for (std::uint32_t entry = 2; entry <= entries; ++entry) {
     put_be32(head.data() + entry * block_bytes + pm::map_blocks, entries);
   }
   layout.head = std::move(head);

@@ -43,22 +43,24 @@ refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t is
                                 std::uint64_t hfs_bytes, hybrid_layout& layout);
 
 // The HFS image's own map carried over: its Driver Descriptor without
-// drivers, its first entry, and every Apple_HFS entry with blocks, each
-// pointing at its data appended behind the ISO data.
+// drivers, the map's own entry (named as in the source), and every Apple_HFS
+// entry with blocks, block 1 included, each pointing at its data appended
+// behind the ISO data.
 refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
                           hybrid_layout& layout);
 
 // The ISO image rounded up to whole blocks: where appended data begin.
 std::uint64_t padded_length(std::uint64_t iso_bytes);
 
-// Walks the entries of a merged map, blocks 2 to count + 1, once blocks 0
-// and 1 are in `head` (which the visitor may grow): the walk takes them from
-// there, and the rest from `read`.
+// Walks the entries of a merged map, blocks 1 to count + 1, once blocks 0
+// and 1 of the source are in `head` (which the visitor may grow): the walk
+// takes them from there, and the rest from `read`.
 map_walk_end walk_merged_entries(const std::vector<std::uint8_t>& head,
                                  const map_block_reader& read, const map_block_visitor& visit);
 
 // Completes a merged map once every entry is in `head`: block 0 counts the
-// whole image, every entry counts the entries (the map's own and `merged`).
+// whole image, block 1 becomes the map's own entry, every entry counts the
+// entries (the map's own and `merged`).
 void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run> runs,
                           std::uint64_t total_blocks, int merged, std::uint64_t iso_bytes,
                           hybrid_layout& layout);

@@ -40,15 +40,13 @@ refusal layout_chosen(const hfs_partition& partition, std::uint64_t iso_bytes,
 }
 
 // The device's own map carried over: its Driver Descriptor without drivers,
-// its first entry whatever its type, and every Apple_HFS entry with blocks
-// among the next map-block-count blocks, each pointing at its data behind
-// the ISO data. The whole walk and every warning come before the first write,
-// so a Cancel leaves the ISO image untouched.
+// the map's own entry, and every Apple_HFS entry with blocks among blocks 1
+// to map-block-count + 1, each pointing at its data behind the ISO data. The whole walk and every
+// warning come before the first write, so a Cancel leaves the ISO image untouched.
 refusal layout_merged(device_source& source, std::uint64_t iso_bytes, hybrid_layout& layout,
                       questions& ask, bool& cancelled) {
   std::vector<std::uint8_t> head(2 * block_bytes);
-  std::memcpy(head.data(), source.block0.data(), ddr::drivers);
-  stamp_driver_descriptor(head.data());
+  merged_driver_descriptor(source.block0.data(), head.data());
   if (!read_source_block(source, 1)) return refusal::because(read_failure_text(source));
   std::memcpy(head.data() + block_bytes, source.entry.data(), block_bytes);
 

@@ -16,15 +16,21 @@ struct tool_run {
   std::string error_text;
 };
 
-// Where a tool is looked for, in this order: the folder of the program itself,
-// where the tools shipped with it live, then each folder of a search path
-// (PATH's format). An empty member is skipped.
+// Where a tool is looked for, in this order, as Windows looks for the program
+// a command line names: the folder of the program itself, where the tools
+// shipped with it live; the program's current folder (the user's, never the
+// tool's scratch folder); the system's folders; then each folder of a search
+// path. Lists of folders are in PATH's format. An empty member is skipped.
 struct tool_places {
   std::string program_folder;
   std::string search_path;
+  std::string current_folder;
+  std::string system_folders;
 };
 
-// The running program's folder and the PATH of the environment.
+// The running program's folder, its current folder, the system's folders
+// (Windows: System32, System and the Windows folder; none elsewhere) and the
+// PATH of the environment.
 tool_places default_tool_places();
 
 // Runs a command line written for the Windows tool ("name.exe /X /Y ..."):

@@ -69,21 +69,32 @@ bool is_runnable(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
-// Empty when the tool is nowhere to be found. An empty entry of the search
-// path would mean the current folder, which is the tool's scratch folder, so
-// it is not searched.
+// The first folder of `list` (PATH's format) that holds `name`, runnable.
+std::string find_in(const std::string& list, const std::string& name) {
+  std::size_t start = 0;
+  while (start <= list.size()) {
+    std::size_t end = list.find(':', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string folder = list.substr(start, end - start);
+    if (!folder.empty() && is_runnable(folder + "/" + name)) return folder + "/" + name;
+    start = end + 1;
+  }
+  return {};
+}
+
+// Empty when the tool is nowhere to be found. The order is the Windows
+// program's: its own folder, the current folder (the program's, never the
+// tool's scratch folder), the system's folders, the search path. An empty
+// entry of the search path would mean the current folder of the tool, which
+// is its scratch folder, so it is not searched.
 std::string find_tool(const std::string& name, const tool_places& places) {
   if (name.find('/') != std::string::npos) return name;
   if (!places.program_folder.empty() && is_runnable(places.program_folder + "/" + name)) {
     return places.program_folder + "/" + name;
   }
-  std::size_t start = 0;
-  while (start <= places.search_path.size()) {
-    std::size_t end = places.search_path.find(':', start);
-    if (end == std::string::npos) end = places.search_path.size();
-    const std::string folder = places.search_path.substr(start, end - start);
-    if (!folder.empty() && is_runnable(folder + "/" + name)) return folder + "/" + name;
-    start = end + 1;
+  for (const std::string* list :
+       {&places.current_folder, &places.system_folders, &places.search_path}) {
+    if (std::string found = find_in(*list, name); !found.empty()) return found;
   }
   return {};
 }
@@ -147,6 +158,7 @@ tool_places default_tool_places() {
     places.program_folder = self.substr(0, slash == 0 || slash == std::string::npos ? 1 : slash);
   }
   if (const char* path = std::getenv("PATH")) places.search_path = path;
+  if (getcwd(buffer, sizeof buffer) != nullptr) places.current_folder = buffer;
   return places;
 }
 
@@ -158,7 +170,8 @@ tool_run run_tool(const std::string& command_line, const std::string& working_di
   const std::string path = find_tool(words[0], places);
   if (path.empty()) {
     return not_started("No program named " + words[0] +
-                       " was found next to this program or on the search path.");
+                       " was found next to this program, in the current folder, in the system's "
+                       "folders or on the search path.");
   }
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());

@@ -35,20 +35,67 @@ bool is_file(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-// Empty when the tool is nowhere to be found. The current folder is never
-// searched: the tool's own folder would be the scratch folder.
+bool has_folders(const std::string& list) {
+  return list.find_first_not_of(';') != std::string::npos;
+}
+
+// Empty when the tool is nowhere to be found. The folders are searched as
+// CreateProcessA searches them for a command line without an application
+// name; the current folder is the program's, which the tool's scratch folder
+// never is.
 std::string find_tool(const std::string& name, const tool_places& places) {
   if (name.find_first_of("\\/:") != std::string::npos) return name;
   if (!places.program_folder.empty() && is_file(places.program_folder + "\\" + name)) {
     return places.program_folder + "\\" + name;
   }
-  if (places.search_path.empty()) return {};
-  char found[MAX_PATH] = {};
-  const DWORD length =
-      SearchPathA(places.search_path.c_str(), name.c_str(), nullptr, MAX_PATH, found, nullptr);
-  if (length == 0 || length >= MAX_PATH) return {};
-  return std::string(found, length);
+  std::string folders;
+  for (const std::string* list :
+       {&places.current_folder, &places.system_folders, &places.search_path}) {
+    if (!has_folders(*list)) continue;
+    if (!folders.empty()) folders += ';';
+    folders += *list;
+  }
+  if (folders.empty()) return {};
+  // SearchPathA answers the size it needs when the buffer is too small.
+  std::vector<char> found(MAX_PATH);
+  for (;;) {
+    const DWORD length = SearchPathA(folders.c_str(), name.c_str(), nullptr,
+                                     static_cast<DWORD>(found.size()), found.data(), nullptr);
+    if (length == 0) return {};
+    if (length < found.size()) return std::string(found.data(), length);
+    found.resize(length + 1);
+  }
 }
+
+// The program's own path, however long: GetModuleFileNameA cuts the name
+// short (and says so only by filling the buffer) when it does not fit.
+std::string module_path() {
+  std::vector<char> self(MAX_PATH);
+  while (self.size() <= 3 * 32768) {
+    const DWORD length = GetModuleFileNameA(nullptr, self.data(), static_cast<DWORD>(self.size()));
+    if (length == 0) return {};
+    if (length < self.size()) return std::string(self.data(), length);
+    self.resize(self.size() * 2);
+  }
+  return {};
+}
+
+// A folder the system names; it answers the size it needs when the buffer
+// is too small (a user's folder in UTF-8 may pass MAX_PATH bytes).
+template <typename Length>
+std::string folder_from(Length (*ask)(Length, LPSTR)) {
+  std::vector<char> folder(MAX_PATH);
+  Length length = ask(static_cast<Length>(folder.size()), folder.data());
+  if (length >= folder.size()) {
+    folder.resize(length + 1);
+    length = ask(static_cast<Length>(folder.size()), folder.data());
+  }
+  return length > 0 && length < folder.size() ? std::string(folder.data(), length) : std::string{};
+}
+
+UINT system_folder(UINT size, LPSTR buffer) { return GetSystemDirectoryA(buffer, size); }
+UINT windows_folder(UINT size, LPSTR buffer) { return GetWindowsDirectoryA(buffer, size); }
+DWORD current_folder(DWORD size, LPSTR buffer) { return GetCurrentDirectoryA(size, buffer); }
 
 tool_run not_started(std::string why) {
   tool_run run;
@@ -61,14 +108,15 @@ tool_run not_started(std::string why) {
 
 tool_places default_tool_places() {
   tool_places places;
-  char self[MAX_PATH] = {};
-  const DWORD length = GetModuleFileNameA(nullptr, self, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) {
-    const std::string path(self, length);
-    const std::size_t slash = path.find_last_of("\\/");
-    if (slash != std::string::npos) places.program_folder = path.substr(0, slash);
-  }
+  const std::string self = module_path();
+  const std::size_t slash = self.find_last_of("\\/");
+  if (slash != std::string::npos) places.program_folder = self.substr(0, slash);
   if (const char* path = std::getenv("PATH")) places.search_path = path;
+  places.current_folder = folder_from(current_folder);
+  const std::string system = folder_from(system_folder);
+  const std::string windows = folder_from(windows_folder);
+  places.system_folders = system;
+  if (!windows.empty()) places.system_folders += ";" + windows + "\\System;" + windows;
   return places;
 }
 
@@ -79,7 +127,8 @@ tool_run run_tool(const std::string& command_line, const std::string& working_di
   const std::string path = find_tool(name, places);
   if (path.empty()) {
     return not_started("No program named " + name +
-                       " was found next to this program or on the search path.");
+                       " was found next to this program, in the current folder, in the system's "
+                       "folders or on the search path.");
   }
   // CreateProcessA may write into the command line, so it gets a copy.
   std::vector<char> line(command_line.begin(), command_line.end());
@@ -114,13 +163,19 @@ tool_run run_tool(const std::string& command_line, const std::string& working_di
 }
 
 bool make_private_folder(std::string& path, std::string& error) {
-  char base[MAX_PATH + 1] = {};
-  const DWORD length = GetTempPathA(sizeof base, base);
-  if (length == 0 || length > MAX_PATH) {
+  // A user name in any script can make the folder's name longer in UTF-8
+  // bytes than MAX_PATH characters; GetTempPathA answers the size it needs.
+  std::vector<char> base(MAX_PATH + 1);
+  DWORD length = GetTempPathA(static_cast<DWORD>(base.size()), base.data());
+  if (length >= base.size()) {
+    base.resize(length + 1);
+    length = GetTempPathA(static_cast<DWORD>(base.size()), base.data());
+  }
+  if (length == 0 || length >= base.size()) {
     error = "Cannot find the folder for temporary files: " + last_win32_error_text() + ".";
     return false;
   }
-  std::string folder(base, length);
+  std::string folder(base.data(), length);
   if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
   // The process id and the tick count make a name that another run is
   // unlikely to hold; the counter steps past one that does.

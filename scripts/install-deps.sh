@@ -11,6 +11,7 @@ packages=(
   hfsutils genisoimage        # make HFS volumes and ISO 9660 images, read them back
   xorriso                     # ISO images with a PC boot record or a GPT, as targets
   util-linux                  # partx: reads the Apple partition map
+  parted 7zip                 # parted and 7zz: two more readers of the map
   xz-utils                    # compressed sample images
   time                        # /usr/bin/time: peak memory in the benchmark
   python3

@@ -64,7 +64,10 @@ int read_cd_block(scsi_request& request) {
 }
 
 int cd_reader_init() {
-  devices().aspi_unit_size = 512;
+  device_state& state = devices();
+  state.aspi_unit_size = 512;
+  // 512 belongs to no device: a disk job still asks its disk.
+  state.unit_size_host = state.unit_size_target = no_selection;
   sector_cache();
   return cdrom_counter != nullptr ? cdrom_counter() : platform::count_cdrom_drives();
 }

@@ -107,8 +107,7 @@ int find_cdrom(std::string& specifier) {
   }
   char manager_id[16], unique[16];
   const int hosts = aspi_host_inq(0, manager_id, unique);
-  // A specifier names host adapters 0 to 9 only.
-  for (int host = 0; host < hosts && host < 10; ++host) {
+  for (int host = 0; host < hosts && host < specifier_hosts; ++host) {
     for (int target = 0; target < targets_per_host; ++target) {
       if (aspi_devtype(static_cast<std::uint8_t>(host), static_cast<std::uint8_t>(target)) ==
           type_cdrom) {

@@ -38,6 +38,10 @@ std::uint16_t scan_devices(device_table& table, int type_filter);
 // The process-wide table the device picker fills.
 device_table& shared_device_table();
 
+// A device specifier has one digit for the host adapter: it names host
+// adapters 0 to 9 only.
+constexpr int specifier_hosts = 10;
+
 // The number of CD-ROM drives. When it is 1 and ASPI reports a CD-ROM,
 // `specifier` receives "C<host><target>0"; when it is not 1, the empty text.
 int find_cdrom(std::string& specifier);

@@ -20,6 +20,12 @@ struct device_state {
   std::uint16_t src_block_size = 0;
   // Bytes per block of an aspi_rw transfer; 0 until something learns it.
   std::uint16_t aspi_unit_size = 0;
+  // The device whose READ CAPACITY gave aspi_unit_size (the device dialog's
+  // choice, or a job's source); no_selection when no device did. A job reads
+  // another device only after asking that device: a length left by the
+  // dialog for an optical drive got a disk typed in later refused.
+  std::uint8_t unit_size_host = no_selection;
+  std::uint8_t unit_size_target = no_selection;
   std::uint8_t sel_host = 0;
   std::uint8_t sel_target = 0;
   std::unique_ptr<std::array<std::uint8_t, cd_sector_bytes>> cd_sector_cache;

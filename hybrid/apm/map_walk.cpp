@@ -6,9 +6,7 @@ namespace hybrid {
 
 map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit) {
   const std::uint32_t first_read = span == map_span::blocks_1_to_n ? 1 : 0;
-  const std::uint32_t first_handed = span == map_span::blocks_0_to_n_plus_1 ? 0
-                                     : span == map_span::blocks_1_to_n      ? 1
-                                                                            : 2;
+  const std::uint32_t first_handed = span == map_span::blocks_0_to_n_plus_1 ? 0 : 1;
   std::uint8_t block[block_bytes];
   // Block 1 gives the count; until it is read the walk goes at least that far.
   std::uint32_t last = 1;
@@ -22,13 +20,17 @@ map_walk_end walk_map(map_span span, const map_block_reader& read, const map_blo
         return map_walk_end::read_failed;
     }
     if (number == 1) {
-      // The count is untrusted: a negative one walks nothing past block 1,
-      // a huge one stops at the bound or where the medium ends.
-      const auto count = static_cast<std::uint32_t>(
-          std::clamp(map_block_count(block), std::int32_t{0}, max_walked_map_blocks));
-      last = span == map_span::blocks_1_to_n ? count : count + 1;
+      // The count is untrusted: a huge one stops at the bound or where the
+      // medium ends. A negative one leaves the CD-ROM listing with block 0,
+      // the others with nothing; a zero one the CD-ROM listing with blocks 0
+      // and 1, the others with nothing.
+      const std::int32_t count = map_block_count(block);
+      if (count < 0 || (count == 0 && span != map_span::blocks_0_to_n_plus_1))
+        return map_walk_end::complete;
+      const auto entries = static_cast<std::uint32_t>(std::min(count, max_walked_map_blocks));
+      last = span == map_span::blocks_1_to_n ? entries : entries + 1;
     }
-    if (number < first_handed || number > last) continue;
+    if (number < first_handed) continue;
     if (visit(number, block) == map_visit::stop) return map_walk_end::stopped;
   }
   return map_walk_end::complete;

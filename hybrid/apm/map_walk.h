@@ -29,13 +29,19 @@ enum class map_visit { go_on, stop };
 using map_block_visitor = std::function<map_visit(std::uint32_t block, std::uint8_t* bytes)>;
 
 // The blocks handed to the visitor, N being the map block count of block 1
-// (clamped to 0 .. max_walked_map_blocks). N counts block 1 itself, so only
-// the first span stays inside the map; the other two also take the block
-// after the last entry, which those walks have always examined.
+// (at most max_walked_map_blocks). N counts block 1 itself, so only the first
+// span stays inside the map; the other two also take the block after the
+// last entry, which those walks have always examined.
 enum class map_span {
-  blocks_1_to_n,         // the disk listing
-  blocks_2_to_n_plus_1,  // the file listing and both merges; blocks 0 and 1 are read, not handed
-  blocks_0_to_n_plus_1,  // the CD-ROM listing
+  // The disk listing; nothing when N <= 0.
+  blocks_1_to_n,
+  // The file listing and both merges; blocks 0 and 1 are read, block 0 not
+  // handed, and nothing when N <= 0. Block 1 is handed: a map whose block 1
+  // is an Apple_HFS entry (no entry of its own) has a partition there, which
+  // a merge must move like any other.
+  blocks_1_to_n_plus_1,
+  // The CD-ROM listing; block 0 only when N < 0.
+  blocks_0_to_n_plus_1,
 };
 
 enum class map_walk_end {

@@ -1,5 +1,6 @@
 #include "hybrid/apm/partition_map.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "hybrid/apm/map_walk.h"
@@ -47,6 +48,34 @@ std::int32_t map_block_count(const std::uint8_t* entry) {
   return static_cast<std::int32_t>(get_be32(entry + pm::map_blocks));
 }
 
+void merged_driver_descriptor(const std::uint8_t* source_block0, std::uint8_t* block0) {
+  std::memset(block0, 0, block_bytes);
+  std::memcpy(block0, source_block0, ddr::driver_data);
+  put_text(block0 + ddr::signature, "ER", 2);
+  put_be16(block0 + ddr::block_size, static_cast<std::uint16_t>(block_bytes));
+}
+
+void build_map_entry(std::uint8_t* block, std::uint32_t entries, const char* name) {
+  std::memset(block, 0, block_bytes);
+  put_text(block + pm::signature, "PM", 2);
+  put_be32(block + pm::map_blocks, entries);
+  put_be32(block + pm::first_block, 1);
+  put_be32(block + pm::block_count, map_area_blocks - 1);
+  put_text(block + pm::name, name, std::min(std::strlen(name), pm::text_bytes - 1));
+  put_text(block + pm::type, "Apple_partition_map", 19);
+  put_be32(block + pm::data_count, map_area_blocks - 1);
+  put_be32(block + pm::status, pm::status_written);
+}
+
+std::string map_entry_name(const std::uint8_t* source_block1) {
+  const char* const type = reinterpret_cast<const char*>(source_block1 + pm::type);
+  const char* const name = reinterpret_cast<const char*>(source_block1 + pm::name);
+  if (std::memcmp(type, "Apple_partition_map", 19) != 0 || name[0] == '\0') return "Apple";
+  const void* const nul = std::memchr(name, '\0', pm::text_bytes - 1);
+  return std::string(name,
+                     nul != nullptr ? static_cast<const char*>(nul) : name + pm::text_bytes - 1);
+}
+
 void build_partition_map(std::array<std::uint8_t, map_area_bytes>& map, std::uint32_t total_blocks,
                          std::uint32_t hfs_first_block, std::uint32_t hfs_block_count) {
   map.fill(0);
@@ -58,15 +87,7 @@ void build_partition_map(std::array<std::uint8_t, map_area_bytes>& map, std::uin
 
   // The map's own entry covers every block after the Driver Descriptor. Its
   // name is "Apple", as Apple's tools write it.
-  std::uint8_t* const own = map.data() + block_bytes;
-  put_text(own + pm::signature, "PM", 2);
-  put_be32(own + pm::map_blocks, 2);
-  put_be32(own + pm::first_block, 1);
-  put_be32(own + pm::block_count, map_area_blocks - 1);
-  put_text(own + pm::name, "Apple", 5);
-  put_text(own + pm::type, "Apple_partition_map", 19);
-  put_be32(own + pm::data_count, map_area_blocks - 1);
-  put_be32(own + pm::status, pm::status_written);
+  build_map_entry(map.data() + block_bytes, 2, "Apple");
 
   std::uint8_t* const hfs = map.data() + 2 * block_bytes;
   put_text(hfs + pm::signature, "PM", 2);
@@ -91,7 +112,7 @@ bool write_partition_map(byte_stream& stream, std::uint32_t total_blocks,
 
 int list_hfs_partitions(byte_stream& image, partition_list& list) {
   int found = 0;
-  const map_walk_end walked = walk_map(map_span::blocks_2_to_n_plus_1, read_stream_blocks(image),
+  const map_walk_end walked = walk_map(map_span::blocks_1_to_n_plus_1, read_stream_blocks(image),
                                        [&](std::uint32_t, std::uint8_t* block) {
                                          examine_block(block, list, found);
                                          return map_visit::go_on;

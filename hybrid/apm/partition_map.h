@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "hybrid/apm/big_endian.h"
 #include "hybrid/io/byte_stream.h"
@@ -20,10 +21,12 @@ constexpr std::size_t map_area_bytes = map_area_blocks * block_bytes;
 
 // Field offsets inside block 0 (Driver Descriptor).
 namespace ddr {
-constexpr std::size_t signature = 0;    // "ER"
-constexpr std::size_t block_size = 2;   // u16
-constexpr std::size_t block_count = 4;  // u32, blocks of the whole image
-constexpr std::size_t drivers = 16;     // driver count and descriptors, to the end
+constexpr std::size_t signature = 0;     // "ER"
+constexpr std::size_t block_size = 2;    // u16
+constexpr std::size_t block_count = 4;   // u32, blocks of the whole image
+constexpr std::size_t device_type = 8;   // u16, then the device id (u16)
+constexpr std::size_t driver_data = 12;  // u32
+constexpr std::size_t drivers = 16;      // driver count and descriptors, to the end
 }  // namespace ddr
 
 // Field offsets inside a map entry.
@@ -69,15 +72,23 @@ bool examine_block(const std::uint8_t* block, partition_list& list, int& found);
 // The map block count of an entry, as the signed number the walks use.
 std::int32_t map_block_count(const std::uint8_t* entry);
 
-// Makes block 0 of a merged map a Driver Descriptor of 512-byte blocks,
-// whatever the source had there: found by fuzzing, a source with entries
-// but no "ER" (or another block size) gave a hybrid the Mac does not read,
-// and that a second run would not know for a hybrid.
-inline void stamp_driver_descriptor(std::uint8_t* block0) {
-  block0[ddr::signature] = 'E';
-  block0[ddr::signature + 1] = 'R';
-  put_be16(block0 + ddr::block_size, static_cast<std::uint16_t>(block_bytes));
-}
+// Block 0 of a merged map, made from the source's block 0: the device type
+// and id (bytes 8-11) are kept; the driver data (12-15), the driver count and
+// the descriptors are cleared, since no driver is carried over (7-Zip refuses
+// a map whose driver data is not zero). "ER" and 512-byte blocks whatever the
+// source had: found by fuzzing, a source with entries but no "ER" (or another
+// block size) gave a hybrid the Mac does not read, and that a second run
+// would not know for a hybrid. The block count is the caller's to set.
+void merged_driver_descriptor(const std::uint8_t* source_block0, std::uint8_t* block0);
+
+// The map's own entry, as block 1 of every map we write: "PM", `entries`
+// entries, blocks 1 to 63 (the whole system area after block 0), type
+// "Apple_partition_map", named `name` (at most 31 characters are kept).
+void build_map_entry(std::uint8_t* block, std::uint32_t entries, const char* name);
+
+// The name of the map's own entry in a source's block 1 when that block is
+// the map's entry and names it; otherwise "Apple", the name we give it.
+std::string map_entry_name(const std::uint8_t* source_block1);
 
 // Lays out the fixed 64-block map of one Apple_HFS partition "MacOS".
 void build_partition_map(std::array<std::uint8_t, map_area_bytes>& map, std::uint32_t total_blocks,

@@ -49,14 +49,14 @@ same_volume "$FLOPPY" 0 floppy.iso 1
 
 # --- Another tool's hybrid: one Apple_HFS partition (blocks 16-1763), merged.
 hybrid_of merged.iso "$OTHER_HYBRID" $((1748 * 512))
-# Block 0 keeps the source's first 16 bytes but the block count, and loses
-# the rest, 0x55AA included; block 1 is the source's map entry.
+# Block 0 keeps the source's first 12 bytes but the block count, and loses
+# the rest: driver data, drivers, 0x55AA; block 1 is the map's own entry
+# over blocks 1-63, under the source's name.
 same_bytes "$OTHER_HYBRID" 0 merged.iso 0 4
-same_bytes "$OTHER_HYBRID" 8 merged.iso 8 8
-same_bytes /dev/zero 0 merged.iso 16 496
+same_bytes "$OTHER_HYBRID" 8 merged.iso 8 4
+same_bytes /dev/zero 0 merged.iso 12 500
 [[ $(be32 merged.iso 4) == $((ISO_BLOCKS + 1748)) ]] || fail "block count in block 0"
-same_bytes "$OTHER_HYBRID" 512 merged.iso 512 512
-expect_partx merged.iso 1 "1 2 Apple_partition_map Apple"
+expect_partx merged.iso 1 "1 63 Apple_partition_map Apple"
 expect_partx merged.iso 2 "$ISO_BLOCKS 1748 Apple_HFS ISO9660/HFS/part_table"
 same_bytes "$OTHER_HYBRID" $((16 * 512)) merged.iso "$ISO_BYTES" $((1748 * 512))
 same_volume "$OTHER_HYBRID" 1 merged.iso 1

@@ -104,6 +104,12 @@ cp one.hfs data/cd.img
 (cd data && sha256sum one.hfs two.hfs disk3.img disk4.img disk6.img cd.img plain.iso) >sources.sum
 sha256sum floppy.img >>sources.sum
 mv floppy.img data/
+# The case file_names: a folder in letters of several scripts, past 260
+# characters in all.
+long_folder="Ünïcødé 日本/$(printf 'd%.0s' {1..90})/$(printf 'e%.0s' {1..90})/$(printf 'f%.0s' {1..90})"
+mkdir -p "data/$long_folder"
+cp one.hfs "data/$long_folder/Quelle 日本.hfs"
+cp plain.iso "data/$long_folder/Ziel 日本.iso"
 cp "$program" app/zelvorant.exe
 cp "$dskgrab" app/dskgrab.exe
 cp "$test_dll" app/wnaspi32.dll
@@ -174,7 +180,7 @@ if [[ -n ${ZELVORANT_WINE_CASES:-} ]]; then
 fi
 run_driver "wnaspi32=n,b" \
   start_up radio_rules help_box exit_button escape_key close_box refusals \
-  file_hybrid partition_dialog partition_row partition_all second_start \
+  file_hybrid partition_dialog partition_row partition_all second_start file_names \
   floppy_choice floppy_job cdrom_browse_none device_dialog device_jobs
 # One floppy drive, whichever, or none: drive A without a question.
 for drives in "a" "b" ""; do
@@ -273,6 +279,9 @@ unchanged() {  # FILE
 }
 
 check_file_hybrid() { hybrid file.iso 1600 && same_volume one.hfs 1 data/file.iso 1; }
+check_file_names() {
+  hybrid "$long_folder/Ziel 日本.iso" 1600 && same_volume one.hfs 1 "data/$long_folder/Ziel 日本.iso" 1
+}
 check_chosen() {
   hybrid chosen.iso 2048
   same_volume two.hfs 2 data/chosen.iso 1
@@ -302,7 +311,7 @@ check_floppy() {
 check_no_aspi() { hybrid noaspi.iso 1600 && same_volume one.hfs 1 data/noaspi.iso 1; }
 check_sources() { (cd data && sha256sum --quiet -c ../sources.sum) || fail "a source image was changed"; }
 
-for check in file_hybrid chosen all refused device extract cdrom device_all floppy no_aspi sources; do
+for check in file_hybrid file_names chosen all refused device extract cdrom device_all floppy no_aspi sources; do
   if (set -e; "check_$check") >check.out 2>&1; then
     pass "linux_$check"
   else

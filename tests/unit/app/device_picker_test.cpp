@@ -6,7 +6,10 @@
 #include <cstring>
 
 #include "fake_bus.h"
+#include "hybrid/io/memory_stream.h"
+#include "hybrid/jobs.h"
 #include "scsi/device_state.h"
+#include "test_support.h"
 
 namespace {
 
@@ -152,7 +155,7 @@ TEST_F(DevicePicker, NoDeviceAnywhereOnlyBeeps) {
   ASSERT_TRUE(open(scsi::filter_disks));
   EXPECT_EQ(sel_host(), 1);
   EXPECT_TRUE(shown.enabled_rows().empty());
-  EXPECT_FALSE(app::confirm_device());  // the dialog stays open
+  EXPECT_EQ(app::confirm_device(), app::confirm_result::nothing_chosen);  // stays open
   EXPECT_EQ(capacity_requests(), 0);
 }
 
@@ -232,16 +235,92 @@ TEST_F(DevicePicker, OkLearnsTheBlockLengthAndWritesTheSpecifier) {
   bus.devices[{1, 3}] = device(cdrom, "CDROM", 2048);
   scsi::devices().aspi_unit_size = 512;
   ASSERT_TRUE(open(cdrom));
-  ASSERT_TRUE(app::confirm_device());
+  ASSERT_EQ(app::confirm_device(), app::confirm_result::ended);
   EXPECT_EQ(app::picker().result, app::picker_done);
   EXPECT_STREQ(specifier, "C130");
   EXPECT_EQ(scsi::devices().aspi_unit_size, 2048);
 
   bus.devices[{0, 6}] = device(optical, "MO");
   ASSERT_TRUE(open(scsi::filter_disks));
-  ASSERT_TRUE(app::confirm_device());
+  ASSERT_EQ(app::confirm_device(), app::confirm_result::ended);
   EXPECT_STREQ(specifier, "A060");
   EXPECT_EQ(scsi::devices().aspi_unit_size, 512);
+}
+
+// A specifier has one digit for the host adapter. With 11 or 12 of them
+// (the pass-through numbers every port and path), host adapter 10 came out
+// as "A:00", a floppy drive, and 11 as "A;..", read as the host adapter
+// before. Every choice either names its own device or is refused, and the
+// specifier keeps what it held.
+TEST_F(DevicePicker, HostAdaptersPastNineAreNeverWrittenAsAnotherDevice) {
+  for (const int hosts : {11, 12}) {
+    SCOPED_TRACE(hosts);
+    bus.hosts = hosts;
+    bus.devices.clear();
+    for (int host = 0; host < hosts; ++host) bus.devices[{host, host % 8}] = device(disk, "D");
+    ASSERT_TRUE(open(scsi::filter_disks));
+    for (int host = 0; host < hosts; ++host) {
+      if (host > 0) app::next_host(shown);
+      ASSERT_EQ(sel_host(), host);
+      ASSERT_EQ(sel_target(), host % 8);  // the only device, chosen
+      std::strcpy(specifier, "kept");
+      if (host < scsi::specifier_hosts) {
+        ASSERT_EQ(app::confirm_device(), app::confirm_result::ended);
+        const std::string named = {'A', static_cast<char>('0' + host),
+                                   static_cast<char>('0' + host % 8), '0'};
+        EXPECT_EQ(std::string(specifier), named);
+      } else {
+        EXPECT_EQ(app::confirm_device(), app::confirm_result::host_unnamed);
+        EXPECT_STREQ(specifier, "kept");
+        EXPECT_NE(app::unnamed_host_text(host).find("host adapter " + std::to_string(host)),
+                  std::string::npos);
+      }
+    }
+    EXPECT_FALSE(shown.next);
+  }
+}
+
+// A job reads with the block length of the device it reads. The sequence
+// that went wrong: a disk chosen, then an optical drive of 2048-byte
+// sectors, then the disk's specifier typed back; the disk was refused as
+// having blocks of 2048 bytes.
+TEST_F(DevicePicker, AJobUsesTheBlockLengthOfTheDeviceItReads) {
+  auto disk_with_volume = device(disk, "DISK");
+  disk_with_volume.data = test::hfs_image({{"Apple_partition_map", "Apple", 1, 63},
+                                           {"Apple_HFS", "MacOS", 64, 20},
+                                           {"Apple_HFS", "Other", 84, 10}},
+                                          94);
+  bus.devices[{0, 1}] = disk_with_volume;
+  bus.devices[{0, 3}] = device(optical, "MO", 2048);
+
+  ASSERT_TRUE(open(scsi::filter_disks));
+  app::pick_row(shown, 1);
+  ASSERT_EQ(app::confirm_device(), app::confirm_result::ended);
+  EXPECT_STREQ(specifier, "A010");
+  ASSERT_TRUE(open(scsi::filter_disks));
+  app::pick_row(shown, 3);
+  ASSERT_EQ(app::confirm_device(), app::confirm_result::ended);
+  EXPECT_STREQ(specifier, "A030");
+  ASSERT_EQ(scsi::devices().aspi_unit_size, 2048);
+
+  test::scripted_questions user;
+  user.partition_answer = 0;
+  hybrid::memory_stream iso{"cd.iso", test::iso_image(40960)};
+  const int asked_before = capacity_requests();
+  EXPECT_EQ(hybrid::hybridize_from_device("A010", iso, user), 1);
+  EXPECT_TRUE(user.notices.empty());
+  EXPECT_EQ(capacity_requests(), asked_before + 1);  // the disk was asked
+  EXPECT_EQ(scsi::devices().aspi_unit_size, 512);
+
+  // The device the dialog chose is read with the dialog's answer.
+  ASSERT_TRUE(open(scsi::filter_disks));
+  app::pick_row(shown, 1);
+  ASSERT_EQ(app::confirm_device(), app::confirm_result::ended);
+  hybrid::memory_stream image{"out.img"};
+  const int asked_by_dialog = capacity_requests();
+  EXPECT_EQ(hybrid::extract_to_hfs_image("A010", image, user), 1);
+  EXPECT_EQ(capacity_requests(), asked_by_dialog);
+  EXPECT_EQ(image.bytes().size(), (64u + 20) * 512);
 }
 
 TEST_F(DevicePicker, OkWithASilentDeviceGivesUpAfterTenTries) {
@@ -249,7 +328,7 @@ TEST_F(DevicePicker, OkWithASilentDeviceGivesUpAfterTenTries) {
   ASSERT_TRUE(open(scsi::filter_disks));
   bus.devices.clear();  // the device went away after the scan
   scsi::devices().aspi_unit_size = 1024;
-  ASSERT_TRUE(app::confirm_device());
+  ASSERT_EQ(app::confirm_device(), app::confirm_result::ended);
   EXPECT_EQ(app::picker().result, app::picker_no_capacity);
   EXPECT_EQ(capacity_requests(), 10);
   EXPECT_EQ(static_cast<std::uint8_t>(specifier[0]), 254);  // not written

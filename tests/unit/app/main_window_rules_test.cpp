@@ -198,14 +198,16 @@ TEST(JobRequest, DriveWithoutAKindNamesNoDevice) {
   EXPECT_EQ(boxes.read, std::vector<int>{IDC_EDIT_ISO});
 }
 
-TEST(JobRequest, LongTextsAreCutToTheWindowsBuffers) {
+// A specifier is cut to its buffer; a path is never cut, since a shorter
+// path may name another file.
+TEST(JobRequest, SpecifiersAreCutPathsAreTakenWhole) {
   edit_boxes boxes;
   boxes.text = {{IDC_EDIT_SOURCE_FILE, std::string(300, 'h')},
                 {IDC_EDIT_ISO, std::string(256, 'i')},
                 {IDC_EDIT_FLOPPY, std::string(40, 'f')}};
   const hybrid::job_request file = app::make_job_request(window_choices{}, boxes.reader());
-  EXPECT_EQ(file.source_path, std::string(255, 'h'));
-  EXPECT_EQ(file.target_path, std::string(255, 'i'));
+  EXPECT_EQ(file.source_path, std::string(300, 'h'));
+  EXPECT_EQ(file.target_path, std::string(256, 'i'));
   const hybrid::job_request drive = app::make_job_request(after({IDC_KIND_FLOPPY}), boxes.reader());
   EXPECT_EQ(drive.device_text, std::string(31, 'f'));
 }

@@ -303,16 +303,111 @@ TEST_F(DeviceJobs, ExtractionFailuresLeaveTheImageEmpty) {
   attach(source, false);
   EXPECT_EQ(hybrid::extract_to_hfs_image("A120", image, user), 1);
 
-  // A Driver Descriptor without a block count: no empty "whole volume".
+  // A Driver Descriptor without a block count: the map still says how far
+  // the volume goes.
   hybrid::put_be32(source.data() + 4, 0);
   attach(source, false);
   memory_stream no_count{"none.img"};
-  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", no_count, user), 0);
-  EXPECT_EQ(user.notices.back().rfind("The disk's Driver Descriptor gives no block count", 0), 0u);
-  EXPECT_TRUE(no_count.bytes().empty());
+  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", no_count, user), 1);
+  EXPECT_EQ(no_count.bytes(), test::slice(source, 0, 224 * 512));
 
   EXPECT_EQ(hybrid::extract_to_hfs_image("X120", image, user), 0);
   EXPECT_NE(user.notices.back().find("names no device"), std::string::npos);
+}
+
+// A whole-volume copy is all the map describes and all the Driver
+// Descriptor counts (in its own block size), never more than the device
+// holds; a map that points past the device is refused. It used to trust the
+// count alone: a disk with PM entries only, whose block 0 said 100, gave a
+// 100-block image that the file job then refused, and a CD-ROM whose count
+// was in 2048-byte blocks a quarter of its volume; both "completed".
+TEST_F(DeviceJobs, WholeVolumeIsAllTheMapDescribesOrRefused) {
+  struct volume {
+    const char* what;
+    bool cdrom;
+    std::vector<test::map_entry> entries;
+    std::uint32_t device_blocks;
+    bool descriptor;
+    std::uint16_t descriptor_unit;
+    std::uint32_t descriptor_count;
+    std::uint32_t copied_blocks;  // 0: refused
+  };
+  const std::vector<volume> volumes = {
+      {"PM entries only, block 0 says 100",
+       false,
+       {{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "MacOS", 64, 150}},
+       240,
+       false,
+       512,
+       100,
+       214},
+      {"CD-ROM counting 2048-byte blocks",
+       true,
+       {{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "MacOS", 64, 1600}},
+       1664,
+       true,
+       2048,
+       416,
+       1664},
+      {"count past the device",
+       false,
+       {{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "MacOS", 64, 100}},
+       240,
+       true,
+       512,
+       1000,
+       240},
+      {"count beyond the map",
+       false,
+       {{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "MacOS", 64, 100}},
+       240,
+       true,
+       512,
+       200,
+       200},
+      {"map past the disk",
+       false,
+       {{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "MacOS", 64, 300}},
+       240,
+       true,
+       512,
+       240,
+       0},
+      {"map past the CD-ROM",
+       true,
+       {{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "MacOS", 64, 300}},
+       240,
+       true,
+       2048,
+       60,
+       0},
+  };
+  for (const volume& v : volumes) {
+    SCOPED_TRACE(v.what);
+    auto source = test::hfs_image(v.entries, v.device_blocks);
+    if (!v.descriptor) source[0] = source[1] = 0;
+    hybrid::put_be16(source.data() + 2, v.descriptor_unit);
+    hybrid::put_be32(source.data() + 4, v.descriptor_count);
+    attach(source, v.cdrom);
+    memory_stream image{"whole.img"};
+    user.partition_answer = hybrid::choice_all;
+    user.notices.clear();
+    const int done = hybrid::extract_to_hfs_image(v.cdrom ? "C120" : "A120", image, user);
+    if (v.copied_blocks == 0) {
+      EXPECT_EQ(done, 0);
+      EXPECT_TRUE(image.bytes().empty());
+      ASSERT_EQ(user.notices.size(), 1u);
+      EXPECT_EQ(user.notices[0],
+                std::string("The partition map of this ") + (v.cdrom ? "CD-ROM" : "disk") +
+                    " reaches block 364, but the " + (v.cdrom ? "CD-ROM" : "disk") +
+                    " holds only 240 blocks of 512 bytes: the volume cannot be "
+                    "copied whole.\nNothing was copied. Aborting...");
+      continue;
+    }
+    EXPECT_EQ(done, 1);
+    EXPECT_TRUE(user.notices.empty());
+    EXPECT_EQ(image.bytes(), test::slice(source, 0, std::size_t{v.copied_blocks} * 512));
+  }
 }
 
 TEST_F(DeviceJobs, CapacityCancelLeavesTheImageAlone) {

@@ -28,7 +28,7 @@ struct FloppyImage : ::testing::Test {
   test::temp_folder temp, files;
   test::scoped_env tmpdir{"TMPDIR", temp.path()};
   test::scoped_env image{"ZELVORANT_FLOPPY_IMAGE", nullptr};
-  platform::tool_places real_tool{ZELVORANT_TOOL_DIR, ""};
+  platform::tool_places real_tool = test::tool_places_in(ZELVORANT_TOOL_DIR);
   test::scripted_questions ask;
 
   void TearDown() override { EXPECT_TRUE(temp.is_empty()) << "scratch folder left behind"; }
@@ -42,7 +42,7 @@ struct FloppyImage : ::testing::Test {
   platform::tool_places fake_tool(const std::string& body) {
     std::filesystem::create_directory(files / "bin");
     test::write_script(files / "bin/dskgrab", body);
-    return {"", files / "bin"};
+    return test::tool_places_in("", files / "bin");
   }
   // The job failed with exactly this notice and left the target empty.
   void expect_refused(int result, const hybrid::memory_stream& target, const std::string& notice) {
@@ -114,10 +114,12 @@ TEST_F(FloppyImage, RefusesDrivesOtherThanAAndB) {
 
 TEST_F(FloppyImage, ToldWhenTheToolCannotStart) {
   hybrid::memory_stream target("floppy.hfs");
-  expect_refused(hybrid::extract_floppy(0, target, ask, {files.path(), files.path()}), target,
-                 hybrid::text::floppy_tool_not_started(
-                     "No program named dskgrab was found next to this program or on the "
-                     "search path."));
+  expect_refused(
+      hybrid::extract_floppy(0, target, ask, test::tool_places_in(files.path(), files.path())),
+      target,
+      hybrid::text::floppy_tool_not_started(
+          "No program named dskgrab was found next to this program, in the current "
+          "folder, in the system's folders or on the search path."));
 }
 
 TEST_F(FloppyImage, ToldWhenTheToolFails) {

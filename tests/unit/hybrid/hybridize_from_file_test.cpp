@@ -42,6 +42,9 @@ void run(job_run& job) {
 
 TEST(HybridizeFromFile, OnePartitionMergesTheSourceMap) {
   job_run job{test::iso_image(iso_bytes), test::hfs_image(one_partition, 164), {}, -1};
+  // Device type and id, and driver data of drivers that are not carried over.
+  const std::uint8_t device_and_driver_data[8] = {0, 1, 0, 2, 0xFA, 0x7F, 0, 0};
+  std::memcpy(job.hfs.data() + 8, device_and_driver_data, sizeof device_and_driver_data);
   const auto original_iso = job.iso;
   const auto hfs = job.hfs;
   run(job);
@@ -50,14 +53,15 @@ TEST(HybridizeFromFile, OnePartitionMergesTheSourceMap) {
   EXPECT_TRUE(job.ask.notices.empty());
   ASSERT_EQ(job.iso.size(), iso_bytes + 100 * 512);
 
-  // Block 0: the source's first 16 bytes with the new block count; no drivers.
+  // Block 0: the source's first 12 bytes with the new block count; no driver
+  // data and no drivers.
   auto block0 = slice(hfs, 0, 512);
-  std::memset(block0.data() + 16, 0, 512 - 16);
+  std::memset(block0.data() + 12, 0, 512 - 12);
   hybrid::put_be32(block0.data() + 4, iso_blocks + 100);
   EXPECT_EQ(slice(job.iso, 0, 512), block0);
-  // Block 1: the map's own entry as it was, counting two entries.
-  auto block1 = slice(hfs, 512, 512);
-  hybrid::put_be32(block1.data() + 4, 2);
+  // Block 1: the map's own entry, counting two entries.
+  std::vector<std::uint8_t> block1(512);
+  hybrid::build_map_entry(block1.data(), 2, "Apple");
   EXPECT_EQ(slice(job.iso, 512, 512), block1);
   // Block 2: the HFS entry pointing behind the ISO data.
   auto block2 = slice(hfs, 1024, 512);
@@ -67,6 +71,61 @@ TEST(HybridizeFromFile, OnePartitionMergesTheSourceMap) {
   // The rest of the ISO data is untouched and the partition follows it.
   EXPECT_EQ(slice(job.iso, 1536, iso_bytes - 1536), slice(original_iso, 1536, iso_bytes - 1536));
   EXPECT_EQ(slice(job.iso, iso_bytes, 100 * 512), slice(hfs, 64 * 512, 100 * 512));
+}
+
+// Whatever the source holds in block 1, the hybrid's block 1 is the map's
+// own entry over blocks 1-63, and every Apple_HFS entry points behind the ISO
+// data. Each of these sources gave a hybrid that a strict reader refused, or
+// one whose partition pointed into the ISO 9660 data.
+TEST(HybridizeFromFile, BlockOneIsAlwaysTheMapsOwnEntry) {
+  struct source {
+    const char* what;
+    std::vector<map_entry> entries;
+    bool strip_pm_from_block1;
+    const char* map_name;
+    std::vector<std::pair<const char*, std::uint32_t>> merged;  // name, blocks
+  };
+  const std::vector<source> sources = {
+      {"Apple_HFS in block 1", {{"Apple_HFS", "First", 64, 100}}, false, "Apple", {{"First", 100}}},
+      {"no PM in block 1", one_partition, true, "Apple", {{"MacOS", 100}}},
+      {"a map entry over blocks 1-4",
+       {{"Apple_partition_map", "Map", 1, 4},
+        {"Apple_HFS", "One", 5, 40},
+        {"Apple_HFS", "Two", 45, 50},
+        {"Apple_HFS", "Three", 95, 69}},
+       false,
+       "Map",
+       {{"One", 40}, {"Two", 50}, {"Three", 69}}},
+  };
+  for (const source& c : sources) {
+    SCOPED_TRACE(c.what);
+    job_run job{test::iso_image(iso_bytes), test::hfs_image(c.entries, 164), {}, -1};
+    if (c.strip_pm_from_block1) std::memset(job.hfs.data() + 512, 0, 2);
+    job.ask.partition_answer = hybrid::choice_all;
+    const auto hfs = job.hfs;
+    run(job);
+    ASSERT_EQ(job.result, 1);
+    const auto entries = static_cast<std::uint32_t>(c.merged.size() + 1);
+    std::vector<std::uint8_t> block1(512);
+    hybrid::build_map_entry(block1.data(), entries, c.map_name);
+    EXPECT_EQ(slice(job.iso, 512, 512), block1);
+    std::uint32_t at = iso_blocks;
+    for (std::size_t k = 0; k < c.merged.size(); ++k) {
+      const std::uint8_t* entry = job.iso.data() + (k + 2) * 512;
+      EXPECT_STREQ(reinterpret_cast<const char*>(entry + 16), c.merged[k].first);
+      EXPECT_EQ(get_be32(entry + 4), entries);
+      EXPECT_EQ(get_be32(entry + 8), at);
+      EXPECT_EQ(get_be32(entry + 12), c.merged[k].second);
+      at += c.merged[k].second;
+    }
+    EXPECT_EQ(get_be32(job.iso.data() + 4), at);
+    ASSERT_EQ(job.iso.size(), std::size_t{at} * 512);
+    // The data follow one another as the source holds them, packed.
+    const std::uint32_t first =
+        get_be32(hfs.data() + 512 * (c.entries[0].type == "Apple_HFS" ? 1 : 2) + 8);
+    EXPECT_EQ(slice(job.iso, iso_bytes, (at - iso_blocks) * 512),
+              slice(hfs, std::size_t{first} * 512, (at - iso_blocks) * 512));
+  }
 }
 
 TEST(HybridizeFromFile, ChosenRowGetsAFreshMapAndOnlyItsData) {

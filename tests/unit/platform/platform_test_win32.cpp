@@ -118,7 +118,7 @@ TEST(ProcessWin32, PrivateFoldersAreNewAndEmpty) {
   fs::remove(second);
 }
 
-const platform::tool_places real_tool{ZELVORANT_TOOL_DIR, ""};
+const platform::tool_places real_tool = test::tool_places_in(ZELVORANT_TOOL_DIR);
 const std::string fixture = ZELVORANT_FIXTURES "/format-corpus-JW_disk9_hfstest_9.img";
 
 TEST(ProcessWin32, TheToolRunsInTheGivenFolderAndItsExitCodeComesBack) {
@@ -147,16 +147,19 @@ TEST(ProcessWin32, TheToolIsFoundOnTheSearchPathAfterTheProgramFolder) {
   scratch empty, work;
   scoped_env image("ZELVORANT_FLOPPY_IMAGE", fixture);
   const std::string line = "dskgrab.exe /A: /Fout.img /O512 /P1 /S1 /T1";
-  platform::tool_run run =
-      platform::run_tool(line, work.path.string(),
-                         {empty.path.string(), std::string("C:\\nowhere;") + ZELVORANT_TOOL_DIR});
+  platform::tool_run run = platform::run_tool(
+      line, work.path.string(),
+      test::tool_places_in(empty.path.string(), std::string("C:\\nowhere;") + ZELVORANT_TOOL_DIR));
   ASSERT_EQ(run.result, platform::tool_run::outcome::exited) << run.error_text;
   EXPECT_EQ(fs::file_size(work.path / "out.img"), 512u);
 
-  run = platform::run_tool(line, work.path.string(), {empty.path.string(), empty.path.string()});
+  run = platform::run_tool(line, work.path.string(),
+                           test::tool_places_in(empty.path.string(), empty.path.string()));
   EXPECT_EQ(run.result, platform::tool_run::outcome::could_not_start);
-  EXPECT_EQ(run.error_text,
-            "No program named dskgrab.exe was found next to this program or on the search path.");
+  EXPECT_EQ(
+      run.error_text,
+      "No program named dskgrab.exe was found next to this program, in the current folder, in "
+      "the system's folders or on the search path.");
 }
 
 TEST(ProcessWin32, AFolderThatCannotBeEnteredMeansTheToolDidNotStart) {

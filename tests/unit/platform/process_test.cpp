@@ -14,11 +14,17 @@ namespace {
 using platform::tool_run;
 using outcome = platform::tool_run::outcome;
 
-// Tools in a program folder and two search-path folders, none of them on the
-// real PATH.
+// Tools in a program folder, a current folder, a system folder and two
+// search-path folders, none of them on the real PATH.
 struct RunTool : ::testing::Test {
-  test::temp_folder program, path1, path2, work;
-  platform::tool_places places{program.path(), path1.path() + "::" + path2.path()};
+  test::temp_folder program, current, system, path1, path2, work;
+  platform::tool_places places = [this] {
+    platform::tool_places p =
+        test::tool_places_in(program.path(), path1.path() + "::" + path2.path());
+    p.current_folder = current.path();
+    p.system_folders = system.path();
+    return p;
+  }();
 };
 
 TEST_F(RunTool, PassesTheWordsStartsInTheFolderAndGivesNoInput) {
@@ -52,16 +58,24 @@ TEST_F(RunTool, ReportsExitCodesAndSignals) {
   EXPECT_EQ(run.exit_code, SIGTERM);
 }
 
-TEST_F(RunTool, LooksInTheProgramFolderFirstThenThePathInOrder) {
+// As Windows looks for the program of a command line: the program's folder,
+// the current folder (the program's, never the tool's scratch folder), the
+// system's folders, then the search path in order.
+TEST_F(RunTool, LooksWhereTheSystemLooksInItsOrder) {
+  test::write_script(work / "tool", "exit 9");  // the scratch folder: never
   test::write_script(path2 / "tool", "exit 2");
   EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 2);
   test::write_script(path1 / "tool", "exit 1");
   EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 1);
+  test::write_script(system / "tool", "exit 3");
+  EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 3);
+  test::write_script(current / "tool", "exit 4");
+  EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 4);
   test::write_script(program / "tool", "exit 5");
   EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 5);
   // A file that cannot be run is passed over.
   chmod((program / "tool").c_str(), 0644);
-  EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 1);
+  EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 4);
 }
 
 TEST_F(RunTool, TellsWhyAToolCouldNotStart) {
@@ -116,7 +130,7 @@ TEST(Drives, CountsCdromAndFloppyNodes) {
 // The stand-in imaging tool, run the way the job runs it.
 struct Dskgrab : ::testing::Test {
   test::temp_folder work;
-  platform::tool_places places{ZELVORANT_TOOL_DIR, ""};
+  platform::tool_places places = test::tool_places_in(ZELVORANT_TOOL_DIR);
   test::scoped_env image{"ZELVORANT_FLOPPY_IMAGE", work / "disk.img"};
 
   tool_run grab(const std::string& arguments) {

@@ -11,6 +11,7 @@
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/questions.h"
+#include "platform/process.h"
 
 namespace test {
 
@@ -101,6 +102,15 @@ void put_iso_both_endian32(std::uint8_t* at, std::uint32_t value);
 // blocks of the file).
 std::vector<std::uint8_t> bare_volume(const char* signature, std::size_t bytes,
                                       std::uint64_t declared = 0);
+
+// Where a test's tool is looked for: only in the folders given.
+inline platform::tool_places tool_places_in(std::string program_folder,
+                                            std::string search_path = "") {
+  platform::tool_places places;
+  places.program_folder = std::move(program_folder);
+  places.search_path = std::move(search_path);
+  return places;
+}
 
 std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t offset,
                                 std::size_t count);

@@ -122,17 +122,19 @@ TEST(ListHfsPartitions, FindsTheWrittenMapsPartition) {
   EXPECT_EQ(found[1].name[0], '\0');
 }
 
-TEST(ListHfsPartitions, WalksBlocksTwoToCountPlusOne) {
+TEST(ListHfsPartitions, WalksBlocksOneToCountPlusOne) {
   partition_list found;
-  // Block 1 is never examined, even as an Apple_HFS entry; the block after
-  // the map's last entry is, and a type that goes on after "Apple_HFS" matches.
+  // Block 1 is examined: an Apple_HFS entry there is a partition that a
+  // merge takes too. So is the block after the map's last entry, and a type
+  // that goes on after "Apple_HFS" matches.
   EXPECT_EQ(list(image_with(2, {{"Apple_HFS", "first", 1, 5},
                                 {"Apple_Free", "free", 6, 2},
                                 {"Apple_HFSX", "after", 8, 0}}),
                  found),
-            1);
-  EXPECT_STREQ(found[0].name, "after");
-  EXPECT_EQ(found[0].block_count, 0u);
+            2);
+  EXPECT_STREQ(found[0].name, "first");
+  EXPECT_STREQ(found[1].name, "after");
+  EXPECT_EQ(found[1].block_count, 0u);
 }
 
 TEST(ListHfsPartitions, ZeroNegativeAndHugeCounts) {
@@ -199,27 +201,31 @@ TEST(WalkMap, SpansBoundsAndStops) {
   };
   const row rows[] = {
       {"entries", span::blocks_1_to_n, 3, 10 * 512, never, 0, map_walk_end::complete, 1, 3, 3, 4},
-      {"past the first", span::blocks_2_to_n_plus_1, 3, 10 * 512, never, 0, map_walk_end::complete,
-       2, 4, 3, 6},
+      {"past the last", span::blocks_1_to_n_plus_1, 3, 10 * 512, never, 0, map_walk_end::complete,
+       1, 4, 4, 6},
       {"whole map", span::blocks_0_to_n_plus_1, 3, 10 * 512, never, 0, map_walk_end::complete, 0, 4,
        5, 6},
       {"zero count", span::blocks_1_to_n, 0, 10 * 512, never, 0, map_walk_end::complete, 0, 0, 0,
        2},
-      {"negative count", span::blocks_0_to_n_plus_1, -1, 10 * 512, never, 0, map_walk_end::complete,
-       0, 1, 2, 3},
-      {"negative, past the first", span::blocks_2_to_n_plus_1, -1, 10 * 512, never, 0,
+      {"negative count: block 0", span::blocks_0_to_n_plus_1, -1, 10 * 512, never, 0,
+       map_walk_end::complete, 0, 0, 1, 3},
+      {"zero count, whole map", span::blocks_0_to_n_plus_1, 0, 10 * 512, never, 0,
+       map_walk_end::complete, 0, 1, 2, 3},
+      {"negative, past the last", span::blocks_1_to_n_plus_1, -1, 10 * 512, never, 0,
        map_walk_end::complete, 0, 0, 0, 3},
-      {"end of the file", span::blocks_2_to_n_plus_1, 100, 10 * 512 + 100, never, 0,
-       map_walk_end::complete, 2, 9, 8, 12},
+      {"zero, past the last", span::blocks_1_to_n_plus_1, 0, 10 * 512, never, 0,
+       map_walk_end::complete, 0, 0, 0, 3},
+      {"end of the file", span::blocks_1_to_n_plus_1, 100, 10 * 512 + 100, never, 0,
+       map_walk_end::complete, 1, 9, 9, 12},
       {"no block 1", span::blocks_0_to_n_plus_1, 3, 700, never, 0, map_walk_end::complete, 0, 0, 1,
        3},
-      {"bound", span::blocks_2_to_n_plus_1, 0x7FFFFFFF, past_bound, never, 0,
-       map_walk_end::complete, 2, 65537, 65536, 65539},
+      {"bound", span::blocks_1_to_n_plus_1, 0x7FFFFFFF, past_bound, never, 0,
+       map_walk_end::complete, 1, 65537, 65537, 65539},
       {"bound, entries", span::blocks_1_to_n, 0x7FFFFFFF, past_bound, never, 0,
        map_walk_end::complete, 1, 65536, 65536, 65537},
-      {"stopped", span::blocks_2_to_n_plus_1, 5, 10 * 512, 3, 0, map_walk_end::stopped, 2, 3, 2, 5},
-      {"read failed", span::blocks_2_to_n_plus_1, 3, 10 * 512, never, 5, map_walk_end::read_failed,
-       2, 2, 1, 5},
+      {"stopped", span::blocks_1_to_n_plus_1, 5, 10 * 512, 3, 0, map_walk_end::stopped, 1, 3, 3, 5},
+      {"read failed", span::blocks_1_to_n_plus_1, 3, 10 * 512, never, 5, map_walk_end::read_failed,
+       1, 2, 2, 5},
       {"seek failed", span::blocks_1_to_n, 3, 10 * 512, never, 1, map_walk_end::read_failed, 0, 0,
        0, 1},
   };

@@ -1,0 +1,65 @@
+#include "hybrid/device_volume.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "hybrid/apm/map_walk.h"
+#include "hybrid/device_messages.h"
+#include "hybrid/messages.h"
+
+namespace hybrid {
+namespace {
+
+// The Driver Descriptor's count in 512-byte blocks; 0 without one. A disk of
+// PM entries only has no Driver Descriptor, and its block 0 counts nothing.
+std::uint64_t descriptor_blocks(const device_source& source) {
+  if (!source.has_driver_descriptor) return 0;
+  const std::uint64_t unit = get_be16(source.block0.data() + ddr::block_size);
+  const std::uint64_t count = get_be32(source.block0.data() + ddr::block_count);
+  return (count * unit + block_bytes - 1) / block_bytes;
+}
+
+std::uint64_t entry_end(const std::uint8_t* entry) {
+  return std::uint64_t{get_be32(entry + pm::first_block)} + get_be32(entry + pm::block_count);
+}
+
+}  // namespace
+
+refusal whole_volume_blocks(device_source& source, const partition_list& listed,
+                            std::uint32_t& blocks) {
+  if (refusal refused = learn_capacity(source)) return refused;
+  const std::uint64_t capacity = *source.capacity_blocks;
+
+  // Every entry of the map, whatever its type, and every partition listed
+  // (the CD-ROM listing also takes the block after the last entry).
+  std::uint64_t map_end = 0;
+  for (int row = 0; row < listed_rows(listed); ++row) {
+    const hfs_partition& partition = listed[static_cast<std::size_t>(row)];
+    map_end = std::max(map_end, std::uint64_t{partition.first_block} + partition.block_count);
+  }
+  const map_walk_end walked = walk_map(
+      map_span::blocks_1_to_n,
+      [&](std::uint32_t block, std::uint8_t* into) {
+        if (!read_source_block(source, block)) return block_read::failed;
+        std::copy_n(source.entry.data(), block_bytes, into);
+        return block_read::ok;
+      },
+      [&](std::uint32_t, std::uint8_t* entry) {
+        const bool pm = entry[pm::signature] == 'P' && entry[pm::signature + 1] == 'M';
+        if (pm || is_hfs_entry(entry)) map_end = std::max(map_end, entry_end(entry));
+        return map_visit::go_on;
+      });
+  if (walked == map_walk_end::read_failed) return refusal::because(read_failure_text(source));
+  if (map_end > capacity) {
+    return refusal::because(text::map_past_device_end(source.cdrom, map_end, capacity));
+  }
+
+  const std::uint64_t volume = std::min(std::max(descriptor_blocks(source), map_end), capacity);
+  if (volume == 0) return refusal::because(text::no_volume_block_count);
+  if (volume > std::numeric_limits<std::uint32_t>::max())
+    return refusal::because(text::image_too_large());
+  blocks = static_cast<std::uint32_t>(volume);
+  return accepted();
+}
+
+}  // namespace hybrid

@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# Merged maps from sources whose block 1 is not the usual map entry, and a
+# source whose Driver Descriptor carries device and driver data, through the
+# file job and the device jobs (--attach). Every hybrid must be read by
+# hfsutils, partx, parted and 7-Zip: block 1 is the map's own entry over
+# blocks 1-63, every HFS partition points behind the ISO data.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+OTHER_HYBRID=$FIXTURES/isolyzer-iso9660_hfs_part.iso
+sha256sum "$OTHER_HYBRID" >sources.sum || fail "fixture missing in $FIXTURES"
+
+random_file iso/README 3000
+random_file iso/DATA.BIN 50000
+new_iso plain.iso iso
+ISO_BYTES=$(size_of plain.iso)
+ISO_BLOCKS=$((ISO_BYTES / 512))
+
+# A map of exactly the entries given (TYPE:NAME:FIRST:COUNT, block 1 first),
+# each counting them all, behind a Driver Descriptor; TOTAL blocks.
+new_map() {  # FILE TOTAL ENTRY...
+  local file=$1 total=$2
+  shift 2
+  truncate -s "$((total * 512))" "$file"
+  python3 - "$file" "$total" "$@" <<'PY'
+import struct, sys
+path, total = sys.argv[1], int(sys.argv[2])
+entries = [(t, n, int(f), int(c)) for t, n, f, c in (a.split(":") for a in sys.argv[3:])]
+with open(path, "r+b") as out:
+    out.write(struct.pack(">2sHI", b"ER", 512, total).ljust(512, b"\0"))
+    for kind, name, first, count in entries:
+        entry = struct.pack(">2sHIII32s32sIII", b"PM", 0, len(entries), first, count,
+                            name.encode(), kind.encode(), 0, count, 0x33)
+        out.write(entry.ljust(512, b"\0"))
+PY
+}
+
+# hformat each Apple_HFS partition of FILE with its NAMES, in map order.
+format_all() {  # FILE NAME...
+  local file=$1 n=0 name
+  shift
+  for name in "$@"; do
+    n=$((n + 1))
+    hformat -l "$name" "$file" "$n" >/dev/null || fail "hformat $file $n"
+  done
+}
+
+N=1700  # blocks per partition: hformat wants 800 KiB at least
+
+# Block 1 an Apple_HFS entry: there is no entry for the map itself.
+new_map hfs_in_block1.img $((64 + N)) "Apple_HFS:First:64:$N"
+format_all hfs_in_block1.img First
+# Block 1 the map's entry, without its "PM".
+new_map no_pm.img $((64 + N)) Apple_partition_map:Map:1:63 "Apple_HFS:MacOS:64:$N"
+format_all no_pm.img MacOS
+printf '\0\0' | dd of=no_pm.img bs=1 seek=512 conv=notrunc status=none
+# The map's entry over blocks 1-4, three partitions packed right behind it.
+new_map packed.img $((5 + 3 * N)) Apple_partition_map:Apple:1:4 "Apple_HFS:One:5:$N" \
+  "Apple_HFS:Two:$((5 + N)):$N" "Apple_HFS:Three:$((5 + 2 * N)):$N"
+format_all packed.img One Two Three
+# Another tool's blocks 0 and 1 (device type and id, driver data 0xFA7F0000,
+# a map entry over blocks 1-2), then an Apple_HFS entry over a fresh volume.
+new_map driver_data.img $((16 + 1748)) Apple_partition_map:x:1:2 Apple_HFS:Clean:16:1748
+dd if="$OTHER_HYBRID" of=driver_data.img bs=512 count=2 conv=notrunc status=none
+format_all driver_data.img Clean
+[[ $(od -An -tx1 -j 12 -N 4 driver_data.img | tr -d ' ') != 00000000 ]] ||
+  fail "the fixture's driver data are zero"
+
+# Runs JOB (file, disk or cdrom) on SOURCE into out.iso.
+hybrid_from() {  # JOB SOURCE
+  cp plain.iso out.iso
+  case $1 in
+    file) run_cli 0 --from-file "$2" --to-iso out.iso --partition all ;;
+    disk) run_cli 0 --attach "disk:0:3=$2" --from-drive A030 --to-iso out.iso --partition all ;;
+    cdrom) run_cli 0 --attach "cdrom:0:3=$2" --from-drive C030 --to-iso out.iso --partition all ;;
+  esac
+  expect_completed
+  check_iso_files out.iso iso
+}
+
+# The hybrid's map read by every reader: partx gives MAP_NAME for the map's
+# own entry over blocks 1-63 and the partitions (NAME SOURCE_FIRST) packed
+# behind the ISO data in turn, parted and 7-Zip open the map and list them,
+# hfsutils reads each volume's name and its bytes are the source's.
+check_hybrid() {  # SOURCE MAP_NAME NAME:SOURCE_FIRST...
+  local source=$1 at=$ISO_BLOCKS n=1 arg name first
+  shift
+  expect_partx out.iso 1 "1 63 Apple_partition_map $1"
+  shift
+  parted -s out.iso unit s print >parted.txt 2>&1 || fail "parted: $(cat parted.txt)"
+  grep -q "^Partition Table: mac" parted.txt || fail "parted: $(cat parted.txt)"
+  7zz l -tAPM out.iso >7z.txt 2>&1 || fail "7zz: $(cat 7z.txt)"
+  for arg in "$@"; do
+    IFS=: read -r name first <<<"$arg"
+    n=$((n + 1))
+    expect_partx out.iso "$n" "$at $N Apple_HFS $name"
+    grep -qE "^ *$((n))  +${at}s +$((at + N - 1))s +${N}s +hfs +$name" parted.txt ||
+      fail "parted lacks $name at $at: $(cat parted.txt)"
+    grep -qF "$name.hfs" 7z.txt || fail "7zz lacks $name: $(cat 7z.txt)"
+    [[ $(volume_name out.iso $((n - 1))) == "$name" ]] || fail "volume name of $name"
+    same_bytes "$source" $((first * 512)) out.iso $((at * 512)) $((N * 512))
+    at=$((at + N))
+  done
+  [[ $(be32 out.iso 4) == "$at" ]] || fail "block count in block 0"
+  [[ $(size_of out.iso) == $((at * 512)) ]] || fail "out.iso is $(size_of out.iso) bytes"
+}
+
+for job in file disk cdrom; do
+  hybrid_from $job hfs_in_block1.img
+  check_hybrid hfs_in_block1.img Apple First:64
+
+  hybrid_from $job no_pm.img
+  check_hybrid no_pm.img Map MacOS:64
+
+  hybrid_from $job packed.img
+  check_hybrid packed.img Apple One:5 Two:$((5 + N)) Three:$((5 + 2 * N))
+
+  # 1748 blocks here, not N.
+  N=1748 hybrid_from $job driver_data.img
+  N=1748 check_hybrid driver_data.img Apple Clean:16
+  # Device type and id kept, driver data and drivers cleared.
+  same_bytes driver_data.img 8 out.iso 8 4
+  same_bytes /dev/zero 0 out.iso 12 500
+done
+
+sha256sum --quiet -c sources.sum || fail "the fixture was changed"
+echo "cli_merged_maps: all checks passed"
