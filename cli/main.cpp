@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +25,10 @@ namespace {
 // attached devices: the job would read the device while it rewrites, or
 // first empties, the very same file.
 bool target_is_attached(const std::string& target, const std::vector<scsi::sim_device>& attached) {
+  // Opening a pipe waits for a writer: the job refuses a pipe as its target
+  // without opening it for reading alone.
+  std::error_code not_known;
+  if (attached.empty() || std::filesystem::is_fifo(target, not_known)) return false;
   std::FILE* target_file = target.empty() ? nullptr : std::fopen(target.c_str(), "rb");
   if (target_file == nullptr) return false;
   bool same = false;

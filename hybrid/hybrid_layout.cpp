@@ -146,17 +146,4 @@ void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run
   layout.runs = std::move(runs);
 }
 
-refusal check_iso_head(byte_stream& iso, std::uint64_t iso_bytes) {
-  std::uint8_t first[2] = {};
-  if (!iso.seek(0) || iso.read(first, sizeof first) != std::min<std::uint64_t>(iso_bytes, 2)) {
-    return refusal::because(text::io_failure(text::failed_operation::read, iso));
-  }
-  if (iso_bytes >= 2 && first[0] == 'E' && first[1] == 'R')
-    return refusal::because(text::already_hybrid);
-  // The map covers the first 32,768 bytes; a shorter file has no room for it
-  // and holds no ISO 9660 volume anyway.
-  if (iso_bytes < map_area_bytes) return refusal::because(text::iso_too_small(iso_bytes));
-  return accepted();
-}
-
 }  // namespace hybrid

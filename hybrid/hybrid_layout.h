@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct append_run {
 };
 
 struct hybrid_layout {
+  // Where the ISO image is cut before anything is appended: the end of its
+  // ISO 9660 volume, when the user agreed to remove the bytes after it. The
+  // transaction keeps them aside, so a failure puts them back.
+  std::optional<std::uint64_t> cut_at;
   std::vector<std::uint8_t> head;  // written at byte 0 of the ISO image
   std::uint64_t pad_bytes = 0;     // zeros appended before the first run
   std::vector<append_run> runs;    // appended in order behind the ISO data
@@ -46,10 +51,6 @@ refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64
 
 // The ISO image rounded up to whole blocks: where appended data begin.
 std::uint64_t padded_length(std::uint64_t iso_bytes);
-
-// Refuses an ISO image of `iso_bytes` that is already a hybrid, or too short
-// to hold the map; reads its first two bytes.
-refusal check_iso_head(byte_stream& iso, std::uint64_t iso_bytes);
 
 // Walks the entries of a merged map, blocks 1 to count + 1, once blocks 0
 // and 1 of the source are in `head` (which the visitor may grow): the walk

@@ -25,11 +25,14 @@ bool write_zeros(byte_stream& stream, std::uint64_t count) {
 }  // namespace
 
 int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
-                 const run_copier& copy_run) {
+                 const run_copier& copy_run, const map_check& before_map) {
   iso_transaction transaction(iso);
   if (!transaction.begin()) {
     ask.notice(text::io_failure(failed_operation::read, iso));
     return 0;
+  }
+  if (layout.cut_at && !transaction.remove_tail(*layout.cut_at)) {
+    return fail_writing(ask, transaction, text::tail_not_kept(transaction.tail(), iso));
   }
   if (!iso.seek_to_end())
     return fail_writing(ask, transaction, text::io_failure(failed_operation::seek, iso));
@@ -53,6 +56,9 @@ int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
   // pointing at nothing.
   if (!iso.flush())
     return fail_writing(ask, transaction, text::io_failure(failed_operation::flush, iso));
+  if (before_map) {
+    if (const refusal refused = before_map()) return fail_writing(ask, transaction, refused.text());
+  }
   if (!iso.seek(0) || !iso.write(layout.head.data(), layout.head.size()) || !iso.flush()) {
     return fail_writing(ask, transaction, text::io_failure(failed_operation::write, iso));
   }

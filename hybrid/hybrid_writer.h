@@ -19,7 +19,12 @@ namespace hybrid {
 // before this one (for progress).
 using run_copier = std::function<refusal(const append_run& run, std::uint64_t done)>;
 
+// Looks, once the data are appended and just before the map is written,
+// whether the job may still go on (the HFS file it copied from has not
+// changed); a refusal rolls the image back.
+using map_check = std::function<refusal()>;
+
 int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
-                 const run_copier& copy_run);
+                 const run_copier& copy_run, const map_check& before_map = {});
 
 }  // namespace hybrid

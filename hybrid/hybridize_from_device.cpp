@@ -6,6 +6,7 @@
 #include "hybrid/device_messages.h"
 #include "hybrid/device_source.h"
 #include "hybrid/hybrid_writer.h"
+#include "hybrid/iso_target.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
 #include "scsi/device_state.h"
@@ -22,12 +23,6 @@ constexpr std::uint64_t max_blocks = std::numeric_limits<std::uint32_t>::max();
 // Cancel at a capacity warning stops the job before anything is written.
 bool capacity_accepted(std::uint64_t blocks, questions& ask) {
   return blocks <= cdrom_capacity_blocks || ask.warning(text::cd_capacity_warning(blocks));
-}
-
-refusal check_iso(byte_stream& iso, std::uint64_t& iso_bytes) {
-  if (!iso.length(iso_bytes))
-    return refusal::because(text::io_failure(failed_operation::length, iso));
-  return check_iso_head(iso, iso_bytes);
 }
 
 // A fresh 64-block map for one partition, appended behind the ISO data, as
@@ -125,11 +120,18 @@ int hybridize_from_device(const std::string& specifier, byte_stream& iso, questi
     ask.notice(refuse_specifier(form, specifier));
     return 0;
   }
-  std::uint64_t iso_bytes = 0;
-  if (refusal refused = check_iso(iso, iso_bytes)) {
+  iso_target target;
+  bool cancelled = false;
+  if (refusal refused = measure_iso_target(iso, target)) {
     ask.notice(refused.text());
     return 0;
   }
+  if (refusal refused = check_iso_target(iso, target, ask, cancelled)) {
+    ask.notice(refused.text());
+    return 0;
+  }
+  if (cancelled) return 0;
+  const std::uint64_t iso_bytes = target.kept_length;
 
   device_source source;
   if (refusal refused = open_device_source(source, form == specifier_form::cdrom)) {
@@ -145,7 +147,6 @@ int hybridize_from_device(const std::string& specifier, byte_stream& iso, questi
   if (!choice) return 0;
 
   hybrid_layout layout;
-  bool cancelled = false;
   const refusal refused = *choice == choice_all
                               ? layout_merged(source, iso_bytes, layout, ask, cancelled)
                               : layout_chosen(list[static_cast<std::size_t>(*choice)], iso_bytes,
@@ -155,6 +156,7 @@ int hybridize_from_device(const std::string& specifier, byte_stream& iso, questi
     ask.notice(refused.text());
     return 0;
   }
+  if (target.removes_bytes_after_volume()) layout.cut_at = target.kept_length;
   return write_hybrid(iso, layout, ask, [&](const append_run& run, std::uint64_t done) {
     return copy_device_run(source, iso, run, done, ask);
   });

@@ -5,6 +5,7 @@
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/hybrid_writer.h"
 #include "hybrid/io/copy_stream.h"
+#include "hybrid/iso_target.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
 
@@ -35,16 +36,23 @@ refusal copy_file_run(byte_stream& hfs, byte_stream& iso, copy_buffer& buffer,
 
 // A file without a partition map may be a bare volume, as hfsutils and the
 // emulators make them: then the whole file is the one partition. `whole`
-// stays empty when the file is no such volume; a refusal means it could not
-// be read.
+// stays empty when the file is no such volume. A volume whose own header
+// says it is longer than the file (a copy or a download still under way, a
+// truncated file) is refused like a partition that runs past the end.
 refusal find_bare_volume(byte_stream& hfs, std::uint64_t hfs_bytes,
                          std::optional<hfs_partition>& whole) {
-  std::uint8_t signature[2];
-  if (hfs_bytes < 2 * block_bytes + sizeof signature) return accepted();
-  if (!hfs.seek(2 * block_bytes) || !read_exact(hfs, signature, sizeof signature)) {
+  std::uint8_t header[block_bytes] = {};
+  if (hfs_bytes < 2 * block_bytes + 2) return accepted();
+  const auto count =
+      static_cast<std::size_t>(std::min<std::uint64_t>(hfs_bytes - 2 * block_bytes, sizeof header));
+  if (!hfs.seek(2 * block_bytes) || !read_exact(hfs, header, count)) {
     return refusal::because(text::io_failure(failed_operation::read, hfs));
   }
-  if (bare_volume_kind(signature) == bare_volume::none) return accepted();
+  if (bare_volume_kind(header) == bare_volume::none) return accepted();
+  const std::uint64_t volume_bytes = bare_volume_bytes(header);
+  if (volume_bytes > hfs_bytes) {
+    return refusal::because(text::bare_volume_past_end(hfs.name(), volume_bytes, hfs_bytes));
+  }
   if (hfs_bytes / block_bytes > 0xFFFFFFFFu) return accepted();
   hfs_partition volume;
   std::memset(&volume, 0, sizeof volume);
@@ -55,28 +63,45 @@ refusal find_bare_volume(byte_stream& hfs, std::uint64_t hfs_bytes,
   return accepted();
 }
 
+// The HFS file must be what it was when the job began: one that grew or was
+// rewritten during the copy (a copy or a download still under way) gave a
+// hybrid with a cut or mixed volume.
+refusal check_unchanged(byte_stream& hfs, const platform::file_status& before) {
+  platform::file_status now;
+  if (!hfs.status(now)) return refusal::because(text::io_failure(failed_operation::length, hfs));
+  if (now.length != before.length || now.modified_ns != before.modified_ns) {
+    return refusal::because(text::source_changed);
+  }
+  return accepted();
+}
+
 }  // namespace
 
 int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, questions& ask) {
-  std::uint64_t hfs_bytes = 0, iso_bytes = 0;
-  if (!hfs_image.length(hfs_bytes)) {
+  platform::file_status source_at_start;
+  std::uint64_t hfs_bytes = 0;
+  if (!hfs_image.status(source_at_start) || !hfs_image.length(hfs_bytes)) {
     ask.notice(text::io_failure(failed_operation::length, hfs_image));
     return 0;
   }
-  if (!iso_image.length(iso_bytes)) {
-    ask.notice(text::io_failure(failed_operation::length, iso_image));
-    return 0;
-  }
-
-  if (hfs_bytes + iso_bytes > cdrom_capacity_bytes &&
-      !ask.warning(text::capacity_warning(hfs_bytes, iso_bytes))) {
-    return 0;
-  }
-
-  if (refusal refused = check_iso_head(iso_image, iso_bytes)) {
+  iso_target target;
+  if (refusal refused = measure_iso_target(iso_image, target)) {
     ask.notice(refused.text());
     return 0;
   }
+
+  if (hfs_bytes + target.length > cdrom_capacity_bytes &&
+      !ask.warning(text::capacity_warning(hfs_bytes, target.length))) {
+    return 0;
+  }
+
+  bool cancelled = false;
+  if (refusal refused = check_iso_target(iso_image, target, ask, cancelled)) {
+    ask.notice(refused.text());
+    return 0;
+  }
+  if (cancelled) return 0;
+  const std::uint64_t iso_bytes = target.kept_length;
 
   partition_list list;
   clear_partition_list(list);
@@ -116,10 +141,14 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
     ask.notice(refused.text());
     return 0;
   }
+  if (target.removes_bytes_after_volume()) layout.cut_at = target.kept_length;
   copy_buffer buffer;
-  return write_hybrid(iso_image, layout, ask, [&](const append_run& run, std::uint64_t done) {
-    return copy_file_run(hfs_image, iso_image, buffer, run, done, ask);
-  });
+  return write_hybrid(
+      iso_image, layout, ask,
+      [&](const append_run& run, std::uint64_t done) {
+        return copy_file_run(hfs_image, iso_image, buffer, run, done, ask);
+      },
+      [&] { return check_unchanged(hfs_image, source_at_start); });
 }
 
 }  // namespace hybrid

@@ -31,7 +31,11 @@ struct running_guard {
 std::unique_ptr<file_stream> open_file(const std::string& path, const char* mode,
                                        const job_outlets& out) {
   auto stream = std::make_unique<file_stream>(path, mode);
-  if (!stream->is_open()) {
+  // A folder opens for reading on POSIX systems; it is no file to open all
+  // the same, as it is with "r+b" and on Windows.
+  platform::file_status status;
+  if (!stream->is_open() ||
+      (stream->status(status) && status.kind == platform::file_kind::directory)) {
     out.show_message(text::error_opening(path));
     return nullptr;
   }
@@ -68,7 +72,9 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
       out.show_message(text::no_file);
       return 0;
     }
-    source = open_file(request.source_path, "r+b", out);
+    // Only read: a file with mode 444, on a read-only mount or on a CD-ROM
+    // must do.
+    source = open_file(request.source_path, "rb", out);
     if (!source) return 0;
   } else if (request.device == device_kind::none || request.device_text.empty()) {
     // A drive source with no kind chosen names no device at all: no job can

@@ -13,6 +13,51 @@ std::string iso_too_small(std::uint64_t iso_bytes) {
          " bytes long: it cannot hold an ISO 9660 volume.\nAborting...";
 }
 
+std::string iso_not_a_file(const std::string& name, const char* kind) {
+  return "The ISO image " + name + " is " + kind +
+         ", not a file: only an ISO image file can be made hybrid.\nNothing was written to it.";
+}
+
+std::string system_area_in_use(const char* what, bool looks_like_iso9660) {
+  std::string text = "The first 32,768 bytes of the ISO image hold " + std::string(what) + ".\n";
+  if (!looks_like_iso9660) text += "The file does not look like an ISO 9660 image.\n";
+  return text + "Those bytes will be overwritten by the Macintosh partition map.\nGo on?";
+}
+
+std::string bytes_after_volume(std::uint64_t bytes) {
+  return "The ISO image holds " + std::to_string(bytes) +
+         " bytes after its ISO 9660 volume, perhaps left by an interrupted run.\nRemove them and "
+         "go on?";
+}
+
+std::string bare_volume_past_end(const std::string& name, std::uint64_t volume_bytes,
+                                 std::uint64_t hfs_bytes) {
+  return "The HFS volume in " + name + " is " + std::to_string(volume_bytes) +
+         " bytes long, but the file is only " + std::to_string(hfs_bytes) +
+         " bytes long: it is incomplete, or still being written.\nThe ISO image was left as it "
+         "was.";
+}
+
+std::string tail_not_kept(const removed_tail& tail, const byte_stream& iso) {
+  const byte_stream* failed = tail.failed_stream();
+  if (failed == nullptr) {
+    std::string text = "No temporary file could be made beside " + iso.name() +
+                       " to keep the bytes after its ISO 9660 volume.";
+    if (!tail.scratch_refusal().empty()) text += "\n" + tail.scratch_refusal() + ".";
+    return text;
+  }
+  switch (tail.failed_step()) {
+    case removed_tail::step::measure:
+      return io_failure(failed_operation::length, *failed);
+    case removed_tail::step::seek:
+      return io_failure(failed_operation::seek, *failed);
+    case removed_tail::step::read:
+      return io_failure(failed_operation::read, *failed);
+    default:
+      return io_failure(failed_operation::write, *failed);
+  }
+}
+
 std::string partition_past_end(const char* name, std::uint64_t last_byte, std::uint64_t hfs_bytes) {
   return "The HFS partition \"" + std::string(name) + "\" ends at byte " +
          std::to_string(last_byte) + ", but the HFS file is only " + std::to_string(hfs_bytes) +

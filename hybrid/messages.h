@@ -6,6 +6,7 @@
 #include <string>
 
 #include "hybrid/io/byte_stream.h"
+#include "hybrid/io/removed_tail.h"
 
 namespace hybrid::text {
 
@@ -16,12 +17,23 @@ inline constexpr const char* stopped = "The job was stopped before it ended.";
 inline constexpr const char* floppy_no_image =
     "The floppy imaging tool left no image of the floppy disk.";
 inline constexpr const char* floppy_image_empty = "The floppy disk image is empty.";
+inline constexpr const char* source_changed = "The HFS file changed while it was being copied.";
 
 // "The HFS file is %lu bytes long.\nThe ISO file is %lu bytes long.\n
 // Total exceeds the maximum capacity of a CD-ROM."
 std::string capacity_warning(std::uint64_t hfs_bytes, std::uint64_t iso_bytes);
 
 std::string iso_too_small(std::uint64_t iso_bytes);
+// The ISO image is a folder, a device or a pipe (`kind`: "a block device").
+std::string iso_not_a_file(const std::string& name, const char* kind);
+// What stands in the ISO image's system area: "a PC boot record", "a GPT
+// partition table", both, or "data of an unknown kind".
+std::string system_area_in_use(const char* what, bool looks_like_iso9660);
+std::string bytes_after_volume(std::uint64_t bytes);
+std::string bare_volume_past_end(const std::string& name, std::uint64_t volume_bytes,
+                                 std::uint64_t hfs_bytes);
+// Why the bytes after the ISO 9660 volume could not be kept aside.
+std::string tail_not_kept(const removed_tail& tail, const byte_stream& iso);
 std::string partition_past_end(const char* name, std::uint64_t last_byte, std::uint64_t hfs_bytes);
 std::string chosen_partition_empty(const char* name);
 std::string too_many_entries(int entries);

@@ -31,4 +31,21 @@ bool kernel_copy(std::FILE* from, std::uint64_t from_offset, std::FILE* to, std:
 // path to it, or a hard link).
 bool same_file(std::FILE* a, std::FILE* b);
 
+enum class file_kind { regular, directory, block_device, character_device, pipe, other };
+
+// What the system records of an open file: enough to tell a plain file from
+// a device or a pipe, and to see that a file changed between two looks.
+struct file_status {
+  file_kind kind = file_kind::other;
+  std::uint64_t length = 0;      // meaningful for a regular file or a block device
+  std::int64_t modified_ns = 0;  // time of the last change to its bytes
+};
+bool file_status_of(std::FILE* file, file_status& status);
+
+// A new, empty file in the folder of `beside`, open for reading and writing,
+// that has no name anyone could open or find: it is deleted when it is closed,
+// or when the process ends in any way. It sits on the same disk as `beside`.
+// Null when none could be made; errno says why.
+std::FILE* open_unnamed_file_beside(const std::string& beside);
+
 }  // namespace platform

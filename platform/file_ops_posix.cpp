@@ -2,7 +2,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 
 #include "platform/file_ops.h"
@@ -79,6 +81,50 @@ bool same_file(std::FILE* a, std::FILE* b) {
   }, sb{};
   if (fstat(fileno(a), &sa) != 0 || fstat(fileno(b), &sb) != 0) return false;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool file_status_of(std::FILE* file, file_status& status) {
+  if (std::fflush(file) != 0) return false;
+  struct stat info {};
+  if (fstat(fileno(file), &info) != 0) return false;
+  status = file_status{};
+  if (S_ISREG(info.st_mode)) {
+    status.kind = file_kind::regular;
+  } else if (S_ISDIR(info.st_mode)) {
+    status.kind = file_kind::directory;
+  } else if (S_ISBLK(info.st_mode)) {
+    status.kind = file_kind::block_device;
+  } else if (S_ISCHR(info.st_mode)) {
+    status.kind = file_kind::character_device;
+  } else if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+    status.kind = file_kind::pipe;
+  }
+  status.modified_ns =
+      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  if (status.kind == file_kind::regular) {
+    status.length = static_cast<std::uint64_t>(info.st_size);
+  } else if (status.kind == file_kind::block_device) {
+    if (!file_length(file, status.length)) return false;
+  }
+  return true;
+}
+
+// The file is unlinked as soon as it is made, so that no kill, crash or
+// power cut can leave it behind: only the open descriptor reaches it.
+std::FILE* open_unnamed_file_beside(const std::string& beside) {
+  std::filesystem::path folder = std::filesystem::path(beside).parent_path();
+  if (folder.empty()) folder = ".";
+  std::string name = (folder / ".zelvorant-scratch-XXXXXX").string();
+  const int descriptor = mkstemp(name.data());
+  if (descriptor < 0) return nullptr;
+  unlink(name.c_str());
+  std::FILE* file = fdopen(descriptor, "w+b");
+  if (file == nullptr) {
+    const int error = errno;
+    close(descriptor);
+    errno = error;
+  }
+  return file;
 }
 
 }  // namespace platform

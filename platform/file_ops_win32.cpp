@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -5,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 
 #include "platform/file_ops.h"
 
@@ -89,6 +91,81 @@ bool same_file(std::FILE* a, std::FILE* b) {
   }
   return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
          ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+// A disk file answers GetFileInformationByHandle; a raw disk or volume
+// (\\.\PhysicalDrive0, \\.\C:) is of the disk type too, but has no file
+// record, or carries the device attribute.
+bool file_status_of(std::FILE* file, file_status& status) {
+  if (std::fflush(file) != 0) return false;
+  const HANDLE handle = handle_of(file);
+  status = file_status{};
+  switch (GetFileType(handle)) {
+    case FILE_TYPE_CHAR:
+      status.kind = file_kind::character_device;
+      return true;
+    case FILE_TYPE_PIPE:
+      status.kind = file_kind::pipe;
+      return true;
+    case FILE_TYPE_DISK:
+      break;
+    default:
+      return true;  // other
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(handle, &info)) {
+    status.kind = file_kind::block_device;
+    return file_length(file, status.length);
+  }
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    status.kind = file_kind::directory;
+  } else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    status.kind = file_kind::block_device;
+  } else {
+    status.kind = file_kind::regular;
+  }
+  status.length = std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow;
+  // FILETIME counts 100 ns steps.
+  const std::uint64_t ticks =
+      std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 | info.ftLastWriteTime.dwLowDateTime;
+  status.modified_ns = static_cast<std::int64_t>(ticks) * 100;
+  return true;
+}
+
+// Windows cannot unlink an open file; the system deletes this one when its
+// last handle closes, which also happens when the process is killed. While
+// the job runs it has a name: hidden, and unique to this process.
+std::FILE* open_unnamed_file_beside(const std::string& beside) {
+  const std::string::size_type slash = beside.find_last_of("\\/:");
+  std::string folder = slash == std::string::npos ? std::string() : beside.substr(0, slash + 1);
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = folder + "zelvorant-scratch-" + std::to_string(GetCurrentProcessId()) +
+                             "-" + std::to_string(counter++) + ".tmp";
+    const HANDLE handle = CreateFileA(
+        name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+        FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD failure = GetLastError();
+      if (failure == ERROR_FILE_EXISTS || failure == ERROR_ALREADY_EXISTS) continue;
+      errno = failure == ERROR_ACCESS_DENIED    ? EACCES
+              : failure == ERROR_DISK_FULL      ? ENOSPC
+              : failure == ERROR_PATH_NOT_FOUND ? ENOENT
+                                                : EIO;
+      return nullptr;
+    }
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+    if (descriptor < 0) {
+      CloseHandle(handle);
+      errno = EIO;
+      return nullptr;
+    }
+    std::FILE* file = _fdopen(descriptor, "w+b");
+    if (file == nullptr) _close(descriptor);
+    return file;
+  }
+  errno = EEXIST;
+  return nullptr;
 }
 
 }  // namespace platform

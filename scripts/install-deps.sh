@@ -9,6 +9,7 @@ packages=(
   clang-format-14 shellcheck  # the style check
   libgtest-dev libgmock-dev googletest  # unit tests
   hfsutils genisoimage        # make HFS volumes and ISO 9660 images, read them back
+  xorriso                     # ISO images with a PC boot record or a GPT, as targets
   util-linux                  # partx: reads the Apple partition map
   parted 7zip                 # parted and 7zz: two more readers of the map
   xz-utils                    # compressed sample images

@@ -126,4 +126,21 @@ bare_volume bare_volume_kind(const std::uint8_t* block2) {
   return bare_volume::none;
 }
 
+std::uint64_t bare_volume_bytes(const std::uint8_t* block2) {
+  switch (bare_volume_kind(block2)) {
+    case bare_volume::hfs: {
+      const std::uint64_t allocation_blocks = get_be16(block2 + 18);  // drNmAlBlks
+      const std::uint64_t allocation_size = get_be32(block2 + 20);    // drAlBlkSiz
+      const std::uint64_t first_block = get_be16(block2 + 28);        // drAlBlSt
+      return first_block * block_bytes + allocation_blocks * allocation_size + 2 * block_bytes;
+    }
+    case bare_volume::hfs_plus:
+      return std::uint64_t{get_be32(block2 + 40)} *
+             get_be32(block2 + 44);  // blockSize, totalBlocks
+    case bare_volume::none:
+      break;
+  }
+  return 0;
+}
+
 }  // namespace hybrid

@@ -107,5 +107,12 @@ int list_hfs_partitions(byte_stream& image, partition_list& list);
 // What block 2 (bytes 1024 on) says about a file without a partition map.
 enum class bare_volume { none, hfs, hfs_plus };
 bare_volume bare_volume_kind(const std::uint8_t* block2);
+// The bytes a bare volume's own header says it spans. HFS: the allocation
+// blocks from their first block (drAlBlSt, drNmAlBlks, drAlBlkSiz), then the
+// alternate Master Directory Block and the block after it, which end every
+// volume: the Mac looks for the alternate 1,024 bytes before the end of the
+// partition. HFS+: blockSize x totalBlocks, the alternate header included.
+// `block2` holds at least the first 48 bytes of the header.
+std::uint64_t bare_volume_bytes(const std::uint8_t* block2);
 
 }  // namespace hybrid

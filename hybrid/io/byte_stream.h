@@ -6,7 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
+
+#include "platform/file_ops.h"
 
 namespace hybrid {
 
@@ -25,6 +28,12 @@ class byte_stream {
   virtual bool flush() = 0;
   virtual bool length(std::uint64_t& bytes) = 0;
   virtual bool truncate(std::uint64_t bytes) = 0;
+  // What the system records of the file: its kind, length and last change.
+  virtual bool status(platform::file_status& status) = 0;
+  // A new, empty stream on the same disk as this one, for bytes a job must
+  // keep aside for a while; it is gone once destroyed, and leaves nothing
+  // behind. Null when none could be made: `why_not` then says why.
+  virtual std::unique_ptr<byte_stream> open_scratch(std::string& why_not) = 0;
 
   // The path as the user gave it, for messages.
   virtual const std::string& name() const = 0;

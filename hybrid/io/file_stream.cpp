@@ -18,6 +18,11 @@ file_stream::file_stream(std::string path, const char* mode) : path_(std::move(p
   std::setvbuf(file_, nullptr, _IONBF, 0);
 }
 
+file_stream::file_stream(std::string name, std::FILE* adopted)
+    : path_(std::move(name)), file_(adopted) {
+  if (file_ != nullptr) std::setvbuf(file_, nullptr, _IONBF, 0);
+}
+
 file_stream::~file_stream() {
   if (file_ != nullptr) std::fclose(file_);
 }
@@ -85,6 +90,21 @@ bool file_stream::length(std::uint64_t& bytes) {
 bool file_stream::truncate(std::uint64_t bytes) {
   errno = 0;
   return platform::file_truncate(file_, bytes) || failed();
+}
+
+bool file_stream::status(platform::file_status& status) {
+  errno = 0;
+  return platform::file_status_of(file_, status) || failed();
+}
+
+std::unique_ptr<byte_stream> file_stream::open_scratch(std::string& why_not) {
+  errno = 0;
+  std::FILE* scratch = platform::open_unnamed_file_beside(path_);
+  if (scratch == nullptr) {
+    why_not = platform::error_text(errno != 0 ? errno : EIO);
+    return nullptr;
+  }
+  return std::make_unique<file_stream>("a temporary file beside " + path_, scratch);
 }
 
 std::string file_stream::error_text() const {

@@ -15,6 +15,8 @@ class file_stream final : public byte_stream {
   // Opens `path` with a standard library mode ("r+b", "w+b", ...); check
   // is_open() afterwards.
   file_stream(std::string path, const char* mode);
+  // Takes over a file that is already open; `name` is what messages call it.
+  file_stream(std::string name, std::FILE* adopted);
   ~file_stream() override;
   file_stream(const file_stream&) = delete;
   file_stream& operator=(const file_stream&) = delete;
@@ -29,6 +31,8 @@ class file_stream final : public byte_stream {
   bool flush() override;
   bool length(std::uint64_t& bytes) override;
   bool truncate(std::uint64_t bytes) override;
+  bool status(platform::file_status& status) override;
+  std::unique_ptr<byte_stream> open_scratch(std::string& why_not) override;
   const std::string& name() const override { return path_; }
   std::string error_text() const override;
   std::FILE* file_handle() const override { return file_; }

@@ -18,10 +18,12 @@ bool iso_transaction::begin() {
 
 bool iso_transaction::roll_back() {
   if (!active_) return true;
-  // Cut first: whatever was appended goes, and the head is written back into
-  // a file that has exactly its old length.
+  // Bytes removed from the end come back first; then the cut: whatever was
+  // appended goes, and the head is written back into a file that has exactly
+  // its old length. The head goes back even when the tail could not.
+  const bool tail_back = tail_.put_back();
   const bool restored = iso_.truncate(length_) && iso_.seek(0) &&
-                        iso_.write(head_.data(), head_.size()) && iso_.flush();
+                        iso_.write(head_.data(), head_.size()) && iso_.flush() && tail_back;
   active_ = !restored;
   return restored;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hybrid/io/byte_stream.h"
+#include "hybrid/io/removed_tail.h"
 
 namespace hybrid {
 
@@ -19,7 +20,7 @@ constexpr std::size_t system_area_bytes = 32768;
 
 class iso_transaction {
  public:
-  explicit iso_transaction(byte_stream& iso) : iso_(iso) {}
+  explicit iso_transaction(byte_stream& iso) : iso_(iso), tail_(iso) {}
   ~iso_transaction();
   iso_transaction(const iso_transaction&) = delete;
   iso_transaction& operator=(const iso_transaction&) = delete;
@@ -27,8 +28,16 @@ class iso_transaction {
   // Keeps the head and the length. False when they cannot be read; nothing
   // has been written then.
   bool begin();
+  // Cuts the image at `from` (the end of its ISO 9660 volume) with the bytes
+  // after it kept aside, so that a roll-back puts them back too. False when
+  // that failed: tail() says how; roll back then.
+  bool remove_tail(std::uint64_t from) { return tail_.remove(from); }
+  const removed_tail& tail() const { return tail_; }
   // The job's writes are final.
-  void commit() { active_ = false; }
+  void commit() {
+    active_ = false;
+    tail_.drop();
+  }
   // Restores the image; false when that failed too (the stream's error_text
   // says why). Rolling back twice is harmless.
   bool roll_back();
@@ -37,6 +46,7 @@ class iso_transaction {
 
  private:
   byte_stream& iso_;
+  removed_tail tail_;
   std::vector<std::uint8_t> head_;
   std::uint64_t length_ = 0;
   bool active_ = false;

@@ -22,6 +22,7 @@ bool memory_stream::write(const void* buffer, std::size_t count) {
   if (bytes_.size() < at + count) bytes_.resize(at + count);  // a gap reads as zeros
   if (count != 0) std::memcpy(bytes_.data() + at, buffer, count);
   position_ += count;
+  ++changes_;
   return true;
 }
 
@@ -47,7 +48,17 @@ bool memory_stream::length(std::uint64_t& bytes) {
 
 bool memory_stream::truncate(std::uint64_t bytes) {
   bytes_.resize(static_cast<std::size_t>(bytes));
+  ++changes_;
   return true;
+}
+
+bool memory_stream::status(platform::file_status& status) {
+  status = {platform::file_kind::regular, bytes_.size(), changes_};
+  return true;
+}
+
+std::unique_ptr<byte_stream> memory_stream::open_scratch(std::string&) {
+  return std::make_unique<memory_stream>("a scratch stream beside " + name_);
 }
 
 }  // namespace hybrid

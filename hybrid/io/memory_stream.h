@@ -22,16 +22,23 @@ class memory_stream : public byte_stream {
   bool flush() override { return true; }
   bool length(std::uint64_t& bytes) override;
   bool truncate(std::uint64_t bytes) override;
+  // A regular file whose count of changes stands in for the time of the last
+  // change: every write and truncate, and every touch(), counts one.
+  bool status(platform::file_status& status) override;
+  std::unique_ptr<byte_stream> open_scratch(std::string& why_not) override;
   const std::string& name() const override { return name_; }
   std::string error_text() const override { return {}; }
 
   const std::vector<std::uint8_t>& bytes() const { return bytes_; }
   std::vector<std::uint8_t>& bytes() { return bytes_; }
+  // Counts a change made through bytes().
+  void touch() { ++changes_; }
 
  private:
   std::string name_;
   std::vector<std::uint8_t> bytes_;
   std::uint64_t position_ = 0;
+  std::int64_t changes_ = 0;
 };
 
 }  // namespace hybrid

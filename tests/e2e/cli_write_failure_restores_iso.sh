@@ -51,10 +51,20 @@ expect_write_failure chosen.iso "$HALF_MB" --from-file two.img --to-iso chosen.i
 new_volume bare.img 4096 Bare
 fill_volume bare.img 0 vol
 cp plain.iso odd.iso
-head -c 300 /dev/urandom >>odd.iso
+head -c 300 /dev/zero >>odd.iso  # padding after the volume, kept
 expect_write_failure odd.iso "$HALF_MB" --from-file bare.img --to-iso odd.iso
 # ... or the padding itself cannot be written: the file is already past the limit.
 expect_write_failure odd.iso $((ISO_BYTES / 1024)) --from-file bare.img --to-iso odd.iso
+
+# Bytes after the volume, removed with --yes, come back from their scratch
+# file when the append fails; no scratch file is left in the folder.
+cp plain.iso tail.iso
+random_file tail.bin 200000
+cat tail.bin >>tail.iso
+before=$(ls -A)
+expect_write_failure tail.iso "$HALF_MB" --from-file bare.img --to-iso tail.iso --yes
+expect_err "The ISO image holds 200000 bytes after its ISO 9660 volume"
+[[ $(ls -A) == "$before" ]] || fail "the folder changed: $(ls -A)"
 
 # --yes passes the capacity warning; the write failure is undone all the same.
 truncate -s 700M huge.img

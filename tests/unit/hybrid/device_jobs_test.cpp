@@ -112,6 +112,49 @@ TEST_F(DeviceJobs, RefusalsTouchNeitherDeviceNorImage) {
   EXPECT_EQ(iso.bytes(), iso_before);
 }
 
+// The ISO image is looked at as in the file job, before the device is read:
+// a Cancel or a refusal sends no request and writes nothing; OK to both
+// questions gives the file job's hybrid, appended at the end of the volume.
+TEST_F(DeviceJobs, TheIsoImageIsCheckedAsInTheFileJob) {
+  attach(two_partition_disk(), false);
+  auto target = test::iso_image(40960);
+  target[510] = 0x55;
+  target[511] = 0xAA;
+  target = test::with_bytes_after_volume(target, 1000);
+  auto volume_header = iso_before;
+  std::memcpy(volume_header.data() + 1024, "H+", 2);
+
+  for (const bool second_answer : {false, true}) {
+    memory_stream cancelled{"cd.iso", target};
+    user.warning_answers = {true, second_answer};
+    if (second_answer) user.warning_answers.push_front(false);
+    EXPECT_EQ(hybrid::hybridize_from_device("A120", cancelled, user), 0);
+    EXPECT_EQ(cancelled.bytes(), target);
+  }
+  memory_stream mac{"mac.iso", volume_header};
+  EXPECT_EQ(hybrid::hybridize_from_device("A120", mac, user), 0);
+  EXPECT_EQ(mac.bytes(), volume_header);
+  EXPECT_TRUE(bus.sent.empty());
+  EXPECT_EQ(user.notices, std::vector<std::string>{
+                              "This ISO image is already a Macintosh hybrid image.\nAborting..."});
+  ASSERT_EQ(user.warnings.size(), 3u);
+  EXPECT_NE(user.warnings[0].find("hold a PC boot record."), std::string::npos);
+  EXPECT_NE(user.warnings[1].find("holds 1000 bytes after its ISO 9660 volume"), std::string::npos);
+
+  memory_stream accepted{"cd.iso", target};
+  user.warning_answers = {true, true};
+  user.partition_answer = hybrid::choice_all;
+  EXPECT_EQ(hybrid::hybridize_from_device("A120", accepted, user), 1);
+  memory_stream hfs{"source.img", two_partition_disk()};
+  memory_stream expected{"cd.iso", target};
+  test::scripted_questions file_user;
+  file_user.warning_answers = {true, true};
+  file_user.partition_answer = hybrid::choice_all;
+  EXPECT_EQ(hybrid::hybridize_from_file(hfs, expected, file_user), 1);
+  EXPECT_EQ(accepted.bytes(), expected.bytes());
+  EXPECT_EQ(hybrid::get_be32(accepted.bytes().data() + 1024 + 8), 40960u / 512);
+}
+
 TEST_F(DeviceJobs, SpecifierDigitsReplaceOnlyWhatTheyName) {
   scsi::devices().src_host = 1;
   attach(std::vector<std::uint8_t>(64 * 512), false);
@@ -375,6 +418,9 @@ TEST_F(DeviceJobs, CapacityCancelLeavesTheImageAlone) {
   const std::string path = ::testing::TempDir() + "zelvorant_capacity_" +
                            std::to_string(static_cast<long>(::getpid())) + ".iso";
   const std::uint64_t iso_bytes = std::uint64_t{1249900} * 512;
+  // The volume takes in the whole sparse file.
+  test::put_iso_both_endian32(iso_before.data() + 32768 + 80,
+                              static_cast<std::uint32_t>(iso_bytes / 2048));
   {
     hybrid::file_stream create(path, "w+b");
     ASSERT_TRUE(create.write(iso_before.data(), iso_before.size()));

@@ -242,8 +242,11 @@ void arm(test::failing_stream& stream, const fault& f, fault::on which) {
   }
 }
 
-scenario file_job(const std::string& path, std::vector<std::uint8_t> hfs, int answer) {
-  const auto iso = test::iso_image(80 * 512 + 100);
+// `iso` empty: a plain ISO image stand-in of odd length. A warning is
+// answered OK.
+scenario file_job(const std::string& path, std::vector<std::uint8_t> hfs, int answer,
+                  std::vector<std::uint8_t> iso = {}) {
+  if (iso.empty()) iso = test::iso_image(80 * 512 + 100);
   scenario s{"hybridize_from_file", path, {}, "hfs.img", "cd.iso", "", iso};
   s.run = [hfs = std::move(hfs), iso, answer](const fault& f) {
     test::failing_stream hfs_stream("hfs.img", hfs), iso_stream("cd.iso", iso);
@@ -251,6 +254,7 @@ scenario file_job(const std::string& path, std::vector<std::uint8_t> hfs, int an
     arm(iso_stream, f, fault::on::target_stream);
     test::scripted_questions ask;
     ask.partition_answer = answer;
+    ask.warning_answers = {true};
     outcome o;
     o.result = hybrid::hybridize_from_file(hfs_stream, iso_stream, ask);
     o.notices = ask.notices;
@@ -303,9 +307,7 @@ scenario device_scenario(const std::string& job_name, device_job job, const std:
 }
 
 TEST(FaultCampaign, EveryFaultPointOfEveryJobHolds) {
-  auto bare_volume = test::pattern(40 * 512 + 100, 9);
-  std::memset(bare_volume.data(), 0, 1024);
-  std::memcpy(bare_volume.data() + 1024, "BD", 2);
+  const auto bare_volume = test::bare_volume("BD", 40 * 512 + 100);
   const std::vector<test::map_entry> one = {{"Apple_partition_map", "Apple", 1, 63},
                                             {"Apple_HFS", "MacOS", 64, 100}};
   const std::vector<test::map_entry> two = {{"Apple_partition_map", "Apple", 1, 63},
@@ -319,6 +321,10 @@ TEST(FaultCampaign, EveryFaultPointOfEveryJobHolds) {
       file_job("chosen row", test::hfs_image(two, 120), 1),
       file_job("chosen first row", test::hfs_image(two, 120), 0),
       file_job("bare volume", bare_volume, hybrid::choice_cancelled),
+      // The bytes after the ISO 9660 volume are removed, and kept aside
+      // until the job ends: every failure must put them back.
+      file_job("bytes after the volume", test::hfs_image(one, 164), hybrid::choice_cancelled,
+               test::with_bytes_after_volume(test::iso_image(80 * 512), 3 * 512 + 100)),
   };
   const auto iso = test::iso_image(40000);  // not a whole number of blocks
   for (const bool cdrom : {false, true}) {

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <deque>
 
 #include "hybrid/io/copy_stream.h"
 #include "hybrid/jobs.h"
@@ -229,9 +231,8 @@ TEST(HybridizeFromFile, OnlyEmptyPartitionsMeansNoHfsPartition) {
 TEST(HybridizeFromFile, BareVolumeIsTakenWholeBehindAFreshMap) {
   for (const char* signature : {"BD", "H+", "HX"}) {
     SCOPED_TRACE(signature);
-    auto volume = test::pattern(40 * 512 + 100, 9);  // a stray partial block at the end
-    std::memset(volume.data(), 0, 1024);
-    std::memcpy(volume.data() + 1024, signature, 2);
+    // A stray partial block at the end.
+    const auto volume = test::bare_volume(signature, 40 * 512 + 100);
     job_run job{test::iso_image(iso_bytes), volume, {}, -1};
     run(job);
     ASSERT_EQ(job.result, 1);
@@ -324,6 +325,186 @@ TEST(HybridizeFromFile, StopRequestRestoresTheIsoImage) {
     EXPECT_EQ(ask.notices,
               std::vector<std::string>{
                   "The job was stopped before it ended.\nThe ISO image was left as it was."});
+  }
+}
+
+// What the ISO image holds is looked at before anything is written: refused,
+// asked about, or taken as it is. A Cancel leaves it byte for byte; an OK
+// gives a hybrid whose HFS data begin where `data_at` says.
+TEST(HybridizeFromFile, TargetsAreCheckedBeforeTheFirstWrite) {
+  const std::string overwritten =
+      "Those bytes will be overwritten by the Macintosh partition map.\nGo on?";
+  const std::string not_iso = "The file does not look like an ISO 9660 image.\n";
+  const std::string boot_record =
+      "The first 32,768 bytes of the ISO image hold a PC boot record.\n";
+  const std::string already = "This ISO image is already a Macintosh hybrid image.\nAborting...";
+
+  auto not_iso9660 = test::pattern(iso_bytes, 0x21);  // data everywhere, no descriptor
+  auto zeros_no_descriptor = test::pattern(iso_bytes, 0x22);
+  std::fill_n(zeros_no_descriptor.begin(), 32768, 0);
+  auto mbr = test::iso_image(iso_bytes);
+  mbr[446] = 0x80;  // an active partition entry
+  mbr[510] = 0x55;
+  mbr[511] = 0xAA;
+  auto gpt = mbr;
+  std::memcpy(gpt.data() + 512, "EFI PART", 8);
+  const auto after_volume = test::with_bytes_after_volume(test::iso_image(iso_bytes), 5000);
+  auto zeros_after_volume = test::iso_image(iso_bytes);
+  zeros_after_volume.resize(iso_bytes + 3000);  // padding some tools write: kept
+  auto both = test::with_bytes_after_volume(mbr, 700);
+
+  struct target_case {
+    const char* what;
+    std::vector<std::uint8_t> iso;
+    std::deque<bool> answers;
+    std::vector<std::string> warnings;
+    std::string notice;       // empty: none
+    std::size_t data_at = 0;  // 0: not written
+  };
+  std::vector<target_case> cases = {
+      {"data, no ISO 9660 volume, Cancel",
+       not_iso9660,
+       {false},
+       {"The first 32,768 bytes of the ISO image hold data of an unknown kind.\n" + not_iso +
+        overwritten},
+       "",
+       0},
+      {"data, no ISO 9660 volume, OK", not_iso9660, {true}, {}, "", iso_bytes},
+      {"zeros, no ISO 9660 volume", zeros_no_descriptor, {}, {}, "", iso_bytes},
+      {"PC boot record, Cancel", mbr, {false}, {boot_record + overwritten}, "", 0},
+      {"PC boot record, OK", mbr, {true}, {boot_record + overwritten}, "", iso_bytes},
+      {"GPT",
+       gpt,
+       {false},
+       {"The first 32,768 bytes of the ISO image hold a PC boot record and a GPT partition "
+        "table.\n" +
+        overwritten},
+       "",
+       0},
+      {"bytes after the volume, Cancel",
+       after_volume,
+       {false},
+       {"The ISO image holds 5000 bytes after its ISO 9660 volume, perhaps left by an "
+        "interrupted run.\nRemove them and go on?"},
+       "",
+       0},
+      {"bytes after the volume, OK", after_volume, {true}, {}, "", iso_bytes},
+      {"zeros after the volume", zeros_after_volume, {}, {}, "", iso_bytes + 3072},
+      {"boot record and bytes after the volume", both, {true, true}, {}, "", iso_bytes},
+  };
+  for (const char* signature : {"BD", "H+", "HX"}) {
+    for (const auto& base : {test::iso_image(iso_bytes), not_iso9660}) {
+      // Another tool's hybrid without a map, or an HFS volume given as the
+      // ISO image: refused, never asked about.
+      auto mac = base;
+      std::memcpy(mac.data() + 1024, signature, 2);
+      cases.push_back({signature, mac, {true}, {}, already, 0});
+    }
+  }
+
+  const auto hfs = test::hfs_image(one_partition, 164);
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    job_run job{c.iso, hfs, {}, -1};
+    job.ask.warning_answers = c.answers;
+    run(job);
+    if (!c.warnings.empty()) {
+      EXPECT_EQ(job.ask.warnings, c.warnings);
+    }
+    if (c.notice.empty()) {
+      EXPECT_TRUE(job.ask.notices.empty());
+    } else {
+      EXPECT_EQ(job.ask.notices, std::vector<std::string>{c.notice});
+    }
+    if (c.data_at == 0) {
+      EXPECT_EQ(job.result, 0);
+      EXPECT_EQ(job.iso, c.iso);
+      continue;
+    }
+    ASSERT_EQ(job.result, 1);
+    ASSERT_EQ(job.iso.size(), c.data_at + 100 * 512);
+    EXPECT_EQ(get_be32(job.iso.data() + 1024 + 8), c.data_at / 512);
+    EXPECT_EQ(get_be32(job.iso.data() + 4), c.data_at / 512 + 100);
+    EXPECT_EQ(slice(job.iso, 32768, iso_bytes - 32768), slice(c.iso, 32768, iso_bytes - 32768));
+    EXPECT_EQ(slice(job.iso, c.data_at, 100 * 512), slice(hfs, 64 * 512, 100 * 512));
+  }
+}
+
+// A pipe (or a device, or a folder) is refused before a byte of it is read:
+// reading a pipe would wait for ever.
+struct pipe_stream : test::failing_stream {
+  using failing_stream::failing_stream;
+  bool status(platform::file_status& status) override {
+    status = {platform::file_kind::pipe, 0, 0};
+    return true;
+  }
+};
+
+TEST(HybridizeFromFile, APipeIsNoIsoImage) {
+  memory_stream hfs("hfs.img", test::hfs_image(one_partition, 164));
+  pipe_stream iso("fifo");
+  test::scripted_questions ask;
+  EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+  EXPECT_EQ(iso.operations, 0);
+  EXPECT_EQ(ask.notices,
+            std::vector<std::string>{"The ISO image fifo is a pipe, not a file: only an ISO image "
+                                     "file can be made hybrid.\nNothing was written to it."});
+}
+
+// A bare volume whose header says it is longer than the file is still being
+// written, or was cut: refused before the first write.
+TEST(HybridizeFromFile, ABareVolumeLongerThanItsFileIsRefused) {
+  for (const char* signature : {"BD", "H+"}) {
+    SCOPED_TRACE(signature);
+    const auto cut = test::bare_volume(signature, 40 * 512, 41 * 512);
+    job_run job{test::iso_image(iso_bytes), cut, {}, -1};
+    const auto before = job.iso;
+    run(job);
+    EXPECT_EQ(job.result, 0);
+    EXPECT_EQ(job.iso, before);
+    EXPECT_EQ(job.ask.notices,
+              std::vector<std::string>{
+                  "The HFS volume in hfs.img is 20992 bytes long, but the file is only 20480 "
+                  "bytes long: it is incomplete, or still being written.\nThe ISO image was left "
+                  "as it was."});
+  }
+}
+
+// The HFS file grows, or is rewritten, while its data are copied: the job
+// sees it before the map, and puts the ISO image back, the bytes it removed
+// after the volume included.
+struct changing_source : test::scripted_questions {
+  memory_stream* hfs = nullptr;
+  bool grow = true;
+  void copy_advanced(std::uint64_t) override {
+    if (grow) {
+      hfs->bytes().push_back(0);
+    } else {
+      hfs->bytes()[70 * 512] ^= 0xFF;
+      hfs->touch();
+    }
+  }
+};
+
+TEST(HybridizeFromFile, ASourceThatChangesDuringTheCopyUndoesTheJob) {
+  for (const bool grow : {true, false}) {
+    for (const bool bytes_after_volume : {false, true}) {
+      SCOPED_TRACE(std::string(grow ? "grows" : "rewritten") +
+                   (bytes_after_volume ? ", bytes after the volume" : ""));
+      auto original = test::iso_image(iso_bytes);
+      if (bytes_after_volume) original = test::with_bytes_after_volume(original, 4000);
+      memory_stream hfs("hfs.img", test::hfs_image(one_partition, 164));
+      memory_stream iso("cd.iso", original);
+      changing_source ask;
+      ask.hfs = &hfs;
+      ask.grow = grow;
+      ask.warning_answers = {true};
+      EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+      EXPECT_TRUE(iso.bytes() == original);
+      EXPECT_EQ(ask.notices,
+                std::vector<std::string>{"The HFS file changed while it was being copied.\nThe "
+                                         "ISO image was left as it was."});
+    }
   }
 }
 

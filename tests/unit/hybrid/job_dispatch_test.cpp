@@ -215,11 +215,9 @@ TEST(DispatchJob, SameFileAsSourceAndTargetIsRefused) {
 // writes near their ends.
 TEST(DispatchJob, CapacityWarningCountsBothWholeFiles) {
   temp_dir dir;
-  auto volume = test::pattern(16 * 512, 4);
-  volume[1024] = 'B';
-  volume[1025] = 'D';
+  const auto volume = test::bare_volume("BD", 16 * 512);
   write_file(dir.file("hfs.img"), volume);
-  const auto iso_head = test::iso_image(40960);
+  auto iso_head = test::iso_image(40960);
 
   struct round {
     std::uint64_t iso_length;
@@ -232,6 +230,9 @@ TEST(DispatchJob, CapacityWarningCountsBothWholeFiles) {
        {round{exactly, {}, false, 1}, round{exactly + 512, {false}, true, 0},
         round{exactly + 512, {true}, true, 1}, round{std::uint64_t{5} << 30, {true}, true, 1}}) {
     SCOPED_TRACE(r.iso_length);
+    // The volume takes in the whole sparse file.
+    test::put_iso_both_endian32(iso_head.data() + 32768 + 80,
+                                static_cast<std::uint32_t>((r.iso_length + 2047) / 2048));
     write_file(dir.file("cd.iso"), iso_head);
     fs::resize_file(dir.file("cd.iso"), r.iso_length);
     front_end user;

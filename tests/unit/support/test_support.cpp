@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -8,6 +9,10 @@
 namespace test {
 
 bool failing_stream::fails_now() {
+  if (counted_by_ != nullptr) {
+    failed_ = counted_by_->fails_now();
+    return failed_;
+  }
   ++operations;
   if (operations == fail_at) {
     failed_ = true;
@@ -47,6 +52,19 @@ bool failing_stream::length(std::uint64_t& bytes) {
 bool failing_stream::truncate(std::uint64_t bytes) {
   return !fails_now() && memory_stream::truncate(bytes);
 }
+bool failing_stream::status(platform::file_status& status) {
+  return !fails_now() && memory_stream::status(status);
+}
+std::unique_ptr<hybrid::byte_stream> failing_stream::open_scratch(std::string& why_not) {
+  if (fails_now()) {
+    why_not = "Injected failure";
+    return nullptr;
+  }
+  auto scratch = std::make_unique<failing_stream>("scratch beside " + name());
+  scratch->counted_by_ = this;
+  return scratch;
+}
+std::string failing_stream::error_text() const { return failed_ ? "Injected failure" : ""; }
 
 std::vector<std::uint8_t> pattern(std::size_t bytes, std::uint8_t seed) {
   std::vector<std::uint8_t> out(bytes);
@@ -80,7 +98,60 @@ std::vector<std::uint8_t> hfs_image(const std::vector<map_entry>& entries,
   return image;
 }
 
-std::vector<std::uint8_t> iso_image(std::size_t bytes) { return pattern(bytes, 0x11); }
+std::vector<std::uint8_t> iso_image(std::size_t bytes) {
+  std::vector<std::uint8_t> image = pattern(bytes, 0x11);
+  std::fill_n(image.begin(), std::min<std::size_t>(bytes, hybrid::map_area_bytes), 0);
+  if (bytes < hybrid::map_area_bytes + 2 * 2048) return image;
+  // The primary volume descriptor, declaring at least the whole file, and
+  // the terminator of the descriptor set.
+  std::uint8_t* primary = image.data() + hybrid::map_area_bytes;
+  std::uint8_t* terminator = primary + 2048;
+  std::fill_n(primary, 2 * 2048, 0);
+  primary[0] = 1;
+  terminator[0] = 255;
+  for (std::uint8_t* descriptor : {primary, terminator}) {
+    std::memcpy(descriptor + 1, "CD001", 5);
+    descriptor[6] = 1;
+  }
+  put_iso_both_endian32(primary + 80, static_cast<std::uint32_t>((bytes + 2047) / 2048));
+  primary[128] = 0x00;  // logical block size 2048, both ways
+  primary[129] = 0x08;
+  primary[130] = 0x08;
+  primary[131] = 0x00;
+  return image;
+}
+
+std::vector<std::uint8_t> with_bytes_after_volume(std::vector<std::uint8_t> iso,
+                                                  std::size_t bytes) {
+  const std::vector<std::uint8_t> tail = pattern(bytes, 0x5A);
+  iso.insert(iso.end(), tail.begin(), tail.end());
+  return iso;
+}
+
+void put_iso_both_endian32(std::uint8_t* at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+  hybrid::put_be32(at + 4, value);
+}
+
+std::vector<std::uint8_t> bare_volume(const char* signature, std::size_t bytes,
+                                      std::uint64_t declared) {
+  std::vector<std::uint8_t> volume = pattern(bytes, 9);
+  std::memset(volume.data(), 0, 1024);
+  std::uint8_t* header = volume.data() + 1024;
+  std::memcpy(header, signature, 2);
+  if (declared == 0) declared = bytes / 512 * 512;
+  if (signature[0] == 'B') {
+    // Allocation blocks of 512 bytes from block 4; the alternate Master
+    // Directory Block and the last block after them.
+    hybrid::put_be16(header + 18, static_cast<std::uint16_t>((declared - 4 * 512 - 1024) / 512));
+    hybrid::put_be32(header + 20, 512);
+    hybrid::put_be16(header + 28, 4);
+  } else {
+    hybrid::put_be32(header + 40, 512);
+    hybrid::put_be32(header + 44, static_cast<std::uint32_t>(declared / 512));
+  }
+  return volume;
+}
 
 std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::size_t offset,
                                 std::size_t count) {

@@ -44,6 +44,8 @@ class scripted_questions : public hybrid::questions {
 
 // A memory stream that fails on purpose: either the Nth operation of any kind
 // (once), or, like a full disk, every write that would grow it past a limit.
+// Its scratch streams count their operations in its count, so the Nth
+// operation may be one of theirs.
 class failing_stream : public hybrid::memory_stream {
  public:
   using memory_stream::memory_stream;
@@ -60,11 +62,14 @@ class failing_stream : public hybrid::memory_stream {
   bool flush() override;
   bool length(std::uint64_t& bytes) override;
   bool truncate(std::uint64_t bytes) override;
-  std::string error_text() const override { return failed_ ? "Injected failure" : ""; }
+  bool status(platform::file_status& status) override;
+  std::unique_ptr<hybrid::byte_stream> open_scratch(std::string& why_not) override;
+  std::string error_text() const override;
 
  private:
   bool fails_now();
   bool failed_ = false;
+  failing_stream* counted_by_ = nullptr;  // a scratch stream's parent
 };
 
 // Bytes with a pattern that differs from block to block, so a misplaced block
@@ -82,8 +87,21 @@ struct map_entry {
 // their map block count, then data up to `total_blocks` in a pattern.
 std::vector<std::uint8_t> hfs_image(const std::vector<map_entry>& entries,
                                     std::uint32_t total_blocks);
-// An ISO image stand-in: `bytes` of a pattern (its first bytes are not "ER").
+// An ISO image stand-in of `bytes`: a system area of zeros, then (when there
+// is room) a primary volume descriptor whose volume takes in the whole file
+// and the set's terminator, and a pattern for the rest.
 std::vector<std::uint8_t> iso_image(std::size_t bytes);
+// `iso` with `bytes` of a pattern appended after its volume, as a run that
+// was killed while it appended leaves it.
+std::vector<std::uint8_t> with_bytes_after_volume(std::vector<std::uint8_t> iso, std::size_t bytes);
+// Writes an ISO 9660 both-endian 32-bit number (little-endian, then big).
+void put_iso_both_endian32(std::uint8_t* at, std::uint32_t value);
+
+// A bare HFS ("BD") or HFS+ ("H+", "HX") volume of `bytes` in a pattern,
+// whose header at byte 1024 says it spans `declared` bytes (0: the whole
+// blocks of the file).
+std::vector<std::uint8_t> bare_volume(const char* signature, std::size_t bytes,
+                                      std::uint64_t declared = 0);
 
 // Where a test's tool is looked for: only in the folders given.
 inline platform::tool_places tool_places_in(std::string program_folder,

@@ -1,0 +1,175 @@
+#include "hybrid/iso_target.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "hybrid/apm/partition_map.h"
+#include "hybrid/messages.h"
+
+namespace hybrid {
+namespace {
+
+using text::failed_operation;
+
+// ISO 9660: the volume descriptors are 2,048-byte sectors from byte 32,768
+// on, each beginning with its type and "CD001"; type 1 is the primary one,
+// 255 ends the set.
+constexpr std::size_t sector_bytes = 2048;
+constexpr std::size_t descriptor_id = 1;  // "CD001"
+constexpr std::uint8_t primary_descriptor = 1, set_terminator = 255;
+constexpr std::size_t volume_space_size = 80;    // both-endian u32, in logical blocks
+constexpr std::size_t logical_block_size = 128;  // both-endian u16
+// More descriptors than any authoring tool writes; the walk stops there.
+constexpr std::size_t max_descriptors = 32;
+
+bool is_descriptor(const std::uint8_t* sector) {
+  return std::memcmp(sector + descriptor_id, "CD001", 5) == 0;
+}
+
+std::optional<std::uint32_t> both_endian32(const std::uint8_t* at) {
+  if (get_le32(at) != get_be32(at + 4)) return std::nullopt;
+  return get_le32(at);
+}
+
+std::optional<std::uint16_t> both_endian16(const std::uint8_t* at) {
+  if (get_le16(at) != get_be16(at + 2)) return std::nullopt;
+  return get_le16(at);
+}
+
+const char* kind_text(platform::file_kind kind) {
+  switch (kind) {
+    case platform::file_kind::directory:
+      return "a folder";
+    case platform::file_kind::block_device:
+      return "a block device";
+    case platform::file_kind::character_device:
+      return "a character device";
+    case platform::file_kind::pipe:
+      return "a pipe";
+    default:
+      return "not a regular file";
+  }
+}
+
+const char* system_area_contents(const std::vector<std::uint8_t>& head) {
+  const bool boot_record = head[510] == 0x55 && head[511] == 0xAA;
+  const bool gpt = std::memcmp(head.data() + 512, "EFI PART", 8) == 0;
+  if (boot_record && gpt) return "a PC boot record and a GPT partition table";
+  if (boot_record) return "a PC boot record";
+  if (gpt) return "a GPT partition table";
+  return "data of an unknown kind";
+}
+
+// The end of the ISO 9660 volume as its primary volume descriptor declares
+// it; nothing when there is no such descriptor or its numbers cannot be
+// believed (the two copies differ, an odd block size, a volume that would
+// end inside its own descriptors).
+refusal find_volume_end(byte_stream& iso, std::uint64_t length,
+                        std::optional<std::uint64_t>& volume_end) {
+  std::vector<std::uint8_t> sector(sector_bytes);
+  for (std::size_t n = 0; n < max_descriptors; ++n) {
+    const std::uint64_t at = map_area_bytes + n * sector_bytes;
+    if (at + sector_bytes > length) return accepted();
+    if (!iso.seek(at) || !read_exact(iso, sector.data(), sector.size())) {
+      return refusal::because(text::io_failure(failed_operation::read, iso));
+    }
+    if (!is_descriptor(sector.data()) || sector[0] == set_terminator) return accepted();
+    if (sector[0] != primary_descriptor) continue;
+    const std::optional<std::uint32_t> blocks = both_endian32(sector.data() + volume_space_size);
+    const std::optional<std::uint16_t> block_size =
+        both_endian16(sector.data() + logical_block_size);
+    if (!blocks || !block_size) return accepted();
+    if (*block_size != 512 && *block_size != 1024 && *block_size != 2048) return accepted();
+    const std::uint64_t end = std::uint64_t{*blocks} * *block_size;
+    if (end >= at + sector_bytes) volume_end = end;
+    return accepted();
+  }
+  return accepted();
+}
+
+// A few zeros after the volume are padding that some tools write outside it
+// (xorriso's own mode leaves about 330 KB): nothing is lost by keeping them,
+// so they are not asked about. The look stops at the first byte that is not
+// zero, and does not go on for ever: more than this is asked about anyway.
+constexpr std::uint64_t max_padding_bytes = 16u << 20;
+
+refusal is_padding(byte_stream& iso, std::uint64_t from, std::uint64_t length, bool& padding) {
+  std::vector<std::uint8_t> chunk(64 * 1024);
+  padding = false;
+  if (length - from > max_padding_bytes) return accepted();
+  padding = true;
+  if (!iso.seek(from)) return refusal::because(text::io_failure(failed_operation::seek, iso));
+  for (std::uint64_t at = from; at < length;) {
+    const auto count = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), length - at));
+    if (!read_exact(iso, chunk.data(), count)) {
+      return refusal::because(text::io_failure(failed_operation::read, iso));
+    }
+    if (std::any_of(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(count),
+                    [](std::uint8_t byte) { return byte != 0; })) {
+      padding = false;
+      return accepted();
+    }
+    at += count;
+  }
+  return accepted();
+}
+
+}  // namespace
+
+refusal measure_iso_target(byte_stream& iso, iso_target& target) {
+  platform::file_status status;
+  if (!iso.status(status)) return refusal::because(text::io_failure(failed_operation::length, iso));
+  if (status.kind != platform::file_kind::regular) {
+    return refusal::because(text::iso_not_a_file(iso.name(), kind_text(status.kind)));
+  }
+  if (!iso.length(target.length)) {
+    return refusal::because(text::io_failure(failed_operation::length, iso));
+  }
+  target.kept_length = target.length;
+  return accepted();
+}
+
+refusal check_iso_target(byte_stream& iso, iso_target& target, questions& ask, bool& cancelled) {
+  const std::uint64_t length = target.length;
+  std::vector<std::uint8_t> head(
+      static_cast<std::size_t>(std::min<std::uint64_t>(length, map_area_bytes + sector_bytes)));
+  if (!iso.seek(0) || !read_exact(iso, head.data(), head.size())) {
+    return refusal::because(text::io_failure(failed_operation::read, iso));
+  }
+  if (length >= 2 && head[0] == 'E' && head[1] == 'R')
+    return refusal::because(text::already_hybrid);
+  // The map covers the first 32,768 bytes; a shorter file has no room for it
+  // and holds no ISO 9660 volume anyway.
+  if (length < map_area_bytes) return refusal::because(text::iso_too_small(length));
+  // A hybrid made without a partition map, or an HFS volume given as the
+  // target: the map would overwrite the volume's header.
+  if (bare_volume_kind(head.data() + 2 * block_bytes) != bare_volume::none) {
+    return refusal::because(text::already_hybrid);
+  }
+
+  const bool looks_like_iso9660 =
+      length >= map_area_bytes + 6 && is_descriptor(head.data() + map_area_bytes);
+  const auto system_area_end = head.begin() + static_cast<std::ptrdiff_t>(map_area_bytes);
+  if (std::any_of(head.begin(), system_area_end, [](std::uint8_t byte) { return byte != 0; }) &&
+      !ask.warning(text::system_area_in_use(system_area_contents(head), looks_like_iso9660))) {
+    cancelled = true;
+    return accepted();
+  }
+
+  std::optional<std::uint64_t> volume_end;
+  if (refusal refused = find_volume_end(iso, length, volume_end)) return refused;
+  if (!volume_end || *volume_end >= length) return accepted();
+  bool padding = false;
+  if (refusal refused = is_padding(iso, *volume_end, length, padding)) return refused;
+  if (padding) return accepted();
+  if (!ask.warning(text::bytes_after_volume(length - *volume_end))) {
+    cancelled = true;
+    return accepted();
+  }
+  target.kept_length = *volume_end;
+  return accepted();
+}
+
+}  // namespace hybrid

@@ -1,0 +1,39 @@
+// What the ISO image target holds, looked at before anything is written to
+// it. A target whose first 32,768 bytes are all zero is taken as it is, ISO
+// 9660 volume descriptor or not; everything else that the job would
+// overwrite or cut away is refused or asked about first: a device or a
+// folder, a file that is already a Mac volume (a hybrid, or an HFS volume
+// given as the target by mistake), a boot record or other data in the system
+// area, and bytes after the ISO 9660 volume.
+#pragma once
+
+#include <cstdint>
+
+#include "hybrid/io/byte_stream.h"
+#include "hybrid/questions.h"
+#include "hybrid/refusal.h"
+
+namespace hybrid {
+
+struct iso_target {
+  std::uint64_t length = 0;  // the ISO image's length as the job found it
+  // Where the image ends for the job: its length, or the end of its ISO
+  // 9660 volume once the user agreed to remove the bytes after it. The
+  // hybrid's data go here, after padding to a whole block.
+  std::uint64_t kept_length = 0;
+  bool removes_bytes_after_volume() const { return kept_length < length; }
+};
+
+// Refuses anything but a regular file, before a byte of it is read (a pipe
+// would wait for ever); takes the length.
+refusal measure_iso_target(byte_stream& iso, iso_target& target);
+
+// In this order: "ER" at byte 0 (already hybrid), a file too short for the
+// map, an HFS or HFS+ volume header at byte 1024 (already hybrid, or an HFS
+// volume): refused. Then the questions, OK or Cancel: anything but zeros in
+// the first 32,768 bytes, and bytes after the ISO 9660 volume that are not
+// all zero. `cancelled` is set when the user answered Cancel; nothing is
+// written either way.
+refusal check_iso_target(byte_stream& iso, iso_target& target, questions& ask, bool& cancelled);
+
+}  // namespace hybrid

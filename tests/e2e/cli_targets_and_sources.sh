@@ -1,0 +1,201 @@
+#!/usr/bin/env bash
+# What the ISO image target holds is looked at before a byte is written: a
+# device, a pipe or a Mac volume is refused; data in the system area and
+# bytes after the ISO 9660 volume are asked about (Cancel leaves the file
+# byte-identical, --yes goes on); what ISO 9660 tools make passes without a
+# question. The HFS source is only read, and must not change during the job.
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+WINE=false
+[[ $CLI == *-wine ]] && WINE=true
+
+random_file iso/README 3000
+random_file iso/DATA.BIN 70000
+random_file vol/Notes 20000
+new_iso plain.iso iso
+PLAIN_BYTES=$(size_of plain.iso)
+new_volume bare.img 2048 Bare
+fill_volume bare.img 0 vol
+
+# The job on TARGET (a copy of SOURCE_ISO) must complete, append the volume
+# at byte AT, and both sides must read back.
+expect_hybrid() {  # TARGET AT ARGS...
+  local target=$1 at=$2
+  shift 2
+  run_cli 0 "$@"
+  expect_completed
+  [[ $(size_of "$target") == $((at + 2048 * 1024)) ]] || fail "$target is $(size_of "$target") bytes"
+  expect_partx "$target" 2 "$((at / 512)) 4096 Apple_HFS MacOS"
+  same_bytes bare.img 0 "$target" "$at" $((2048 * 1024))
+  [[ $(volume_name "$target" 1) == Bare ]] || fail "no HFS volume in $target"
+  check_iso_files "$target" iso
+}
+
+# --- Targets that are no ISO image file, or a Mac volume already: refused.
+ALREADY="This ISO image is already a Macintosh hybrid image."
+# Swapped arguments: the HFS volume is the target.
+cp bare.img volume.hfs
+for yes in "" --yes; do
+  expect_refused volume.hfs "$ALREADY" --from-file plain.iso --to-iso volume.hfs $yes
+done
+# Another tool's hybrid: an HFS volume at byte 1024 and no partition map.
+genisoimage -quiet -hfs -o mkisofs-hfs.iso iso
+expect_refused mkisofs-hfs.iso "$ALREADY" --from-file bare.img --to-iso mkisofs-hfs.iso --yes
+if ! $WINE; then
+  mkfifo pipe.iso
+  run_cli 1 --from-file bare.img --to-iso pipe.iso
+  expect_err "The ISO image pipe.iso is a pipe, not a file: only an ISO image file can be made hybrid."
+  expect_err "Nothing was written to it."
+  run_cli 1 --from-file bare.img --to-iso /dev/null --yes
+  expect_err "The ISO image /dev/null is a character device, not a file"
+  # A block device, where this machine lets us make one.
+  cp plain.iso device.iso
+  if LOOP=$(losetup -f --show device.iso 2>/dev/null); then
+    trap 'losetup -d "$LOOP"; rm -rf "$WORK"' EXIT
+    run_cli 1 --from-file bare.img --to-iso "$LOOP" --yes
+    expect_err "The ISO image $LOOP is a block device, not a file"
+    cmp -s "$LOOP" plain.iso || fail "$LOOP was changed"
+  else
+    echo "note: no loop device could be set up: the block device case is skipped"
+  fi
+fi
+
+# --- Data in the first 32,768 bytes: asked about.
+random_file noise.img $((1024 * 1024))
+expect_refused noise.img "The first 32,768 bytes of the ISO image hold data of an unknown kind." \
+  --from-file bare.img --to-iso noise.img
+expect_err "The file does not look like an ISO 9660 image."
+expect_err "Those bytes will be overwritten by the Macintosh partition map."
+expect_err "Answered Cancel; --yes would answer OK."
+# First 32,768 bytes all zero: taken as it is, ISO 9660 or not.
+{ head -c 32768 /dev/zero && head -c 100000 /dev/urandom; } >zero-head.img
+cp zero-head.img zero-head.before
+run_cli 0 --from-file bare.img --to-iso zero-head.img
+[[ ! -s err.txt ]] || fail "a question for a head of zeros: $(cat err.txt)"
+same_bytes zero-head.before 32768 zero-head.img 32768 100000
+[[ $(volume_name zero-head.img 1) == Bare ]] || fail "no HFS volume in zero-head.img"
+# A PC boot record, as xorriso writes one for a USB stick: Cancel, then --yes.
+xorriso -as mkisofs --protective-msdos-label -o mbr.iso iso 2>/dev/null
+MBR_BYTES=$(size_of mbr.iso)
+expect_refused mbr.iso "The first 32,768 bytes of the ISO image hold a PC boot record." \
+  --from-file bare.img --to-iso mbr.iso
+grep -qF "does not look like" err.txt && fail "an ISO 9660 image said not to look like one"
+expect_hybrid mbr.iso "$MBR_BYTES" --from-file bare.img --to-iso mbr.iso --yes
+# A GPT and an EFI partition appended after the volume: two questions.
+random_file efi.img 100000
+xorriso -as mkisofs -appended_part_as_gpt -append_partition 2 0xef efi.img -o gpt.iso iso \
+  2>/dev/null
+expect_refused gpt.iso "hold a PC boot record and a GPT partition table." \
+  --from-file bare.img --to-iso gpt.iso
+VOLUME_BYTES=$(($(isoinfo -d -i gpt.iso | sed -n 's/^Volume size is: //p') * 2048))
+expect_hybrid gpt.iso "$VOLUME_BYTES" --from-file bare.img --to-iso gpt.iso --yes
+expect_err "bytes after its ISO 9660 volume"
+
+# --- Bytes after the volume, as a killed run leaves them.
+cp plain.iso tail.iso
+random_file tail.bin 70000
+cat tail.bin >>tail.iso
+expect_refused tail.iso \
+  "The ISO image holds 70000 bytes after its ISO 9660 volume, perhaps left by an interrupted run." \
+  --from-file bare.img --to-iso tail.iso
+expect_err "Remove them and go on?"
+cp tail.iso tail-device.iso
+expect_hybrid tail.iso "$PLAIN_BYTES" --from-file bare.img --to-iso tail.iso --yes
+# The device job asks the same, and makes the same hybrid.
+expect_refused tail-device.iso "holds 70000 bytes after its ISO 9660 volume" \
+  --attach disk:1:2=bare.img --from-drive A120 --to-iso tail-device.iso
+run_cli 1 --attach disk:1:2=bare.img --from-drive A120 --to-iso tail-device.iso --yes
+expect_err "This disk is not a Macintosh HFS volume."  # a bare volume on a disk has no map
+new_partitioned disk.img $((64 + 4096)) Apple_HFS:Bare:64:4096
+dd if=bare.img of=disk.img bs=512 seek=64 conv=notrunc status=none
+cp tail-device.iso tail-file.iso
+run_cli 0 --attach disk:1:2=disk.img --from-drive A120 --to-iso tail-device.iso --yes
+run_cli 0 --from-file disk.img --to-iso tail-file.iso --yes
+cmp -s tail-device.iso tail-file.iso || fail "device and file jobs differ after removing the bytes"
+[[ $(be32 tail-device.iso $((1024 + 8))) == $((PLAIN_BYTES / 512)) ]] ||
+  fail "the device job did not append at the end of the volume"
+
+# --- What ISO 9660 tools make passes without a question (none could be
+# answered here: each would be Cancel).
+genisoimage -quiet -R -J -o gen-rj.iso iso
+xorriso -as mkisofs -R -J -o xorriso-mkisofs.iso iso 2>/dev/null
+xorriso -outdev xorriso-native.iso -map iso / >/dev/null 2>&1  # zeros after its volume
+for made in plain.iso gen-rj.iso xorriso-mkisofs.iso xorriso-native.iso; do
+  cp "$made" "tool-$made"
+  expect_hybrid "tool-$made" "$(size_of "$made")" --from-file bare.img --to-iso "tool-$made"
+  [[ ! -s err.txt ]] || fail "$made: $(cat err.txt)"
+done
+echo "note: $(genisoimage --version 2>&1 | head -1) and $(xorriso -version 2>/dev/null | head -1)" \
+  "output passed without a question"
+
+# --- The source is only read.
+# A volume whose header says it is longer than the file: a copy under way.
+new_volume cut.img 2048 Cut
+truncate -s $((1536 * 1024)) cut.img
+expect_refused plain.iso \
+  "The HFS volume in cut.img is 2097152 bytes long, but the file is only 1572864 bytes long" \
+  --from-file cut.img --to-iso plain.iso
+expect_err "The ISO image was left as it was."
+# A source of mode 444, run as a user who may not write it. As root that
+# takes another user, and Wine will not run in a prefix another user owns.
+if [[ $(id -u) != 0 ]]; then
+  RUN_AS=()
+elif ! $WINE && command -v setpriv >/dev/null; then
+  RUN_AS=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+else
+  RUN_AS=()
+  echo "note: running as root under Wine: the read-only source case is skipped"
+fi
+if [[ $(id -u) != 0 || ${#RUN_AS[@]} != 0 ]]; then
+  mkdir -p ro
+  cp bare.img ro/readonly.img
+  cp plain.iso ro/mine.iso
+  chmod 755 "$WORK" ro
+  chmod 444 ro/readonly.img
+  ((${#RUN_AS[@]} == 0)) || chown 65534:65534 ro/mine.iso
+  sha256sum ro/readonly.img >ro.sum
+  rc=0
+  "${RUN_AS[@]}" "$CLI" --from-file ro/readonly.img --to-iso ro/mine.iso </dev/null \
+    >"$WORK/out.txt" 2>"$WORK/err.txt" || rc=$?
+  [[ $rc == 0 ]] || fail "a read-only source: exit $rc"
+  expect_completed
+  [[ $(volume_name ro/mine.iso 1) == Bare ]] || fail "no HFS volume from the read-only source"
+  sha256sum --quiet -c ro.sum || fail "the read-only source changed"
+fi
+
+# A source that grows while the job runs. The job waits at the partition
+# question on a terminal; the file grows meanwhile, then the answer comes.
+# Without the change the same run completes.
+if ! $WINE && command -v script >/dev/null; then
+  new_partitioned two.img $((64 + 2048 + 2048)) Apple_HFS:First:64:2048 Apple_HFS:Second:2112:2048
+  run_on_terminal() {  # CHANGE(true/false)
+    cp plain.iso grow.iso
+    rm -f answers && mkfifo answers
+    script -qfec "'$CLI' --from-file two.img --to-iso grow.iso" /dev/null <answers >term.txt 2>&1 &
+    local pid=$! rc=0 i
+    exec 3>answers
+    for ((i = 0; i < 200; i++)); do
+      grep -q "Partition (0 to 1), all, or cancel?" term.txt && break
+      sleep 0.1
+    done
+    grep -q "Partition (0 to 1), all, or cancel?" term.txt || fail "no partition question"
+    ! $1 || printf 'more' >>two.img
+    echo all >&3
+    wait "$pid" || rc=$?
+    exec 3>&-
+    return "$rc"
+  }
+  run_on_terminal true && fail "a source that grew was copied"
+  grep -q "The HFS file changed while it was being copied." term.txt ||
+    fail "no message for a source that grew: $(cat term.txt)"
+  grep -q "The ISO image was left as it was." term.txt || fail "no word of the ISO image"
+  cmp -s grow.iso plain.iso || fail "grow.iso changed"
+  new_partitioned two.img $((64 + 2048 + 2048)) Apple_HFS:First:64:2048 Apple_HFS:Second:2112:2048
+  run_on_terminal false || fail "the same run without a change failed: $(cat term.txt)"
+  [[ $(volume_name grow.iso 2) == Second ]] || fail "grow.iso holds no second volume"
+else
+  echo "note: no terminal for the question (Wine, or no script(1)): the growing source case is skipped"
+fi
+
+echo "cli_targets_and_sources: all checks passed"
