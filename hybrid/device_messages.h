@@ -27,6 +27,5 @@ std::string device_silent(bool cdrom, unsigned host, unsigned target);
 std::string unsupported_block_size(std::uint32_t bytes);
 std::string device_too_many_entries(int entries);
 std::string device_read_failed(const device_failure& failure, unsigned host, unsigned target);
-std::string hfs_image_emptied_suffix(bool emptied);
 
 }  // namespace hybrid::text

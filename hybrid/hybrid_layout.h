@@ -23,7 +23,8 @@ struct append_run {
 
 struct hybrid_layout {
   std::vector<std::uint8_t> head;  // written at byte 0 of the ISO image
-  std::uint64_t pad_bytes = 0;     // zeros appended before the first run
+  std::uint64_t iso_bytes = 0;     // the ISO image's length the layout was made for
+  std::uint64_t pad_bytes = 0;     // zeros appended there, before the first run
   std::vector<append_run> runs;    // appended in order behind the ISO data
   std::uint64_t append_bytes() const;
 };

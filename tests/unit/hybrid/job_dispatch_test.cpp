@@ -159,8 +159,8 @@ TEST(DispatchJob, DriveSourcesReachTheDeviceJobs) {
   EXPECT_EQ(user.ask.notices,
             std::vector<std::string>{
                 "The SCSI disk at host adapter 0, target 5 does not answer.\nAborting..."});
-  EXPECT_EQ(fs::file_size(dir.file("old.img")),
-            0u);  // an HFS image target is emptied without asking
+  // An HFS image target is replaced only by a complete image.
+  EXPECT_EQ(read_file(dir.file("old.img")), test::pattern(5000, 2));
 
   write_file(dir.file("cd.iso"), test::iso_image(40960));
   request.target = hybrid::target_kind::iso_image;

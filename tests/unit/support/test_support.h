@@ -43,6 +43,8 @@ class scripted_questions : public hybrid::questions {
 
 // A memory stream that fails on purpose: either the Nth operation of any kind
 // (once), or, like a full disk, every write that would grow it past a limit.
+// It keeps a journal of what changed it or made it durable, in order:
+// "write@OFFSET+COUNT", "flush", "sync", "truncate@LENGTH".
 class failing_stream : public hybrid::memory_stream {
  public:
   using memory_stream::memory_stream;
@@ -50,6 +52,7 @@ class failing_stream : public hybrid::memory_stream {
   long fail_at = 0;  // 1-based operation number; 0 never
   std::uint64_t size_limit = UINT64_MAX;
   long operations = 0;
+  std::vector<std::string> journal;
 
   std::size_t read(void* buffer, std::size_t count) override;
   bool write(const void* buffer, std::size_t count) override;
@@ -57,6 +60,7 @@ class failing_stream : public hybrid::memory_stream {
   bool seek_to_end() override;
   bool tell(std::uint64_t& offset) override;
   bool flush() override;
+  bool sync_to_disk() override;
   bool length(std::uint64_t& bytes) override;
   bool truncate(std::uint64_t bytes) override;
   std::string error_text() const override { return failed_ ? "Injected failure" : ""; }
