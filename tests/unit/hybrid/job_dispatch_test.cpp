@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "hybrid/io/file_stream.h"
 #include "hybrid/jobs.h"
 #include "test_support.h"
 
@@ -194,6 +195,67 @@ TEST(DispatchJob, OneJobAtATime) {
   EXPECT_EQ(
       later.ask.notices,
       std::vector<std::string>{"This ISO image is already a Macintosh hybrid image.\nAborting..."});
+}
+
+// Every file a job works on is locked until the job ends. A second job on
+// one of them, in this process or another, is refused before anything is
+// written, whether the first job writes the file or reads it.
+TEST(DispatchJob, FilesAnotherJobHoldsAreRefused) {
+  temp_dir dir;
+  const auto hfs = test::hfs_image(one_partition, 80);
+  const auto iso = test::iso_image(40960);
+  const auto old_image = test::pattern(3000, 5);
+  write_file(dir.file("hfs.img"), hfs);
+  write_file(dir.file("cd.iso"), iso);
+  write_file(dir.file("old.img"), old_image);
+  job_request extract;
+  extract.source = hybrid::source_kind::drive;
+  extract.device = hybrid::device_kind::scsi;
+  extract.device_text = "A050";
+  extract.target = hybrid::target_kind::hfs_image;
+  extract.target_path = dir.file("old.img");
+
+  const std::string iso_in_use = "M:The ISO image is in use by another program.\nAborting...";
+  const std::string hfs_in_use = "M:The HFS image is in use by another program.\nAborting...";
+  struct held_case {
+    const char* what;
+    std::string held;
+    platform::file_lock lock;
+    job_request request;
+    std::string message;
+  };
+  const std::vector<held_case> cases = {
+      {"ISO image written by another job", dir.file("cd.iso"), platform::file_lock::exclusive,
+       file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), iso_in_use},
+      {"ISO image read by another job", dir.file("cd.iso"), platform::file_lock::shared,
+       file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), iso_in_use},
+      {"HFS source written by another job", dir.file("hfs.img"), platform::file_lock::exclusive,
+       file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), hfs_in_use},
+      {"HFS image target written by another job", dir.file("old.img"),
+       platform::file_lock::exclusive, extract, hfs_in_use},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    hybrid::file_stream other(c.held, "r+b", c.lock);
+    ASSERT_TRUE(other.is_open());
+    front_end user;
+    EXPECT_EQ(hybrid::dispatch_job(c.request, user.outlets()), 0);
+    EXPECT_EQ(user.seen, std::vector<std::string>{c.message});
+  }
+  EXPECT_EQ(read_file(dir.file("cd.iso")), iso);
+  EXPECT_EQ(read_file(dir.file("hfs.img")), hfs);
+  EXPECT_EQ(read_file(dir.file("old.img")), old_image);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("")), fs::directory_iterator()), 3);
+
+  // Two jobs may read one source at once; the lock ends with the job.
+  hybrid::file_stream reader(dir.file("hfs.img"), "rb", platform::file_lock::shared);
+  ASSERT_TRUE(reader.is_open());
+  front_end user;
+  EXPECT_EQ(
+      hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
+      1);
+  hybrid::file_stream after(dir.file("cd.iso"), "r+b", platform::file_lock::exclusive);
+  EXPECT_TRUE(after.is_open());
 }
 
 TEST(DispatchJob, SameFileAsSourceAndTargetIsRefused) {

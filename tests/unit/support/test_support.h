@@ -24,6 +24,9 @@ class scripted_questions : public hybrid::questions {
   int partition_questions = 0;
   hybrid::partition_list last_list{};
   std::function<void()> on_partition_question;  // runs while the question is open
+  bool stop = false;                            // an interrupt raised before the job started
+
+  bool stop_requested() override { return stop; }
 
   void notice(const std::string& text) override { notices.push_back(text); }
   bool warning(const std::string& text) override {
