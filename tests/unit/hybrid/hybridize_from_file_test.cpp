@@ -6,6 +6,7 @@
 #include "hybrid/io/copy_stream.h"
 #include "hybrid/io/iso_transaction.h"
 #include "hybrid/jobs.h"
+#include "hybrid/messages.h"
 #include "test_support.h"
 
 namespace {
@@ -329,6 +330,29 @@ TEST(HybridizeFromFile, ARollBackIsReadBackBeforeItIsReported) {
   EXPECT_EQ(ask.notices, std::vector<std::string>{"Error writing file cd.iso.\nThe ISO image "
                                                   "could not be put back as it was: it may be "
                                                   "damaged."});
+}
+
+// Another program (one that ignores locks) appended to the ISO image while
+// the job asked its questions: the layout's block numbers no longer hold, so
+// nothing is written.
+struct grows_after_the_plan : memory_stream {
+  using memory_stream::memory_stream;
+  int measured = 0;
+  bool length(std::uint64_t& now) override {
+    if (++measured == 2) bytes().resize(bytes().size() + 2048);
+    return memory_stream::length(now);
+  }
+};
+
+TEST(HybridizeFromFile, AnIsoImageThatGrewSinceThePlanIsNotWritten) {
+  memory_stream hfs("hfs.img", test::hfs_image(one_partition, 164));
+  auto grown = test::iso_image(iso_bytes);
+  grows_after_the_plan iso("cd.iso", grown);
+  grown.resize(iso_bytes + 2048);
+  test::scripted_questions ask;
+  EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+  EXPECT_EQ(iso.bytes(), grown);
+  EXPECT_EQ(ask.notices, std::vector<std::string>{hybrid::text::iso_changed_length});
 }
 
 }  // namespace
