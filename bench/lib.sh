@@ -13,22 +13,28 @@ build_release_cli() {
   cli=$PWD/build-bench/zelvorant-cli
 }
 
-# timed OUTPUT-FILE COMMAND...: runs the command under /usr/bin/time with its
-# stdout appended to OUTPUT-FILE and prints the wall-clock seconds; the peak
-# memory is left in time.txt. Dirty pages are written out first, so neither
-# command pays for the other's; with sync_after=1 the sync after it is timed.
+# timed OUTPUT-FILE WRITTEN-FILE COMMAND...: runs the command under
+# /usr/bin/time with its stdout appended to OUTPUT-FILE, then `sync`s
+# WRITTEN-FILE, and prints two wall-clock times in seconds: the command's,
+# and the command's with that sync (until the written bytes are on the
+# disk). The peak memory is left in time.txt. Dirty pages of the whole
+# machine are written out first, so neither command pays for the other's.
 timed() {
-  local output=$1
-  shift
+  local output=$1 written=$2
+  shift 2
   sync
   local start=$EPOCHREALTIME
   if ! /usr/bin/time -v -o time.txt "$@" >>"$output"; then return 1; fi
-  if [[ ${sync_after:-0} == 1 ]]; then sync; fi
+  local ran=$EPOCHREALTIME
+  sync "$written"
   local end=$EPOCHREALTIME
-  awk -v a="$start" -v b="$end" 'BEGIN {printf "%.3f\n", b - a}'
+  awk -v a="$start" -v b="$ran" -v c="$end" 'BEGIN {printf "%.3f %.3f\n", b - a, c - a}'
 }
 
 peak_kib() { awk -F': ' '/Maximum resident set size/ {print $2}' time.txt; }
+
+# ratio A B: A / B to three places.
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.3f", a / b}'; }
 
 median() {
   printf '%s\n' "$@" | sort -g |

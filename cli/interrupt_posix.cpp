@@ -19,8 +19,10 @@ void catch_interrupts() {
   action.sa_handler = raise_interrupt_flag;
   sigemptyset(&action.sa_mask);
   // No SA_RESTART: a prompt waiting for input ends at once, as Cancel.
+  // SIGQUIT (Ctrl-\) would otherwise end the program halfway through an
+  // append, leaving the data behind the ISO volume.
   action.sa_flags = 0;
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+  for (const int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP})
     sigaction(signal_number, &action, nullptr);
 }
 

@@ -66,6 +66,11 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // From here on an interrupt is a request to stop, not the end of the
+  // program: before any file is opened, so that none comes too early to be
+  // seen.
+  cli::catch_interrupts();
+
   // The platform's devices and the simulated bus behind them are the ASPI
   // manager for the whole run, also with nothing there: the device jobs then
   // find no host adapters.
@@ -101,8 +106,6 @@ int main(int argc, char** argv) {
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const bool interactive = terminal && isatty(STDIN_FILENO) != 0;
   cli::terminal_questions ask(parsed->answers, stdin, stderr, interactive, terminal);
-
-  cli::catch_interrupts();
 
   hybrid::job_outlets outlets;
   outlets.show_message = [](const std::string& text) {

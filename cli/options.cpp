@@ -143,7 +143,7 @@ const char* usage_text() {
          "                         adapter H, target T), CHT0 (CD-ROM)\n"
          "Target (one):\n"
          "  --to-iso PATH          an ISO 9660 image, made hybrid in place\n"
-         "  --to-hfs-image PATH    an HFS image file to write (created or emptied)\n"
+         "  --to-hfs-image PATH    an HFS image file to write (replaced once complete)\n"
          "Simulated devices (for --from-drive AHT0 or CHT0):\n"
          "  --attach disk|cdrom:HOST:TARGET=FILE\n"
          "                         puts an image file on a simulated SCSI bus as a\n"

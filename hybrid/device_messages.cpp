@@ -67,9 +67,4 @@ std::string device_read_failed(const device_failure& failure, unsigned host, uns
          status + "h).";
 }
 
-std::string hfs_image_emptied_suffix(bool emptied) {
-  return emptied ? "\nThe HFS image was left empty."
-                 : "\nThe HFS image could not be emptied: it is incomplete and must not be used.";
-}
-
 }  // namespace hybrid::text

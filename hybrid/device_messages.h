@@ -30,6 +30,5 @@ std::string device_too_many_entries(int entries);
 // the device (both in 512-byte blocks).
 std::string map_past_device_end(bool cdrom, std::uint64_t map_end, std::uint64_t capacity);
 std::string device_read_failed(const device_failure& failure, unsigned host, unsigned target);
-std::string hfs_image_emptied_suffix(bool emptied);
 
 }  // namespace hybrid::text

@@ -15,11 +15,12 @@ namespace {
 
 using text::failed_operation;
 
-// A half-written image would look like a valid one to the file job: on any
-// failure the target is cut back to nothing.
+// The image is a new file that takes the target's place only when the job
+// completes (the dispatch sees to that); a failed job's partial image is cut
+// back to nothing all the same, so that it cannot pass for a valid one.
 int fail_extracting(byte_stream& image, questions& ask, const std::string& what) {
-  const bool emptied = image.truncate(0) && image.seek(0);
-  ask.notice(what + text::hfs_image_emptied_suffix(emptied));
+  if (image.truncate(0)) image.seek(0);
+  ask.notice(what + text::hfs_image_kept_suffix);
   return 0;
 }
 
@@ -101,22 +102,30 @@ int extract_device_volume(bool cdrom, byte_stream& image, questions& ask) {
 
 }  // namespace
 
-int extract_to_hfs_image(const std::string& specifier, byte_stream& image, questions& ask) {
+refusal check_extract_specifier(const std::string& specifier) {
   const device_specifier device = parse_specifier(specifier);
-  select_source_device(device);
   switch (device.form) {
     case specifier_form::disk:
-      return extract_device_volume(false, image, ask);
     case specifier_form::cdrom:
-      return extract_device_volume(true, image, ask);
+      return accepted();
     case specifier_form::floppy:
-      if (*device.target <= 1) return extract_floppy(*device.target, image, ask);
+      if (*device.target <= 1) return accepted();
       [[fallthrough]];
     case specifier_form::unknown:
       break;
   }
-  ask.notice(refuse_specifier(device.form, specifier));
-  return 0;
+  return refusal::because(refuse_specifier(device.form, specifier));
+}
+
+int extract_to_hfs_image(const std::string& specifier, byte_stream& image, questions& ask) {
+  if (refusal refused = check_extract_specifier(specifier)) {
+    ask.notice(refused.text());
+    return 0;
+  }
+  const device_specifier device = parse_specifier(specifier);
+  select_source_device(device);
+  if (device.form == specifier_form::floppy) return extract_floppy(*device.target, image, ask);
+  return extract_device_volume(device.form == specifier_form::cdrom, image, ask);
 }
 
 }  // namespace hybrid

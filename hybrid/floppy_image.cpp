@@ -36,12 +36,13 @@ class scratch_folder {
   std::string path_;
 };
 
-// A half-written image would list a partition it does not hold; an empty file
-// cannot be mistaken for a good one. The user hears about the HFS image when
-// it had been written to, or when it could not be emptied.
+// A half-written image would list a partition it does not hold; an empty one
+// cannot be mistaken for a good one (and the dispatch does not let it take
+// the target's place). The user hears about the HFS image when it had been
+// written to.
 int fail(byte_stream& hfs_image, questions& ask, std::string message, bool written = false) {
-  const bool emptied = hfs_image.truncate(0) && hfs_image.seek(0);
-  if (written || !emptied) message += text::hfs_image_emptied_suffix(emptied);
+  if (hfs_image.truncate(0)) hfs_image.seek(0);
+  if (written) message += text::hfs_image_kept_suffix;
   ask.notice(message);
   return 0;
 }

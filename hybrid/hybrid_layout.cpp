@@ -57,6 +57,7 @@ refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t is
   build_partition_map(map, static_cast<std::uint32_t>(iso_blocks + partition.block_count),
                       static_cast<std::uint32_t>(iso_blocks), partition.block_count);
   layout.head.assign(map.begin(), map.end());
+  layout.iso_bytes = iso_bytes;
   layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
   layout.runs = {{std::uint64_t{partition.first_block} * block_bytes,
                   std::uint64_t{partition.block_count} * block_bytes}};
@@ -142,6 +143,7 @@ void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run
     put_be32(head.data() + entry * block_bytes + pm::map_blocks, entries);
   }
   layout.head = std::move(head);
+  layout.iso_bytes = iso_bytes;
   layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
   layout.runs = std::move(runs);
 }

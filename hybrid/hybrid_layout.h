@@ -27,8 +27,12 @@ struct hybrid_layout {
   // ISO 9660 volume, when the user agreed to remove the bytes after it. The
   // transaction keeps them aside, so a failure puts them back.
   std::optional<std::uint64_t> cut_at;
+  // How many bytes stood after `cut_at` when the job was planned: the file
+  // was then iso_bytes + removed_bytes long, and must still be.
+  std::uint64_t removed_bytes = 0;
   std::vector<std::uint8_t> head;  // written at byte 0 of the ISO image
-  std::uint64_t pad_bytes = 0;     // zeros appended before the first run
+  std::uint64_t iso_bytes = 0;     // the ISO image's length the layout was made for
+  std::uint64_t pad_bytes = 0;     // zeros appended there, before the first run
   std::vector<append_run> runs;    // appended in order behind the ISO data
   std::uint64_t append_bytes() const;
 };

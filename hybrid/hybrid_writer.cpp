@@ -22,19 +22,31 @@ bool write_zeros(byte_stream& stream, std::uint64_t count) {
   return count == 0 || stream.write(zeros, static_cast<std::size_t>(count));
 }
 
+// Flushed and on the disk, or the reason why not.
+bool on_disk(byte_stream& iso) { return iso.flush() && iso.sync_to_disk(); }
+
 }  // namespace
 
 int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
                  const run_copier& copy_run, const map_check& before_map) {
+  // An interrupt that came while the job was being set up or asked its
+  // questions ends it here, before the first write.
+  if (ask.stop_requested()) {
+    ask.notice(text::stopped + text::iso_restored_suffix(true));
+    return 0;
+  }
   iso_transaction transaction(iso);
-  if (!transaction.begin()) {
-    ask.notice(text::io_failure(failed_operation::read, iso));
+  if (!transaction.begin(layout.iso_bytes + layout.removed_bytes)) {
+    ask.notice(transaction.changed() ? text::iso_changed_length
+                                     : text::io_failure(failed_operation::read, iso));
     return 0;
   }
   if (layout.cut_at && !transaction.remove_tail(*layout.cut_at)) {
     return fail_writing(ask, transaction, text::tail_not_kept(transaction.tail(), iso));
   }
-  if (!iso.seek_to_end())
+  // The data go exactly where the layout's block numbers say, whatever the
+  // file's end is now.
+  if (!iso.seek(layout.iso_bytes))
     return fail_writing(ask, transaction, text::io_failure(failed_operation::seek, iso));
   if (!write_zeros(iso, layout.pad_bytes)) {
     return fail_writing(ask, transaction, text::io_failure(failed_operation::write, iso));
@@ -51,17 +63,21 @@ int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
   }
   ask.copy_ended();
 
-  // The data go to the file before the map that points at them, so an
-  // interrupted run leaves a plain ISO image with bytes after it, never a map
-  // pointing at nothing.
-  if (!iso.flush())
+  // The data reach the disk before the map that points at them, so a crash
+  // or a power cut at any moment leaves a plain ISO image with bytes after
+  // it, never a map pointing at nothing.
+  if (!on_disk(iso))
     return fail_writing(ask, transaction, text::io_failure(failed_operation::flush, iso));
   if (before_map) {
     if (const refusal refused = before_map()) return fail_writing(ask, transaction, refused.text());
   }
-  if (!iso.seek(0) || !iso.write(layout.head.data(), layout.head.size()) || !iso.flush()) {
+  if (ask.stop_requested()) return fail_writing(ask, transaction, text::stopped);
+  if (!iso.seek(0) || !iso.write(layout.head.data(), layout.head.size())) {
     return fail_writing(ask, transaction, text::io_failure(failed_operation::write, iso));
   }
+  // Only a map on the disk is a completed job.
+  if (!on_disk(iso))
+    return fail_writing(ask, transaction, text::io_failure(failed_operation::flush, iso));
   transaction.commit();
   return 1;
 }

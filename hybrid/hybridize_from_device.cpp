@@ -156,7 +156,10 @@ int hybridize_from_device(const std::string& specifier, byte_stream& iso, questi
     ask.notice(refused.text());
     return 0;
   }
-  if (target.removes_bytes_after_volume()) layout.cut_at = target.kept_length;
+  if (target.removes_bytes_after_volume()) {
+    layout.cut_at = target.kept_length;
+    layout.removed_bytes = target.length - target.kept_length;
+  }
   return write_hybrid(iso, layout, ask, [&](const append_run& run, std::uint64_t done) {
     return copy_device_run(source, iso, run, done, ask);
   });

@@ -141,7 +141,10 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
     ask.notice(refused.text());
     return 0;
   }
-  if (target.removes_bytes_after_volume()) layout.cut_at = target.kept_length;
+  if (target.removes_bytes_after_volume()) {
+    layout.cut_at = target.kept_length;
+    layout.removed_bytes = target.length - target.kept_length;
+  }
   copy_buffer buffer;
   return write_hybrid(
       iso_image, layout, ask,

@@ -3,7 +3,9 @@
 #include <memory>
 
 #include "hybrid/io/file_stream.h"
+#include "hybrid/io/replacement_file.h"
 #include "hybrid/jobs.h"
+#include "hybrid/messages.h"
 #include "platform/file_ops.h"
 
 namespace hybrid {
@@ -28,15 +30,18 @@ struct running_guard {
   running_guard& operator=(const running_guard&) = delete;
 };
 
+// Every file a job works on is locked against other jobs until it is closed
+// (`in_use` is the message when another job holds it).
 std::unique_ptr<file_stream> open_file(const std::string& path, const char* mode,
+                                       platform::file_lock lock, const char* in_use,
                                        const job_outlets& out) {
-  auto stream = std::make_unique<file_stream>(path, mode);
+  auto stream = std::make_unique<file_stream>(path, mode, lock);
   // A folder opens for reading on POSIX systems; it is no file to open all
   // the same, as it is with "r+b" and on Windows.
   platform::file_status status;
   if (!stream->is_open() ||
       (stream->status(status) && status.kind == platform::file_kind::directory)) {
-    out.show_message(text::error_opening(path));
+    out.show_message(stream->in_use() ? std::string(in_use) : text::error_opening(path));
     return nullptr;
   }
   return stream;
@@ -50,6 +55,39 @@ int run_job(const job_outlets& out, const std::function<int()>& job) {
   if (result != 0) out.show_message(text::completed);
   out.set_status(text::idle);
   return result != 0 ? 1 : 0;
+}
+
+// The image is made in a new file, which takes the target's place only when
+// the job completed; the specifier is checked before the target is touched.
+int extract_into_new_image(const job_request& request, const job_outlets& out) {
+  questions& ask = *out.ask;
+  if (refusal refused = hybrid::check_extract_specifier(request.device_text)) {
+    ask.notice(refused.text());
+    return 0;
+  }
+  replacement_file image(request.target_path);
+  switch (image.open()) {
+    case replacement_file::opened::ok:
+      break;
+    case replacement_file::opened::in_use:
+      out.show_message(text::hfs_image_in_use);
+      return 0;
+    case replacement_file::opened::failed:
+      out.show_message(text::error_opening(request.target_path));
+      return 0;
+  }
+  return run_job(out, [&] {
+    if (hybrid::extract_to_hfs_image(request.device_text, image.stream(), ask) == 0) return 0;
+    if (ask.stop_requested()) {
+      ask.notice(text::stopped + std::string(text::hfs_image_kept_suffix));
+      return 0;
+    }
+    if (!image.commit()) {
+      ask.notice(text::hfs_image_not_replaced(request.target_path, image.error_text()));
+      return 0;
+    }
+    return 1;
+  });
 }
 
 }  // namespace
@@ -73,8 +111,9 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
       return 0;
     }
     // Only read: a file with mode 444, on a read-only mount or on a CD-ROM
-    // must do.
-    source = open_file(request.source_path, "rb", out);
+    // must do. Shared with other readers, never with a writer.
+    source = open_file(request.source_path, "rb", platform::file_lock::shared,
+                       text::hfs_image_in_use, out);
     if (!source) return 0;
   } else if (request.device == device_kind::none || request.device_text.empty()) {
     // A drive source with no kind chosen names no device at all: no job can
@@ -88,21 +127,18 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
     return 0;
   }
 
-  if (request.target == target_kind::hfs_image) {
-    auto image = open_file(request.target_path, "w+b", out);
-    if (!image) return 0;
-    return run_job(out,
-                   [&] { return hybrid::extract_to_hfs_image(request.device_text, *image, ask); });
-  }
+  if (request.target == target_kind::hfs_image) return extract_into_new_image(request, out);
 
-  auto iso = open_file(request.target_path, "r+b", out);
+  // The same file as source and target would be read while it is rewritten;
+  // asked before the target is opened, whose lock would refuse it otherwise.
+  if (source && platform::same_file(source->file_handle(), request.target_path)) {
+    out.show_message(text::same_file);
+    return 0;
+  }
+  auto iso =
+      open_file(request.target_path, "r+b", platform::file_lock::exclusive, text::iso_in_use, out);
   if (!iso) return 0;
   if (source) {
-    // The same file as source and target would be read while it is rewritten.
-    if (platform::same_file(source->file_handle(), iso->file_handle())) {
-      out.show_message(text::same_file);
-      return 0;
-    }
     return run_job(out, [&] { return hybrid::hybridize_from_file(*source, *iso, ask); });
   }
   return run_job(out,

@@ -7,6 +7,7 @@
 
 #include "hybrid/io/byte_stream.h"
 #include "hybrid/questions.h"
+#include "hybrid/refusal.h"
 
 namespace hybrid {
 
@@ -21,8 +22,12 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
 int hybridize_from_device(const std::string& device_specifier, byte_stream& iso_image,
                           questions& ask);
 
-// Copies the HFS volume of a device into an HFS image file.
+// Copies the HFS volume of a device into an HFS image file. The stream is a
+// new file: on 0 it holds nothing of use and must not replace anything.
 int extract_to_hfs_image(const std::string& device_specifier, byte_stream& hfs_image,
                          questions& ask);
+// What extract_to_hfs_image answers a specifier that names no device it can
+// read; asked before the HFS image target is touched.
+refusal check_extract_specifier(const std::string& device_specifier);
 
 }  // namespace hybrid

@@ -113,6 +113,12 @@ std::string iso_restored_suffix(bool restored) {
                   : "\nThe ISO image could not be put back as it was: it may be damaged.";
 }
 
+std::string hfs_image_not_replaced(const std::string& path, const std::string& reason) {
+  std::string message = "Error writing file " + path + ".";
+  if (!reason.empty()) message += "\n" + reason + ".";
+  return message + hfs_image_kept_suffix;
+}
+
 std::string floppy_no_scratch_folder(const std::string& reason) {
   return "No temporary folder could be made for the floppy disk image.\n" + reason;
 }

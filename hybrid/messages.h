@@ -14,6 +14,17 @@ inline constexpr const char* already_hybrid =
     "This ISO image is already a Macintosh hybrid image.\nAborting...";
 inline constexpr const char* no_hfs_partition = "This file holds no HFS partition.";
 inline constexpr const char* stopped = "The job was stopped before it ended.";
+inline constexpr const char* iso_in_use =
+    "The ISO image is in use by another program.\nAborting...";
+inline constexpr const char* hfs_image_in_use =
+    "The HFS image is in use by another program.\nAborting...";
+// An HFS image is written into a new file that takes the target's place only
+// when it is complete.
+inline constexpr const char* hfs_image_kept_suffix =
+    "\nThe HFS image was not written; a file already at its path was left as it was.";
+inline constexpr const char* iso_changed_length =
+    "The ISO image changed its length while the job was being prepared: another program "
+    "writes to it.\nNothing was written to it.";
 inline constexpr const char* floppy_no_image =
     "The floppy imaging tool left no image of the floppy disk.";
 inline constexpr const char* floppy_image_empty = "The floppy disk image is empty.";
@@ -44,6 +55,8 @@ enum class failed_operation { read, write, seek, flush, length };
 std::string io_failure(failed_operation operation, const byte_stream& stream);
 std::string ended_early(const byte_stream& stream);
 std::string iso_restored_suffix(bool restored);
+// The new HFS image could not take the target's place.
+std::string hfs_image_not_replaced(const std::string& path, const std::string& reason);
 
 std::string floppy_no_scratch_folder(const std::string& reason);
 std::string floppy_tool_not_started(const std::string& reason);

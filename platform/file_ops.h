@@ -30,6 +30,9 @@ bool kernel_copy(std::FILE* from, std::uint64_t from_offset, std::FILE* to, std:
 // True when both open files are the same file on disk (same path, another
 // path to it, or a hard link).
 bool same_file(std::FILE* a, std::FILE* b);
+// The same for a file not opened yet (false when `path` names nothing), for
+// a check that must come before the file is opened and locked.
+bool same_file(std::FILE* a, const std::string& path);
 
 enum class file_kind { regular, directory, block_device, character_device, pipe, other };
 

@@ -127,4 +127,11 @@ std::FILE* open_unnamed_file_beside(const std::string& beside) {
   return file;
 }
 
+bool same_file(std::FILE* a, const std::string& path) {
+  struct stat sa {
+  }, sb{};
+  if (fstat(fileno(a), &sa) != 0 || stat(path.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 }  // namespace platform

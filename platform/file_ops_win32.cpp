@@ -168,4 +168,20 @@ std::FILE* open_unnamed_file_beside(const std::string& beside) {
   return nullptr;
 }
 
+// Opened for its attributes only, which no share mode of a job's open
+// refuses.
+bool same_file(std::FILE* a, const std::string& path) {
+  const HANDLE other = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (other == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION ia{}, ib{};
+  const bool same = GetFileInformationByHandle(handle_of(a), &ia) &&
+                    GetFileInformationByHandle(other, &ib) &&
+                    ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
+                    ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+  CloseHandle(other);
+  return same;
+}
+
 }  // namespace platform

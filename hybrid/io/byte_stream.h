@@ -25,7 +25,12 @@ class byte_stream {
   virtual bool seek(std::uint64_t offset) = 0;
   virtual bool seek_to_end() = 0;
   virtual bool tell(std::uint64_t& offset) = 0;
+  // Hands buffered writes to the system.
   virtual bool flush() = 0;
+  // Flushes, then waits until the data and the length are on the disk: what
+  // the system only holds in its cache is lost in a power cut, and reaches
+  // the disk in an order of the system's choosing.
+  virtual bool sync_to_disk() = 0;
   virtual bool length(std::uint64_t& bytes) = 0;
   virtual bool truncate(std::uint64_t bytes) = 0;
   // What the system records of the file: its kind, length and last change.

@@ -3,13 +3,19 @@
 #include <cerrno>
 
 #include "platform/file_ops.h"
+#include "platform/file_sync.h"
 
 namespace hybrid {
 
-file_stream::file_stream(std::string path, const char* mode) : path_(std::move(path)) {
-  file_ = std::fopen(path_.c_str(), mode);
-  if (file_ == nullptr) {
+file_stream::file_stream(std::string path, const char* mode)
+    : file_stream(std::move(path), mode, platform::file_lock::none) {}
+
+file_stream::file_stream(std::string path, const char* mode, platform::file_lock lock)
+    : path_(std::move(path)) {
+  const platform::open_outcome outcome = platform::open_file(path_, mode, lock, file_);
+  if (outcome != platform::open_outcome::opened) {
     last_errno_ = errno;
+    in_use_ = outcome == platform::open_outcome::in_use;
     return;
   }
   // Jobs read and write in blocks of 512 bytes to 1 MiB: a stdio buffer
@@ -75,6 +81,16 @@ bool file_stream::tell(std::uint64_t& offset) {
 bool file_stream::flush() {
   errno = 0;
   if (std::fflush(file_) != 0) {
+    failed();
+    std::clearerr(file_);
+    return false;
+  }
+  return true;
+}
+
+bool file_stream::sync_to_disk() {
+  errno = 0;
+  if (!platform::sync_file(file_)) {
     failed();
     std::clearerr(file_);
     return false;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "hybrid/io/byte_stream.h"
+#include "platform/file_lock.h"
 
 namespace hybrid {
 
@@ -17,11 +18,18 @@ class file_stream final : public byte_stream {
   file_stream(std::string path, const char* mode);
   // Takes over a file that is already open; `name` is what messages call it.
   file_stream(std::string name, std::FILE* adopted);
+  // The same, locked against other jobs (see platform/file_lock.h); when
+  // another job holds the file, is_open() is false and in_use() true.
+  file_stream(std::string path, const char* mode, platform::file_lock lock);
   ~file_stream() override;
   file_stream(const file_stream&) = delete;
   file_stream& operator=(const file_stream&) = delete;
 
   bool is_open() const { return file_ != nullptr; }
+  bool in_use() const { return in_use_; }
+  // Messages name the file as `name` from now on (a new file that will take
+  // the place of the file the user named).
+  void show_as(std::string name) { path_ = std::move(name); }
 
   std::size_t read(void* buffer, std::size_t count) override;
   bool write(const void* buffer, std::size_t count) override;
@@ -29,6 +37,7 @@ class file_stream final : public byte_stream {
   bool seek_to_end() override;
   bool tell(std::uint64_t& offset) override;
   bool flush() override;
+  bool sync_to_disk() override;
   bool length(std::uint64_t& bytes) override;
   bool truncate(std::uint64_t bytes) override;
   bool status(platform::file_status& status) override;
@@ -43,6 +52,7 @@ class file_stream final : public byte_stream {
   std::string path_;
   std::FILE* file_ = nullptr;
   int last_errno_ = 0;
+  bool in_use_ = false;
 };
 
 }  // namespace hybrid

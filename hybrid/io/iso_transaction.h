@@ -2,7 +2,9 @@
 // image that neither side reads. Before the first write we keep what the job
 // may overwrite (the system area, at most the first 32,768 bytes) and the
 // length; on failure we put those bytes back and cut the file to its old
-// length, which makes it byte-identical to what it was.
+// length, which makes it byte-identical to what it was. The roll-back reaches
+// the disk, and is read back before anyone is told it worked: a file system
+// may claim a truncate it did not do.
 #pragma once
 
 #include <cstddef>
@@ -25,9 +27,10 @@ class iso_transaction {
   iso_transaction(const iso_transaction&) = delete;
   iso_transaction& operator=(const iso_transaction&) = delete;
 
-  // Keeps the head and the length. False when they cannot be read; nothing
-  // has been written then.
-  bool begin();
+  // Keeps the head and the length, which must still be `planned_length`,
+  // the length the job was planned for. False when they cannot be read, or
+  // the length changed (changed() says so); nothing has been written then.
+  bool begin(std::uint64_t planned_length);
   // Cuts the image at `from` (the end of its ISO 9660 volume) with the bytes
   // after it kept aside, so that a roll-back puts them back too. False when
   // that failed: tail() says how; roll back then.
@@ -38,11 +41,14 @@ class iso_transaction {
     active_ = false;
     tail_.drop();
   }
-  // Restores the image; false when that failed too (the stream's error_text
-  // says why). Rolling back twice is harmless.
+  // Restores the image (the bytes kept aside included), syncs it to the disk
+  // and checks its length and head; false when that failed too (the stream's
+  // error_text says why, when the system said anything). Rolling back twice
+  // is harmless.
   bool roll_back();
 
   std::uint64_t original_length() const { return length_; }
+  bool changed() const { return changed_; }
 
  private:
   byte_stream& iso_;
@@ -50,6 +56,9 @@ class iso_transaction {
   std::vector<std::uint8_t> head_;
   std::uint64_t length_ = 0;
   bool active_ = false;
+  bool changed_ = false;
+
+  bool reads_as_before();
 };
 
 }  // namespace hybrid

@@ -20,6 +20,7 @@ class memory_stream : public byte_stream {
   bool seek_to_end() override;
   bool tell(std::uint64_t& offset) override;
   bool flush() override { return true; }
+  bool sync_to_disk() override { return true; }
   bool length(std::uint64_t& bytes) override;
   bool truncate(std::uint64_t bytes) override;
   // A regular file whose count of changes stands in for the time of the last

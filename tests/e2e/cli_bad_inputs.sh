@@ -16,6 +16,7 @@ random_file iso/DATA.BIN 50000
 new_iso target.iso iso
 new_volume bare.img 1024 Bare
 new_partitioned two.img $((64 + 2048)) Apple_HFS:First:64:2048
+new_partitioned pair.img $((64 + 2 * 1600)) Apple_HFS:A:64:1600 Apple_HFS:B:1664:1600
 mkdir folder sub
 : >empty.img
 printf 'E' >byte.img
@@ -46,9 +47,10 @@ ln -s .. sub/up
 
 # Lists every entry of the folder with its type, size, time of last change
 # and mode (sizes and times suffice: nothing here changes a file's bytes
-# without changing its time).
+# without changing its time). A folder's time is left out: an HFS image
+# target's new file is made beside it before the job starts, and removed.
 snapshot() {
-  find . -printf '%p %y %s %T@ %m\n' | sort
+  find . \( -type d -printf '%p %y %m\n' \) -o -printf '%p %y %s %T@ %m\n' | sort
 }
 
 CASES=0
@@ -92,6 +94,9 @@ missing folder of the HFS image target|Error opening file nowhere/out.img.|--fro
 folder as HFS image|Error opening file folder.|--from-file folder --to-iso target.iso
 folder as ISO image|Error opening file folder.|--from-file bare.img --to-iso folder
 folder as HFS image target|Error opening file folder.|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image folder
+an HFS image as target, unknown drive|"X120" names no device.|--from-drive X120 --to-hfs-image bare.img
+an HFS image as target, no floppy drive E:|There is no floppy drive E:.|--from-drive E: --to-hfs-image bare.img
+an HFS image as target, partition choice cancelled|Answered Cancel; --partition N|--from-drive A120 --attach disk:1:2=pair.img --to-hfs-image bare.img
 zero-length HFS image|This file holds no HFS partition.|--from-file empty.img --to-iso target.iso
 one-byte HFS image|This file holds no HFS partition.|--from-file byte.img --to-iso target.iso
 2 GiB+ HFS image, whole file past the capacity|Total exceeds the maximum capacity of a CD-ROM.|--from-file far_cut.img --to-iso target.iso
@@ -144,6 +149,20 @@ else
   refused "read-only ISO image (mode 444)" "Error opening file readonly.iso." \
     --from-file mine.img --to-iso readonly.iso
   cmp -s readonly.iso target.iso || fail "readonly.iso changed"
+  # An HFS image target is made beside the file it replaces: a folder that
+  # cannot be written refuses it before the job starts, as does a file the
+  # user may not write.
+  mkdir shut
+  cp two.img shut/out.img
+  ((${#RUN_AS[@]} == 0)) || chown -R 65534:65534 shut
+  chmod 555 shut
+  refused "HFS image target in a read-only folder" "Error opening file shut/out.img." \
+    --from-drive A120 --attach disk:1:2=two.img --to-hfs-image shut/out.img
+  chmod 755 shut
+  chmod 444 shut/out.img
+  refused "read-only HFS image target (mode 444)" "Error opening file shut/out.img." \
+    --from-drive A120 --attach disk:1:2=two.img --to-hfs-image shut/out.img
+  cmp -s shut/out.img two.img || fail "shut/out.img changed"
   RUN_AS=()
 fi
 

@@ -78,16 +78,27 @@ for kind in disk cdrom; do
   [[ $kind == disk ]] || letter=C
   expect_write_failure merge.iso "$HALF_MB" --from-drive "${letter}120" \
     --attach "$kind:1:2=wrapped.img" --to-iso merge.iso
-  # ... and an extracted HFS image is left empty.
-  rc=0
-  (ulimit -f 1024 && exec "$CLI" --from-drive "${letter}120" --attach "$kind:1:2=wrapped.img" \
-    --to-hfs-image out.img) </dev/null >out.txt 2>err.txt || rc=$?
-  [[ $rc == 1 ]] || fail "exit $rc, expected 1, extracting from the $kind under a limit"
-  expect_err "Error writing file out.img."
-  expect_err "File too large."
-  expect_err "The HFS image was left empty."
-  [[ -f out.img && ! -s out.img ]] || fail "out.img is not empty after a failed extraction"
-  [[ ! -s out.txt ]] || fail "completion reported for a failed extraction from the $kind"
+  # ... and an HFS image file already at the target's path is kept byte for
+  # byte, with no new file left beside it; with no file there, none is made.
+  for existing in yes no; do
+    rm -rf hfs-out && mkdir hfs-out
+    [[ $existing == no ]] || random_file hfs-out/out.img 70000
+    [[ $existing == no ]] || cp hfs-out/out.img out.before
+    rc=0
+    (ulimit -f 1024 && exec "$CLI" --from-drive "${letter}120" --attach "$kind:1:2=wrapped.img" \
+      --to-hfs-image hfs-out/out.img) </dev/null >out.txt 2>err.txt || rc=$?
+    [[ $rc == 1 ]] || fail "exit $rc, expected 1, extracting from the $kind under a limit"
+    expect_err "Error writing file hfs-out/out.img."
+    expect_err "File too large."
+    expect_err "The HFS image was not written; a file already at its path was left as it was."
+    if [[ $existing == yes ]]; then
+      cmp -s hfs-out/out.img out.before || fail "out.img changed by a failed extraction"
+      [[ $(ls -A hfs-out) == out.img ]] || fail "left beside out.img: $(ls -A hfs-out)"
+    else
+      [[ -z $(ls -A hfs-out) ]] || fail "left after a failed extraction: $(ls -A hfs-out)"
+    fi
+    [[ ! -s out.txt ]] || fail "completion reported for a failed extraction from the $kind"
+  done
 done
 
 # Without the limit the same jobs complete, and the volumes read back.

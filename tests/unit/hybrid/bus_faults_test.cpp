@@ -1,14 +1,18 @@
 // The device jobs on the threaded simulated bus with faults injected: a read
 // failure at the start, in the middle and at the end of a copy, and a
 // request that never completes. Every one leaves the target as promised: an
-// ISO image byte for byte as it was, an HFS image empty.
+// ISO image byte for byte as it was, an HFS image never written; through
+// the dispatch, a file at the HFS image's path is kept byte for byte.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "hybrid/io/memory_stream.h"
+#include "hybrid/job_dispatch.h"
 #include "hybrid/jobs.h"
 #include "scsi/aspi.h"
 #include "scsi/aspi_manager.h"
@@ -79,7 +83,9 @@ TEST_P(BusFaults, AFailedReadAnywhereUndoesTheJob) {
     memory_stream image{"out.img"};
     EXPECT_EQ(hybrid::extract_to_hfs_image(specifier(), image, user), 0);
     EXPECT_TRUE(image.bytes().empty());
-    EXPECT_NE(user.notices.back().find("The HFS image was left empty."), std::string::npos);
+    EXPECT_NE(user.notices.back().find(
+                  "The HFS image was not written; a file already at its path was left as it was."),
+              std::string::npos);
   }
   bus.clear_faults();
   memory_stream iso{"cd.iso", iso_before};
@@ -101,6 +107,94 @@ TEST_P(BusFaults, ARequestThatNeverCompletesIsAbortedAndUndone) {
   memory_stream image{"out.img"};
   EXPECT_EQ(hybrid::extract_to_hfs_image(specifier(), image, user), 0);
   EXPECT_TRUE(image.bytes().empty());
+}
+
+// An HFS image already at the target's path is replaced only by a complete
+// image: a refused specifier, a Cancel, a failed read and an interrupt leave
+// it byte for byte, with nothing new beside it.
+TEST_P(BusFaults, AnUnfinishedExtractionKeepsTheFileAtTheTarget) {
+  namespace fs = std::filesystem;
+  const fs::path folder = path + ".d";
+  fs::create_directories(folder);
+  const std::string target = (folder / "old.img").string();
+  const auto old_image = test::pattern(7000, 9);
+  const auto write_old = [&] {
+    std::ofstream(target, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(old_image.data()),
+               static_cast<std::streamsize>(old_image.size()));
+  };
+  const auto read_target = [&] {
+    std::ifstream in(target, std::ios::binary);
+    return std::vector<std::uint8_t>{std::istreambuf_iterator<char>(in), {}};
+  };
+  const auto two = test::hfs_image({{"Apple_partition_map", "Apple", 1, 63},
+                                    {"Apple_HFS", "A", 64, 8},
+                                    {"Apple_HFS", "B", 72, 8}},
+                                   80);
+  const std::string two_path = path + ".two";
+  std::ofstream(two_path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(two.data()), static_cast<std::streamsize>(two.size()));
+  scsi::sim_device device;
+  device.kind = GetParam();
+  device.host = 3;
+  device.target = 5;
+  device.path = two_path;
+  std::string error;
+  ASSERT_TRUE(bus.attach(device, error)) << error;
+
+  struct round {
+    const char* what;
+    std::string specifier;
+    bool fail_read;
+    bool stop;
+    std::string said;  // part of the last notice; empty: none
+  };
+  const std::string kept =
+      "The HFS image was not written; a file already at its path was left as it was.";
+  const std::vector<round> rounds = {
+      {"unknown specifier", "X340", false, false, "\"X340\" names no device."},
+      {"cancelled choice", cdrom() ? "C350" : "A350", false, false, ""},
+      {"failed read", specifier(), true, false, kept},
+      {"interrupt", specifier(), false, true, "The job was stopped before it ended.\n" + kept},
+  };
+  const auto extract = [&](const std::string& specifier, test::scripted_questions& ask) {
+    hybrid::job_request request;
+    request.source = hybrid::source_kind::drive;
+    request.device = cdrom() ? hybrid::device_kind::cdrom : hybrid::device_kind::scsi;
+    request.device_text = specifier;
+    request.target = hybrid::target_kind::hfs_image;
+    request.target_path = target;
+    hybrid::job_outlets out;
+    out.show_message = [](const std::string&) {};
+    out.set_status = [](const std::string&) {};
+    out.ask = &ask;
+    return hybrid::dispatch_job(request, out);
+  };
+  for (const round& r : rounds) {
+    SCOPED_TRACE(r.what);
+    write_old();
+    bus.clear_faults();
+    if (r.fail_read) bus.fail_blocks(3, 4, unit(400), 1);
+    test::scripted_questions ask;
+    ask.stop = r.stop;
+    EXPECT_EQ(extract(r.specifier, ask), 0);
+    if (r.said.empty()) {
+      EXPECT_TRUE(ask.notices.empty());
+    } else {
+      ASSERT_FALSE(ask.notices.empty());
+      EXPECT_NE(ask.notices.back().find(r.said), std::string::npos) << ask.notices.back();
+    }
+    EXPECT_EQ(read_target(), old_image);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+  }
+  // A completed job puts the whole volume in the file's place.
+  bus.clear_faults();
+  test::scripted_questions ask;
+  EXPECT_EQ(extract(specifier(), ask), 1);
+  EXPECT_EQ(read_target(), disk_image());
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+  fs::remove_all(folder);
+  std::remove(two_path.c_str());
 }
 
 INSTANTIATE_TEST_SUITE_P(DiskAndCdrom, BusFaults,

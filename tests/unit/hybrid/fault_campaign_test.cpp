@@ -140,9 +140,11 @@ std::string check_failure(const scenario& s, const fault& f, const outcome& o) {
       wanted = {s.target_stream_name, "Injected failure"};
       break;
     case fault::on::full_disk:
-      wanted = {"Error writing file " + s.target_stream_name,
-                s.target_on_failure.empty() ? "\nThe HFS image was left empty."
-                                            : "\nThe ISO image was left as it was."};
+      wanted = {
+          "Error writing file " + s.target_stream_name,
+          s.target_on_failure.empty()
+              ? "\nThe HFS image was not written; a file already at its path was left as it was."
+              : "\nThe ISO image was left as it was."};
       break;
     case fault::on::device:
       wanted = {s.device_name};
@@ -386,7 +388,9 @@ TEST(FaultCampaign, FileSizeLimitUndoesTheDeviceJobs) {
         if (ask.notices[0].find("Error writing file " + path) == std::string::npos) _exit(13);
         if (ask.notices[0].find("File too large") == std::string::npos) _exit(14);
         const char* promise =
-            extraction ? "The HFS image was left empty." : "The ISO image was left as it was.";
+            extraction
+                ? "The HFS image was not written; a file already at its path was left as it was."
+                : "The ISO image was left as it was.";
         if (ask.notices[0].find(promise) == std::string::npos) _exit(15);
         _exit(0);
       }

@@ -194,33 +194,32 @@ TEST_F(FloppyImage, AFailedWriteLeavesTheTargetEmpty) {
     EXPECT_EQ(hybrid::extract_floppy(0, target, ask, real_tool), 0);
     EXPECT_TRUE(target.bytes().empty());
     ASSERT_EQ(ask.notices.size(), 1u);
-    EXPECT_NE(
-        ask.notices[0].find("file floppy.hfs.\nInjected failure.\nThe HFS image was left empty."),
-        std::string::npos)
+    EXPECT_NE(ask.notices[0].find("file floppy.hfs.\nInjected failure.\nThe HFS image was not "
+                                  "written; a file already at its path was left as it was."),
+              std::string::npos)
         << ask.notices[0];
     ask.notices.clear();
   }
   test::failing_stream full("floppy.hfs");
   full.size_limit = 20000;
   EXPECT_EQ(hybrid::extract_floppy(0, full, ask, real_tool), 0);
-  EXPECT_EQ(
-      ask.notices,
-      std::vector<std::string>{
-          "Error writing file floppy.hfs.\nInjected failure.\nThe HFS image was left empty."});
+  EXPECT_EQ(ask.notices, std::vector<std::string>{
+                             "Error writing file floppy.hfs.\nInjected failure.\nThe HFS image was "
+                             "not written; a file already at its path was left as it was."});
   EXPECT_TRUE(full.bytes().empty());
 }
 
-// A target that cannot be cut back says so, rather than pass for complete.
+// The image is a new file that the dispatch throws away on failure: one that
+// cannot be cut back changes nothing the user is told.
 struct uncuttable_stream : hybrid::memory_stream {
   using memory_stream::memory_stream;
   bool truncate(std::uint64_t) override { return false; }
 };
 
-TEST_F(FloppyImage, SaysWhenTheTargetCouldNotBeEmptied) {
+TEST_F(FloppyImage, AnImageThatCannotBeCutBackChangesNothingSaid) {
   uncuttable_stream target("floppy.hfs");
   EXPECT_EQ(hybrid::extract_floppy(0, target, ask, fake_tool("exit 0")), 0);
-  EXPECT_EQ(ask.notices, std::vector<std::string>{hybrid::text::floppy_no_image +
-                                                  hybrid::text::hfs_image_emptied_suffix(false)});
+  EXPECT_EQ(ask.notices, std::vector<std::string>{hybrid::text::floppy_no_image});
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <deque>
 
 #include "hybrid/io/copy_stream.h"
+#include "hybrid/io/iso_transaction.h"
 #include "hybrid/jobs.h"
+#include "hybrid/messages.h"
 #include "test_support.h"
 
 namespace {
@@ -314,7 +316,10 @@ TEST(HybridizeFromFile, StopRequestRestoresTheIsoImage) {
   const std::uint32_t blocks = 64 + 3 * (hybrid::copy_buffer_bytes / 512);
   const std::vector<map_entry> big = {{"Apple_partition_map", "Apple", 1, 63},
                                       {"Apple_HFS", "MacOS", 64, blocks - 64}};
-  for (std::uint64_t stop_after : {std::uint64_t{0}, std::uint64_t{hybrid::copy_buffer_bytes}}) {
+  // Before the first write (an interrupt while the job was set up), between
+  // two chunks, and after the last one, before the map.
+  for (std::uint64_t stop_after : {std::uint64_t{0}, std::uint64_t{hybrid::copy_buffer_bytes},
+                                   std::uint64_t{blocks - 64} * 512}) {
     memory_stream hfs("hfs.img", test::hfs_image(big, blocks));
     const auto original = test::iso_image(iso_bytes);
     memory_stream iso("cd.iso", original);
@@ -506,6 +511,88 @@ TEST(HybridizeFromFile, ASourceThatChangesDuringTheCopyUndoesTheJob) {
                                          "ISO image was left as it was."});
     }
   }
+}
+
+// What the ISO image's stream is asked to keep, in order: the data, then a
+// sync, then the map, then a sync, so that a power cut at any moment leaves
+// either the plain ISO image or the whole hybrid, never a map pointing at
+// data that are not on the disk. A roll-back reaches the disk too.
+struct map_write_fails : test::failing_stream {
+  using failing_stream::failing_stream;
+  bool data_synced = false;
+  bool sync_to_disk() override { return data_synced = failing_stream::sync_to_disk(); }
+  bool write(const void* buffer, std::size_t count) override {
+    std::uint64_t at = 0;
+    memory_stream::tell(at);
+    if (at == 0 && data_synced && count < hybrid::system_area_bytes) return false;
+    return failing_stream::write(buffer, count);
+  }
+};
+
+TEST(HybridizeFromFile, DataMapAndRollBackReachTheDiskInOrder) {
+  const auto hfs_bytes = test::hfs_image(one_partition, 164);
+  const auto original = test::iso_image(iso_bytes + 100);  // padded to a block first
+  {
+    memory_stream hfs("hfs.img", hfs_bytes);
+    test::failing_stream iso("cd.iso", original);
+    test::scripted_questions ask;
+    ASSERT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 1);
+    EXPECT_EQ(iso.journal,
+              (std::vector<std::string>{"write@41060+412", "write@41472+51200", "flush", "sync",
+                                        "write@0+1536", "flush", "sync"}));
+  }
+  {
+    memory_stream hfs("hfs.img", hfs_bytes);
+    map_write_fails iso("cd.iso", original);
+    test::scripted_questions ask;
+    ASSERT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+    EXPECT_EQ(iso.journal,
+              (std::vector<std::string>{"write@41060+412", "write@41472+51200", "flush", "sync",
+                                        "truncate@41060", "write@0+32768", "sync"}));
+    EXPECT_EQ(iso.bytes(), original);
+    EXPECT_EQ(ask.notices, std::vector<std::string>{
+                               "Error writing file cd.iso.\nThe ISO image was left as it was."});
+  }
+}
+
+// A file system that claims a truncate it did not do: the roll-back reads
+// the file back and does not call it restored.
+struct truncate_lies : map_write_fails {
+  using map_write_fails::map_write_fails;
+  bool truncate(std::uint64_t) override { return true; }
+};
+
+TEST(HybridizeFromFile, ARollBackIsReadBackBeforeItIsReported) {
+  memory_stream hfs("hfs.img", test::hfs_image(one_partition, 164));
+  truncate_lies iso("cd.iso", test::iso_image(iso_bytes));
+  test::scripted_questions ask;
+  ASSERT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+  EXPECT_EQ(ask.notices, std::vector<std::string>{"Error writing file cd.iso.\nThe ISO image "
+                                                  "could not be put back as it was: it may be "
+                                                  "damaged."});
+}
+
+// Another program (one that ignores locks) appended to the ISO image while
+// the job asked its questions: the layout's block numbers no longer hold, so
+// nothing is written.
+struct grows_after_the_plan : memory_stream {
+  using memory_stream::memory_stream;
+  int measured = 0;
+  bool length(std::uint64_t& now) override {
+    if (++measured == 2) bytes().resize(bytes().size() + 2048);
+    return memory_stream::length(now);
+  }
+};
+
+TEST(HybridizeFromFile, AnIsoImageThatGrewSinceThePlanIsNotWritten) {
+  memory_stream hfs("hfs.img", test::hfs_image(one_partition, 164));
+  auto grown = test::iso_image(iso_bytes);
+  grows_after_the_plan iso("cd.iso", grown);
+  grown.resize(iso_bytes + 2048);
+  test::scripted_questions ask;
+  EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+  EXPECT_EQ(iso.bytes(), grown);
+  EXPECT_EQ(ask.notices, std::vector<std::string>{hybrid::text::iso_changed_length});
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "hybrid/io/file_stream.h"
 #include "hybrid/jobs.h"
 #include "test_support.h"
 
@@ -159,8 +160,8 @@ TEST(DispatchJob, DriveSourcesReachTheDeviceJobs) {
   EXPECT_EQ(user.ask.notices,
             std::vector<std::string>{
                 "The SCSI disk at host adapter 0, target 5 does not answer.\nAborting..."});
-  EXPECT_EQ(fs::file_size(dir.file("old.img")),
-            0u);  // an HFS image target is emptied without asking
+  // An HFS image target is replaced only by a complete image.
+  EXPECT_EQ(read_file(dir.file("old.img")), test::pattern(5000, 2));
 
   write_file(dir.file("cd.iso"), test::iso_image(40960));
   request.target = hybrid::target_kind::iso_image;
@@ -194,6 +195,67 @@ TEST(DispatchJob, OneJobAtATime) {
   EXPECT_EQ(
       later.ask.notices,
       std::vector<std::string>{"This ISO image is already a Macintosh hybrid image.\nAborting..."});
+}
+
+// Every file a job works on is locked until the job ends. A second job on
+// one of them, in this process or another, is refused before anything is
+// written, whether the first job writes the file or reads it.
+TEST(DispatchJob, FilesAnotherJobHoldsAreRefused) {
+  temp_dir dir;
+  const auto hfs = test::hfs_image(one_partition, 80);
+  const auto iso = test::iso_image(40960);
+  const auto old_image = test::pattern(3000, 5);
+  write_file(dir.file("hfs.img"), hfs);
+  write_file(dir.file("cd.iso"), iso);
+  write_file(dir.file("old.img"), old_image);
+  job_request extract;
+  extract.source = hybrid::source_kind::drive;
+  extract.device = hybrid::device_kind::scsi;
+  extract.device_text = "A050";
+  extract.target = hybrid::target_kind::hfs_image;
+  extract.target_path = dir.file("old.img");
+
+  const std::string iso_in_use = "M:The ISO image is in use by another program.\nAborting...";
+  const std::string hfs_in_use = "M:The HFS image is in use by another program.\nAborting...";
+  struct held_case {
+    const char* what;
+    std::string held;
+    platform::file_lock lock;
+    job_request request;
+    std::string message;
+  };
+  const std::vector<held_case> cases = {
+      {"ISO image written by another job", dir.file("cd.iso"), platform::file_lock::exclusive,
+       file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), iso_in_use},
+      {"ISO image read by another job", dir.file("cd.iso"), platform::file_lock::shared,
+       file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), iso_in_use},
+      {"HFS source written by another job", dir.file("hfs.img"), platform::file_lock::exclusive,
+       file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), hfs_in_use},
+      {"HFS image target written by another job", dir.file("old.img"),
+       platform::file_lock::exclusive, extract, hfs_in_use},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    hybrid::file_stream other(c.held, "r+b", c.lock);
+    ASSERT_TRUE(other.is_open());
+    front_end user;
+    EXPECT_EQ(hybrid::dispatch_job(c.request, user.outlets()), 0);
+    EXPECT_EQ(user.seen, std::vector<std::string>{c.message});
+  }
+  EXPECT_EQ(read_file(dir.file("cd.iso")), iso);
+  EXPECT_EQ(read_file(dir.file("hfs.img")), hfs);
+  EXPECT_EQ(read_file(dir.file("old.img")), old_image);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("")), fs::directory_iterator()), 3);
+
+  // The locks end with the job that took them.
+  front_end user;
+  EXPECT_EQ(
+      hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
+      1);
+  for (const char* name : {"cd.iso", "hfs.img"}) {
+    hybrid::file_stream after(dir.file(name), "r+b", platform::file_lock::exclusive);
+    EXPECT_TRUE(after.is_open()) << name;
+  }
 }
 
 TEST(DispatchJob, SameFileAsSourceAndTargetIsRefused) {

@@ -35,6 +35,7 @@ bool failing_stream::write(const void* buffer, std::size_t count) {
     failed_ = true;
     return false;
   }
+  journal.push_back("write@" + std::to_string(at) + "+" + std::to_string(count));
   return memory_stream::write(buffer, count);
 }
 
@@ -45,12 +46,23 @@ bool failing_stream::seek_to_end() { return !fails_now() && memory_stream::seek_
 bool failing_stream::tell(std::uint64_t& offset) {
   return !fails_now() && memory_stream::tell(offset);
 }
-bool failing_stream::flush() { return !fails_now() && memory_stream::flush(); }
+bool failing_stream::flush() {
+  if (fails_now()) return false;
+  journal.push_back("flush");
+  return memory_stream::flush();
+}
+bool failing_stream::sync_to_disk() {
+  if (fails_now()) return false;
+  journal.push_back("sync");
+  return memory_stream::sync_to_disk();
+}
 bool failing_stream::length(std::uint64_t& bytes) {
   return !fails_now() && memory_stream::length(bytes);
 }
 bool failing_stream::truncate(std::uint64_t bytes) {
-  return !fails_now() && memory_stream::truncate(bytes);
+  if (fails_now()) return false;
+  journal.push_back("truncate@" + std::to_string(bytes));
+  return memory_stream::truncate(bytes);
 }
 bool failing_stream::status(platform::file_status& status) {
   return !fails_now() && memory_stream::status(status);

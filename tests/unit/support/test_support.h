@@ -25,6 +25,9 @@ class scripted_questions : public hybrid::questions {
   int partition_questions = 0;
   hybrid::partition_list last_list{};
   std::function<void()> on_partition_question;  // runs while the question is open
+  bool stop = false;                            // an interrupt raised before the job started
+
+  bool stop_requested() override { return stop; }
 
   void notice(const std::string& text) override { notices.push_back(text); }
   bool warning(const std::string& text) override {
@@ -46,6 +49,8 @@ class scripted_questions : public hybrid::questions {
 // (once), or, like a full disk, every write that would grow it past a limit.
 // Its scratch streams count their operations in its count, so the Nth
 // operation may be one of theirs.
+// It keeps a journal of what changed it or made it durable, in order:
+// "write@OFFSET+COUNT", "flush", "sync", "truncate@LENGTH".
 class failing_stream : public hybrid::memory_stream {
  public:
   using memory_stream::memory_stream;
@@ -53,6 +58,7 @@ class failing_stream : public hybrid::memory_stream {
   long fail_at = 0;  // 1-based operation number; 0 never
   std::uint64_t size_limit = UINT64_MAX;
   long operations = 0;
+  std::vector<std::string> journal;
 
   std::size_t read(void* buffer, std::size_t count) override;
   bool write(const void* buffer, std::size_t count) override;
@@ -60,6 +66,7 @@ class failing_stream : public hybrid::memory_stream {
   bool seek_to_end() override;
   bool tell(std::uint64_t& offset) override;
   bool flush() override;
+  bool sync_to_disk() override;
   bool length(std::uint64_t& bytes) override;
   bool truncate(std::uint64_t bytes) override;
   bool status(platform::file_status& status) override;

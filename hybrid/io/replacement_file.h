@@ -1,0 +1,47 @@
+// An HFS image target is replaced only by a complete image. The job writes
+// into a new file next to the target; when the job completes, that file goes
+// to the disk and is renamed over the target in one step. Until then a file
+// that stood at the target's path is untouched (and locked against other
+// jobs), and on any other ending the new file is removed.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "hybrid/io/file_stream.h"
+
+namespace hybrid {
+
+class replacement_file {
+ public:
+  enum class opened { ok, in_use, failed };
+
+  // `target` as the user gave it; the new file's stream carries that name,
+  // so that messages name the file the user knows.
+  explicit replacement_file(std::string target);
+  ~replacement_file();  // removes the new file unless it was put in place
+  replacement_file(const replacement_file&) = delete;
+  replacement_file& operator=(const replacement_file&) = delete;
+
+  // Locks an existing target and makes the new file. `failed` when the
+  // target is not a regular file or cannot be opened for writing, or when
+  // no file can be made in its folder; `in_use` when another job holds it.
+  opened open();
+  // The new file; valid after open() answered ok.
+  byte_stream& stream() { return *fresh_; }
+  // Puts the new file on the disk and in the target's place. False when it
+  // could not (error_text says why): the target is then as it was.
+  bool commit();
+  const std::string& error_text() const { return error_; }
+
+ private:
+  std::string target_;  // as given
+  std::string place_;   // the file that is replaced: the target, through a symbolic link
+  std::string fresh_path_;
+  std::unique_ptr<file_stream> old_;  // the existing target, locked
+  std::unique_ptr<file_stream> fresh_;
+  std::string error_;
+  bool committed_ = false;
+};
+
+}  // namespace hybrid

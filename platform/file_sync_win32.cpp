@@ -1,0 +1,39 @@
+#include <io.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/file_sync.h"
+
+namespace platform {
+
+bool sync_file(std::FILE* file) {
+  if (std::fflush(file) != 0) return false;
+  if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) == 0) {
+    errno = GetLastError() == ERROR_DISK_FULL ? ENOSPC : EIO;
+    return false;
+  }
+  return true;
+}
+
+// Write-through: MoveFileEx returns once the rename is on the disk.
+bool replace_file(const std::string& from, const std::string& to) {
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
+      0) {
+    return true;
+  }
+  const DWORD error = GetLastError();
+  errno = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES : EIO;
+  return false;
+}
+
+// MoveFileEx wrote the rename through already.
+bool sync_folder(const std::string&) { return true; }
+
+bool replace_needs_closed_files() { return true; }
+
+// A new file takes the folder's access rights, as the old one did.
+void copy_permissions(std::FILE*, std::FILE*) {}
+
+}  // namespace platform
