@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/file_lock.h"
+#include "platform/wide_path_win32.h"
 
 namespace platform {
 namespace {
@@ -49,7 +50,7 @@ open_outcome open_file(const std::string& path, const char* mode, file_lock lock
   const DWORD share =
       lock == file_lock::none ? FILE_SHARE_READ | FILE_SHARE_WRITE : FILE_SHARE_READ;
   const DWORD disposition = !create ? OPEN_EXISTING : fresh ? CREATE_NEW : CREATE_ALWAYS;
-  const HANDLE handle = CreateFileA(path.c_str(), access, share, nullptr, disposition,
+  const HANDLE handle = CreateFileW(wide_path(path).c_str(), access, share, nullptr, disposition,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/file_ops.h"
+#include "platform/wide_path_win32.h"
 
 namespace platform {
 namespace {
@@ -142,8 +143,8 @@ std::FILE* open_unnamed_file_beside(const std::string& beside) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string name = folder + "zelvorant-scratch-" + std::to_string(GetCurrentProcessId()) +
                              "-" + std::to_string(counter++) + ".tmp";
-    const HANDLE handle = CreateFileA(
-        name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    const HANDLE handle = CreateFileW(
+        wide_path(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
         FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       const DWORD failure = GetLastError();
@@ -171,7 +172,7 @@ std::FILE* open_unnamed_file_beside(const std::string& beside) {
 // Opened for its attributes only, which no share mode of a job's open
 // refuses.
 bool same_file(std::FILE* a, const std::string& path) {
-  const HANDLE other = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+  const HANDLE other = CreateFileW(wide_path(path).c_str(), FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (other == INVALID_HANDLE_VALUE) return false;

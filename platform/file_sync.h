@@ -16,6 +16,9 @@ bool sync_file(std::FILE* file);
 // the old file or the new one, never a mix. Both are in one folder.
 bool replace_file(const std::string& from, const std::string& to);
 
+// Removes a file this program made (a replacement that did not complete).
+bool remove_file(const std::string& path);
+
 // Waits until the names in `folder` (a rename, a new file) are on the disk,
 // where the system needs that asked for separately.
 bool sync_folder(const std::string& folder);

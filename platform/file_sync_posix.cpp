@@ -23,6 +23,8 @@ bool replace_file(const std::string& from, const std::string& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool remove_file(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
 bool sync_folder(const std::string& folder) {
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return false;

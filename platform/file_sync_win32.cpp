@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/file_sync.h"
+#include "platform/wide_path_win32.h"
 
 namespace platform {
 
@@ -19,14 +20,16 @@ bool sync_file(std::FILE* file) {
 
 // Write-through: MoveFileEx returns once the rename is on the disk.
 bool replace_file(const std::string& from, const std::string& to) {
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) !=
-      0) {
+  if (MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
     return true;
   }
   const DWORD error = GetLastError();
   errno = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES : EIO;
   return false;
 }
+
+bool remove_file(const std::string& path) { return DeleteFileW(wide_path(path).c_str()) != 0; }
 
 // MoveFileEx wrote the rename through already.
 bool sync_folder(const std::string&) { return true; }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/wide_path_win32.h"
 #include "platform/win32_errors.h"
 
 namespace platform {
@@ -31,7 +32,7 @@ std::string first_word(const std::string& line) {
 }
 
 bool is_file(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
+  const DWORD attributes = GetFileAttributesW(wide_path(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 

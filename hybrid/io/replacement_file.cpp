@@ -34,7 +34,7 @@ replacement_file::replacement_file(std::string target) : target_(std::move(targe
 
 replacement_file::~replacement_file() {
   fresh_.reset();
-  if (!committed_ && !fresh_path_.empty()) std::remove(fresh_path_.c_str());
+  if (!committed_ && !fresh_path_.empty()) platform::remove_file(fresh_path_);
 }
 
 replacement_file::opened replacement_file::open() {

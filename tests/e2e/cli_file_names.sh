@@ -33,4 +33,16 @@ same_bytes vol.hfs 0 hybrid.iso $(($(size_of plain.iso))) "$(size_of vol.hfs)"
 rm -rf dump dump.lst
 dump_volume hybrid.iso 1 dump
 diff -r vol dump >/dev/null || fail "the HFS side of the hybrid differs from the volume"
+
+# An HFS image target of such a name is replaced by the copy of a drive's
+# volume; the file that stood there is gone only once the copy is complete.
+new_partitioned disk.img $((64 + 1600)) Apple_HFS:Platte:64:1600
+fill_volume disk.img 1 vol
+image_path="$deep/Kopie 日本.img"
+echo "an older file" >"$image_path"
+run_cli 0 --attach "disk:0:3=disk.img" --from-drive A030 --to-hfs-image "$image_path"
+expect_completed
+cmp -s disk.img "$image_path" || fail "the HFS image at the long path is not the drive's volume"
+leftovers=$(find "$deep" -name '*.part' | wc -l)
+((leftovers == 0)) || fail "a temporary file was left beside the HFS image"
 echo "PASS cli_file_names"
