@@ -20,13 +20,6 @@ bool file_length(std::FILE* file, std::uint64_t& bytes);
 bool file_truncate(std::FILE* file, std::uint64_t bytes);
 // The system's text for the error number of the last failed call.
 std::string error_text(int error_number);
-// Copies up to `count` bytes between two files at the given offsets inside
-// the kernel, without touching either stream's position or buffer; `copied`
-// is 0 at the end of `from`. False when the system cannot do it or it
-// failed: the caller then copies through its own buffer, which also finds out
-// which file is at fault.
-bool kernel_copy(std::FILE* from, std::uint64_t from_offset, std::FILE* to, std::uint64_t to_offset,
-                 std::size_t count, std::size_t& copied);
 // True when both open files are the same file on disk (same path, another
 // path to it, or a hard link).
 bool same_file(std::FILE* a, std::FILE* b);

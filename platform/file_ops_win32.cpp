@@ -72,14 +72,6 @@ bool file_truncate(std::FILE* file, std::uint64_t bytes) {
   return done;
 }
 
-// Windows offers no copy between two open files inside the kernel: the
-// caller copies through its own buffer.
-bool kernel_copy(std::FILE*, std::uint64_t, std::FILE*, std::uint64_t, std::size_t,
-                 std::size_t& copied) {
-  copied = 0;
-  return false;
-}
-
 std::string error_text(int error_number) { return std::strerror(error_number); }
 
 // The volume's serial number and the file's index name one file, whatever the
