@@ -34,6 +34,9 @@ inline constexpr const char* already_hybrid =
     "This ISO image is already a Macintosh hybrid image.\nAborting...";
 inline constexpr const char* no_partition = "You didn't specify the partition to work with.";
 inline constexpr const char* stopped = "The job was stopped before it ended.";
+inline constexpr const char* no_host_adapter =
+    "No SCSI host adapter was found, so there is no device to choose.\nThe device box was left "
+    "as it was.";
 inline constexpr const char* stopped_iso =
     "The job was stopped before it ended.\nThe ISO image was left as it was.";
 inline constexpr const char* stopped_hfs =

@@ -174,11 +174,12 @@ run_driver() {
 # The disk in drive A, read raw (\\.\A:) through the "a::" link.
 ln -s "$WORK/data/floppy.img" "$WINEPREFIX/dosdevices/a::"
 floppies a b
-# ZELVORANT_WINE_CASES="case ...": only those cases, with the test library and
-# both floppy drives, and no read-back (to look into one case quickly).
+# ZELVORANT_WINE_CASES="case ...": only those cases, with the test library
+# (ZELVORANT_WINE_OVERRIDES="wnaspi32=" for none) and both floppy drives, and
+# no read-back (to look into one case quickly).
 if [[ -n ${ZELVORANT_WINE_CASES:-} ]]; then
   # shellcheck disable=SC2086  # a list of names
-  run_driver "wnaspi32=n,b" $ZELVORANT_WINE_CASES
+  run_driver "${ZELVORANT_WINE_OVERRIDES:-wnaspi32=n,b}" $ZELVORANT_WINE_CASES
   echo "wine_gui: $passed passed, $failed failed"
   ((failed == 0))
   exit
