@@ -46,7 +46,9 @@ void open_dialog(HWND dialog, char* specifier) {
   center_window(dialog, nullptr);
   dialog_rows rows{dialog};
   if (!open_picker(rows, specifier)) {
-    MessageBeep(0xFFFFFFFF);
+    // The dialog is not shown yet: the box belongs to the window that
+    // opened it.
+    message_box(GetWindow(dialog, GW_OWNER), no_host_adapter_text, MB_OK);
     EndDialog(dialog, 0);
   }
 }

@@ -73,6 +73,12 @@ enum class confirm_result {
 confirm_result confirm_device();
 // What the dialog says for confirm_result::host_unnamed.
 std::string unnamed_host_text(int host);
+
+// Browse when the scan found no host adapter at all: the dialog is not
+// shown, this box is, and the edit box is left as it was.
+inline constexpr const char* no_host_adapter_text =
+    "No SCSI host adapter was found, so there is no device to choose.\nThe device box was left "
+    "as it was.";
 // Cancel and Escape forget the host adapter and target; the close box only
 // the target.
 void cancel_picker();

@@ -129,3 +129,21 @@ bool browse_cdrom(std::string& specifier, const std::function<int(std::string&)>
 }
 
 }  // namespace app
+
+namespace app {
+
+during_job command_during_job(int control) {
+  // Escape and the close box reach a dialog as IDCANCEL, which is 2.
+  constexpr int escape_or_close = 2;
+  switch (control) {
+    case IDC_MAIN_START:
+      return during_job::dispatch;
+    case IDC_MAIN_EXIT:
+    case escape_or_close:
+      return during_job::ask_stop;
+    default:
+      return during_job::ignore;
+  }
+}
+
+}  // namespace app

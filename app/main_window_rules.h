@@ -52,6 +52,13 @@ hybrid::job_request make_job_request(const window_choices& choices,
 bool browse_cdrom(std::string& specifier, const std::function<int(std::string&)>& count_drives,
                   const std::function<int(std::string&)>& pick_device);
 
+// What a command of the main window does while a job runs. The window
+// handles no input then, except Start, which reaches the dispatch and its
+// refusal, and the ways to end the program, which ask whether to stop the
+// job. Nothing opens a Browse dialog or Help in the middle of a job.
+enum class during_job { dispatch, ask_stop, ignore };
+during_job command_during_job(int control);
+
 // The help box: how to reach us, and what the beta lacks.
 extern const char* const help_text;
 

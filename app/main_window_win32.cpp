@@ -10,6 +10,7 @@
 #include "app/device_dialog_win32.h"
 #include "app/dialog_helpers_win32.h"
 #include "app/floppy_dialog_win32.h"
+#include "app/job_progress.h"
 #include "app/main_window_ids.h"
 #include "app/main_window_rules.h"
 #include "app/message_box_questions_win32.h"
@@ -27,9 +28,11 @@ namespace {
 constexpr DWORD chooser_request_bytes = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
 static_assert(chooser_request_bytes == 76);
 
-// One description and one pattern each; the literal's own zero ends the list.
-constexpr char hfs_filter[] = "HFS Image files [*.hfs]\0*.hfs\0";
-constexpr char iso_filter[] = "ISO Image files [*.iso]\0*.iso\0";
+// Pairs of a description and a pattern; the literal's own zero ends the
+// list. Every file is offered too: emulators name their images .img, .dsk,
+// .hda, .toast or .cdr.
+constexpr char hfs_filter[] = "HFS Image files [*.hfs]\0*.hfs\0All files (*.*)\0*.*\0";
+constexpr char iso_filter[] = "ISO Image files [*.iso]\0*.iso\0All files (*.*)\0*.*\0";
 
 // Room for the longest path the system takes (32,767 characters), in UTF-8,
 // the program's code page: a chooser answer longer than the buffer is lost.
@@ -85,12 +88,44 @@ void open_window(HWND window) {
   set_status(hybrid::text::idle);
 }
 
-void start_job(HWND window) {
-  const hybrid::job_request request = make_job_request(
-      read_choices(window), [window](int edit_box) { return edit_text(window, edit_box); });
-  // A job's own boxes have no owner, so Start can be pressed again while one
-  // is open; the dispatch refuses that second job.
+void dispatch(HWND window, const window_choices& choices) {
+  const hybrid::job_request request =
+      make_job_request(choices, [window](int edit_box) { return edit_text(window, edit_box); });
   hybrid::dispatch_job(request, {show_message, set_status, &job_questions});
+}
+
+// The edit boxes take no typing while a job runs; their texts were read.
+void lock_edit_boxes(HWND window, bool locked) {
+  for (int box = IDC_EDIT_SOURCE_FILE; box <= IDC_EDIT_HFS; ++box) {
+    SendDlgItemMessageA(window, box, EM_SETREADONLY, locked ? TRUE : FALSE, 0);
+  }
+}
+
+void start_job(HWND window) {
+  const window_choices choices = read_choices(window);
+  job_questions.job_began(choices.target);
+  lock_edit_boxes(window, true);
+  dispatch(window, choices);
+  lock_edit_boxes(window, false);
+  job_questions.job_ended();
+}
+
+// A command that reaches the window while a job reads and writes (between
+// its chunks, or while one of its own boxes, which have no owner, is open).
+void on_command_during_job(HWND window, int control) {
+  switch (command_during_job(control)) {
+    case during_job::dispatch:
+      // The dispatch refuses a second job.
+      dispatch(window, read_choices(window));
+      break;
+    case during_job::ask_stop:
+      if (message_box(window, stop_question(job_questions.target()), MB_OKCANCEL) == IDOK) {
+        job_questions.request_stop();
+      }
+      break;
+    case during_job::ignore:
+      break;
+  }
 }
 
 void pick_scsi_device(HWND window) {
@@ -114,6 +149,10 @@ void pick_cdrom_device(HWND window) {
 }
 
 bool on_command(HWND window, int control) {
+  if (job_questions.job_running()) {
+    on_command_during_job(window, control);
+    return true;
+  }
   if (window_choices choices = read_choices(window); apply_choice(choices, control)) {
     show_choices(window, choices);
     return true;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/idle.h"
 #include "platform/process.h"
 #include "platform/wide_path_win32.h"
 #include "platform/win32_errors.h"
@@ -105,6 +106,19 @@ tool_run not_started(std::string why) {
   return run;
 }
 
+// The floppy tool runs for a minute or more: with an idle hook installed
+// (the Windows program) the wait wakes for every message that arrives and
+// lets the hook read them, so the window never stops answering.
+bool wait_for_tool(HANDLE process) {
+  if (!idle_hook_installed()) return WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0;
+  for (;;) {
+    const DWORD woken = MsgWaitForMultipleObjects(1, &process, FALSE, INFINITE, QS_ALLINPUT);
+    if (woken == WAIT_OBJECT_0) return true;
+    if (woken != WAIT_OBJECT_0 + 1) return false;
+    run_idle_hook();
+  }
+}
+
 }  // namespace
 
 tool_places default_tool_places() {
@@ -145,7 +159,7 @@ tool_run run_tool(const std::string& command_line, const std::string& working_di
                        last_win32_error_text());
   }
   const handle_closer thread{process.hThread}, tool{process.hProcess};
-  if (WaitForSingleObject(process.hProcess, INFINITE) != WAIT_OBJECT_0) {
+  if (!wait_for_tool(process.hProcess)) {
     return not_started("Cannot wait for " + path + ": " + last_win32_error_text());
   }
   DWORD exit_code = 0;

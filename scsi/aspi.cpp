@@ -4,6 +4,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/idle.h"
 #include "scsi/aspi_defs.h"
 #include "scsi/aspi_manager.h"
 #include "scsi/device_state.h"
@@ -34,11 +35,25 @@ std::uint8_t status_of(request_block& block) {
   return std::atomic_ref<std::uint8_t>(block.header.SRB_Status).load(std::memory_order_acquire);
 }
 
+// How often a pending request lets the front end do its idle work (the
+// Windows program's window answers its messages meanwhile).
+constexpr std::chrono::milliseconds idle_interval{20};
+
 bool wait_for_status(request_block& block, std::chrono::milliseconds limit) {
-  const clock::time_point deadline = clock::now() + limit;
+  clock::time_point deadline = clock::now() + limit;
+  clock::time_point next_idle = clock::now() + idle_interval;
   for (unsigned passes = 0;; ++passes) {
     if (status_of(block) != SS_PENDING) return true;
-    if (clock::now() >= deadline) return false;
+    const clock::time_point now = clock::now();
+    if (now >= deadline) return false;
+    if (now >= next_idle && platform::idle_hook_installed()) {
+      platform::run_idle_hook();
+      // A box the user leaves open (the Windows program's "Stop the job?")
+      // is no time the device took: the limit starts again after it.
+      const clock::time_point after = clock::now();
+      deadline += after - now;
+      next_idle = after + idle_interval;
+    }
     // Short requests end within a few passes; a long transfer should not
     // keep a whole core busy.
     if (passes < 1000) {

@@ -33,6 +33,19 @@ inline constexpr const char* job_under_way =
 inline constexpr const char* already_hybrid =
     "This ISO image is already a Macintosh hybrid image.\nAborting...";
 inline constexpr const char* no_partition = "You didn't specify the partition to work with.";
+inline constexpr const char* stopped = "The job was stopped before it ended.";
+inline constexpr const char* no_host_adapter =
+    "No SCSI host adapter was found, so there is no device to choose.\nThe device box was left "
+    "as it was.";
+inline constexpr const char* stopped_iso =
+    "The job was stopped before it ended.\nThe ISO image was left as it was.";
+inline constexpr const char* stopped_hfs =
+    "The job was stopped before it ended.\nThe HFS image was not written; a file already at its "
+    "path was left as it was.";
+inline constexpr const char* stop_iso = "Stop the job?\n\nThe ISO image is left as it was.";
+inline constexpr const char* stop_hfs =
+    "Stop the job?\n\nNo HFS image file is written; a file already at its path is left as it "
+    "was.";
 inline constexpr const char* help_ending =
     "\n\nHelp functions are not yet implemented\n(for this beta version).";
 inline std::string error_opening(const std::string& path) {
@@ -105,6 +118,9 @@ bool is_checked(HWND dialog, int id);
 bool is_enabled(HWND dialog, int id);
 std::string caption_of(HWND window);
 
+// The share done that the status line shows during a copy, or -1.
+int status_percent(HWND main);
+
 // ---- acting ----
 void click(HWND dialog, int id);    // BM_CLICK posted to the control
 void command(HWND dialog, int id);  // WM_COMMAND posted to the dialog
@@ -155,6 +171,8 @@ struct context {
 struct test_case {
   const char* name;
   void (*run)(const context&, program&);
+  // Every request of the test WNASPI32.DLL takes this long: a slow drive.
+  unsigned device_delay_ms = 0;
 };
 
 const std::vector<test_case>& all_cases();

@@ -86,6 +86,14 @@ std::string text_of(HWND window) {
 
 std::string item_text(HWND dialog, int id) { return text_of(GetDlgItem(dialog, id)); }
 
+int status_percent(HWND main) {
+  const std::string status = item_text(main, id_status);
+  const std::string lead = std::string(working_status) + " ";
+  const std::size_t sign = status.find('%');
+  if (status.rfind(lead, 0) != 0 || sign == std::string::npos || sign <= lead.size()) return -1;
+  return std::atoi(status.substr(lead.size(), sign - lead.size()).c_str());
+}
+
 bool set_item_text(HWND dialog, int id, const std::string& text) {
   DWORD_PTR ignored = 0;
   return SendMessageTimeoutA(GetDlgItem(dialog, id), WM_SETTEXT, 0,
@@ -381,6 +389,9 @@ int main(int argc, char** argv) {
     std::printf("---- %s\n", name.c_str());
     std::fflush(stdout);
     gui::program app;
+    const std::string delay = std::to_string(found->device_delay_ms);
+    SetEnvironmentVariableA("ZELVORANT_TEST_DELAY_MS",
+                            found->device_delay_ms != 0 ? delay.c_str() : nullptr);
     if (app.start(context.program, context.data)) {
       found->run(context, app);
       app.stop();

@@ -1,6 +1,7 @@
 // The main window on its own: how it starts, its choices and Browse buttons,
 // Help, the ways to end it, and every refusal of Start.
 #include <array>
+#include <cwchar>
 #include <string>
 
 #include "tests/wine/gui_cases.h"
@@ -252,7 +253,35 @@ void refusals(const context& data, program& app) {
 
 }  // namespace
 
+// The ISO chooser offers its own filter, then every file (emulators name
+// their images .img, .dsk, .hda, .toast or .cdr); Cancel leaves box 605.
+void file_chooser(const context&, program& app) {
+  set_item_text(app.main, id_edit_iso, "kept.iso");
+  click(app.main, id_browse_iso);
+  HWND chooser = wait_titled(app.pid(), "Open A File", message_timeout_ms);
+  if (!check(chooser != nullptr, "Browse 505 opened no chooser")) return;
+  constexpr int file_types = 0x470;  // the chooser's file type box (cmb1)
+  HWND types = GetDlgItem(chooser, file_types);
+  DWORD_PTR count = 0;
+  SendMessageTimeoutA(types, CB_GETCOUNT, 0, 0, SMTO_NORMAL, message_timeout_ms, &count);
+  check(count == 2, "the chooser offers " + std::to_string(count) + " file types, not 2");
+  const char* expected[] = {"ISO Image files [*.iso]", "All files (*.*)"};
+  for (int i = 0; i < 2 && static_cast<DWORD_PTR>(i) < count; ++i) {
+    // The chooser keeps its texts in UTF-16 (Wine's does, across processes).
+    wchar_t wide[128] = {};
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(types, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(wide), SMTO_NORMAL,
+                        message_timeout_ms, &ignored);
+    const std::string text(wide, wide + wcslen(wide));  // ASCII texts
+    check_text(text, expected[i], "file type " + std::to_string(i) + " of the chooser");
+  }
+  command(chooser, IDCANCEL);
+  wait_gone(chooser, message_timeout_ms);
+  check_text(item_text(app.main, id_edit_iso), "kept.iso", "box 605 after a cancelled chooser");
+}
+
 void add_main_window_cases(std::vector<test_case>& cases) {
+  cases.push_back({"file_chooser", file_chooser});
   cases.push_back({"start_up", start_up});
   cases.push_back({"radio_rules", radio_rules});
   cases.push_back({"help_box", help_box});

@@ -84,6 +84,10 @@ fill_volume one.hfs 1 vol1
 new_partitioned two.hfs 3744 Apple_HFS:Alpha:64:1600 Apple_Free:Extra:1664:32 Apple_HFS:Beta:1696:2048
 fill_volume two.hfs 1 alpha
 fill_volume two.hfs 2 beta
+# big.hfs: one partition "Big" of 128 MB, mostly empty, for a copy long
+# enough to show its share in the status line.
+new_partitioned big.hfs 262208 Apple_HFS:Big:64:262144
+fill_volume big.hfs 1 vol1
 # floppy.img: a bare 1.44 MB HFS volume, the disk in drive A.
 random_file floppy/NOTES 5000
 random_file floppy/Apps/TOOL 20000
@@ -96,12 +100,13 @@ iso_bytes=$(size_of plain.iso)
 
 mkdir -p data app floppy-a floppy-b
 cp one.hfs two.hfs plain.iso data/
+mv big.hfs data/
 # The SCSI devices: each its own file, since a disk is opened for writing.
 cp one.hfs data/disk3.img
 cp two.hfs data/disk4.img
 cp one.hfs data/disk6.img
 cp one.hfs data/cd.img
-(cd data && sha256sum one.hfs two.hfs disk3.img disk4.img disk6.img cd.img plain.iso) >sources.sum
+(cd data && sha256sum one.hfs two.hfs big.hfs disk3.img disk4.img disk6.img cd.img plain.iso) >sources.sum
 sha256sum floppy.img >>sources.sum
 mv floppy.img data/
 # The case file_names: a folder in letters of several scripts, past 260
@@ -169,19 +174,21 @@ run_driver() {
 # The disk in drive A, read raw (\\.\A:) through the "a::" link.
 ln -s "$WORK/data/floppy.img" "$WINEPREFIX/dosdevices/a::"
 floppies a b
-# ZELVORANT_WINE_CASES="case ...": only those cases, with the test library and
-# both floppy drives, and no read-back (to look into one case quickly).
+# ZELVORANT_WINE_CASES="case ...": only those cases, with the test library
+# (ZELVORANT_WINE_OVERRIDES="wnaspi32=" for none) and both floppy drives, and
+# no read-back (to look into one case quickly).
 if [[ -n ${ZELVORANT_WINE_CASES:-} ]]; then
   # shellcheck disable=SC2086  # a list of names
-  run_driver "wnaspi32=n,b" $ZELVORANT_WINE_CASES
+  run_driver "${ZELVORANT_WINE_OVERRIDES:-wnaspi32=n,b}" $ZELVORANT_WINE_CASES
   echo "wine_gui: $passed passed, $failed failed"
   ((failed == 0))
   exit
 fi
 run_driver "wnaspi32=n,b" \
-  start_up radio_rules help_box exit_button escape_key close_box refusals \
+  start_up radio_rules help_box file_chooser exit_button escape_key close_box refusals \
   file_hybrid partition_dialog partition_row partition_all second_start file_names \
-  floppy_choice floppy_job cdrom_browse_none device_dialog device_jobs
+  big_file_job floppy_choice floppy_job cdrom_browse_none device_dialog device_jobs \
+  slow_device_job slow_device_stop slow_extract
 # One floppy drive, whichever, or none: drive A without a question.
 for drives in "a" "b" ""; do
   # shellcheck disable=SC2086  # an empty list is no drive
@@ -308,10 +315,16 @@ check_floppy() {
   same_volume data/floppy.img 0 data/floppy.hfs 1
   unchanged floppy.iso
 }
+check_slow() {
+  hybrid slow.iso 1600 && same_volume one.hfs 1 data/slow.iso 1
+  same_volume one.hfs 1 data/slow.hfs 1
+}
+check_big() { hybrid big.iso 262144 && same_volume data/big.hfs 1 data/big.iso 1; }
 check_no_aspi() { hybrid noaspi.iso 1600 && same_volume one.hfs 1 data/noaspi.iso 1; }
 check_sources() { (cd data && sha256sum --quiet -c ../sources.sum) || fail "a source image was changed"; }
 
-for check in file_hybrid file_names chosen all refused device extract cdrom device_all floppy no_aspi sources; do
+for check in file_hybrid file_names chosen all refused device extract cdrom device_all floppy slow big \
+  no_aspi sources; do
   if (set -e; "check_$check") >check.out 2>&1; then
     pass "linux_$check"
   else

@@ -4,14 +4,18 @@
 //
 //   ZELVORANT_TEST_DEVICES=disk:0:3=Z:\tmp\a.img;cdrom:1:5=Z:\tmp\b.iso
 //
-// one KIND:HOST:TARGET=FILE item per device, separated by ';'. Each host
+// one KIND:HOST:TARGET=FILE item per device, separated by ';'.
+// ZELVORANT_TEST_DELAY_MS=300 makes every request take at least that long, a
+// slow drive whose job a test can watch. Each host
 // adapter reports the manager id "TEST ASPI HOST n", so a test can tell which
 // adapter a dialog shows. An item that cannot be used leaves the bus without
 // any host adapter, which a test notices at once.
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "scsi/aspi_defs.h"
@@ -54,6 +58,9 @@ scsi::simulated_bus* make_bus() {
       delete bus;
       return new scsi::simulated_bus;
     }
+  }
+  if (const std::string delay = environment_text("ZELVORANT_TEST_DELAY_MS"); !delay.empty()) {
+    bus->set_delay(std::chrono::milliseconds(std::strtoul(delay.c_str(), nullptr, 10)));
   }
   for (std::uint8_t host = 0; host < scsi::sim_max_hosts; ++host) {
     bus->set_manager_id(host, "TEST ASPI HOST " + std::to_string(host));

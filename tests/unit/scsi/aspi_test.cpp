@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "fake_bus.h"
+#include "platform/idle.h"
 #include "scsi/device_state.h"
 
 namespace {
@@ -211,6 +214,30 @@ TEST_F(AspiRequests, RequestsThatNeverCompleteDoNotHang) {
   EXPECT_EQ(abort.abort.SRB_Cmd, scsi::SC_ABORT_SRB);
   EXPECT_EQ(abort.abort.SRB_HaId, 1);
   EXPECT_NE(test::packed(abort.abort.SRB_ToAbort), nullptr);
+}
+
+int idle_calls = 0;
+void slow_idle() {
+  ++idle_calls;
+  std::this_thread::sleep_for(std::chrono::milliseconds(60));
+}
+
+// While a request is pending the front end's idle hook runs (the Windows
+// program reads its window's messages there), and a box the user keeps open
+// in it does not count against the request's time limit.
+TEST_F(AspiRequests, PendingRequestsRunTheIdleHookOutsideTheirTimeLimit) {
+  scsi::devices().aspi_unit_size = 512;
+  scsi::scsi_request request{scsi::op_read6, 1, 3, 0, 1, buffer};
+  const scsi::wait_limits saved = scsi::current_wait_limits();
+  scsi::set_wait_limits({std::chrono::milliseconds(100), std::chrono::milliseconds(100)});
+  bus.hang_from_transfer = 1;
+  idle_calls = 0;
+  platform::set_idle_hook(slow_idle);
+  EXPECT_EQ(scsi::aspi_rw(request), scsi::SS_ABORTED);
+  platform::set_idle_hook(nullptr);
+  scsi::set_wait_limits(saved);
+  // Counting the hook's 60 ms would end the wait at its second call.
+  EXPECT_GE(idle_calls, 3);
 }
 
 std::uint32_t fake_time = 0;

@@ -1,0 +1,18 @@
+#include "platform/idle.h"
+
+namespace platform {
+namespace {
+
+idle_hook installed = nullptr;
+
+}  // namespace
+
+void set_idle_hook(idle_hook hook) { installed = hook; }
+
+bool idle_hook_installed() { return installed != nullptr; }
+
+void run_idle_hook() {
+  if (installed != nullptr) installed();
+}
+
+}  // namespace platform
