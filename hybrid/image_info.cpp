@@ -68,6 +68,7 @@ class bounded_reader {
   // Only bytes inside the file are asked of the reader.
   got fetch(std::uint64_t offset, std::uint8_t* into, std::size_t count) const {
     if (offset > length_ || count > length_ - offset) return got::past_end;
+    if (count == 0) return got::ok;
     return read_(offset, into, count) ? got::ok : got::failed;
   }
   std::uint64_t length() const { return length_; }
