@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/device_list.h"
+#include "cli/info_command.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
 #include "cli/real_devices.h"
@@ -94,6 +95,8 @@ int main(int argc, char** argv) {
     std::fputs(cli::device_list_text(parsed->list_filter, real.reasons).c_str(), stdout);
     return 0;
   }
+
+  if (parsed->what == cli::options::action::info) return cli::run_info(*parsed);
 
   if (target_is_attached(parsed->request.target_path, parsed->attached)) {
     std::fputs(

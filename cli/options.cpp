@@ -47,6 +47,16 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
       }
       continue;
     }
+    if (arg == "--info") {
+      // The image is optional: --info --from-drive DEVICE describes a device.
+      parsed.what = options::action::info;
+      if (i + 1 < args.size() && args[i + 1].rfind('-', 0) != 0) parsed.info_path = args[++i];
+      continue;
+    }
+    if (arg == "--json") {
+      parsed.json = true;
+      continue;
+    }
     if (arg == "--yes" || arg == "-y") {
       parsed.answers.yes = true;
       continue;
@@ -108,6 +118,24 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
     }
     return parsed;
   }
+  if (parsed.json && parsed.what != options::action::info) {
+    error = "--json goes with --info";
+    return std::nullopt;
+  }
+  if (parsed.what == options::action::info) {
+    if (have_target) {
+      error = "--info writes nothing: give it without a target";
+      return std::nullopt;
+    }
+    if (have_source == !parsed.info_path.empty()) {
+      error = "--info takes one IMAGE, or a device with --from-drive DEVICE";
+      return std::nullopt;
+    }
+    if (parsed.request.source == hybrid::source_kind::file && have_source) {
+      parsed.info_path = parsed.request.source_path;
+    }
+    return parsed;
+  }
   if (!have_source) {
     error = "no source: give --from-file PATH or --from-drive DEVICE";
     return std::nullopt;
@@ -133,6 +161,7 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
 
 const char* usage_text() {
   return "Usage: zelvorant-cli SOURCE TARGET [DEVICES] [ANSWERS]\n"
+         "       zelvorant-cli --info IMAGE|--from-drive DEVICE [DEVICES] [--json]\n"
          "Makes an ISO 9660 image a Macintosh/PC hybrid in place, or copies an HFS\n"
          "volume from a device into an HFS image file.\n"
          "\n"
@@ -152,6 +181,13 @@ const char* usage_text() {
          "  --list-devices [disk|cdrom]\n"
          "                         lists the host adapters and their devices (disks\n"
          "                         and optical drives, CD-ROMs, or all) and exits\n"
+         "Looking inside (reads only):\n"
+         "  --info IMAGE           describes an ISO, a hybrid or an HFS image: the ISO\n"
+         "                         9660 volume, the system area, the partition map,\n"
+         "                         the HFS volumes, the bytes after them, what is\n"
+         "                         wrong, and the layout drawn to scale; with\n"
+         "                         --from-drive DEVICE instead of IMAGE, a device's\n"
+         "  --json                 the same facts as one JSON object\n"
          "Answers to the questions a job may ask:\n"
          "  --partition N|all      which HFS partition to take (row N, 0 to 7)\n"
          "  --yes                  answer OK to warnings\n"
@@ -159,7 +195,8 @@ const char* usage_text() {
          "\n"
          "On a terminal an unanswered question is asked; otherwise it is answered\n"
          "with Cancel. Exit status: 0 completed, 1 refused, cancelled or failed,\n"
-         "2 usage error.\n";
+         "2 usage error. With --info: 0 described and sound, 1 problems found or\n"
+         "nothing could be read, 2 usage error.\n";
 }
 
 }  // namespace cli

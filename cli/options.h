@@ -19,12 +19,15 @@ struct preset_answers {
 };
 
 struct options {
-  enum class action { run_job, list_devices, help, version } what = action::run_job;
+  enum class action { run_job, list_devices, info, help, version } what = action::run_job;
   // For list_devices: the device scan's type filter (-1 all, -2 disks, 5 CD-ROMs).
   int list_filter = -1;
   hybrid::job_request request;
   preset_answers answers;
   std::vector<scsi::sim_device> attached;  // --attach, in the order given
+  // For info: the image file, or the request's --from-drive device; --json.
+  std::string info_path;
+  bool json = false;
 };
 
 // Parses argv (without the program name). On a usage error returns nullopt

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/iso_volume.h"
 #include "hybrid/messages.h"
 
 namespace hybrid {
@@ -13,30 +14,7 @@ namespace {
 
 using text::failed_operation;
 
-// ISO 9660: the volume descriptors are 2,048-byte sectors from byte 32,768
-// on, each beginning with its type and "CD001"; type 1 is the primary one,
-// 255 ends the set.
-constexpr std::size_t sector_bytes = 2048;
-constexpr std::size_t descriptor_id = 1;  // "CD001"
-constexpr std::uint8_t primary_descriptor = 1, set_terminator = 255;
-constexpr std::size_t volume_space_size = 80;    // both-endian u32, in logical blocks
-constexpr std::size_t logical_block_size = 128;  // both-endian u16
-// More descriptors than any authoring tool writes; the walk stops there.
-constexpr std::size_t max_descriptors = 32;
-
-bool is_descriptor(const std::uint8_t* sector) {
-  return std::memcmp(sector + descriptor_id, "CD001", 5) == 0;
-}
-
-std::optional<std::uint32_t> both_endian32(const std::uint8_t* at) {
-  if (get_le32(at) != get_be32(at + 4)) return std::nullopt;
-  return get_le32(at);
-}
-
-std::optional<std::uint16_t> both_endian16(const std::uint8_t* at) {
-  if (get_le16(at) != get_be16(at + 2)) return std::nullopt;
-  return get_le16(at);
-}
+constexpr std::size_t sector_bytes = iso9660::sector_bytes;
 
 const char* kind_text(platform::file_kind kind) {
   switch (kind) {
@@ -53,15 +31,6 @@ const char* kind_text(platform::file_kind kind) {
   }
 }
 
-const char* system_area_contents(const std::vector<std::uint8_t>& head) {
-  const bool boot_record = head[510] == 0x55 && head[511] == 0xAA;
-  const bool gpt = std::memcmp(head.data() + 512, "EFI PART", 8) == 0;
-  if (boot_record && gpt) return "a PC boot record and a GPT partition table";
-  if (boot_record) return "a PC boot record";
-  if (gpt) return "a GPT partition table";
-  return "data of an unknown kind";
-}
-
 // The end of the ISO 9660 volume as its primary volume descriptor declares
 // it; nothing when there is no such descriptor or its numbers cannot be
 // believed (the two copies differ, an odd block size, a volume that would
@@ -69,20 +38,19 @@ const char* system_area_contents(const std::vector<std::uint8_t>& head) {
 refusal find_volume_end(byte_stream& iso, std::uint64_t length,
                         std::optional<std::uint64_t>& volume_end) {
   std::vector<std::uint8_t> sector(sector_bytes);
-  for (std::size_t n = 0; n < max_descriptors; ++n) {
+  for (std::size_t n = 0; n < iso9660::max_descriptors; ++n) {
     const std::uint64_t at = map_area_bytes + n * sector_bytes;
     if (at + sector_bytes > length) return accepted();
     if (!iso.seek(at) || !read_exact(iso, sector.data(), sector.size())) {
       return refusal::because(text::io_failure(failed_operation::read, iso));
     }
-    if (!is_descriptor(sector.data()) || sector[0] == set_terminator) return accepted();
-    if (sector[0] != primary_descriptor) continue;
-    const std::optional<std::uint32_t> blocks = both_endian32(sector.data() + volume_space_size);
-    const std::optional<std::uint16_t> block_size =
-        both_endian16(sector.data() + logical_block_size);
-    if (!blocks || !block_size) return accepted();
-    if (*block_size != 512 && *block_size != 1024 && *block_size != 2048) return accepted();
-    const std::uint64_t end = std::uint64_t{*blocks} * *block_size;
+    if (!is_volume_descriptor(sector.data()) || sector[0] == iso9660::set_terminator) {
+      return accepted();
+    }
+    if (sector[0] != iso9660::primary_descriptor) continue;
+    const std::optional<iso_volume_size> size = primary_volume_size(sector.data());
+    if (!size) return accepted();
+    const std::uint64_t end = size->bytes();
     if (end >= at + sector_bytes) volume_end = end;
     return accepted();
   }
@@ -150,10 +118,11 @@ refusal check_iso_target(byte_stream& iso, iso_target& target, questions& ask, b
   }
 
   const bool looks_like_iso9660 =
-      length >= map_area_bytes + 6 && is_descriptor(head.data() + map_area_bytes);
+      length >= map_area_bytes + 6 && is_volume_descriptor(head.data() + map_area_bytes);
   const auto system_area_end = head.begin() + static_cast<std::ptrdiff_t>(map_area_bytes);
   if (std::any_of(head.begin(), system_area_end, [](std::uint8_t byte) { return byte != 0; }) &&
-      !ask.warning(text::system_area_in_use(system_area_contents(head), looks_like_iso9660))) {
+      !ask.warning(
+          text::system_area_in_use(system_area_contents(head.data()), looks_like_iso9660))) {
     cancelled = true;
     return accepted();
   }

@@ -4,7 +4,7 @@
 # from small Apple-partitioned images made here.
 #
 #   FUZZ_SECONDS   time per target (default 30)
-#   FUZZ_TARGETS   targets to run (default: all four)
+#   FUZZ_TARGETS   targets to run (default: all five)
 #   FUZZ_DIR       where corpora and crash artifacts go (default out/fuzz)
 #   FUZZ_SEED      libFuzzer's seed (default 1). With a fixed seed and a fresh
 #                  FUZZ_DIR the inputs come in the same order on every run, so
@@ -19,7 +19,7 @@ repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
 seconds=${FUZZ_SECONDS:-30}
 seed=${FUZZ_SEED:-1}
-targets=${FUZZ_TARGETS:-"fuzz_file_job fuzz_device_jobs fuzz_scan_devices fuzz_arguments"}
+targets=${FUZZ_TARGETS:-"fuzz_file_job fuzz_device_jobs fuzz_scan_devices fuzz_arguments fuzz_image_info"}
 work=${FUZZ_DIR:-$repo/out/fuzz}
 fixtures=$repo/../shared/fixtures
 
@@ -30,7 +30,7 @@ cmake --build build-fuzz -j2 >/dev/null
 
 seeds=$work/seeds
 rm -rf "$seeds"
-mkdir -p "$seeds"/{file,device,scan,arguments} "$work/artifacts"
+mkdir -p "$seeds"/{file,device,scan,arguments,info} "$work/artifacts"
 
 # Maps like the ones users feed: one to three HFS partitions among other
 # entries, counts that agree, counts that lie, entries past the end.
@@ -57,6 +57,7 @@ for name, data in cases.items():
         open(f"{out}/file/{name}-{answers}", "wb").write(bytes([answers, 3]) + data)
         for mode in range(4):
             open(f"{out}/device/{name}-{answers}-{mode}", "wb").write(bytes([mode, answers, 0]) + data)
+    open(f"{out}/info/{name}", "wb").write(b"\0" + data)
 args = [b"--from-file\0a.img\0--to-iso\0b.iso", b"--from-drive\0A030\0--to-hfs-image\0x\0--partition\0all",
         b"--attach\0disk:0:3=x.img\0--list-devices\0disk", b"--from-drive\0b:\0--to-iso\0y\0--yes"]
 for i, a in enumerate(args):
@@ -75,7 +76,19 @@ for fixture in "$fixtures"/*; do
   { printf '\000\003\000'; cat "$seeds/raw"; } >"$seeds/device/disk-$name"
   { printf '\001\013\000'; cat "$seeds/raw"; } >"$seeds/device/cd-$name"
   { printf '\002\003\000'; cat "$seeds/raw"; } >"$seeds/device/extract-$name"
+  { printf '\000'; cat "$seeds/raw"; } >"$seeds/info/$name"
 done
+# ISO images with Joliet, Rock Ridge, an El Torito record and an HFS side,
+# cut to their first 64 KiB (the descriptors and the root directory).
+if command -v genisoimage >/dev/null; then
+  mkdir -p "$seeds/tree"
+  echo boot >"$seeds/tree/boot.img"
+  genisoimage -quiet -J -R -b boot.img -no-emul-boot -o "$seeds/iso" "$seeds/tree"
+  { printf '\000'; head -c 65536 "$seeds/iso"; } >"$seeds/info/iso-joliet-rr-eltorito"
+  genisoimage -quiet -hfs -o "$seeds/iso" "$seeds/tree" 2>/dev/null
+  { printf '\000'; head -c 65536 "$seeds/iso"; } >"$seeds/info/iso-hfs"
+  rm -rf "$seeds/tree" "$seeds/iso"
+fi
 rm -f "$seeds/raw"
 
 status=0
@@ -85,6 +98,7 @@ for target in $targets; do
     fuzz_device_jobs) seed_dir=device ;;
     fuzz_scan_devices) seed_dir=scan ;;
     fuzz_arguments) seed_dir=arguments ;;
+    fuzz_image_info) seed_dir=info ;;
     *) echo "fuzz: unknown target $target" >&2; exit 2 ;;
   esac
   corpus=$work/corpus/$target

@@ -3,8 +3,11 @@
 #include <cstdio>
 #include <string>
 
+#include "cli/image_report.h"
+#include "cli/json_writer.h"
 #include "cli/options.h"
 #include "cli/terminal_questions.h"
+#include "json_check.h"
 
 namespace {
 
@@ -57,6 +60,11 @@ TEST(CliOptions, UsageErrorsSayWhy) {
        "--attach: target '9' in 'disk:0:9=d.img' is not 0 to 7"},
       {{"--list-devices", "--from-drive", "A050"},
        "--list-devices runs no job: give it without a source or target"},
+      {{"--info", "a.iso", "--to-iso", "b"}, "--info writes nothing: give it without a target"},
+      {{"--info"}, "--info takes one IMAGE, or a device with --from-drive DEVICE"},
+      {{"--info", "a.iso", "--from-drive", "C030"},
+       "--info takes one IMAGE, or a device with --from-drive DEVICE"},
+      {{"--json", "--from-file", "a", "--to-iso", "b"}, "--json goes with --info"},
   };
   for (const auto& [args, message] : cases) {
     std::string error;
@@ -174,6 +182,74 @@ TEST(CliOptions, ListDevicesTakesAnOptionalKind) {
     EXPECT_EQ(parsed->what, cli::options::action::list_devices);
     EXPECT_EQ(parsed->list_filter, filter);
   }
+}
+
+TEST(CliOptions, InfoTakesAnImageOrADevice) {
+  const struct {
+    std::vector<std::string> args;
+    std::string path, device;
+    bool json;
+  } cases[] = {
+      {{"--info", "cd.iso"}, "cd.iso", "", false},
+      {{"--json", "--info", "cd.iso"}, "cd.iso", "", true},
+      {{"--info", "--from-file", "vol.img"}, "vol.img", "", false},
+      {{"--attach", "cdrom:0:3=cd.iso", "--info", "--from-drive", "C030", "--json"},
+       "",
+       "C030",
+       true},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    const auto parsed = cli::parse_options(c.args, error);
+    ASSERT_TRUE(parsed) << error;
+    EXPECT_EQ(parsed->what, cli::options::action::info);
+    EXPECT_EQ(parsed->info_path, c.path);
+    EXPECT_EQ(parsed->request.device_text, c.device);
+    EXPECT_EQ(parsed->json, c.json);
+  }
+}
+
+// Names come from untrusted bytes: whatever they hold, the JSON is valid
+// and says the same.
+TEST(JsonWriter, AnyTextIsValidJson) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"plain", "\"plain\""},
+      {"quote \" back\\slash", "\"quote \\\" back\\\\slash\""},
+      {"line\nbreak\x1b[2J\x7f", "\"line\\u000abreak\\u001b[2J\\u007f\""},
+      {"caf\xc3\xa9 \xe2\x84\xa2", "\"caf\xc3\xa9 \xe2\x84\xa2\""},
+      {"bad \xff\xc3 \xed\xa0\x80", "\"bad \\ufffd\\ufffd \\ufffd\\ufffd\\ufffd\""},
+  };
+  for (const auto& [text, expected] : cases) {
+    cli::json_writer json;
+    json.value(text);
+    EXPECT_EQ(json.text(), expected);
+    EXPECT_TRUE(test::valid_json(json.text())) << json.text();
+  }
+  cli::json_writer nested;
+  nested.begin_object().key("a").begin_array().value(1).value(true).null().end_array();
+  nested.key("b").begin_object().end_object().end_object();
+  EXPECT_EQ(nested.text(), "{\"a\":[1,true,null],\"b\":{}}");
+  for (const char* broken : {"{\"a\":1,}", "[1 2]", "\"\x01\"", "{\"a\"}", "01", "[] []"}) {
+    EXPECT_FALSE(test::valid_json(broken)) << broken;
+  }
+}
+
+// Each region in proportion to its bytes, the small ones still seen.
+TEST(ImageReport, LayoutIsDrawnToScale) {
+  hybrid::image_info info;
+  info.length = 1000 * 512;
+  info.iso = {true, "CD", 200, 2048, 200 * 2048, false, false, false};
+  info.system_area.apple_map = info.map = true;
+  hybrid::map_entry_info own, hfs;
+  own.type = "Apple_partition_map", own.first_block = 1, own.block_count = 63;
+  hfs.type = "Apple_HFS", hfs.hfs = true, hfs.first_block = 800, hfs.block_count = 100;
+  hfs.volume.found = hybrid::hfs_volume_info::kind::hfs, hfs.volume.name = "Uno";
+  info.entries = {own, hfs};
+  const std::string picture = cli::layout_picture(info, 72);
+  EXPECT_EQ(picture.size(), 74u);
+  EXPECT_EQ(picture, "[map |ISO 9660 ..........................................|HFS Uno|tail ..]");
+  EXPECT_NE(cli::info_text(info, "cd.iso").find("Layout: " + picture), std::string::npos);
+  EXPECT_TRUE(test::valid_json(cli::info_json(info, "cd\n.iso")));
 }
 
 // Found by fuzzing: a reason quoting an argument with a line break ran over

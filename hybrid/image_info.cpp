@@ -1,0 +1,363 @@
+#include "hybrid/image_info.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <optional>
+
+#include "hybrid/apm/map_walk.h"
+#include "hybrid/apm/partition_map.h"
+#include "hybrid/iso_volume.h"
+
+namespace hybrid {
+namespace {
+
+// The characters 0x80-0xFF of the Mac's own character set, which HFS
+// volume names and partition names are written in.
+constexpr std::array<std::uint16_t, 128> mac_roman_high = {
+    0x00C4, 0x00C5, 0x00C7, 0x00C9, 0x00D1, 0x00D6, 0x00DC, 0x00E1, 0x00E0, 0x00E2, 0x00E4, 0x00E3,
+    0x00E5, 0x00E7, 0x00E9, 0x00E8, 0x00EA, 0x00EB, 0x00ED, 0x00EC, 0x00EE, 0x00EF, 0x00F1, 0x00F3,
+    0x00F2, 0x00F4, 0x00F6, 0x00F5, 0x00FA, 0x00F9, 0x00FB, 0x00FC, 0x2020, 0x00B0, 0x00A2, 0x00A3,
+    0x00A7, 0x2022, 0x00B6, 0x00DF, 0x00AE, 0x00A9, 0x2122, 0x00B4, 0x00A8, 0x2260, 0x00C6, 0x00D8,
+    0x221E, 0x00B1, 0x2264, 0x2265, 0x00A5, 0x00B5, 0x2202, 0x2211, 0x220F, 0x03C0, 0x222B, 0x00AA,
+    0x00BA, 0x03A9, 0x00E6, 0x00F8, 0x00BF, 0x00A1, 0x00AC, 0x221A, 0x0192, 0x2248, 0x2206, 0x00AB,
+    0x00BB, 0x2026, 0x00A0, 0x00C0, 0x00C3, 0x00D5, 0x0152, 0x0153, 0x2013, 0x2014, 0x201C, 0x201D,
+    0x2018, 0x2019, 0x00F7, 0x25CA, 0x00FF, 0x0178, 0x2044, 0x20AC, 0x2039, 0x203A, 0xFB01, 0xFB02,
+    0x2021, 0x00B7, 0x201A, 0x201E, 0x2030, 0x00C2, 0x00CA, 0x00C1, 0x00CB, 0x00C8, 0x00CD, 0x00CE,
+    0x00CF, 0x00CC, 0x00D3, 0x00D4, 0xF8FF, 0x00D2, 0x00DA, 0x00DB, 0x00D9, 0x0131, 0x02C6, 0x02DC,
+    0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7};
+
+void append_utf8(std::string& out, std::uint32_t code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+// Text from an on-disk field, up to its first NUL: valid UTF-8 whatever the
+// bytes, with control characters as '?' so that no name reaches a terminal
+// as an escape sequence. Mac names go through the Mac's character set; ISO
+// 9660 names are ASCII, and anything else there is shown as '?'.
+std::string field_text(const std::uint8_t* bytes, std::size_t count, bool mac_roman) {
+  std::string out;
+  for (std::size_t i = 0; i < count && bytes[i] != 0; ++i) {
+    const std::uint8_t byte = bytes[i];
+    if (byte < 0x20 || byte == 0x7F) {
+      out += '?';
+    } else if (byte < 0x80) {
+      out += static_cast<char>(byte);
+    } else if (mac_roman) {
+      append_utf8(out, mac_roman_high[byte - 0x80u]);
+    } else {
+      out += '?';
+    }
+  }
+  return out;
+}
+
+class bounded_reader {
+ public:
+  bounded_reader(const image_reader& read, std::uint64_t length) : read_(read), length_(length) {}
+  enum class got { ok, past_end, failed };
+  // Only bytes inside the file are asked of the reader.
+  got fetch(std::uint64_t offset, std::uint8_t* into, std::size_t count) const {
+    if (offset > length_ || count > length_ - offset) return got::past_end;
+    if (count == 0) return got::ok;
+    return read_(offset, into, count) ? got::ok : got::failed;
+  }
+  std::uint64_t length() const { return length_; }
+
+ private:
+  const image_reader& read_;
+  std::uint64_t length_;
+};
+
+using got = bounded_reader::got;
+
+// The volume header 1,024 bytes into a partition (or the file).
+got read_volume_header(const bounded_reader& in, std::uint64_t start, hfs_volume_info& volume) {
+  std::array<std::uint8_t, block_bytes> header{};
+  const got read = in.fetch(start + 2 * block_bytes, header.data(), header.size());
+  if (read != got::ok) return read == got::past_end ? got::ok : read;
+  switch (bare_volume_kind(header.data())) {
+    case bare_volume::none:
+      return got::ok;
+    case bare_volume::hfs: {
+      volume.found = hfs_volume_info::kind::hfs;
+      constexpr std::size_t name_at = 36, longest_name = 27;  // drVN, a Pascal string
+      volume.name = field_text(header.data() + name_at + 1,
+                               std::min<std::size_t>(header[name_at], longest_name), true);
+      constexpr std::size_t embedded_signature = 0x7C;  // drEmbedSigWord
+      volume.embedded_hfs_plus =
+          header[embedded_signature] == 'H' && header[embedded_signature + 1] == '+';
+      break;
+    }
+    case bare_volume::hfs_plus:
+      volume.found =
+          header[1] == 'X' ? hfs_volume_info::kind::hfsx : hfs_volume_info::kind::hfs_plus;
+      break;
+  }
+  volume.bytes = bare_volume_bytes(header.data());
+  return got::ok;
+}
+
+// Rock Ridge announces itself in the system use area of the root
+// directory's "." record: SUSP's "SP" first, then its own entries.
+got find_rock_ridge(const bounded_reader& in, const std::uint8_t* primary, std::uint16_t block_size,
+                    bool& rock_ridge) {
+  const std::optional<std::uint32_t> extent = both_endian32(primary + iso9660::root_record + 2);
+  if (!extent) return got::ok;
+  std::array<std::uint8_t, iso9660::sector_bytes> dir{};
+  const got read = in.fetch(std::uint64_t{*extent} * block_size, dir.data(), block_size);
+  if (read != got::ok) return read == got::past_end ? got::ok : read;
+  const std::size_t record = dir[0];
+  constexpr std::size_t fixed_part = 33;  // the record before its name
+  if (record < fixed_part + 1 || record > block_size) return got::ok;
+  const std::size_t name_bytes = dir[32];
+  std::size_t at = fixed_part + name_bytes + (name_bytes % 2 == 0 ? 1 : 0);
+  bool susp = false, rrip = false;
+  while (at + 4 <= record) {
+    const std::size_t entry = dir[at + 2];
+    if (entry < 4 || at + entry > record) break;
+    const char a = static_cast<char>(dir[at]), b = static_cast<char>(dir[at + 1]);
+    if (a == 'S' && b == 'P') susp = true;
+    if ((a == 'R' && b == 'R') || (a == 'P' && b == 'X') || (a == 'E' && b == 'R') ||
+        (a == 'N' && b == 'M')) {
+      rrip = true;
+    }
+    if (a == 'S' && b == 'T') break;
+    at += entry;
+  }
+  rock_ridge = susp && rrip;
+  return got::ok;
+}
+
+got read_descriptors(const bounded_reader& in, iso_volume_info& iso) {
+  std::array<std::uint8_t, iso9660::sector_bytes> sector{};
+  bool primary_seen = false;
+  for (std::size_t n = 0; n < iso9660::max_descriptors; ++n) {
+    const got read = in.fetch(map_area_bytes + n * sector.size(), sector.data(), sector.size());
+    if (read != got::ok) return read == got::past_end ? got::ok : read;
+    if (!is_volume_descriptor(sector.data()) || sector[0] == iso9660::set_terminator) break;
+    if (sector[0] == iso9660::boot_record) {
+      constexpr char el_torito[] = "EL TORITO SPECIFICATION";
+      iso.el_torito = iso.el_torito || std::memcmp(sector.data() + 7, el_torito, 23) == 0;
+    } else if (sector[0] == iso9660::supplementary_descriptor) {
+      const std::uint8_t* escape = sector.data() + iso9660::escape_sequences;
+      iso.joliet = iso.joliet || (escape[0] == '%' && escape[1] == '/' &&
+                                  (escape[2] == '@' || escape[2] == 'C' || escape[2] == 'E'));
+    } else if (sector[0] == iso9660::primary_descriptor && !primary_seen) {
+      primary_seen = true;
+      const std::optional<iso_volume_size> size = primary_volume_size(sector.data());
+      if (!size) continue;
+      iso.present = true;
+      iso.blocks = size->blocks;
+      iso.block_size = size->block_size;
+      iso.bytes = size->bytes();
+      iso.name = field_text(sector.data() + iso9660::volume_id, 32, false);
+      iso.name.erase(iso.name.find_last_not_of(' ') + 1);
+      if (const got rr = find_rock_ridge(in, sector.data(), size->block_size, iso.rock_ridge);
+          rr != got::ok) {
+        return rr;
+      }
+    }
+  }
+  return got::ok;
+}
+
+void classify_system_area(const std::vector<std::uint8_t>& head, image_info& info) {
+  system_area_info& area = info.system_area;
+  area.empty = std::all_of(head.begin(), head.end(), [](std::uint8_t b) { return b == 0; });
+  if (head.size() < 3 * block_bytes) {
+    area.other = !area.empty;
+    return;
+  }
+  info.driver_descriptor = head[0] == 'E' && head[1] == 'R';
+  info.map = head[block_bytes] == 'P' && head[block_bytes + 1] == 'M';
+  area.apple_map = info.driver_descriptor || info.map;
+  area.pc_boot_record = has_pc_boot_record(head.data());
+  area.gpt = has_gpt_header(head.data());
+  area.hfs_header = bare_volume_kind(head.data() + 2 * block_bytes) != bare_volume::none;
+  area.other =
+      !area.empty && !area.apple_map && !area.pc_boot_record && !area.gpt && !area.hfs_header;
+  if (info.driver_descriptor) {
+    info.descriptor_block_size = get_be16(head.data() + ddr::block_size);
+    info.descriptor_block_count = get_be32(head.data() + ddr::block_count);
+  }
+}
+
+std::string entry_label(const map_entry_info& entry) {
+  return "entry " + std::to_string(entry.partx_number) + " (\"" + entry.name + "\", " + entry.type +
+         ")";
+}
+
+void add(image_info& info, const char* code, std::string text) {
+  info.problems.push_back({code, std::move(text)});
+}
+
+void judge(image_info& info, std::uint32_t entries_with_signature, bool counts_differ) {
+  const std::uint64_t file_blocks = info.length / block_bytes;
+  if (info.iso.present && info.iso.bytes > info.length) {
+    add(info, "iso_truncated",
+        "the ISO 9660 volume is " + std::to_string(info.iso.bytes) + " bytes, the file only " +
+            std::to_string(info.length));
+  }
+  if (info.driver_descriptor && info.descriptor_block_size != block_bytes) {
+    add(info, "block_size",
+        "the Driver Descriptor counts " + std::to_string(info.descriptor_block_size) +
+            "-byte blocks; its map is not one of 512-byte blocks, which is all the jobs read");
+  } else if (info.driver_descriptor &&
+             std::uint64_t{info.descriptor_block_count} * block_bytes != info.length) {
+    add(info, "block_count",
+        "the Driver Descriptor counts " + std::to_string(info.descriptor_block_count) +
+            " blocks, the file holds " + std::to_string(info.length / block_bytes) +
+            (info.length % block_bytes
+                 ? " and " + std::to_string(info.length % block_bytes) + " bytes"
+                 : std::string()));
+  }
+  if (info.map && info.map_count > 0 &&
+      static_cast<std::uint32_t>(info.map_count) != entries_with_signature) {
+    add(info, "map_count",
+        "the map counts " + std::to_string(info.map_count) + " entries, " +
+            std::to_string(entries_with_signature) + " were found");
+  }
+  if (info.map && info.map_count <= 0) {
+    add(info, "map_count", "the map counts " + std::to_string(info.map_count) + " entries");
+  }
+  if (counts_differ)
+    add(info, "entry_counts", "the entries disagree on how many entries there are");
+  const std::uint64_t iso_end_block = (info.iso.bytes + block_bytes - 1) / block_bytes;
+  for (map_entry_info& entry : info.entries) {
+    const std::uint64_t end = std::uint64_t{entry.first_block} + entry.block_count;
+    if (entry.beyond_count) {
+      add(info, "beyond_count",
+          entry_label(entry) + " lies after the map's last entry, yet the jobs list it");
+    }
+    if (end > file_blocks) {
+      add(info, "past_end",
+          entry_label(entry) + " ends at block " + std::to_string(end) +
+              ", past the end of the file (" + std::to_string(file_blocks) + " blocks)");
+    }
+    const bool overlaps = info.iso.present && entry.block_count > 0 &&
+                          entry.first_block < iso_end_block && end > map_area_blocks;
+    // A partition whose volume is inside the ISO data shares its files with
+    // the ISO 9660 side on purpose: that is how some tools make hybrids.
+    if (overlaps && !(entry.hfs && entry.volume.found != hfs_volume_info::kind::none)) {
+      add(info, "overlaps_iso", entry_label(entry) + " overlaps the ISO 9660 data");
+    }
+    if (entry.hfs && entry.volume.found == hfs_volume_info::kind::none) {
+      add(info, "no_volume", entry_label(entry) + " holds no HFS or HFS+ volume header");
+    }
+  }
+}
+
+}  // namespace
+
+bool describe_image(const image_reader& read, std::uint64_t length, image_info& info) {
+  info = image_info{};
+  info.length = length;
+  const bounded_reader in(read, length);
+
+  std::vector<std::uint8_t> head(
+      static_cast<std::size_t>(std::min<std::uint64_t>(length, map_area_bytes)));
+  if (in.fetch(0, head.data(), head.size()) != got::ok) return false;
+  classify_system_area(head, info);
+  if (read_descriptors(in, info.iso) == got::failed) return false;
+
+  // The map as the jobs walk it: blocks 1 to the count and the block after,
+  // at most to the walk's bound and never past the file.
+  std::uint32_t with_signature = 0;
+  bool counts_differ = false;
+  int offered = 0, hfsutils = 0;
+  partition_list rows;
+  clear_partition_list(rows);
+  bool failed = false;
+  if (info.map) {
+    info.map_count = map_block_count(head.data() + block_bytes);
+    const map_walk_end walked = walk_map(
+        map_span::blocks_1_to_n_plus_1,
+        [&](std::uint32_t block, std::uint8_t* into) {
+          switch (in.fetch(std::uint64_t{block} * block_bytes, into, block_bytes)) {
+            case got::ok:
+              return block_read::ok;
+            case got::past_end:
+              return block_read::end;
+            default:
+              return block_read::failed;
+          }
+        },
+        [&](std::uint32_t block, std::uint8_t* bytes) {
+          const bool beyond = static_cast<std::int64_t>(block) > info.map_count;
+          map_entry_info entry;
+          entry.block = block;
+          entry.signature = bytes[pm::signature] == 'P' && bytes[pm::signature + 1] == 'M';
+          const int before = offered;
+          entry.hfs = examine_block(bytes, rows, offered);
+          if (entry.hfs && before < max_partitions) entry.row = before;
+          // Only entries inside the count are partitions to the other readers.
+          if (entry.signature && !beyond) {
+            ++with_signature;
+            counts_differ = counts_differ || map_block_count(bytes) != info.map_count;
+            entry.partx_number = static_cast<int>(block);
+          }
+          if (!beyond && std::memcmp(bytes + pm::type, "Apple_HFS\0", 10) == 0) {
+            entry.hfsutils_number = ++hfsutils;
+          }
+          if (!(entry.signature && !beyond) && !entry.hfs) return map_visit::go_on;
+          entry.beyond_count = beyond;
+          if (info.entries.size() >= max_listed_entries) {
+            ++info.entries_not_listed;
+            return map_visit::go_on;
+          }
+          entry.name = field_text(bytes + pm::name, pm::text_bytes, true);
+          entry.type = field_text(bytes + pm::type, pm::text_bytes, true);
+          entry.first_block = get_be32(bytes + pm::first_block);
+          entry.block_count = get_be32(bytes + pm::block_count);
+          entry.status = get_be32(bytes + pm::status);
+          info.entries.push_back(std::move(entry));
+          return map_visit::go_on;
+        });
+    failed = walked == map_walk_end::read_failed;
+  }
+  for (map_entry_info& entry : info.entries) {
+    if (failed) break;
+    if (entry.hfs) {
+      failed = read_volume_header(in, std::uint64_t{entry.first_block} * block_bytes,
+                                  entry.volume) == got::failed;
+    }
+  }
+  if (!info.map && !failed) failed = read_volume_header(in, 0, info.bare_volume) == got::failed;
+  if (failed) return false;
+
+  std::uint64_t end = info.iso.present ? info.iso.bytes : 0;
+  if (info.map)
+    end = std::max<std::uint64_t>(end, (std::uint64_t{with_signature} + 1) * block_bytes);
+  for (const map_entry_info& entry : info.entries) {
+    end = std::max(end, (std::uint64_t{entry.first_block} + entry.block_count) * block_bytes);
+  }
+  end = std::max(end, info.bare_volume.bytes);
+  info.data_end = std::min(end, length);
+  info.bytes_after_data = length - info.data_end;
+  if (info.iso.present && info.iso.bytes < length) info.bytes_after_iso = length - info.iso.bytes;
+  if (!info.map && info.bare_volume.found != hfs_volume_info::kind::none &&
+      info.bare_volume.bytes > length) {
+    add(info, "volume_truncated",
+        "the volume at byte 1024 spans " + std::to_string(info.bare_volume.bytes) +
+            " bytes, the file only " + std::to_string(length));
+  }
+  if (!info.iso.present && !info.map && !info.driver_descriptor &&
+      info.bare_volume.found == hfs_volume_info::kind::none) {
+    add(info, "unknown",
+        "neither an ISO 9660 volume, nor an Apple partition map, nor an HFS volume was found");
+  }
+  judge(info, with_signature, counts_differ);
+  return true;
+}
+
+}  // namespace hybrid

@@ -1,0 +1,251 @@
+#include "hybrid/image_info.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <set>
+
+#include "hybrid/jobs.h"
+#include "test_support.h"
+
+namespace {
+
+using hybrid::image_info;
+using hybrid::memory_stream;
+using test::map_entry;
+
+constexpr std::size_t iso_blocks = 80;
+constexpr std::size_t iso_bytes = iso_blocks * 512;
+
+// Describes `bytes`; any read outside them fails the test.
+image_info describe(const std::vector<std::uint8_t>& bytes, std::uint64_t length) {
+  image_info info;
+  const hybrid::image_reader read = [&](std::uint64_t offset, std::uint8_t* into,
+                                        std::size_t count) {
+    if (offset > length || count > length - offset) {
+      ADD_FAILURE() << "read of " << count << " bytes at " << offset << " past " << length;
+      return false;
+    }
+    std::memcpy(into, bytes.data() + offset, count);
+    return true;
+  };
+  EXPECT_TRUE(hybrid::describe_image(read, length, info));
+  return info;
+}
+image_info describe(const std::vector<std::uint8_t>& bytes) {
+  return describe(bytes, bytes.size());
+}
+
+// An HFS Master Directory Block named `name` at byte 1024 of a partition.
+void put_hfs_header(std::vector<std::uint8_t>& image, std::size_t partition_start,
+                    const std::string& name) {
+  std::uint8_t* header = image.data() + partition_start + 1024;
+  std::memcpy(header, "BD", 2);
+  header[36] = static_cast<std::uint8_t>(name.size());
+  std::memcpy(header + 37, name.data(), name.size());
+}
+
+std::set<std::string> problem_codes(const image_info& info) {
+  std::set<std::string> codes;
+  for (const auto& problem : info.problems) codes.insert(problem.code);
+  return codes;
+}
+
+struct expected_entry {
+  int row, hfsutils, partx;
+  const char* type;
+  const char* volume;  // nullptr: not an HFS entry
+};
+
+std::vector<std::uint8_t> make_hybrid(std::vector<std::uint8_t> hfs, int answer) {
+  memory_stream source("hfs.img", std::move(hfs));
+  memory_stream iso("cd.iso", test::iso_image(iso_bytes));
+  test::scripted_questions ask;
+  ask.partition_answer = answer;
+  EXPECT_EQ(hybrid::hybridize_from_file(source, iso, ask), 1);
+  return iso.bytes();
+}
+
+std::vector<std::uint8_t> two_volumes() {
+  auto hfs = test::hfs_image({{"Apple_partition_map", "Apple", 1, 63},
+                              {"Apple_HFS", "First", 64, 30},
+                              {"Apple_Free", "", 94, 6},
+                              {"Apple_HFS", "Second", 100, 20}},
+                             120);
+  put_hfs_header(hfs, 64 * 512, "Uno");
+  put_hfs_header(hfs, 100 * 512, "Dos");
+  return hfs;
+}
+
+// Every kind of hybrid the job writes is described as sound, with the
+// numbers each reader gives its partitions.
+TEST(ImageInfo, TheJobsHybridsAreSound) {
+  auto bare = test::bare_volume("BD", 40 * 512);
+  put_hfs_header(bare, 0, "Bare");
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> hfs;
+    int answer;
+    std::vector<expected_entry> entries;
+    std::uint64_t appended;
+  } cases[] = {
+      {"a fresh map over a bare volume",
+       bare,
+       hybrid::choice_all,
+       {{-1, 0, 1, "Apple_partition_map", nullptr}, {0, 1, 2, "Apple_HFS", "Bare"}},
+       40 * 512},
+      {"a merged map",
+       two_volumes(),
+       hybrid::choice_all,
+       {{-1, 0, 1, "Apple_partition_map", nullptr},
+        {0, 1, 2, "Apple_HFS", "Uno"},
+        {1, 2, 3, "Apple_HFS", "Dos"}},
+       50 * 512},
+      {"a chosen partition",
+       two_volumes(),
+       1,
+       {{-1, 0, 1, "Apple_partition_map", nullptr}, {0, 1, 2, "Apple_HFS", "Dos"}},
+       20 * 512},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const image_info info = describe(make_hybrid(c.hfs, c.answer));
+    EXPECT_TRUE(info.sound()) << (info.problems.empty() ? "" : info.problems[0].text);
+    EXPECT_TRUE(info.iso.present);
+    EXPECT_EQ(info.iso.bytes, iso_bytes);
+    EXPECT_TRUE(info.system_area.apple_map);
+    EXPECT_EQ(info.bytes_after_iso, c.appended);
+    EXPECT_EQ(info.bytes_after_data, 0u);
+    ASSERT_EQ(info.entries.size(), c.entries.size());
+    for (std::size_t i = 0; i < c.entries.size(); ++i) {
+      const auto& entry = info.entries[i];
+      EXPECT_EQ(entry.row, c.entries[i].row) << i;
+      EXPECT_EQ(entry.hfsutils_number, c.entries[i].hfsutils) << i;
+      EXPECT_EQ(entry.partx_number, c.entries[i].partx) << i;
+      EXPECT_EQ(entry.type, c.entries[i].type) << i;
+      if (c.entries[i].volume) {
+        EXPECT_EQ(entry.volume.found, hybrid::hfs_volume_info::kind::hfs) << i;
+        EXPECT_EQ(entry.volume.name, c.entries[i].volume) << i;
+      }
+    }
+  }
+}
+
+// Each fault of a damaged image is named, and only the faults it has.
+TEST(ImageInfo, ProblemsAreNamed) {
+  const auto hybrid = make_hybrid(two_volumes(), hybrid::choice_all);
+  const struct {
+    const char* what;
+    std::function<void(std::vector<std::uint8_t>&)> damage;
+    std::set<std::string> codes;
+  } cases[] = {
+      {"entries past the end of the file",
+       [](auto& image) { image.resize(image.size() - 10 * 512); },
+       {"past_end", "block_count"}},
+      {"a map count that lies",
+       [](auto& image) { hybrid::put_be32(image.data() + 512 + 4, 9); },
+       {"map_count", "entry_counts"}},
+      {"a count too small for the entries",
+       [](auto& image) {
+         for (std::size_t block = 1; block <= 3; ++block) {
+           hybrid::put_be32(image.data() + block * 512 + 4, 2);
+         }
+       },
+       {"beyond_count"}},
+      {"a partition without its volume header",
+       [](auto& image) { image[iso_bytes + 1024] = 0; },
+       {"no_volume"}},
+      {"an entry over the ISO data",
+       [](auto& image) { hybrid::put_be32(image.data() + 1024 + 8, 70); },
+       {"overlaps_iso", "no_volume"}},
+      {"an ISO volume longer than the file",
+       [](auto& image) {
+         test::put_iso_both_endian32(image.data() + 32768 + 80, 1000);
+         hybrid::put_be32(image.data() + 4, 1000 * 4);
+       },
+       {"iso_truncated", "block_count"}},
+      {"bytes nobody knows",
+       [](auto& image) { std::fill(image.begin(), image.end(), 0x5A); },
+       {"unknown"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto image = hybrid;
+    c.damage(image);
+    EXPECT_EQ(problem_codes(describe(image)), c.codes);
+  }
+}
+
+// An ISO image with an El Torito boot record, a Joliet descriptor and Rock
+// Ridge in its root directory, sector by sector.
+std::vector<std::uint8_t> iso_with_extensions() {
+  std::vector<std::uint8_t> image(32768 + 5 * 2048);
+  const auto sector = [&](std::size_t n) { return image.data() + n * 2048; };
+  const std::uint8_t types[] = {0, 1, 2, 255};
+  for (std::size_t i = 0; i < 4; ++i) {
+    sector(16 + i)[0] = types[i];
+    std::memcpy(sector(16 + i) + 1, "CD001", 5);
+  }
+  std::memcpy(sector(16) + 7, "EL TORITO SPECIFICATION", 23);
+  std::uint8_t* primary = sector(17);
+  test::put_iso_both_endian32(primary + 80, 21);
+  const std::uint8_t block_size[] = {0x00, 0x08, 0x08, 0x00};
+  std::memcpy(primary + 128, block_size, 4);
+  std::memcpy(primary + 40, "DISC                            ", 32);
+  test::put_iso_both_endian32(primary + 156 + 2, 20);
+  std::memcpy(sector(18) + 88, "%/E", 3);
+  // The root's "." record: 34 bytes, then SUSP's SP and Rock Ridge's RR.
+  const std::uint8_t susp[] = {'S', 'P', 7, 1, 0xBE, 0xEF, 0, 'R', 'R', 5, 1, 0x81};
+  std::uint8_t* dot = sector(20);
+  dot[0] = 34 + sizeof susp;
+  dot[32] = 1;
+  std::memcpy(dot + 34, susp, sizeof susp);
+  return image;
+}
+
+TEST(ImageInfo, IsoExtensionsAreFound) {
+  const image_info full = describe(iso_with_extensions());
+  EXPECT_TRUE(full.sound());
+  EXPECT_EQ(full.iso.name, "DISC");
+  EXPECT_EQ(full.iso.blocks, 21u);
+  EXPECT_TRUE(full.iso.el_torito);
+  EXPECT_TRUE(full.iso.joliet);
+  EXPECT_TRUE(full.iso.rock_ridge);
+  EXPECT_TRUE(full.system_area.empty);
+
+  const image_info plain = describe(test::iso_image(iso_bytes));
+  EXPECT_TRUE(plain.iso.present);
+  EXPECT_FALSE(plain.iso.el_torito || plain.iso.joliet || plain.iso.rock_ridge);
+
+  auto with_boot_record = test::iso_image(iso_bytes);
+  with_boot_record[510] = 0x55;
+  with_boot_record[511] = 0xAA;
+  std::memcpy(with_boot_record.data() + 512, "EFI PART", 8);
+  const image_info booted = describe(with_boot_record);
+  EXPECT_TRUE(booted.system_area.pc_boot_record && booted.system_area.gpt);
+  EXPECT_FALSE(booted.system_area.apple_map || booted.system_area.other);
+}
+
+// Cut anywhere, a hybrid is still described from what is there, and no
+// read goes past the cut.
+TEST(ImageInfo, ReadsStayInsideTheFile) {
+  const auto image = make_hybrid(two_volumes(), hybrid::choice_all);
+  for (std::size_t length = 0; length <= image.size(); length += 257) {
+    const image_info info = describe(image, length);
+    EXPECT_LE(info.data_end, length);
+  }
+}
+
+// A 32-bit first block and count that add up past 2^32 blocks end past the
+// file, and are not wrapped round to a small number.
+TEST(ImageInfo, BlockFieldsDoNotWrap) {
+  auto image = make_hybrid(two_volumes(), hybrid::choice_all);
+  hybrid::put_be32(image.data() + 1024 + 8, 0xFFFFFFF0u);
+  hybrid::put_be32(image.data() + 1024 + 12, 0x20);
+  const auto codes = problem_codes(describe(image));
+  EXPECT_TRUE(codes.count("past_end"));
+}
+
+}  // namespace
