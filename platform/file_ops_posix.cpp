@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/file_ops.h"
+#include "platform/system_calls_posix.h"
 
 namespace platform {
 
@@ -58,22 +59,6 @@ bool file_truncate(std::FILE* file, std::uint64_t bytes) {
   return ftruncate(fileno(file), static_cast<off_t>(bytes)) == 0;
 }
 
-bool kernel_copy(std::FILE* from, std::uint64_t from_offset, std::FILE* to, std::uint64_t to_offset,
-                 std::size_t count, std::size_t& copied) {
-#ifdef __linux__
-  auto in = static_cast<loff_t>(from_offset);
-  auto out = static_cast<loff_t>(to_offset);
-  const ssize_t moved = copy_file_range(fileno(from), &in, fileno(to), &out, count, 0);
-  if (moved < 0) return false;
-  copied = static_cast<std::size_t>(moved);
-  return true;
-#else
-  (void)from, (void)from_offset, (void)to, (void)to_offset, (void)count;
-  copied = 0;
-  return false;
-#endif
-}
-
 std::string error_text(int error_number) { return std::strerror(error_number); }
 
 bool same_file(std::FILE* a, std::FILE* b) {
@@ -99,8 +84,7 @@ bool file_status_of(std::FILE* file, file_status& status) {
   } else if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
     status.kind = file_kind::pipe;
   }
-  status.modified_ns =
-      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  status.modified_ns = system_calls::modified_ns(info);
   if (status.kind == file_kind::regular) {
     status.length = static_cast<std::uint64_t>(info.st_size);
   } else if (status.kind == file_kind::block_device) {
