@@ -1,29 +1,19 @@
 #include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/file_lock.h"
+#include "platform/system_calls_posix.h"
 
 namespace platform {
 namespace {
 
-// Held by the open file, not by the process: a second open of the same file
-// in this process collides like another program's, and the lock goes with
-// the last close. Linux has open-file-description locks; elsewhere flock()
-// gives the same.
+// Held by the open file, not by the process (system_calls_*): a second open
+// of the same file in this process collides like another program's, and the
+// lock goes with the last close.
 int try_lock(int fd, file_lock lock) {
-#ifdef F_OFD_SETLK
-  struct flock region {};
-  region.l_type = static_cast<short>(lock == file_lock::shared ? F_RDLCK : F_WRLCK);
-  region.l_whence = SEEK_SET;
-  region.l_start = 0;
-  region.l_len = 0;  // the whole file, however long it grows
-  return fcntl(fd, F_OFD_SETLK, &region);
-#else
-  return flock(fd, (lock == file_lock::shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
-#endif
+  return system_calls::lock_whole_file(fd, lock == file_lock::shared);
 }
 
 bool held_by_another(int error_number) {

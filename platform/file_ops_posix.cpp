@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/file_ops.h"
+#include "platform/system_calls_posix.h"
 
 namespace platform {
 
@@ -83,8 +84,7 @@ bool file_status_of(std::FILE* file, file_status& status) {
   } else if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
     status.kind = file_kind::pipe;
   }
-  status.modified_ns =
-      static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  status.modified_ns = system_calls::modified_ns(info);
   if (status.kind == file_kind::regular) {
     status.length = static_cast<std::uint64_t>(info.st_size);
   } else if (status.kind == file_kind::block_device) {

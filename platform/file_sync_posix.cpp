@@ -6,17 +6,13 @@
 #include <cstdio>
 
 #include "platform/file_sync.h"
+#include "platform/system_calls_posix.h"
 
 namespace platform {
 
 bool sync_file(std::FILE* file) {
   if (std::fflush(file) != 0) return false;
-#ifdef __linux__
-  // The data and the length; times of access and change can wait.
-  return fdatasync(fileno(file)) == 0;
-#else
-  return fsync(fileno(file)) == 0;
-#endif
+  return system_calls::sync_data(fileno(file)) == 0;
 }
 
 bool replace_file(const std::string& from, const std::string& to) {

@@ -11,6 +11,7 @@
 
 #include "platform/file_ops.h"
 #include "platform/process.h"
+#include "platform/system_calls_posix.h"
 
 namespace platform {
 namespace {
@@ -148,16 +149,15 @@ std::string failure_text(const child_failure& failure, const std::string& path,
 
 tool_places default_tool_places() {
   tool_places places;
-  char buffer[PATH_MAX];
-  const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
-  if (n > 0 && static_cast<std::size_t>(n) < sizeof buffer) {
-    const std::string self(buffer, static_cast<std::size_t>(n));
+  const std::string self = system_calls::own_program_path();
+  if (!self.empty()) {
     const std::size_t slash = self.find_last_of('/');
     // The executable at the root keeps "/" as its folder. (Built as one
     // assignment: GCC 12 at -O3 warns falsely about an assignment of "/".)
     places.program_folder = self.substr(0, slash == 0 || slash == std::string::npos ? 1 : slash);
   }
   if (const char* path = std::getenv("PATH")) places.search_path = path;
+  char buffer[PATH_MAX];
   if (getcwd(buffer, sizeof buffer) != nullptr) places.current_folder = buffer;
   return places;
 }
@@ -180,7 +180,8 @@ tool_run run_tool(const std::string& command_line, const std::string& working_di
   unique_fd null_fd(open("/dev/null", O_RDWR | O_CLOEXEC));
   if (null_fd.get() < 0) return not_started("Cannot open /dev/null: " + error_text(errno));
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return not_started("Cannot make a pipe: " + error_text(errno));
+  if (system_calls::make_pipe(fds) != 0)
+    return not_started("Cannot make a pipe: " + error_text(errno));
   unique_fd report_read(fds[0]), report_write(fds[1]);
 
   const pid_t child = fork();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The style the project declared: every C++ file as .clang-format has it,
-# every shell script free of shellcheck warnings. Prints what differs and
-# exits non-zero when anything does.
+# every shell script free of shellcheck warnings, and the package lists the
+# README gives the very lists scripts/install-deps.sh installs. Prints what
+# differs and exits non-zero when anything does.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -19,7 +20,28 @@ mapfile -t scripts < <(git ls-files '*.sh' .ci/run)
 echo "check-style: ${#scripts[@]} shell scripts with shellcheck"
 shellcheck -S warning "${scripts[@]}" || status=1
 
+# The words of the first code block after the README line that begins with
+# MARKER, on one line.
+readme_list() {  # MARKER
+  awk -v marker="$1" 'index($0, marker) == 1 { found = 1; next }
+    found && /^```/ { if (block) exit; block = 1; next }
+    block { print }' README.md | xargs
+}
+echo "check-style: the README's package lists against scripts/install-deps.sh --print"
+for choice in "" --cli; do
+  marker="<!-- install-deps${choice:+ $choice}:"
+  script_list=$(bash scripts/install-deps.sh --print $choice | xargs)
+  readme=$(readme_list "$marker")
+  if [[ $readme != "$script_list" ]]; then
+    printf 'README.md (block after "%s"): %s
+scripts/install-deps.sh --print %s: %s
+' \
+      "$marker" "${readme:-(none)}" "$choice" "$script_list"
+    status=1
+  fi
+done
+
 if ((status == 0)); then
-  echo "check-style: 2 passed, 0 failed"
+  echo "check-style: 3 passed, 0 failed"
 fi
 exit "$status"

@@ -25,7 +25,7 @@ fail() { printf '\nDEMO FAILED: %s\n' "$*" >&2; exit 1; }
 ok() { printf '    ok: %s\n' "$*"; }
 
 step "Installing what is needed"
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh --cli
 
 step "Building zelvorant-cli (Release) in build/"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZELVORANT_SANITIZE=OFF >/dev/null

@@ -2,19 +2,29 @@
 # Installs the Debian packages needed to build, test, demonstrate and
 # benchmark zelvorant. Packages already installed are left alone, so a run on
 # a ready machine takes a moment and touches nothing.
+#
+#   install-deps.sh               everything scripts/test.sh needs
+#   install-deps.sh --cli         only what zelvorant-cli, scripts/demo.sh and
+#                                 scripts/folders-to-hybrid.sh need
+#   install-deps.sh --print [--cli]   prints the list on one line, installs
+#                                 nothing (the README shows these lists, and
+#                                 scripts/check-style.sh compares them)
 set -euo pipefail
 
-packages=(
-  cmake g++ make              # build
+cli_packages=(
+  cmake g++ make python3      # build (python3 checks the include rules)
+  help2man                    # the man page, from zelvorant-cli --help
+  hfsutils genisoimage        # make HFS volumes and ISO 9660 images, read them back
+  util-linux                  # partx: reads the Apple partition map
+)
+more_packages=(
   clang-format-14 shellcheck  # the style check
   libgtest-dev libgmock-dev googletest  # unit tests
-  hfsutils genisoimage        # make HFS volumes and ISO 9660 images, read them back
   xorriso                     # ISO images with a PC boot record or a GPT, as targets
-  util-linux                  # partx: reads the Apple partition map
   parted 7zip                 # parted and 7zz: two more readers of the map
   xz-utils                    # compressed sample images
   time                        # /usr/bin/time: peak memory in the benchmark
-  python3
+  dpkg-dev man-db             # the Debian package: its dependencies, its man page
   g++-mingw-w64-i686 binutils-mingw-w64-i686  # the 32-bit Windows build
   wine wine32:i386 xvfb xauth # runs the Windows build's tests, windows and all
   fonts-wine                  # the dialogs' fonts under Wine
@@ -24,6 +34,24 @@ packages=(
   zip                         # the Windows package
   clang-14 libclang-rt-14-dev # libFuzzer targets under ASan and UBSan
 )
+
+only_cli=0 print=0
+for arg in "$@"; do
+  case $arg in
+    --cli) only_cli=1 ;;
+    --print) print=1 ;;
+    *)
+      echo "install-deps: unknown argument $arg (use --cli, --print)" >&2
+      exit 2
+      ;;
+  esac
+done
+packages=("${cli_packages[@]}")
+((only_cli)) || packages+=("${more_packages[@]}")
+if ((print)); then
+  echo "${packages[*]}"
+  exit 0
+fi
 
 # A name with an architecture (wine32:i386) is asked for as it stands.
 missing=()

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows programs (Release, without tests) in build-win32-release/
-# and packs them with a short read-me into out/zelvorant-win32.zip.
+# and packs them with a short read-me and the licence into
+# out/zelvorant-win32.zip.
 # Needs the Debian packages cmake, g++-mingw-w64-i686 and zip.
 set -euo pipefail
 
@@ -36,8 +37,10 @@ for program in "${programs[@]}"; do
     exit 1
   fi
 done
-# Windows line ends, so that Notepad shows the read-me as written.
+# Windows line ends, so that Notepad shows the read-me and the licence as
+# written.
 sed 's/$/\r/' packaging/README-WINDOWS.txt >"$stage/README-WINDOWS.txt"
+sed 's/$/\r/' LICENSE >"$stage/LICENSE.txt"
 
 # One folder in the archive, so that unpacking makes the folder the
 # programs belong in.

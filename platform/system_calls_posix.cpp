@@ -1,0 +1,52 @@
+#include "platform/system_calls_posix.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/file_ops.h"
+
+namespace platform {
+
+namespace system_calls {
+
+int lock_whole_file(int fd, bool shared) {
+  return flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
+}
+
+int sync_data(int fd) { return fsync(fd); }
+
+// Between pipe() and fcntl() another thread's fork could inherit the ends;
+// the only thread that starts programs is the job's.
+int make_pipe(int fds[2]) {
+  if (pipe(fds) != 0) return -1;
+  for (int i = 0; i < 2; ++i) {
+    if (fcntl(fds[i], F_SETFD, FD_CLOEXEC) != 0) {
+      const int error_number = errno;
+      close(fds[0]);
+      close(fds[1]);
+      errno = error_number;
+      return -1;
+    }
+  }
+  return 0;
+}
+
+// No portable way to ask: tools are then looked for in the current folder,
+// the system's folders and on PATH.
+std::string own_program_path() { return {}; }
+
+std::int64_t modified_ns(const struct stat& info) {
+#ifdef __APPLE__
+  const struct timespec& at = info.st_mtimespec;
+#else
+  const struct timespec& at = info.st_mtim;
+#endif
+  return static_cast<std::int64_t>(at.tv_sec) * 1000000000 + at.tv_nsec;
+}
+
+}  // namespace system_calls
+}  // namespace platform

@@ -1,0 +1,27 @@
+// The calls where Linux has a better one than POSIX gives every system. The
+// build picks one twin: system_calls_linux.cpp on Linux, system_calls_posix.cpp
+// on the other POSIX systems (and on Linux with ZELVORANT_GENERIC_POSIX).
+// Used only inside platform/.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <string>
+
+namespace platform::system_calls {
+
+// Locks the whole open file, shared or exclusive, without waiting; 0 or -1
+// with errno. The lock belongs to the open file, not to the process, so a
+// second open in this process collides like another program's.
+int lock_whole_file(int fd, bool shared);
+// Puts the file's data and length on the disk; 0 or -1 with errno.
+int sync_data(int fd);
+// A pipe whose two ends are closed on exec; 0 or -1 with errno.
+int make_pipe(int fds[2]);
+// The path of the running program, empty where the system does not tell.
+std::string own_program_path();
+// The time of the last change, in nanoseconds since 1970.
+std::int64_t modified_ns(const struct stat& info);
+
+}  // namespace platform::system_calls
