@@ -62,10 +62,8 @@ const char* system_area_contents(const std::vector<std::uint8_t>& head) {
   return "data of an unknown kind";
 }
 
-// The end of the ISO 9660 volume as its primary volume descriptor declares
-// it; nothing when there is no such descriptor or its numbers cannot be
-// believed (the two copies differ, an odd block size, a volume that would
-// end inside its own descriptors).
+}  // namespace
+
 refusal find_volume_end(byte_stream& iso, std::uint64_t length,
                         std::optional<std::uint64_t>& volume_end) {
   std::vector<std::uint8_t> sector(sector_bytes);
@@ -88,6 +86,8 @@ refusal find_volume_end(byte_stream& iso, std::uint64_t length,
   }
   return accepted();
 }
+
+namespace {
 
 // A few zeros after the volume are padding that some tools write outside it
 // (xorriso's own mode leaves about 330 KB): nothing is lost by keeping them,
