@@ -40,6 +40,10 @@ cmp -s target.iso before.iso || fail "a dry run changed the ISO image"
 grep -q "^Final size: " "$WORK/out.txt" || fail "a dry run printed no plan"
 grep -qx "Dry run: nothing was written; the files are as they were." "$WORK/out.txt" ||
   fail "a dry run did not say it wrote nothing"
+run_cli 0 --dry-run --from-drive A120 --attach disk:1:2=two.img --to-iso target.iso --partition 1
+cmp -s target.iso before.iso || fail "a dry run from a disk changed the ISO image"
+grep -q "^  2  first [0-9]*  blocks 2048  Apple_HFS  \"MacOS\"$" "$WORK/out.txt" ||
+  fail "the plan from a disk: $(<"$WORK/out.txt")"
 run_cli 0 --dry-run --from-drive A120 --attach disk:1:2=two.img --to-hfs-image new.img \
   --partition Second
 [[ -z $(find . -name 'new.img*') ]] || fail "a dry run made the HFS image"
