@@ -89,8 +89,9 @@ void start_job(HWND window) {
   const hybrid::job_request request = make_job_request(
       read_choices(window), [window](int edit_box) { return edit_text(window, edit_box); });
   // A job's own boxes have no owner, so Start can be pressed again while one
-  // is open; the dispatch refuses that second job.
-  hybrid::dispatch_job(request, {show_message, set_status, &job_questions});
+  // is open; the dispatch refuses that second job. A file that cannot be
+  // opened is shown with the window's own text alone (no show_open_failure).
+  hybrid::dispatch_job(request, {show_message, set_status, &job_questions, {}});
 }
 
 void pick_scsi_device(HWND window) {
