@@ -117,6 +117,11 @@ TEST(DispatchJob, RefusalsSpeakBeforeAnyJob) {
   // A front end that takes the system's reason gets it beside the window's
   // very text: the source, the ISO image, --undo's image, a folder.
   fs::create_directory(dir.file("folder"));
+#ifdef _WIN32
+  const int folder_error = EACCES;  // Windows does not open a folder at all
+#else
+  const int folder_error = EISDIR;  // it opens for reading, and is refused
+#endif
   const std::vector<std::pair<std::function<int(const hybrid::job_outlets&)>, std::string>>
       with_reason = {
           {[&](const hybrid::job_outlets& out) {
@@ -127,7 +132,7 @@ TEST(DispatchJob, RefusalsSpeakBeforeAnyJob) {
           {[&](const hybrid::job_outlets& out) {
              return hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("folder")), out);
            },
-           "Error opening file " + dir.file("folder") + ".|" + platform::error_text(EISDIR)},
+           "Error opening file " + dir.file("folder") + ".|" + platform::error_text(folder_error)},
           {[&](const hybrid::job_outlets& out) {
              return hybrid::dispatch_undo(dir.file("missing.iso"), out);
            },
