@@ -94,6 +94,12 @@ int extract_into_new_image(const job_request& request, const job_outlets& out) {
                                                               : "Not a regular file");
       return 0;
     }
+    // The new file would be made in the target's folder.
+    const auto folder = std::filesystem::path(request.target_path).parent_path();
+    if (!folder.empty() && !std::filesystem::is_directory(folder, unknown)) {
+      show_open_failure(out, request.target_path, platform::error_text(ENOENT));
+      return 0;
+    }
     memory_stream nowhere;
     return run_job(out, [&] { return extract_to_hfs_image(request.device_text, nowhere, ask); });
   }

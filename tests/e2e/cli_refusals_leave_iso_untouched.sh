@@ -49,6 +49,8 @@ run_cli 0 --dry-run --from-drive A120 --attach disk:1:2=two.img --to-hfs-image n
 [[ -z $(find . -name 'new.img*') ]] || fail "a dry run made the HFS image"
 grep -qx "Copy 2048 blocks of 512 bytes from device A120, from block 2112" "$WORK/out.txt" ||
   fail "the HFS image's plan: $(<"$WORK/out.txt")"
+expect_refused target.iso "Error opening file nowhere/new.img." \
+  --dry-run --from-drive A120 --attach disk:1:2=two.img --to-hfs-image nowhere/new.img
 
 # --- --undo refuses what is no hybrid, and leaves it as it was; so is a
 # hybrid whose partition lies over the ISO data (genisoimage -hfs -part).
