@@ -91,7 +91,9 @@ void open_window(HWND window) {
 void dispatch(HWND window, const window_choices& choices) {
   const hybrid::job_request request =
       make_job_request(choices, [window](int edit_box) { return edit_text(window, edit_box); });
-  hybrid::dispatch_job(request, {show_message, set_status, &job_questions});
+  // A file that cannot be opened is shown with the window's own text alone
+  // (no show_open_failure).
+  hybrid::dispatch_job(request, {show_message, set_status, &job_questions, {}});
 }
 
 // The edit boxes take no typing while a job runs; their texts were read.

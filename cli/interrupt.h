@@ -10,5 +10,10 @@ namespace cli {
 // it before its first write.
 void catch_interrupts();
 bool interrupted();
+// The exit status a stopped program gives, as shells report a signal's end:
+// 128 + the signal's number (SIGINT 130, SIGTERM 143, SIGHUP 129, SIGQUIT
+// 131; on Windows Ctrl-C and Ctrl-Break 130, closing the console 129); 0
+// when none came.
+int interrupt_exit_status();
 
 }  // namespace cli

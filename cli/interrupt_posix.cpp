@@ -8,9 +8,12 @@
 namespace cli {
 namespace {
 
+// The first signal's number; a second one does not change the status.
 volatile std::sig_atomic_t interrupt_flag = 0;
 
-extern "C" void raise_interrupt_flag(int) { interrupt_flag = 1; }
+extern "C" void raise_interrupt_flag(int signal_number) {
+  if (interrupt_flag == 0) interrupt_flag = signal_number;
+}
 
 }  // namespace
 
@@ -27,5 +30,7 @@ void catch_interrupts() {
 }
 
 bool interrupted() { return interrupt_flag != 0; }
+
+int interrupt_exit_status() { return interrupt_flag != 0 ? 128 + interrupt_flag : 0; }
 
 }  // namespace cli

@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "cli/device_list.h"
+#include "cli/device_path.h"
 #include "cli/info_command.h"
 #include "cli/interrupt.h"
 #include "cli/options.h"
+#include "cli/plan_text.h"
 #include "cli/real_devices.h"
 #include "cli/terminal_questions.h"
 #include "hybrid/job_dispatch.h"
@@ -96,7 +98,28 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  if (parsed->what == cli::options::action::info) return cli::run_info(*parsed);
+  hybrid::job_request request = parsed->request;
+  if (request.source == hybrid::source_kind::drive) {
+    const auto specifier = cli::specifier_for_device_path(request.device_text, error);
+    if (!error.empty()) {
+      std::fprintf(stderr, "%s\nNothing was written.\n", error.c_str());
+      return 1;
+    }
+    if (specifier) {
+      request.device_text = *specifier;
+      request.device = cli::device_kind_of(*specifier);
+      if (parsed->talk == cli::verbosity::verbose) {
+        std::fprintf(stderr, "%s is %s.\n", parsed->request.device_text.c_str(),
+                     specifier->c_str());
+      }
+    }
+  }
+
+  if (parsed->what == cli::options::action::info) {
+    cli::options described = *parsed;
+    described.request = request;
+    return cli::run_info(described);
+  }
 
   if (target_is_attached(parsed->request.target_path, parsed->attached)) {
     std::fputs(
@@ -108,18 +131,36 @@ int main(int argc, char** argv) {
 
   const bool terminal = isatty(STDERR_FILENO) != 0;
   const bool interactive = terminal && isatty(STDIN_FILENO) != 0;
-  cli::terminal_questions ask(parsed->answers, stdin, stderr, interactive, terminal);
+  const cli::verbosity talk = parsed->talk;
+  const bool quiet = talk == cli::verbosity::quiet;
+  cli::terminal_questions ask(parsed->answers, stdin, stderr, interactive, terminal && !quiet,
+                              quiet);
+  if (parsed->dry_run) ask.plan_to(stdout);
 
   hybrid::job_outlets outlets;
-  outlets.show_message = [](const std::string& text) {
+  outlets.show_message = [&](const std::string& text) {
     // The completion message is the result; everything else is a message.
-    std::FILE* out = text == hybrid::text::completed ? stdout : stderr;
-    std::fprintf(out, "%s\n", text.c_str());
+    const bool completed = text == hybrid::text::completed;
+    if (completed && quiet) return;
+    std::FILE* out = completed ? stdout : stderr;
+    std::fprintf(out, "%s\n", completed && parsed->dry_run ? cli::dry_run_done : text.c_str());
     std::fflush(out);
   };
-  outlets.set_status = [terminal](const std::string& text) {
-    if (terminal) std::fprintf(stderr, "%s\n", text.c_str());
+  // The window's status line: the job's start and end, worth a line only
+  // to those who asked for everything.
+  outlets.set_status = [talk](const std::string& text) {
+    if (talk == cli::verbosity::verbose) std::fprintf(stderr, "%s\n", text.c_str());
+  };
+  outlets.show_open_failure = [](const std::string& message, const std::string& reason) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    if (!reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
   };
   outlets.ask = &ask;
-  return hybrid::dispatch_job(parsed->request, outlets) == 1 ? 0 : 1;
+  const int done = parsed->what == cli::options::action::undo
+                       ? hybrid::dispatch_undo(parsed->request.target_path, outlets)
+                       : hybrid::dispatch_job(request, outlets);
+  if (done == 1) return 0;
+  // Stopped by a signal: the status says which, as a shell's would.
+  const int stopped = cli::interrupt_exit_status();
+  return stopped != 0 ? stopped : 1;
 }

@@ -27,58 +27,109 @@ hybrid::device_kind device_kind_of(const std::string& specifier) {
 
 namespace {
 
+// Options that take no value; --list-devices takes an optional one.
+bool is_flag(const std::string& name) {
+  return name == "--help" || name == "-h" || name == "--version" || name == "--yes" ||
+         name == "-y" || name == "--dry-run" || name == "--quiet" || name == "-q" ||
+         name == "--verbose";
+}
+
+bool takes_value(const std::string& name) {
+  return name == "--from-file" || name == "--from-drive" || name == "--to-iso" ||
+         name == "--to-hfs-image" || name == "--partition" || name == "--attach" ||
+         name == "--undo";
+}
+
 std::optional<options> parse_arguments(const std::vector<std::string>& args, std::string& error) {
   options parsed;
-  bool have_source = false, have_target = false;
+  bool have_source = false, have_target = false, quiet = false, verbose = false;
+  bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (arg == "--help" || arg == "-h") {
+    if (!options_ended && arg == "--") {
+      options_ended = true;
+      continue;
+    }
+    // Every path is the value of its option: nothing stands on its own.
+    if (options_ended || arg.empty() || arg[0] != '-') {
+      error = "unexpected argument '" + arg + "': give paths with their options";
+      return std::nullopt;
+    }
+    // --name=value as well as --name value.
+    std::string name = arg;
+    std::optional<std::string> attached_value;
+    if (const std::size_t equals = arg.find('=');
+        arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      name = arg.substr(0, equals);
+      attached_value = arg.substr(equals + 1);
+    }
+    if (attached_value && is_flag(name)) {
+      error = name + " takes no value";
+      return std::nullopt;
+    }
+    if (name == "--help" || name == "-h") {
       parsed.what = options::action::help;
       return parsed;
     }
-    if (arg == "--version") {
+    if (name == "--version") {
       parsed.what = options::action::version;
       return parsed;
     }
-    if (arg == "--list-devices") {
+    if (name == "--list-devices") {
       parsed.what = options::action::list_devices;
-      if (i + 1 < args.size() && (args[i + 1] == "disk" || args[i + 1] == "cdrom")) {
-        parsed.list_filter = args[++i] == "disk" ? -2 : 5;
+      std::optional<std::string> kind = attached_value;
+      if (!kind && i + 1 < args.size() && (args[i + 1] == "disk" || args[i + 1] == "cdrom")) {
+        kind = args[++i];
+      }
+      if (kind && *kind != "disk" && *kind != "cdrom") {
+        error = "--list-devices takes disk or cdrom";
+        return std::nullopt;
+      }
+      if (kind) parsed.list_filter = *kind == "disk" ? -2 : 5;
+      continue;
+    }
+    if (name == "--info") {
+      // The image is optional: --info --from-drive DEVICE describes a device.
+      parsed.what = options::action::info;
+      if (attached_value) {
+        parsed.info_path = *attached_value;
+      } else if (i + 1 < args.size() && args[i + 1].rfind('-', 0) != 0) {
+        parsed.info_path = args[++i];
       }
       continue;
     }
-    if (arg == "--info") {
-      // The image is optional: --info --from-drive DEVICE describes a device.
-      parsed.what = options::action::info;
-      if (i + 1 < args.size() && args[i + 1].rfind('-', 0) != 0) parsed.info_path = args[++i];
-      continue;
-    }
-    if (arg == "--json") {
+    if (name == "--json") {
       parsed.json = true;
       continue;
     }
-    if (arg == "--yes" || arg == "-y") {
+    if (name == "--yes" || name == "-y") {
       parsed.answers.yes = true;
       continue;
     }
-    const bool takes_value = arg == "--from-file" || arg == "--from-drive" || arg == "--to-iso" ||
-                             arg == "--to-hfs-image" || arg == "--partition" || arg == "--attach";
-    if (!takes_value) {
-      error = "unknown option '" + arg + "'";
+    if (name == "--dry-run") {
+      parsed.dry_run = true;
+      continue;
+    }
+    if (name == "--quiet" || name == "-q" || name == "--verbose") {
+      (name == "--verbose" ? verbose : quiet) = true;
+      continue;
+    }
+    if (!takes_value(name)) {
+      error = "unknown option '" + name + "'";
       return std::nullopt;
     }
-    if (i + 1 >= args.size()) {
-      error = arg + " needs a value";
+    if (!attached_value && i + 1 >= args.size()) {
+      error = name + " needs a value";
       return std::nullopt;
     }
-    const std::string& value = args[++i];
-    if (arg == "--from-file" || arg == "--from-drive") {
+    const std::string& value = attached_value ? *attached_value : args[++i];
+    if (name == "--from-file" || name == "--from-drive") {
       if (have_source) {
         error = "give one source: --from-file or --from-drive";
         return std::nullopt;
       }
       have_source = true;
-      if (arg == "--from-file") {
+      if (name == "--from-file") {
         parsed.request.source = hybrid::source_kind::file;
         parsed.request.source_path = value;
       } else {
@@ -86,16 +137,17 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
         parsed.request.device = device_kind_of(value);
         parsed.request.device_text = value;
       }
-    } else if (arg == "--to-iso" || arg == "--to-hfs-image") {
+    } else if (name == "--to-iso" || name == "--to-hfs-image" || name == "--undo") {
       if (have_target) {
-        error = "give one target: --to-iso or --to-hfs-image";
+        error = "give one target: --to-iso, --to-hfs-image or --undo";
         return std::nullopt;
       }
       have_target = true;
-      parsed.request.target =
-          arg == "--to-iso" ? hybrid::target_kind::iso_image : hybrid::target_kind::hfs_image;
+      if (name == "--undo") parsed.what = options::action::undo;
+      parsed.request.target = name == "--to-hfs-image" ? hybrid::target_kind::hfs_image
+                                                       : hybrid::target_kind::iso_image;
       parsed.request.target_path = value;
-    } else if (arg == "--attach") {
+    } else if (name == "--attach") {
       scsi::sim_device device;
       if (!scsi::parse_attach(value, device, error)) {
         error = "--attach: " + error;
@@ -104,13 +156,24 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
       parsed.attached.push_back(device);
     } else {
       int row = 0;
-      if (!parse_partition(value, row)) {
-        error = "--partition takes a row 0 to 7 or 'all'";
+      if (parse_partition(value, row)) {
+        parsed.answers.partition = row;
+      } else if (value.empty() || value[0] == '-' ||
+                 value.find_first_not_of("0123456789") == std::string::npos) {
+        // A number is a row, never a name: 8 or -1 is a mistyped row.
+        error = "--partition takes a row 0 to 7, a partition's name or 'all'";
         return std::nullopt;
+      } else {
+        parsed.answers.partition_name = value;
       }
-      parsed.answers.partition = row;
     }
   }
+  if (quiet && verbose) {
+    error = "give --quiet or --verbose, not both";
+    return std::nullopt;
+  }
+  if (quiet) parsed.talk = verbosity::quiet;
+  if (verbose) parsed.talk = verbosity::verbose;
   if (parsed.what == options::action::list_devices) {
     if (have_source || have_target) {
       error = "--list-devices runs no job: give it without a source or target";
@@ -133,6 +196,17 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
     }
     if (parsed.request.source == hybrid::source_kind::file && have_source) {
       parsed.info_path = parsed.request.source_path;
+    }
+    return parsed;
+  }
+  if (parsed.what == options::action::undo) {
+    if (parsed.dry_run) {
+      error = "--dry-run plans the jobs that write a hybrid or an HFS image, not --undo";
+      return std::nullopt;
+    }
+    if (have_source) {
+      error = "--undo takes no source: give it the hybrid ISO image alone";
+      return std::nullopt;
     }
     return parsed;
   }
@@ -160,19 +234,29 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
 }
 
 const char* usage_text() {
-  return "Usage: zelvorant-cli SOURCE TARGET [DEVICES] [ANSWERS]\n"
-         "       zelvorant-cli --info IMAGE|--from-drive DEVICE [DEVICES] [--json]\n"
+  return "Usage: zelvorant-cli SOURCE TARGET [DEVICES] [ANSWERS] [OUTPUT]\n"
+         "  or:  zelvorant-cli --undo ISO [ANSWERS] [OUTPUT]\n"
+         "  or:  zelvorant-cli --info IMAGE|--from-drive DEVICE [DEVICES] [--json]\n"
          "Makes an ISO 9660 image a Macintosh/PC hybrid in place, or copies an HFS\n"
-         "volume from a device into an HFS image file.\n"
+         "volume from a device into an HFS image file; --undo turns a hybrid back\n"
+         "into the plain ISO image.\n"
          "\n"
          "Source (one):\n"
          "  --from-file PATH       an HFS image file (Apple-partitioned, or a bare\n"
          "                         HFS or HFS+ volume)\n"
          "  --from-drive DEVICE    a device: A:, B: (floppy), AHT0 (SCSI disk on host\n"
-         "                         adapter H, target T), CHT0 (CD-ROM)\n"
+         "                         adapter H, target T), CHT0 (CD-ROM); on Linux also\n"
+         "                         /dev/srN, /dev/sgN or /dev/sdX\n"
          "Target (one):\n"
          "  --to-iso PATH          an ISO 9660 image, made hybrid in place\n"
          "  --to-hfs-image PATH    an HFS image file to write (replaced once complete)\n"
+         "  --undo PATH            a hybrid made by this program, back to its ISO\n"
+         "                         image: cut where the HFS data begin, the first\n"
+         "                         32,768 bytes zeroed\n"
+         "Rehearsal:\n"
+         "  --dry-run              run every check and question, print the plan (map\n"
+         "                         entries, bytes to append and where, final size)\n"
+         "                         and write nothing\n"
          "Simulated devices (for --from-drive AHT0 or CHT0):\n"
          "  --attach disk|cdrom:HOST:TARGET=FILE\n"
          "                         puts an image file on a simulated SCSI bus as a\n"
@@ -189,14 +273,32 @@ const char* usage_text() {
          "                         --from-drive DEVICE instead of IMAGE, a device's\n"
          "  --json                 the same facts as one JSON object\n"
          "Answers to the questions a job may ask:\n"
-         "  --partition N|all      which HFS partition to take (row N, 0 to 7)\n"
-         "  --yes                  answer OK to warnings\n"
-         "  --help, --version\n"
+         "  --partition N|NAME|all which HFS partition to take: row N (0 to 7), the\n"
+         "                         one row named NAME, or all\n"
+         "  -y, --yes              answer OK to warnings\n"
+         "Output:\n"
+         "  -q, --quiet            print errors only\n"
+         "  --verbose              also print the status lines (\"Working, please\n"
+         "                         wait...\")\n"
+         "  -h, --help             print this help and exit\n"
+         "  --version              print the version and exit\n"
          "\n"
-         "On a terminal an unanswered question is asked; otherwise it is answered\n"
-         "with Cancel. Exit status: 0 completed, 1 refused, cancelled or failed,\n"
-         "2 usage error. With --info: 0 described and sound, 1 problems found or\n"
-         "nothing could be read, 2 usage error.\n";
+         "Options take their value as --opt VALUE or --opt=VALUE; -- ends the\n"
+         "options. On a terminal an unanswered question is asked; otherwise it is\n"
+         "answered with Cancel. A file that cannot be opened is named with the\n"
+         "system's reason.\n"
+         "\n"
+         "Exit status:\n"
+         "  0    completed (with --dry-run: planned, nothing written; with --info:\n"
+         "       described, and nothing found wrong)\n"
+         "  1    refused, cancelled or failed; the files are as they were (with\n"
+         "       --info: problems found, or nothing could be read)\n"
+         "  2    usage error\n"
+         "  129  stopped by a hang-up (SIGHUP, or the console window closed)\n"
+         "  130  stopped by Ctrl-C (SIGINT; Ctrl-Break on Windows)\n"
+         "  131  stopped by Ctrl-\\ (SIGQUIT)\n"
+         "  143  stopped by SIGTERM\n"
+         "A stopped job leaves the ISO image as it was.\n";
 }
 
 }  // namespace cli

@@ -16,13 +16,22 @@ namespace cli {
 struct preset_answers {
   bool yes = false;              // OK to warnings
   std::optional<int> partition;  // a row, or hybrid::choice_all
+  // --partition NAME: the one row whose name is exactly this.
+  std::optional<std::string> partition_name;
 };
 
+// How much the front end says: --quiet errors only, --verbose also the
+// status lines the window shows.
+enum class verbosity { quiet, normal, verbose };
+
 struct options {
-  enum class action { run_job, list_devices, info, help, version } what = action::run_job;
+  enum class action { run_job, undo, list_devices, info, help, version } what = action::run_job;
   // For list_devices: the device scan's type filter (-1 all, -2 disks, 5 CD-ROMs).
   int list_filter = -1;
+  // For run_job; for undo, target_path is the hybrid to turn back.
   hybrid::job_request request;
+  bool dry_run = false;  // every check and question, then the plan; no write
+  verbosity talk = verbosity::normal;
   preset_answers answers;
   std::vector<scsi::sim_device> attached;  // --attach, in the order given
   // For info: the image file, or the request's --from-drive device; --json.

@@ -1,18 +1,21 @@
 #include "cli/terminal_questions.h"
 
 #include <string>
+#include <utility>
 
 #include "cli/interrupt.h"
+#include "cli/plan_text.h"
 
 namespace cli {
 
 terminal_questions::terminal_questions(preset_answers answers, std::FILE* in, std::FILE* err,
-                                       bool interactive, bool show_progress)
-    : answers_(answers),
+                                       bool interactive, bool show_progress, bool quiet)
+    : answers_(std::move(answers)),
       in_(in),
       err_(err),
       interactive_(interactive),
       show_progress_(show_progress),
+      quiet_(quiet),
       bar_(err) {}
 
 void terminal_questions::notice(const std::string& text) {
@@ -28,11 +31,11 @@ bool terminal_questions::read_answer(std::string& answer) {
 }
 
 bool terminal_questions::warning(const std::string& text) {
-  std::fprintf(err_, "%s\n", text.c_str());
   if (answers_.yes) {
-    std::fprintf(err_, "Answered OK (--yes).\n");
+    if (!quiet_) std::fprintf(err_, "%s\nAnswered OK (--yes).\n", text.c_str());
     return true;
   }
+  std::fprintf(err_, "%s\n", text.c_str());
   if (!interactive_) {
     std::fprintf(err_, "Answered Cancel; --yes would answer OK.\n");
     return false;
@@ -47,18 +50,46 @@ bool terminal_questions::warning(const std::string& text) {
   }
 }
 
-int terminal_questions::choose_partition(const hybrid::partition_list& list) {
-  const int rows = hybrid::listed_rows(list);
-  std::fprintf(err_, "Select partition to open\n  %-32s %s\n", "Partition", "Nb sectors");
+namespace {
+
+void print_rows(std::FILE* err, const hybrid::partition_list& list, int rows) {
+  std::fprintf(err, "Select partition to open\n  %-32s %s\n", "Partition", "Nb sectors");
   for (int row = 0; row < rows; ++row) {
     const hybrid::hfs_partition& slot = list[static_cast<std::size_t>(row)];
-    std::fprintf(err_, "%d %-32s %lu\n", row, slot.name,
+    std::fprintf(err, "%d %-32s %lu\n", row, slot.name,
                  static_cast<unsigned long>(slot.block_count));
   }
+}
+
+}  // namespace
+
+int terminal_questions::row_named(const hybrid::partition_list& list, int rows) {
+  const std::string& name = *answers_.partition_name;
+  int found = hybrid::choice_cancelled, matches = 0;
+  for (int row = 0; row < rows; ++row) {
+    if (name == list[static_cast<std::size_t>(row)].name) {
+      found = row;
+      ++matches;
+    }
+  }
+  if (matches == 1) return found;
+  // The rows were not printed in quiet mode: the refusal lists them.
+  if (quiet_) print_rows(err_, list, rows);
+  std::fprintf(err_, "%s partition is named '%s'; answered Cancel. Give its row number.\n",
+               matches == 0 ? "No" : "More than one", name.c_str());
+  return hybrid::choice_cancelled;
+}
+
+int terminal_questions::choose_partition(const hybrid::partition_list& list) {
+  const int rows = hybrid::listed_rows(list);
+  const bool preset = answers_.partition || answers_.partition_name;
+  if (!(preset && quiet_)) print_rows(err_, list, rows);
+  if (answers_.partition_name) return row_named(list, rows);
   if (answers_.partition) {
-    const int preset = *answers_.partition;
-    if (preset == hybrid::choice_all || preset < rows) return preset;
-    std::fprintf(err_, "There is no partition %d; answered Cancel.\n", preset);
+    const int row = *answers_.partition;
+    if (row == hybrid::choice_all || row < rows) return row;
+    if (quiet_) print_rows(err_, list, rows);
+    std::fprintf(err_, "There is no partition %d; answered Cancel.\n", *answers_.partition);
     return hybrid::choice_cancelled;
   }
   if (!interactive_) {
@@ -91,6 +122,16 @@ bool terminal_questions::stop_requested() { return interrupted(); }
 
 void terminal_questions::copy_ended() {
   if (show_progress_) bar_.finish();
+}
+
+void terminal_questions::show_plan(const hybrid::hybrid_layout& layout, std::uint64_t iso_length) {
+  std::fputs(plan_text(layout, iso_length).c_str(), plan_out_);
+  std::fflush(plan_out_);
+}
+
+void terminal_questions::show_plan(const hybrid::extract_plan& plan) {
+  std::fputs(plan_text(plan).c_str(), plan_out_);
+  std::fflush(plan_out_);
 }
 
 }  // namespace cli

@@ -14,8 +14,11 @@ namespace cli {
 class terminal_questions final : public hybrid::questions {
  public:
   // `in` is read only when `interactive`; messages and prompts go to `err`.
+  // `quiet`: a question answered from the options is not shown.
   terminal_questions(preset_answers answers, std::FILE* in, std::FILE* err, bool interactive,
-                     bool show_progress);
+                     bool show_progress, bool quiet = false);
+  // A dry run, with the plan printed to `out`.
+  void plan_to(std::FILE* out) { plan_out_ = out; }
 
   void notice(const std::string& text) override;
   bool warning(const std::string& text) override;
@@ -26,15 +29,24 @@ class terminal_questions final : public hybrid::questions {
   void copy_ended() override;
   bool stop_requested() override;
 
+  bool dry_run() const override { return plan_out_ != nullptr; }
+  void show_plan(const hybrid::hybrid_layout& layout, std::uint64_t iso_length) override;
+  void show_plan(const hybrid::extract_plan& plan) override;
+
  private:
   // One line from the user, without its end; false at the end of input.
   bool read_answer(std::string& answer);
+  // The preset --partition NAME as a row; choice_cancelled, with the reason
+  // printed, when no row or several rows carry the name.
+  int row_named(const hybrid::partition_list& list, int rows);
 
   preset_answers answers_;
   std::FILE* in_;
   std::FILE* err_;
   bool interactive_;
   bool show_progress_;
+  bool quiet_;
+  std::FILE* plan_out_ = nullptr;
   progress_bar bar_;
 };
 

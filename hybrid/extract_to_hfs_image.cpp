@@ -49,7 +49,8 @@ int copy_volume(device_source& source, byte_stream& image, std::uint32_t first, 
   }
 }
 
-int extract_device_volume(bool cdrom, byte_stream& image, questions& ask) {
+int extract_device_volume(const std::string& specifier, bool cdrom, byte_stream& image,
+                          questions& ask) {
   device_source source;
   if (refusal refused = open_device_source(source, cdrom)) {
     ask.notice(refused.text());
@@ -78,6 +79,11 @@ int extract_device_volume(bool cdrom, byte_stream& image, questions& ask) {
     }
   }
 
+  if (choice == choice_all && ask.dry_run()) {
+    ask.show_plan(extract_plan{specifier, 0, volume_blocks, false,
+                               std::uint64_t{volume_blocks} * block_bytes});
+    return 1;
+  }
   if (!image.seek(0)) {
     return fail_extracting(image, ask, text::io_failure(failed_operation::seek, image));
   }
@@ -92,6 +98,12 @@ int extract_device_volume(bool cdrom, byte_stream& image, questions& ask) {
       std::numeric_limits<std::uint32_t>::max()) {
     ask.notice(text::image_too_large());
     return 0;
+  }
+  if (ask.dry_run()) {
+    ask.show_plan(
+        extract_plan{specifier, chosen.first_block, chosen.block_count, true,
+                     (std::uint64_t{chosen.block_count} + map_area_blocks) * block_bytes});
+    return 1;
   }
   if (!write_partition_map(image, chosen.block_count + map_area_blocks, map_area_blocks,
                            chosen.block_count)) {
@@ -124,8 +136,16 @@ int extract_to_hfs_image(const std::string& specifier, byte_stream& image, quest
   }
   const device_specifier device = parse_specifier(specifier);
   select_source_device(device);
-  if (device.form == specifier_form::floppy) return extract_floppy(*device.target, image, ask);
-  return extract_device_volume(device.form == specifier_form::cdrom, image, ask);
+  if (device.form == specifier_form::floppy) {
+    // The floppy's size is the imaging tool's to find: a dry run stops
+    // before the tool runs.
+    if (ask.dry_run()) {
+      ask.show_plan(extract_plan{specifier, 0, 0, false, 0});
+      return 1;
+    }
+    return extract_floppy(*device.target, image, ask);
+  }
+  return extract_device_volume(specifier, device.form == specifier_form::cdrom, image, ask);
 }
 
 }  // namespace hybrid

@@ -35,6 +35,10 @@ int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
     ask.notice(text::stopped + text::iso_restored_suffix(true));
     return 0;
   }
+  if (ask.dry_run()) {
+    ask.show_plan(layout, layout.iso_bytes + layout.removed_bytes);
+    return 1;
+  }
   iso_transaction transaction(iso);
   if (!transaction.begin(layout.iso_bytes + layout.removed_bytes)) {
     ask.notice(transaction.changed() ? text::iso_changed_length

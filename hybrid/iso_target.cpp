@@ -31,6 +31,8 @@ const char* kind_text(platform::file_kind kind) {
   }
 }
 
+}  // namespace
+
 // The end of the ISO 9660 volume as its primary volume descriptor declares
 // it; nothing when there is no such descriptor or its numbers cannot be
 // believed (the two copies differ, an odd block size, a volume that would
@@ -56,6 +58,8 @@ refusal find_volume_end(byte_stream& iso, std::uint64_t length,
   }
   return accepted();
 }
+
+namespace {
 
 // A few zeros after the volume are padding that some tools write outside it
 // (xorriso's own mode leaves about 330 KB): nothing is lost by keeping them,

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "hybrid/io/byte_stream.h"
 #include "hybrid/questions.h"
@@ -23,6 +24,13 @@ struct iso_target {
   std::uint64_t kept_length = 0;
   bool removes_bytes_after_volume() const { return kept_length < length; }
 };
+
+// The end of the ISO 9660 volume as its primary volume descriptor declares
+// it; nothing when there is no such descriptor or its numbers cannot be
+// believed (the two copies differ, an odd block size, a volume that would
+// end inside its own descriptors). Refused only when a read fails.
+refusal find_volume_end(byte_stream& iso, std::uint64_t length,
+                        std::optional<std::uint64_t>& volume_end);
 
 // Refuses anything but a regular file, before a byte of it is read (a pipe
 // would wait for ever); takes the length.

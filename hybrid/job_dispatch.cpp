@@ -1,8 +1,11 @@
 #include "hybrid/job_dispatch.h"
 
+#include <cerrno>
+#include <filesystem>
 #include <memory>
 
 #include "hybrid/io/file_stream.h"
+#include "hybrid/io/memory_stream.h"
 #include "hybrid/io/replacement_file.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
@@ -17,6 +20,14 @@ std::string text::error_opening(const std::string& path) {
 namespace {
 
 using hybrid::file_stream;
+
+void show_open_failure(const job_outlets& out, const std::string& path, const std::string& reason) {
+  if (out.show_open_failure) {
+    out.show_open_failure(text::error_opening(path), reason);
+  } else {
+    out.show_message(text::error_opening(path));
+  }
+}
 
 // One job at a time: the jobs' boxes have no owner, so Start can be pressed
 // again while one of them is open, and a second job on the same files would
@@ -39,9 +50,16 @@ std::unique_ptr<file_stream> open_file(const std::string& path, const char* mode
   // A folder opens for reading on POSIX systems; it is no file to open all
   // the same, as it is with "r+b" and on Windows.
   platform::file_status status;
-  if (!stream->is_open() ||
-      (stream->status(status) && status.kind == platform::file_kind::directory)) {
-    out.show_message(stream->in_use() ? std::string(in_use) : text::error_opening(path));
+  if (!stream->is_open()) {
+    if (stream->in_use()) {
+      out.show_message(in_use);
+    } else {
+      show_open_failure(out, path, stream->error_text());
+    }
+    return nullptr;
+  }
+  if (stream->status(status) && status.kind == platform::file_kind::directory) {
+    show_open_failure(out, path, platform::error_text(EISDIR));
     return nullptr;
   }
   return stream;
@@ -65,6 +83,26 @@ int extract_into_new_image(const job_request& request, const job_outlets& out) {
     ask.notice(refused.text());
     return 0;
   }
+  if (ask.dry_run()) {
+    // Nothing is made, not even the new file: the job writes nothing into
+    // this one.
+    std::error_code unknown;
+    const auto status = std::filesystem::status(request.target_path, unknown);
+    if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
+      show_open_failure(out, request.target_path,
+                        std::filesystem::is_directory(status) ? platform::error_text(EISDIR)
+                                                              : "Not a regular file");
+      return 0;
+    }
+    // The new file would be made in the target's folder.
+    const auto folder = std::filesystem::path(request.target_path).parent_path();
+    if (!folder.empty() && !std::filesystem::is_directory(folder, unknown)) {
+      show_open_failure(out, request.target_path, platform::error_text(ENOENT));
+      return 0;
+    }
+    memory_stream nowhere;
+    return run_job(out, [&] { return extract_to_hfs_image(request.device_text, nowhere, ask); });
+  }
   replacement_file image(request.target_path);
   switch (image.open()) {
     case replacement_file::opened::ok:
@@ -73,7 +111,7 @@ int extract_into_new_image(const job_request& request, const job_outlets& out) {
       out.show_message(text::hfs_image_in_use);
       return 0;
     case replacement_file::opened::failed:
-      out.show_message(text::error_opening(request.target_path));
+      show_open_failure(out, request.target_path, image.error_text());
       return 0;
   }
   return run_job(out, [&] {
@@ -143,6 +181,21 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
   }
   return run_job(out,
                  [&] { return hybrid::hybridize_from_device(request.device_text, *iso, ask); });
+}
+
+int dispatch_undo(const std::string& path, const job_outlets& out) {
+  if (job_running) {
+    out.show_message(text::job_under_way);
+    return 0;
+  }
+  running_guard guard;
+  if (path.empty()) {
+    out.show_message(text::no_file);
+    return 0;
+  }
+  auto iso = open_file(path, "r+b", platform::file_lock::exclusive, text::iso_in_use, out);
+  if (!iso) return 0;
+  return run_job(out, [&] { return hybrid::undo_hybrid(*iso, *out.ask); });
 }
 
 }  // namespace hybrid

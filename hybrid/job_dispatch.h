@@ -31,6 +31,10 @@ struct job_outlets {
   std::function<void(const std::string&)> set_status;
   // What the jobs ask, answered by the front end.
   questions* ask = nullptr;
+  // A file that cannot be opened: the message ("Error opening file X.") and
+  // the system's reason, which may be empty. Unset, show_message gets the
+  // message alone, as the window shows it.
+  std::function<void(const std::string& message, const std::string& reason)> show_open_failure;
 };
 
 namespace text {
@@ -52,5 +56,9 @@ std::string error_opening(const std::string& path);  // "Error opening file %s."
 // the request was refused or the job did not complete; the user has been told
 // either way.
 int dispatch_job(const job_request& request, const job_outlets& outlets);
+
+// --undo on the ISO image at `path`: opened and locked as the job's target
+// is, the same answers.
+int dispatch_undo(const std::string& path, const job_outlets& outlets);
 
 }  // namespace hybrid

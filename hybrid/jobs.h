@@ -30,4 +30,9 @@ int extract_to_hfs_image(const std::string& device_specifier, byte_stream& hfs_i
 // read; asked before the HFS image target is touched.
 refusal check_extract_specifier(const std::string& device_specifier);
 
+// Turns a hybrid whose partitions all lie behind its ISO 9660 volume back
+// into the plain ISO image: cut where the appended data begin (and the
+// padding to a whole block before them), the first 32,768 bytes zeroed.
+int undo_hybrid(byte_stream& iso_image, questions& ask);
+
 }  // namespace hybrid

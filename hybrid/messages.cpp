@@ -137,4 +137,32 @@ std::string floppy_tool_killed(int signal_number) {
          " before it finished.";
 }
 
+std::string undo_bad_count(std::uint32_t entries) {
+  return "The Apple partition map says it has " + std::to_string(entries) +
+         " entries, which its blocks do not hold.\nThe image was left as it was.";
+}
+
+std::string undo_entry_inside_volume(const std::string& name, std::uint32_t first,
+                                     std::uint32_t count, std::uint64_t volume_blocks) {
+  return "The partition \"" + name + "\" (" + std::to_string(count) + " blocks from block " +
+         std::to_string(first) + ") lies inside the ISO 9660 volume, which ends at block " +
+         std::to_string(volume_blocks) +
+         ": its data are not behind the ISO data, and cutting them off would damage the "
+         "volume.\nThe image was left as it was.";
+}
+
+std::string undo_entry_past_end(const std::string& name, std::uint32_t first,
+                                std::uint64_t file_blocks) {
+  return "The partition \"" + name + "\" begins at block " + std::to_string(first) +
+         ", past the end of the file (" + std::to_string(file_blocks) +
+         " blocks).\nThe image was left as it was.";
+}
+
+std::string undo_done(std::uint64_t cut_at, std::uint64_t removed) {
+  return "The ISO image was cut at byte " + std::to_string(cut_at) + " (" +
+         std::to_string(removed) +
+         " bytes removed) and its first 32,768 bytes were zeroed.\nWhatever stood there before "
+         "the hybrid was made, such as a boot record, is not restored.";
+}
+
 }  // namespace hybrid::text

@@ -30,6 +30,28 @@ inline constexpr const char* floppy_no_image =
 inline constexpr const char* floppy_image_empty = "The floppy disk image is empty.";
 inline constexpr const char* source_changed = "The HFS file changed while it was being copied.";
 
+// --undo: what it refuses and what it did.
+inline constexpr const char* undo_not_hybrid =
+    "This ISO image is no Macintosh hybrid image: it has no Apple partition map.\n"
+    "It was left as it was.";
+inline constexpr const char* undo_no_volume =
+    "This image holds no ISO 9660 volume descriptor that can be believed, so where the "
+    "hybrid's data begin is not known.\nIt was left as it was.";
+inline constexpr const char* undo_no_data =
+    "The Apple partition map points at no data behind the ISO 9660 volume.\n"
+    "It was left as it was.";
+inline constexpr const char* undo_system_area_data =
+    "The first 32,768 bytes hold data besides the Apple partition map (a boot record or "
+    "another program's data). Undoing the hybrid zeroes them, and they cannot be brought back.";
+std::string undo_bad_count(std::uint32_t entries);
+// An entry that begins inside the ISO 9660 volume (which ends at block
+// `volume_blocks`), or past the end of the file.
+std::string undo_entry_inside_volume(const std::string& name, std::uint32_t first,
+                                     std::uint32_t count, std::uint64_t volume_blocks);
+std::string undo_entry_past_end(const std::string& name, std::uint32_t first,
+                                std::uint64_t file_blocks);
+std::string undo_done(std::uint64_t cut_at, std::uint64_t removed);
+
 // "The HFS file is %lu bytes long.\nThe ISO file is %lu bytes long.\n
 // Total exceeds the maximum capacity of a CD-ROM."
 std::string capacity_warning(std::uint64_t hfs_bytes, std::uint64_t iso_bytes);

@@ -12,6 +12,19 @@
 
 namespace hybrid {
 
+struct hybrid_layout;
+
+// What an HFS image job would write: `block_count` 512-byte blocks of the
+// device from `first_block`, behind a fresh 64-block map when `with_map`.
+// A floppy's size is known only once the imaging tool has read it (0).
+struct extract_plan {
+  std::string device;
+  std::uint64_t first_block = 0;
+  std::uint64_t block_count = 0;
+  bool with_map = false;
+  std::uint64_t image_bytes = 0;
+};
+
 // Results of the partition choice besides a row 0 to 7.
 constexpr int choice_cancelled = -1;
 constexpr int choice_all = -2;
@@ -28,6 +41,13 @@ class questions : public copy_progress {
   // only when two or more partitions are listed; the rows offered are those
   // before the first slot with an empty name.
   virtual int choose_partition(const partition_list& list) = 0;
+
+  // A dry run: the job makes every check and asks every question, hands
+  // its plan over where it would write its first byte, and ends there as
+  // done, having written nothing.
+  virtual bool dry_run() const { return false; }
+  virtual void show_plan(const hybrid_layout&, std::uint64_t /*iso_length*/) {}
+  virtual void show_plan(const extract_plan&) {}
 };
 
 }  // namespace hybrid

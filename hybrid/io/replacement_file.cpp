@@ -45,14 +45,23 @@ replacement_file::opened replacement_file::open() {
     // Writing through a link into a device or a folder is not replacing an
     // image file; a link to a file is followed, so that the file is replaced
     // and the link stays.
-    if (!fs::is_regular_file(status)) return opened::failed;
+    if (!fs::is_regular_file(status)) {
+      error_ = fs::is_directory(status) ? platform::error_text(EISDIR) : "Not a regular file";
+      return opened::failed;
+    }
     if (fs::is_symlink(fs::symlink_status(target_, error))) {
       const fs::path real = fs::canonical(target_, error);
-      if (error) return opened::failed;
+      if (error) {
+        error_ = error.message();
+        return opened::failed;
+      }
       place_ = real.string();
     }
     old_ = std::make_unique<file_stream>(place_, "r+b", platform::file_lock::exclusive);
-    if (!old_->is_open()) return old_->in_use() ? opened::in_use : opened::failed;
+    if (!old_->is_open()) {
+      error_ = old_->error_text();
+      return old_->in_use() ? opened::in_use : opened::failed;
+    }
   }
   for (unsigned attempt = 0; attempt < 16; ++attempt) {
     const std::string path = fresh_name(place_, attempt);
@@ -64,6 +73,7 @@ replacement_file::opened replacement_file::open() {
       if (old_) platform::copy_permissions(old_->file_handle(), fresh_->file_handle());
       return opened::ok;
     }
+    error_ = stream->error_text();
     if (!fs::exists(path, error)) break;  // not a name taken by chance
   }
   return opened::failed;

@@ -32,6 +32,7 @@ class replacement_file {
   // Puts the new file on the disk and in the target's place. False when it
   // could not (error_text says why): the target is then as it was.
   bool commit();
+  // Why commit() or a failed open() failed, when the system said.
   const std::string& error_text() const { return error_; }
 
  private:

@@ -88,9 +88,9 @@ while IFS='|' read -r label text args; do
   # shellcheck disable=SC2086  # ARGS is a list of words
   refused "$label" "$text" $args
 done <<EOF
-missing HFS image|Error opening file nowhere.img.|--from-file nowhere.img --to-iso target.iso
-missing ISO image|Error opening file missing.iso.|--from-file bare.img --to-iso missing.iso
-missing folder of the HFS image target|Error opening file nowhere/out.img.|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image nowhere/out.img
+missing HFS image|Error opening file nowhere.img.\nNo such file or directory|--from-file nowhere.img --to-iso target.iso
+missing ISO image|Error opening file missing.iso.\nNo such file or directory|--from-file bare.img --to-iso missing.iso
+missing folder of the HFS image target|Error opening file nowhere/out.img.\nNo such file or directory|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image nowhere/out.img
 folder as HFS image|Error opening file folder.|--from-file folder --to-iso target.iso
 folder as ISO image|Error opening file folder.|--from-file bare.img --to-iso folder
 folder as HFS image target|Error opening file folder.|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image folder
@@ -113,6 +113,12 @@ attached disk is the ISO image|$ATTACHED|--from-drive A120 --attach disk:1:2=tar
 attached disk is the HFS image target|$ATTACHED|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image ./two.img
 attached CD-ROM is the HFS image target, by a link|$ATTACHED|--from-drive C120 --attach cdrom:1:2=two.img --to-hfs-image sub/up/two.img
 EOF
+# The system's reason for a folder is Linux's: Windows refuses to open one
+# at all ("Permission denied").
+if [[ $CLI != *-wine ]]; then
+  refused "folder as ISO image, the reason" $'Error opening file folder.\nIs a directory' \
+    --from-file bare.img --to-iso folder
+fi
 
 # A file that opens but cannot be read: the program's own memory at offset 0.
 if [[ -r /proc/self/mem ]]; then

@@ -119,4 +119,30 @@ expect_partx f.iso 2 "$((PADDED / 512)) 4096 Apple_HFS MacOS"
 check_volume f.iso 1 vol3 Bare
 check_iso_side f.iso odd.iso
 
+# --- --dry-run, then the job, then --undo, on ISO images of genisoimage and
+# of xorriso (its mkisofs mode, and its own, which leaves zeros after the
+# volume): the dry run writes nothing and plans what the job then writes
+# (the entries as partx reads them, the length); --undo gives back the ISO
+# image byte for byte. --quiet prints nothing, --verbose the status lines.
+xorriso -as mkisofs -o xorriso-mkisofs.iso iso 2>/dev/null
+xorriso -outdev xorriso-native.iso -map iso / >/dev/null 2>&1
+for original in plain.iso xorriso-mkisofs.iso xorriso-native.iso; do
+  cp "$original" job.iso
+  run_cli 0 --dry-run --from-file=two.img --to-iso=job.iso --partition=all
+  cmp -s job.iso "$original" || fail "--dry-run changed $original"
+  cp "$WORK/out.txt" plan.txt
+  run_cli 0 --from-file two.img --to-iso job.iso --partition all --quiet
+  [[ ! -s $WORK/out.txt && ! -s $WORK/err.txt ]] || fail "--quiet printed something"
+  planned=$(sed -n 's/^  \([0-9]*\)  first \([0-9]*\)  blocks \([0-9]*\)  \([^ ]*\)  "\(.*\)"$/\1 \2 \3 \4 \5/p' plan.txt)
+  written=$(partx --show -g -o NR,START,SECTORS,TYPE,NAME job.iso | tr -s ' ' | sed 's/^ //; s/ $//')
+  [[ -n $planned && $planned == "$written" ]] ||
+    fail "$original: planned entries '$planned', written '$written'"
+  grep -qx "Final size: $(size_of job.iso) bytes" plan.txt ||
+    fail "$original: planned $(grep Final plan.txt), written $(size_of job.iso) bytes"
+  run_cli 0 --undo job.iso --verbose
+  expect_err "Working, please wait..."
+  expect_err "is not restored."
+  cmp -s job.iso "$original" || fail "--undo did not give back $original"
+done
+
 echo "cli_hybrid_roundtrip: all checks passed"

@@ -18,6 +18,47 @@ expect_err "Select partition to open"
 expect_err "First"
 expect_refused target.iso "There is no partition 5; answered Cancel." \
   --from-file two.img --to-iso target.iso --partition 5
+# --partition NAME: no row of that name, or two, is refused with the rows,
+# also with --quiet.
+new_partitioned twins.img $((64 + 2048 + 2048)) Apple_HFS:Twin:64:2048 Apple_HFS:Twin:2112:2048
+while IFS='|' read -r image name row text; do
+  expect_refused target.iso "$text" --from-file "$image" --to-iso=target.iso --partition="$name" -q
+  expect_err "$row"
+done <<'ROWS'
+two.img|Third|1 Second|No partition is named 'Third'; answered Cancel. Give its row number.
+two.img|first|0 First|No partition is named 'first'; answered Cancel. Give its row number.
+twins.img|Twin|1 Twin|More than one partition is named 'Twin'; answered Cancel. Give its row number.
+ROWS
+
+# --- --dry-run asks and checks, prints the plan and writes nothing, also
+# when it would complete; a refusal is still a refusal.
+expect_refused target.iso "There is no partition 5; answered Cancel." \
+  --dry-run --from-file two.img --to-iso target.iso --partition 5
+cp target.iso before.iso
+run_cli 0 --dry-run --from-file two.img --to-iso target.iso --partition all
+cmp -s target.iso before.iso || fail "a dry run changed the ISO image"
+grep -q "^Final size: " "$WORK/out.txt" || fail "a dry run printed no plan"
+grep -qx "Dry run: nothing was written; the files are as they were." "$WORK/out.txt" ||
+  fail "a dry run did not say it wrote nothing"
+run_cli 0 --dry-run --from-drive A120 --attach disk:1:2=two.img --to-iso target.iso --partition 1
+cmp -s target.iso before.iso || fail "a dry run from a disk changed the ISO image"
+grep -q "^  2  first [0-9]*  blocks 2048  Apple_HFS  \"MacOS\"$" "$WORK/out.txt" ||
+  fail "the plan from a disk: $(<"$WORK/out.txt")"
+run_cli 0 --dry-run --from-drive A120 --attach disk:1:2=two.img --to-hfs-image new.img \
+  --partition Second
+[[ -z $(find . -name 'new.img*') ]] || fail "a dry run made the HFS image"
+grep -qx "Copy 2048 blocks of 512 bytes from device A120, from block 2112" "$WORK/out.txt" ||
+  fail "the HFS image's plan: $(<"$WORK/out.txt")"
+expect_refused target.iso "Error opening file nowhere/new.img." \
+  --dry-run --from-drive A120 --attach disk:1:2=two.img --to-hfs-image nowhere/new.img
+
+# --- --undo refuses what is no hybrid, and leaves it as it was; so is a
+# hybrid whose partition lies over the ISO data (genisoimage -hfs -part).
+NO_MAP="This ISO image is no Macintosh hybrid image: it has no Apple partition map."
+expect_refused target.iso "$NO_MAP" --undo target.iso
+expect_refused bare.img "$NO_MAP" --undo bare.img
+genisoimage -quiet -hfs -part -o gen-hfs.iso iso 2>/dev/null
+expect_refused gen-hfs.iso "lies inside the ISO 9660 volume" --undo gen-hfs.iso
 
 # A sparse 700 MB bare HFS volume: HFS + ISO is past a CD-ROM's capacity.
 truncate -s 700M huge.img
@@ -94,7 +135,12 @@ done <<'EOF'
 --bogus --from-file two.img --to-iso target.iso
 --from-file two.img --to-iso target.iso --partition 8
 --from-file two.img --to-iso target.iso --partition -1
---from-file two.img --to-iso target.iso --partition x
+--from-file two.img --to-iso target.iso --partition=
+--from-file=two.img --to-iso target.iso --yes=1
+--from-file two.img --to-iso target.iso -- --partition 1
+--from-file two.img --to-iso target.iso --quiet --verbose
+--undo target.iso --from-file two.img
+--undo target.iso --dry-run
 --from-file two.img --to-iso
 --from-file two.img --from-drive A: --to-iso target.iso
 --from-file two.img

@@ -169,7 +169,7 @@ fi
 # Without the change the same run completes.
 if ! $WINE && command -v script >/dev/null; then
   new_partitioned two.img $((64 + 2048 + 2048)) Apple_HFS:First:64:2048 Apple_HFS:Second:2112:2048
-  run_on_terminal() {  # CHANGE(true/false)
+  run_on_terminal() {  # CHANGE(true/false) [interrupt]
     cp plain.iso grow.iso
     rm -f answers && mkfifo answers
     script -qfec "'$CLI' --from-file two.img --to-iso grow.iso" /dev/null <answers >term.txt 2>&1 &
@@ -181,7 +181,11 @@ if ! $WINE && command -v script >/dev/null; then
     done
     grep -q "Partition (0 to 1), all, or cancel?" term.txt || fail "no partition question"
     ! $1 || printf 'more' >>two.img
-    echo all >&3
+    if [[ ${2:-} == interrupt ]]; then
+      kill -INT "$(pgrep -P "$pid")"  # the program script(1) runs
+    else
+      echo all >&3
+    fi
     wait "$pid" || rc=$?
     exec 3>&-
     return "$rc"
@@ -194,6 +198,12 @@ if ! $WINE && command -v script >/dev/null; then
   new_partitioned two.img $((64 + 2048 + 2048)) Apple_HFS:First:64:2048 Apple_HFS:Second:2112:2048
   run_on_terminal false || fail "the same run without a change failed: $(cat term.txt)"
   [[ $(volume_name grow.iso 2) == Second ]] || fail "grow.iso holds no second volume"
+  # SIGINT (Ctrl-C) at the question: Cancel, exit 130 (128 + SIGINT), the
+  # ISO image as it was.
+  rc=0
+  run_on_terminal false interrupt || rc=$?
+  [[ $rc == 130 ]] || fail "Ctrl-C at the question: exit $rc, expected 130: $(cat term.txt)"
+  cmp -s grow.iso plain.iso || fail "Ctrl-C at the question changed the ISO image"
 else
   echo "note: no terminal for the question (Wine, or no script(1)): the growing source case is skipped"
 fi

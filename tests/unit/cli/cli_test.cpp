@@ -43,6 +43,37 @@ TEST(CliOptions, BuildTheRequestTheMainWindowWould) {
   EXPECT_EQ(parse({"--from-file", "a", "--help"})->what, cli::options::action::help);
 }
 
+// --opt=value is --opt value; a value is taken as it is, '=' and all, and
+// the words after -- are no options.
+TEST(CliOptions, ValuesAfterAnEqualsSignAndTheEndOfTheOptions) {
+  auto joined =
+      parse({"--from-file=vol=1.img", "--to-iso=cd.iso", "--partition=Games", "-q", "--dry-run"});
+  ASSERT_TRUE(joined);
+  EXPECT_EQ(joined->request.source_path, "vol=1.img");
+  EXPECT_EQ(joined->request.target_path, "cd.iso");
+  EXPECT_EQ(joined->answers.partition_name, "Games");
+  EXPECT_FALSE(joined->answers.partition);
+  EXPECT_TRUE(joined->dry_run);
+  EXPECT_EQ(joined->talk, cli::verbosity::quiet);
+
+  auto dashed = parse({"--from-file", "--odd name", "--to-iso", "-", "--verbose", "--"});
+  ASSERT_TRUE(dashed);
+  EXPECT_EQ(dashed->request.source_path, "--odd name");
+  EXPECT_EQ(dashed->request.target_path, "-");
+  EXPECT_EQ(dashed->talk, cli::verbosity::verbose);
+  EXPECT_EQ(parse({"--from-file", "a", "--to-iso", "b"})->talk, cli::verbosity::normal);
+
+  auto undo = parse({"--undo=cd.iso", "--yes"});
+  ASSERT_TRUE(undo);
+  EXPECT_EQ(undo->what, cli::options::action::undo);
+  EXPECT_EQ(undo->request.target_path, "cd.iso");
+  EXPECT_EQ(parse({"--list-devices=cdrom"})->list_filter, 5);
+  // After --, even --help is a word, not an option.
+  std::string error;
+  EXPECT_FALSE(parse({"--", "--help"}, &error));
+  EXPECT_EQ(error, "unexpected argument '--help': give paths with their options");
+}
+
 TEST(CliOptions, UsageErrorsSayWhy) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{}, "no source: give --from-file PATH or --from-drive DEVICE"},
@@ -50,10 +81,24 @@ TEST(CliOptions, UsageErrorsSayWhy) {
       {{"--from-file", "a", "--from-drive", "A050", "--to-iso", "b"},
        "give one source: --from-file or --from-drive"},
       {{"--from-file", "a", "--to-iso", "b", "--to-hfs-image", "c"},
-       "give one target: --to-iso or --to-hfs-image"},
+       "give one target: --to-iso, --to-hfs-image or --undo"},
+      {{"--undo", "a", "--to-iso", "b"}, "give one target: --to-iso, --to-hfs-image or --undo"},
+      {{"--undo", "a", "--from-file", "b"},
+       "--undo takes no source: give it the hybrid ISO image alone"},
+      {{"--undo", "a", "--dry-run"},
+       "--dry-run plans the jobs that write a hybrid or an HFS image, not --undo"},
+      {{"--yes=no"}, "--yes takes no value"},
+      {{"--from-file", "a", "--to-iso", "b", "--", "c"},
+       "unexpected argument 'c': give paths with their options"},
+      {{"--from-file", "a", "cd.iso"},
+       "unexpected argument 'cd.iso': give paths with their options"},
+      {{"--quiet", "--verbose", "--from-file", "a", "--to-iso", "b"},
+       "give --quiet or --verbose, not both"},
+      {{"--list-devices=tape"}, "--list-devices takes disk or cdrom"},
       {{"--from-file"}, "--from-file needs a value"},
-      {{"--partition", "8"}, "--partition takes a row 0 to 7 or 'all'"},
-      {{"--partition", "-1"}, "--partition takes a row 0 to 7 or 'all'"},
+      {{"--partition", "8"}, "--partition takes a row 0 to 7, a partition's name or 'all'"},
+      {{"--partition", "-1"}, "--partition takes a row 0 to 7, a partition's name or 'all'"},
+      {{"--partition="}, "--partition takes a row 0 to 7, a partition's name or 'all'"},
       {{"--frobnicate"}, "unknown option '--frobnicate'"},
       {{"--attach"}, "--attach needs a value"},
       {{"--attach", "disk:0:9=d.img", "--from-file", "a", "--to-iso", "b"},
@@ -117,6 +162,56 @@ hybrid::partition_list two_partitions() {
   std::snprintf(list[1].name, sizeof list[1].name, "%s", "Games");
   list[1].block_count = 0;
   return list;
+}
+
+// --partition NAME: the one row with exactly that name; none or several
+// cancel with the rows listed, also when --quiet kept the list back.
+TEST(TerminalQuestions, PartitionByName) {
+  hybrid::partition_list twins = two_partitions();
+  std::snprintf(twins[2].name, sizeof twins[2].name, "%s", "Games");
+  twins[2].block_count = 5;
+  const struct {
+    const char* name;
+    hybrid::partition_list list;
+    bool quiet;
+    int row;
+    const char* printed;
+  } cases[] = {
+      {"Games", two_partitions(), false, 1, "0 System"},
+      {"Games", two_partitions(), true, 1, nullptr},
+      {"games", two_partitions(), false, hybrid::choice_cancelled,
+       "No partition is named 'games'; answered Cancel. Give its row number.\n"},
+      {"Nope", two_partitions(), true, hybrid::choice_cancelled, "1 Games"},
+      {"Games", twins, false, hybrid::choice_cancelled,
+       "More than one partition is named 'Games'; answered Cancel. Give its row number.\n"},
+  };
+  for (const auto& c : cases) {
+    terminal t("");
+    cli::preset_answers answers;
+    answers.partition_name = c.name;
+    cli::terminal_questions ask(answers, t.in, t.err, true, false, c.quiet);
+    EXPECT_EQ(ask.choose_partition(c.list), c.row) << c.name;
+    const std::string printed = t.printed();
+    if (c.printed == nullptr) {
+      EXPECT_EQ(printed, "");
+    } else {
+      EXPECT_NE(printed.find(c.printed), std::string::npos) << printed;
+    }
+  }
+}
+
+// --quiet: a question answered from the options is not shown; one answered
+// Cancel is, as it is why nothing was done.
+TEST(TerminalQuestions, QuietShowsOnlyWhatStoppedTheJob) {
+  terminal t("");
+  cli::preset_answers answers;
+  answers.yes = true;
+  cli::terminal_questions ok(answers, t.in, t.err, false, false, true);
+  EXPECT_TRUE(ok.warning("Too big."));
+  EXPECT_EQ(t.printed(), "");
+  cli::terminal_questions cancel({}, t.in, t.err, false, false, true);
+  EXPECT_FALSE(cancel.warning("Too big."));
+  EXPECT_EQ(t.printed(), "Too big.\nAnswered Cancel; --yes would answer OK.\n");
 }
 
 TEST(TerminalQuestions, PresetAnswersAndCancelWhenNobodyIsThere) {

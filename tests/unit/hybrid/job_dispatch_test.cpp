@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 
 #include "hybrid/io/file_stream.h"
 #include "hybrid/jobs.h"
+#include "platform/file_ops.h"
 #include "test_support.h"
 
 namespace {
@@ -110,6 +113,40 @@ TEST(DispatchJob, RefusalsSpeakBeforeAnyJob) {
     EXPECT_EQ(user.seen, std::vector<std::string>{"M:" + c.message});
   }
   EXPECT_FALSE(fs::exists(dir.file("missing.iso")));  // a missing ISO image is never created
+
+  // A front end that takes the system's reason gets it beside the window's
+  // very text: the source, the ISO image, --undo's image, a folder.
+  fs::create_directory(dir.file("folder"));
+#ifdef _WIN32
+  const int folder_error = EACCES;  // Windows does not open a folder at all
+#else
+  const int folder_error = EISDIR;  // it opens for reading, and is refused
+#endif
+  const std::vector<std::pair<std::function<int(const hybrid::job_outlets&)>, std::string>>
+      with_reason = {
+          {[&](const hybrid::job_outlets& out) {
+             return hybrid::dispatch_job(file_to_iso(dir.file("none.img"), dir.file("cd.iso")),
+                                         out);
+           },
+           "Error opening file " + dir.file("none.img") + ".|" + platform::error_text(ENOENT)},
+          {[&](const hybrid::job_outlets& out) {
+             return hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("folder")), out);
+           },
+           "Error opening file " + dir.file("folder") + ".|" + platform::error_text(folder_error)},
+          {[&](const hybrid::job_outlets& out) {
+             return hybrid::dispatch_undo(dir.file("missing.iso"), out);
+           },
+           "Error opening file " + dir.file("missing.iso") + ".|" + platform::error_text(ENOENT)},
+      };
+  for (const auto& [run, expected] : with_reason) {
+    front_end user;
+    hybrid::job_outlets out = user.outlets();
+    out.show_open_failure = [&user](const std::string& message, const std::string& reason) {
+      user.seen.push_back(message + "|" + reason);
+    };
+    EXPECT_EQ(run(out), 0);
+    EXPECT_EQ(user.seen, std::vector<std::string>{expected});
+  }
 }
 
 TEST(DispatchJob, CompletedJobIsAnnouncedWhileStillWorking) {

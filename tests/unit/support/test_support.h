@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/hybrid_layout.h"
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/questions.h"
 #include "platform/process.h"
@@ -26,6 +27,9 @@ class scripted_questions : public hybrid::questions {
   hybrid::partition_list last_list{};
   std::function<void()> on_partition_question;  // runs while the question is open
   bool stop = false;                            // an interrupt raised before the job started
+  bool rehearse = false;                        // a dry run: plans are kept, nothing written
+  std::vector<hybrid::hybrid_layout> plans;
+  std::vector<hybrid::extract_plan> extract_plans;
 
   bool stop_requested() override { return stop; }
 
@@ -37,6 +41,11 @@ class scripted_questions : public hybrid::questions {
     warning_answers.pop_front();
     return answer;
   }
+  bool dry_run() const override { return rehearse; }
+  void show_plan(const hybrid::hybrid_layout& layout, std::uint64_t) override {
+    plans.push_back(layout);
+  }
+  void show_plan(const hybrid::extract_plan& plan) override { extract_plans.push_back(plan); }
   int choose_partition(const hybrid::partition_list& list) override {
     ++partition_questions;
     last_list = list;

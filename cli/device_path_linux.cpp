@@ -1,0 +1,61 @@
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+
+#include "cli/device_path.h"
+#include "scsi/transports/sg_io_manager_linux.h"
+
+namespace cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint8_t type_cdrom = 5;
+
+}  // namespace
+
+std::optional<std::string> specifier_for_device_path(const std::string& value, std::string& error) {
+  static const std::regex device_name("/dev/(sr[0-9]+|sg[0-9]+|sd[a-z]+)");
+  std::smatch name;
+  if (!std::regex_match(value, name, device_name)) return std::nullopt;
+
+  // The same sysfs as the manager's, so that the numbers are the ones it
+  // gives (the tests point both at a tree of their own).
+  scsi::sg_io_setup setup;
+  if (const char* sysfs = std::getenv("ZELVORANT_SYSFS")) setup.sysfs = sysfs;
+  if (const char* devdir = std::getenv("ZELVORANT_DEVDIR")) setup.devdir = devdir;
+  const fs::path sysfs(setup.sysfs);
+  std::error_code failed;
+  fs::path link;
+  for (const char* kind : {"class/scsi_generic", "class/block"}) {
+    link = fs::read_symlink(sysfs / kind / name[1].str() / "device", failed);
+    if (!failed) break;
+  }
+  // "H:C:T:L", as the kernel names a SCSI device.
+  static const std::regex address("([0-9]+):([0-9]+):([0-9]+):([0-9]+)");
+  const std::string last = link.filename().string();
+  std::smatch parts;
+  if (failed || !std::regex_match(last, parts, address)) {
+    error = value + " is no SCSI device this system lists";
+    return std::nullopt;
+  }
+  const unsigned long kernel_host = std::stoul(parts[1].str());
+  const unsigned long target = std::stoul(parts[3].str());
+  const scsi::sg_io_manager manager(std::move(setup));
+  for (const scsi::sg_target& device : manager.targets()) {
+    if (device.kernel_host != kernel_host || device.target != target) continue;
+    if (device.host > 9) {
+      error = value + " is on host adapter " + std::to_string(device.host) +
+              "; a specifier names host adapters 0 to 9 only";
+      return std::nullopt;
+    }
+    const char kind = device.type == type_cdrom ? 'C' : 'A';
+    return std::string{kind, static_cast<char>('0' + device.host),
+                       static_cast<char>('0' + device.target), '0'};
+  }
+  error = value + " (" + last +
+          ") is not reached through a host adapter: channel 0, target 0 to 7, LUN 0 only";
+  return std::nullopt;
+}
+
+}  // namespace cli
