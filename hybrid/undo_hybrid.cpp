@@ -76,7 +76,7 @@ refusal plan_undo(byte_stream& iso, const std::vector<std::uint8_t>& head, undo_
   // job wrote to reach a whole block go, the image's own bytes before them
   // stay. (Zeros the image itself ended with cannot be told from them.)
   // More is padding its authoring tool wrote, which the job kept: it stays.
-  if (plan.cut_at - *volume_end < block_bytes) {
+  if (plan.cut_at > *volume_end && plan.cut_at - *volume_end < block_bytes) {
     std::vector<std::uint8_t> gap(static_cast<std::size_t>(plan.cut_at - *volume_end));
     if (!iso.seek(*volume_end) || !read_exact(iso, gap.data(), gap.size())) {
       return refusal::because(text::io_failure(failed_operation::read, iso));

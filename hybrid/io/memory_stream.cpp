@@ -9,7 +9,7 @@ memory_stream::memory_stream(std::string name, std::vector<std::uint8_t> bytes)
     : name_(std::move(name)), bytes_(std::move(bytes)) {}
 
 std::size_t memory_stream::read(void* buffer, std::size_t count) {
-  if (position_ >= bytes_.size()) return 0;
+  if (count == 0 || position_ >= bytes_.size()) return 0;
   const std::size_t available = bytes_.size() - static_cast<std::size_t>(position_);
   const std::size_t got = std::min(count, available);
   std::memcpy(buffer, bytes_.data() + position_, got);
