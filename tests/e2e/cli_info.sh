@@ -186,8 +186,11 @@ expect_err "Nothing was written"
 # What cannot be described is said, with the file left as it was.
 run_cli 1 --info missing.iso
 expect_err "missing.iso cannot be opened: No such file or directory. The file was not changed."
-mkfifo pipe
-run_cli 1 --info pipe
-expect_err "is a pipe"
+# Wine does not open a FIFO of the host as a pipe; the Linux build checks it.
+if [[ $CLI != *-wine ]]; then
+  mkfifo pipe
+  run_cli 1 --info pipe
+  expect_err "is a pipe"
+fi
 run_cli 2 --info plain.iso --to-iso x.iso
 echo "cli_info: OK"
