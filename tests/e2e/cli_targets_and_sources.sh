@@ -171,6 +171,10 @@ if ! $WINE && command -v script >/dev/null; then
   new_partitioned two.img $((64 + 2048 + 2048)) Apple_HFS:First:64:2048 Apple_HFS:Second:2112:2048
   run_on_terminal() {  # CHANGE(true/false) [interrupt]
     cp plain.iso grow.iso
+    # Emptied here, not only by the redirection below: that one happens in
+    # the background, and the wait for the question could read the last
+    # run's text before it.
+    : >term.txt
     rm -f answers && mkfifo answers
     script -qfec "'$CLI' --from-file two.img --to-iso grow.iso" /dev/null <answers >term.txt 2>&1 &
     local pid=$! rc=0 i
