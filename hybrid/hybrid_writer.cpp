@@ -9,23 +9,18 @@ namespace {
 
 using text::failed_operation;
 
-// Puts the ISO image back, then tells the user what failed and whether the
-// image is as it was.
-int fail_writing(questions& ask, iso_transaction& transaction, const std::string& what) {
-  const bool restored = transaction.roll_back();
-  ask.notice(what + text::iso_restored_suffix(restored));
-  return 0;
-}
-
 bool write_zeros(byte_stream& stream, std::uint64_t count) {
   static const std::uint8_t zeros[block_bytes] = {};
   return count == 0 || stream.write(zeros, static_cast<std::size_t>(count));
 }
 
-// Flushed and on the disk, or the reason why not.
-bool on_disk(byte_stream& iso) { return iso.flush() && iso.sync_to_disk(); }
-
 }  // namespace
+
+int roll_back_and_report(questions& ask, iso_transaction& transaction, const std::string& what) {
+  const bool restored = transaction.roll_back();
+  ask.notice(what + text::iso_restored_suffix(restored));
+  return 0;
+}
 
 int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
                  const run_copier& copy_run, const map_check& before_map) {
@@ -46,14 +41,14 @@ int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
     return 0;
   }
   if (layout.cut_at && !transaction.remove_tail(*layout.cut_at)) {
-    return fail_writing(ask, transaction, text::tail_not_kept(transaction.tail(), iso));
+    return roll_back_and_report(ask, transaction, text::tail_not_kept(transaction.tail(), iso));
   }
   // The data go exactly where the layout's block numbers say, whatever the
   // file's end is now.
   if (!iso.seek(layout.iso_bytes))
-    return fail_writing(ask, transaction, text::io_failure(failed_operation::seek, iso));
+    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::seek, iso));
   if (!write_zeros(iso, layout.pad_bytes)) {
-    return fail_writing(ask, transaction, text::io_failure(failed_operation::write, iso));
+    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::write, iso));
   }
 
   std::uint64_t done = 0;
@@ -61,7 +56,7 @@ int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
   for (const append_run& run : layout.runs) {
     if (const refusal failure = copy_run(run, done)) {
       ask.copy_ended();
-      return fail_writing(ask, transaction, failure.text());
+      return roll_back_and_report(ask, transaction, failure.text());
     }
     done += run.byte_count;
   }
@@ -70,18 +65,19 @@ int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
   // The data reach the disk before the map that points at them, so a crash
   // or a power cut at any moment leaves a plain ISO image with bytes after
   // it, never a map pointing at nothing.
-  if (!on_disk(iso))
-    return fail_writing(ask, transaction, text::io_failure(failed_operation::flush, iso));
+  if (!flush_to_disk(iso))
+    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::flush, iso));
   if (before_map) {
-    if (const refusal refused = before_map()) return fail_writing(ask, transaction, refused.text());
+    if (const refusal refused = before_map())
+      return roll_back_and_report(ask, transaction, refused.text());
   }
-  if (ask.stop_requested()) return fail_writing(ask, transaction, text::stopped);
+  if (ask.stop_requested()) return roll_back_and_report(ask, transaction, text::stopped);
   if (!iso.seek(0) || !iso.write(layout.head.data(), layout.head.size())) {
-    return fail_writing(ask, transaction, text::io_failure(failed_operation::write, iso));
+    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::write, iso));
   }
   // Only a map on the disk is a completed job.
-  if (!on_disk(iso))
-    return fail_writing(ask, transaction, text::io_failure(failed_operation::flush, iso));
+  if (!flush_to_disk(iso))
+    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::flush, iso));
   transaction.commit();
   return 1;
 }

@@ -9,6 +9,7 @@
 
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/io/byte_stream.h"
+#include "hybrid/io/iso_transaction.h"
 #include "hybrid/questions.h"
 #include "hybrid/refusal.h"
 
@@ -23,6 +24,11 @@ using run_copier = std::function<refusal(const append_run& run, std::uint64_t do
 // whether the job may still go on (the HFS file it copied from has not
 // changed); a refusal rolls the image back.
 using map_check = std::function<refusal()>;
+
+// Puts the ISO image back, then tells the user what failed and whether the
+// image is as it was; returns 0, the jobs' "not done". The job and --undo
+// end every failure after their first write here.
+int roll_back_and_report(questions& ask, iso_transaction& transaction, const std::string& what);
 
 int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
                  const run_copier& copy_run, const map_check& before_map = {});

@@ -146,8 +146,12 @@ got read_descriptors(const bounded_reader& in, iso_volume_info& iso) {
     if (read != got::ok) return read == got::past_end ? got::ok : read;
     if (!is_volume_descriptor(sector.data()) || sector[0] == iso9660::set_terminator) break;
     if (sector[0] == iso9660::boot_record) {
+      // The boot system identifier at byte 7 that every bootable CD's boot
+      // record carries, padded with zeros; these 23 letters are the
+      // identifier itself, as PC firmware compares it.
       constexpr char el_torito[] = "EL TORITO SPECIFICATION";
-      iso.el_torito = iso.el_torito || std::memcmp(sector.data() + 7, el_torito, 23) == 0;
+      iso.el_torito =
+          iso.el_torito || std::memcmp(sector.data() + 7, el_torito, sizeof el_torito - 1) == 0;
     } else if (sector[0] == iso9660::supplementary_descriptor) {
       const std::uint8_t* escape = sector.data() + iso9660::escape_sequences;
       iso.joliet = iso.joliet || (escape[0] == '%' && escape[1] == '/' &&

@@ -33,7 +33,7 @@ struct iso_volume_info {
   std::uint64_t bytes = 0;
   bool joliet = false;      // a supplementary descriptor with %/@, %/C or %/E
   bool rock_ridge = false;  // SUSP "SP" and a Rock Ridge entry in the root's "." record
-  bool el_torito = false;   // a boot record "EL TORITO SPECIFICATION"
+  bool el_torito = false;   // a boot record whose system identifier marks a bootable CD
 };
 
 // What the first 32,768 bytes hold; several may be true at once.

@@ -9,6 +9,7 @@
 
 #include "hybrid/apm/big_endian.h"
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/hybrid_writer.h"
 #include "hybrid/io/iso_transaction.h"
 #include "hybrid/iso_target.h"
 #include "hybrid/jobs.h"
@@ -93,14 +94,6 @@ refusal plan_undo(byte_stream& iso, const std::vector<std::uint8_t>& head, undo_
   return accepted();
 }
 
-bool on_disk(byte_stream& iso) { return iso.flush() && iso.sync_to_disk(); }
-
-int fail_undoing(questions& ask, iso_transaction& transaction, const std::string& what) {
-  const bool restored = transaction.roll_back();
-  ask.notice(what + text::iso_restored_suffix(restored));
-  return 0;
-}
-
 }  // namespace
 
 int undo_hybrid(byte_stream& iso, questions& ask) {
@@ -138,20 +131,20 @@ int undo_hybrid(byte_stream& iso, questions& ask) {
   }
   const std::vector<std::uint8_t> zeros(system_area_bytes);
   if (!iso.seek(0) || !iso.write(zeros.data(), zeros.size())) {
-    return fail_undoing(ask, transaction, text::io_failure(failed_operation::write, iso));
+    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::write, iso));
   }
-  if (!on_disk(iso)) {
-    return fail_undoing(ask, transaction, text::io_failure(failed_operation::flush, iso));
+  if (!flush_to_disk(iso)) {
+    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::flush, iso));
   }
-  if (ask.stop_requested()) return fail_undoing(ask, transaction, text::stopped);
+  if (ask.stop_requested()) return roll_back_and_report(ask, transaction, text::stopped);
   // The appended data are kept aside until the cut is on the disk, so a
   // failure puts the hybrid back whole.
   if (!transaction.remove_tail(plan.cut_at)) {
-    return fail_undoing(ask, transaction, text::tail_not_kept(transaction.tail(), iso));
+    return roll_back_and_report(ask, transaction, text::tail_not_kept(transaction.tail(), iso));
   }
   std::uint64_t length = 0;
-  if (!on_disk(iso) || !iso.length(length) || length != plan.cut_at) {
-    return fail_undoing(ask, transaction, text::io_failure(failed_operation::flush, iso));
+  if (!flush_to_disk(iso) || !iso.length(length) || length != plan.cut_at) {
+    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::flush, iso));
   }
   transaction.commit();
   ask.notice(text::undo_done(plan.cut_at, plan.length - plan.cut_at));

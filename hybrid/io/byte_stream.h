@@ -50,6 +50,11 @@ class byte_stream {
   virtual std::FILE* file_handle() const { return nullptr; }
 };
 
+// Empties the stream's buffer and waits until the bytes are on the disk:
+// what a job must have done before it writes what points at them, and
+// before it says it completed.
+inline bool flush_to_disk(byte_stream& stream) { return stream.flush() && stream.sync_to_disk(); }
+
 // Reads exactly `count` bytes; false on a short read.
 inline bool read_exact(byte_stream& stream, void* buffer, std::size_t count) {
   return stream.read(buffer, count) == count;
