@@ -176,22 +176,35 @@ if ! $WINE && command -v script >/dev/null; then
     # run's text before it.
     : >term.txt
     rm -f answers && mkfifo answers
-    script -qfec "'$CLI' --from-file two.img --to-iso grow.iso" /dev/null <answers >term.txt 2>&1 &
+    script -qfec "exec '$CLI' --from-file two.img --to-iso grow.iso" /dev/null <answers >term.txt 2>&1 &
     local pid=$! rc=0 i
     exec 3>answers
     for ((i = 0; i < 200; i++)); do
       grep -q "Partition (0 to 1), all, or cancel?" term.txt && break
       sleep 0.1
     done
-    grep -q "Partition (0 to 1), all, or cancel?" term.txt || fail "no partition question"
+    if ! grep -q "Partition (0 to 1), all, or cancel?" term.txt; then
+      exec 3>&-
+      kill "$pid" 2>/dev/null || true
+      fail "no partition question: $(cat term.txt)"
+    fi
     ! $1 || printf 'more' >>two.img
     if [[ ${2:-} == interrupt ]]; then
-      kill -INT "$(pgrep -P "$pid")"  # the program script(1) runs
+      printf '\003' >&3  # Ctrl-C typed on the terminal: SIGINT from its line discipline
     else
       echo all >&3
     fi
-    wait "$pid" || rc=$?
+    # A run that hangs must fail this script, not hold the test to its timeout.
+    for ((i = 0; i < 600; i++)); do
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
     exec 3>&-
+    if kill -0 "$pid" 2>/dev/null; then
+      kill "$pid" 2>/dev/null || true
+      fail "the run did not end within 60 s of the answer: $(cat term.txt)"
+    fi
+    wait "$pid" || rc=$?
     return "$rc"
   }
   run_on_terminal true && fail "a source that grew was copied"
