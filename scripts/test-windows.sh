@@ -46,6 +46,14 @@ if ((${#missing[@]})); then
   exit 1
 fi
 
+# Wine turns Windows file names into Unix ones through the locale's character
+# set. Under the C locale (no LANG, as in a bare `env -i`) a name such as
+# "Ünïcødé 日本" has no Unix spelling and the file-name tests fail, so the
+# whole run, the making of the prefix included, uses UTF-8.
+if [[ $(locale charmap 2>/dev/null) != UTF-8 ]]; then
+  export LC_ALL=C.UTF-8
+fi
+
 WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/zelvorant-wine-XXXXXX")
 export WINEPREFIX
 cleanup() {
