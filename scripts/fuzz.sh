@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang under ASan and UBSan and runs each
-# for a fixed time, seeded from the sample images in ../shared/fixtures and
+# for a fixed time, seeded from the sample images in tests/fixtures and
 # from small Apple-partitioned images made here.
 #
 #   FUZZ_SECONDS   time per target (default 30)
@@ -21,12 +21,14 @@ seconds=${FUZZ_SECONDS:-30}
 seed=${FUZZ_SEED:-1}
 targets=${FUZZ_TARGETS:-"fuzz_file_job fuzz_device_jobs fuzz_scan_devices fuzz_arguments fuzz_image_info"}
 work=${FUZZ_DIR:-$repo/out/fuzz}
-fixtures=$repo/../shared/fixtures
+fixtures=$repo/tests/fixtures
+# shellcheck source=scripts/ccache-env.sh
+source scripts/ccache-env.sh
 
 echo "fuzz: building the targets with clang in build-fuzz/ ..."
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZELVORANT_TESTS=OFF -DZELVORANT_SANITIZE=ON -DZELVORANT_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j2 >/dev/null
+cmake --build build-fuzz -j"${JOBS:-$(nproc)}" >/dev/null
 
 seeds=$work/seeds
 rm -rf "$seeds"
@@ -66,10 +68,10 @@ for i in range(4):
     open(f"{out}/scan/{i}", "wb").write(bytes([i]) + rng.randbytes(256))
 PY
 for fixture in "$fixtures"/*; do
+  [[ -f $fixture ]] || continue # the licence texts' folder
   name=$(basename "$fixture")
   case $name in
     *.md) continue ;;
-    *.xz) { xz -dc "$fixture" 2>/dev/null || true; } | head -c 65536 >"$seeds/raw" ;;
     *) head -c 65536 "$fixture" >"$seeds/raw" ;;
   esac
   { printf '\003\003'; cat "$seeds/raw"; } >"$seeds/file/$name"

@@ -22,7 +22,6 @@ more_packages=(
   libgtest-dev libgmock-dev googletest  # unit tests
   xorriso                     # ISO images with a PC boot record or a GPT, as targets
   parted 7zip                 # parted and 7zz: two more readers of the map
-  xz-utils                    # compressed sample images
   time                        # /usr/bin/time: peak memory in the benchmark
   dpkg-dev man-db             # the Debian package: its dependencies, its man page
   g++-mingw-w64-i686 binutils-mingw-w64-i686  # the 32-bit Windows build
@@ -33,6 +32,7 @@ more_packages=(
   imagemagick                 # screenshots of the windows
   zip                         # the Windows package
   clang-14 libclang-rt-14-dev # libFuzzer targets under ASan and UBSan
+  ccache                      # the five builds of scripts/test.sh share one compiler cache
 )
 
 only_cli=0 print=0

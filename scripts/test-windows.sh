@@ -7,14 +7,17 @@
 #   - WINEDEBUG=-all, so that Wine's own chatter does not bury the results.
 # Needs the Debian packages g++-mingw-w64-i686, cmake, googletest, wine,
 # wine32:i386 (after dpkg --add-architecture i386) and xvfb.
-# BUILD_TYPE (default RelWithDebInfo) and JOBS (default 2) may be set.
+# BUILD_TYPE (default RelWithDebInfo) and JOBS (default: the number of cores)
+# may be set. Compiles through ccache when it is installed.
 # Exits non-zero when the build or a test failed.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
-jobs=${JOBS:-2}
+jobs=${JOBS:-$(nproc)}
 build_dir=build-win32
+# shellcheck source=scripts/ccache-env.sh
+source scripts/ccache-env.sh
 
 # Inside the X server: make the prefix, build, test.
 if [[ ${1:-} == --inside-xvfb ]]; then

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the style, builds zelvorant four times and runs the tests of each
+# Checks the style, builds zelvorant five times and runs the tests of each
 # build:
 #   build/         the ordinary build, every test; then its Debian package,
 #                  installed, tried and removed (scripts/test-package.sh)
@@ -8,61 +8,74 @@
 #   build-asan/    Debug, with AddressSanitizer and UndefinedBehaviorSanitizer
 #   build-win32/   the 32-bit Windows programs, tested under Wine
 #                  (scripts/test-windows.sh)
+#   build-fuzz/    the libFuzzer targets, built with clang and run for a
+#                  short time each (scripts/fuzz.sh)
 # Every build runs even when an earlier one fails, so one run reports
-# everything. Exits non-zero when anything failed.
+# everything, and the run ends with a table of its steps and their times.
+# Compiles through ccache when it is installed (scripts/ccache-env.sh).
+# JOBS (default: the number of cores) sets the parallel compiles and tests.
+# Exits non-zero when anything failed.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
-jobs=${JOBS:-2}
-
-bash scripts/install-deps.sh
-
+JOBS=${JOBS:-$(nproc)}
+export JOBS
 failures=()
+phase_names=() phase_seconds=() phase_results=()
 
-printf '\n==> Style: clang-format and shellcheck\n'
-bash scripts/check-style.sh || failures+=("Style: see check-style above")
+# phase NAME COMMAND...: runs one step, timed; a failure is counted and the
+# run goes on.
+phase() {
+  local name=$1 start=$SECONDS status=0
+  shift
+  printf '\n==> %s\n' "$name"
+  "$@" || status=$?
+  phase_names+=("$name")
+  phase_seconds+=($((SECONDS - start)))
+  if ((status)); then
+    phase_results+=(FAILED)
+    failures+=("$name")
+  else
+    phase_results+=(ok)
+  fi
+  return "$status"
+}
+
+phase "Packages (scripts/install-deps.sh)" bash scripts/install-deps.sh || true
+# After the packages: ccache may just have come.
+# shellcheck source=scripts/ccache-env.sh
+source scripts/ccache-env.sh
+phase "Style: clang-format and shellcheck" bash scripts/check-style.sh || true
 
 # build_and_test NAME DIR CMAKE-ARGS...
 build_and_test() {
   local name=$1 dir=$2
   shift 2
-  printf '\n==> %s build in %s/\n' "$name" "$dir"
-  if ! cmake -S . -B "$dir" "$@"; then
-    failures+=("$name: configure")
-    return
-  fi
-  if ! cmake --build "$dir" -j"$jobs"; then
-    failures+=("$name: build")
-    return
-  fi
-  printf '\n==> %s tests\n' "$name"
-  if ! ctest --test-dir "$dir" --output-on-failure -j"$jobs"; then
-    failures+=("$name: tests")
-  fi
+  phase "$name: configure and build in $dir/" \
+    eval 'cmake -S . -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j"$JOBS"' || return 0
+  phase "$name: tests" ctest --test-dir "$dir" --output-on-failure -j"$JOBS" || true
 }
 
 build_and_test "Normal" build -DZELVORANT_SANITIZE=OFF -DZELVORANT_TESTS=ON
 
-printf '\n==> Debian package from build/: built, installed, tried, removed\n'
-bash scripts/test-package.sh build || failures+=("Debian package: see test-package above")
+phase "Debian package from build/: built, installed, tried, removed" \
+  bash scripts/test-package.sh build || true
 
 # The generic POSIX platform on Linux keeps the macOS and BSD path honest:
 # it must build, and the unit tests pass on it. The end-to-end scripts add
-# little there and would cost minutes.
-printf '\n==> Generic POSIX build in build-generic/, unit tests\n'
-# Neither optimised nor with debug information, the quickest to compile,
-# since only its compiling and its unit tests matter here. (An empty build
-# type would be RelWithDebInfo: the project's default.)
-if cmake -S . -B build-generic -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 \
-  -DZELVORANT_GENERIC_POSIX=ON \
-  -DZELVORANT_TESTS=ON -DZELVORANT_SANITIZE=OFF >/dev/null &&
-  cmake --build build-generic -j"$jobs" --target zelvorant-cli zelvorant_tests; then
-  ctest --test-dir build-generic --output-on-failure -j"$jobs" -LE e2e ||
-    failures+=("Generic POSIX: unit tests")
-else
-  failures+=("Generic POSIX: configure or build")
+# little there and would cost minutes. Neither optimised nor with debug
+# information, the quickest to compile, since only its compiling and its unit
+# tests matter here. (An empty build type would be RelWithDebInfo: the
+# project's default.)
+if phase "Generic POSIX: configure and build in build-generic/" \
+  eval 'cmake -S . -B build-generic -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 \
+    -DZELVORANT_GENERIC_POSIX=ON -DZELVORANT_TESTS=ON -DZELVORANT_SANITIZE=OFF >/dev/null &&
+    cmake --build build-generic -j"$JOBS" --target zelvorant-cli zelvorant_tests'; then
+  phase "Generic POSIX: unit tests" \
+    ctest --test-dir build-generic --output-on-failure -j"$JOBS" -LE e2e || true
 fi
+
 # Errors found by the sanitizers end the process with a report and a non-zero
 # status, so a test that trips one fails.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-abort_on_error=0:detect_leaks=1:strict_string_checks=1}
@@ -70,13 +83,22 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 build_and_test "Sanitizer" build-asan -DCMAKE_BUILD_TYPE=Debug -DZELVORANT_SANITIZE=ON -DZELVORANT_TESTS=ON
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
-printf '\n==> Windows build in build-win32/, tests under Wine\n'
-bash scripts/test-windows.sh || failures+=("Windows: build or tests")
+phase "Windows: build in build-win32/, tests under Wine" bash scripts/test-windows.sh || true
 
 # 20 s each keeps the whole run well inside CI's 15 minutes with five
 # targets; FUZZ_SECONDS=600 for a long run by hand.
-printf '\n==> Fuzz targets under ASan and UBSan, %s s each\n' "${FUZZ_SECONDS:-20}"
-FUZZ_SECONDS=${FUZZ_SECONDS:-20} bash scripts/fuzz.sh || failures+=("Fuzzing: a target found a fault")
+phase "Fuzz targets under ASan and UBSan, ${FUZZ_SECONDS:-20} s each" \
+  env FUZZ_SECONDS="${FUZZ_SECONDS:-20}" bash scripts/fuzz.sh || true
+
+# The time of every step, so that the next slow one shows at once.
+printf '\n%-66s %7s  %s\n' "Phase" "seconds" "result"
+for i in "${!phase_names[@]}"; do
+  printf '%-66s %7d  %s\n' "${phase_names[$i]}" "${phase_seconds[$i]}" "${phase_results[$i]}"
+done
+printf '%-66s %7d\n' "Whole run (JOBS=$JOBS)" "$SECONDS"
+if command -v ccache >/dev/null 2>&1; then
+  ccache --show-stats 2>/dev/null | grep -E '^(Cacheable calls|  Hits|  Misses)' || true
+fi
 
 echo
 if ((${#failures[@]})); then

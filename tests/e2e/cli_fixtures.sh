@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Real-world images from the shared fixtures as HFS sources (and one as an
+# Real-world images from tests/fixtures as HFS sources (and one as an
 # ISO target), each result read back with hfsutils, blkid, partx and isoinfo.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
@@ -73,8 +73,8 @@ same_bytes "$HFS_PLUS" 0 plus.iso "$ISO_BYTES" 614400
 [[ $(blkid -p -o value -s TYPE --offset "$ISO_BYTES" plus.iso) == hfsplus ]] || fail "no HFS+ in plus.iso"
 [[ $(blkid -p -o value -s LABEL --offset "$ISO_BYTES" plus.iso) == HFS_Plus ]] || fail "HFS+ label"
 
-# --- An HFS volume labelled "BBB", xz-compressed.
-xz -dc "$FIXTURES/util-linux-blkid-hfs.img.xz" >bbb.img
+# --- A 10 MiB bare HFS volume labelled "BBB", larger than the floppies.
+new_volume bbb.img 10240 BBB
 hybrid_of bbb.iso bbb.img $((10 * 1024 * 1024))
 [[ $(volume_name bbb.iso 1) == BBB ]] || fail "volume name of bbb.iso"
 same_volume bbb.img 0 bbb.iso 1
