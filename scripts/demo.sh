@@ -29,7 +29,7 @@ bash scripts/install-deps.sh --cli
 
 step "Building zelvorant-cli (Release) in build/"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DZELVORANT_SANITIZE=OFF >/dev/null
-cmake --build build -j2 --target zelvorant-cli
+cmake --build build -j"$(nproc)" --target zelvorant-cli
 "$cli" --version
 
 step "Making sample data in $demo_dir"

@@ -48,12 +48,23 @@ phase "Packages (scripts/install-deps.sh)" bash scripts/install-deps.sh || true
 source scripts/ccache-env.sh
 phase "Style: clang-format and shellcheck" bash scripts/check-style.sh || true
 
+# configure_and_build DIR CMAKE-ARGS... [-- BUILD-ARGS...]
+configure_and_build() {
+  local dir=$1 configure=()
+  shift
+  while (($#)) && [[ $1 != -- ]]; do
+    configure+=("$1")
+    shift
+  done
+  (($#)) && shift
+  cmake -S . -B "$dir" "${configure[@]}" >/dev/null && cmake --build "$dir" -j"$JOBS" "$@"
+}
+
 # build_and_test NAME DIR CMAKE-ARGS...
 build_and_test() {
   local name=$1 dir=$2
   shift 2
-  phase "$name: configure and build in $dir/" \
-    eval 'cmake -S . -B "$dir" "$@" >/dev/null && cmake --build "$dir" -j"$JOBS"' || return 0
+  phase "$name: configure and build in $dir/" configure_and_build "$dir" "$@" || return 0
   phase "$name: tests" ctest --test-dir "$dir" --output-on-failure -j"$JOBS" || true
 }
 
@@ -69,9 +80,9 @@ phase "Debian package from build/: built, installed, tried, removed" \
 # tests matter here. (An empty build type would be RelWithDebInfo: the
 # project's default.)
 if phase "Generic POSIX: configure and build in build-generic/" \
-  eval 'cmake -S . -B build-generic -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 \
-    -DZELVORANT_GENERIC_POSIX=ON -DZELVORANT_TESTS=ON -DZELVORANT_SANITIZE=OFF >/dev/null &&
-    cmake --build build-generic -j"$JOBS" --target zelvorant-cli zelvorant_tests'; then
+  configure_and_build build-generic -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG=-O0 \
+  -DZELVORANT_GENERIC_POSIX=ON -DZELVORANT_TESTS=ON -DZELVORANT_SANITIZE=OFF \
+  -- --target zelvorant-cli zelvorant_tests; then
   phase "Generic POSIX: unit tests" \
     ctest --test-dir build-generic --output-on-failure -j"$JOBS" -LE e2e || true
 fi
