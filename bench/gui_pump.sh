@@ -37,7 +37,7 @@ if [[ -z ${BENCH_GUI_INNER:-} ]]; then
     cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake >/dev/null
   fi
   echo "Building zelvorant.exe and gui_driver.exe in $build/ ..."
-  cmake --build "$build" -j2 --target zelvorant gui_driver >/dev/null
+  cmake --build "$build" -j"$(nproc)" --target zelvorant gui_driver >/dev/null
   BENCH_GUI_INNER=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0"
 fi
 

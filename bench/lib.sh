@@ -8,7 +8,7 @@ build_release_cli() {
   echo "Building zelvorant-cli (Release) in build-bench/ ..."
   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DZELVORANT_SANITIZE=OFF \
     -DZELVORANT_TESTS=OFF >/dev/null
-  cmake --build build-bench -j2 --target zelvorant-cli >/dev/null
+  cmake --build build-bench -j"$(nproc)" --target zelvorant-cli >/dev/null
   # shellcheck disable=SC2034  # read by the benchmarks
   cli=$PWD/build-bench/zelvorant-cli
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The style the project declared: every C++ file as .clang-format has it,
-# every shell script free of shellcheck warnings, and the package lists the
-# README gives the very lists scripts/install-deps.sh installs. Prints what
-# differs and exits non-zero when anything does.
+# every shell script free of shellcheck warnings, the package lists the
+# README gives the very lists scripts/install-deps.sh installs, and no file
+# that reads outside the checkout. Prints what differs and exits non-zero
+# when anything does.
 set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -41,7 +42,15 @@ scripts/install-deps.sh --print %s: %s
   fi
 done
 
+# A clone on its own must pass its tests: nothing may read a folder beside
+# the checkout.
+echo "check-style: nothing reads a folder beside the checkout"
+if git grep -n -e '\.\./shared' -- . ':!*.md' ':!scripts/check-style.sh'; then
+  echo "check-style: the lines above read ../shared: the tests' images belong in tests/fixtures"
+  status=1
+fi
+
 if ((status == 0)); then
-  echo "check-style: 3 passed, 0 failed"
+  echo "check-style: 4 passed, 0 failed"
 fi
 exit "$status"

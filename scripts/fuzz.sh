@@ -6,6 +6,7 @@
 #   FUZZ_SECONDS   time per target (default 30)
 #   FUZZ_TARGETS   targets to run (default: all five)
 #   FUZZ_DIR       where corpora and crash artifacts go (default out/fuzz)
+#   JOBS           targets run at once, one core each (default: the cores)
 #   FUZZ_SEED      libFuzzer's seed (default 1). With a fixed seed and a fresh
 #                  FUZZ_DIR the inputs come in the same order on every run, so
 #                  a short run in CI repeats the start of a long run made here
@@ -93,27 +94,50 @@ if command -v genisoimage >/dev/null; then
 fi
 rm -f "$seeds/raw"
 
-status=0
-for target in $targets; do
-  case $target in
-    fuzz_file_job) seed_dir="file" ;;
-    fuzz_device_jobs) seed_dir=device ;;
-    fuzz_scan_devices) seed_dir=scan ;;
-    fuzz_arguments) seed_dir=arguments ;;
-    fuzz_image_info) seed_dir=info ;;
-    *) echo "fuzz: unknown target $target" >&2; exit 2 ;;
+seed_dir_of() {  # TARGET
+  case $1 in
+    fuzz_file_job) echo file ;;
+    fuzz_device_jobs) echo device ;;
+    fuzz_scan_devices) echo scan ;;
+    fuzz_arguments) echo arguments ;;
+    fuzz_image_info) echo info ;;
+    *) return 1 ;;
   esac
-  corpus=$work/corpus/$target
+}
+for target in $targets; do
+  seed_dir_of "$target" >/dev/null || { echo "fuzz: unknown target $target" >&2; exit 2; }
+done
+
+run_target() {  # TARGET
+  local target=$1 corpus=$work/corpus/$1
   mkdir -p "$corpus"
   echo "fuzz: $target for $seconds s"
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     "build-fuzz/fuzz/$target" -seed="$seed" -max_total_time="$seconds" -max_len=70000 -timeout=20 \
     -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$work/artifacts/$target-" \
-    "$corpus" "$seeds/$seed_dir" >"$work/$target.log" 2>&1; then
+    "$corpus" "$seeds/$(seed_dir_of "$target")" >"$work/$target.log" 2>&1; then
     echo "fuzz: $target FAILED; see $work/$target.log and $work/artifacts/" >&2
     tail -30 "$work/$target.log" >&2
-    status=1
+    return 1
   fi
   grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb" "$work/$target.log" | sed "s/^/  $target /"
+}
+
+# Each target runs on one core: as many at once as there are cores (JOBS).
+# The order of a target's inputs comes from its seed, not from what runs
+# beside it.
+parallel=${JOBS:-$(nproc)}
+status=0 running=0
+for target in $targets; do
+  if ((running >= parallel)); then
+    wait -n || status=1
+    running=$((running - 1))
+  fi
+  run_target "$target" &
+  running=$((running + 1))
+done
+while ((running > 0)); do
+  wait -n || status=1
+  running=$((running - 1))
 done
 exit $status

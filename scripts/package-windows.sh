@@ -7,7 +7,7 @@ set -euo pipefail
 
 repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$repo"
-jobs=${JOBS:-2}
+jobs=${JOBS:-$(nproc)}
 build_dir=build-win32-release
 stage=out/zelvorant-win32
 zip_file=out/zelvorant-win32.zip

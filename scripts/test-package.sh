@@ -21,7 +21,7 @@ fail() {
 ok() { printf '%s: ok: %s\n' "$me" "$*"; }
 
 [[ -f $build_dir/CPackConfig.cmake ]] || fail "$build_dir is not a configured build"
-cmake --build "$build_dir" -j"${JOBS:-2}" --target zelvorant-cli dskgrab man_page >/dev/null
+cmake --build "$build_dir" -j"${JOBS:-$(nproc)}" --target zelvorant-cli dskgrab man_page >/dev/null
 rm -rf "$build_dir/package"
 cpack --config "$build_dir/CPackConfig.cmake" -G DEB -B "$build_dir/package" >/dev/null ||
   fail "cpack -G DEB"

@@ -22,14 +22,18 @@ source scripts/ccache-env.sh
 # Inside the X server: make the prefix, build, test.
 if [[ ${1:-} == --inside-xvfb ]]; then
   export WINEDEBUG=-all
-  echo "==> Wine prefix $WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
+  # Wine makes the prefix while the build runs: most of that time it waits.
+  echo "==> Wine prefix $WINEPREFIX, made while the Windows build runs"
+  { wineboot -i && wineserver -w; } >/dev/null 2>&1 &
+  prefix_maker=$!
   echo
   echo "==> Windows build in $build_dir/"
   cmake -S . -B "$build_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake \
     -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}"
-  cmake --build "$build_dir" -j"$jobs"
+  build_status=0
+  cmake --build "$build_dir" -j"$jobs" || build_status=$?
+  wait "$prefix_maker" || { echo "test-windows: wineboot failed" >&2; exit 1; }
+  ((build_status == 0)) || exit "$build_status"
   echo
   echo "==> Windows tests (under Wine)"
   status=0
