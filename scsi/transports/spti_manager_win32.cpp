@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <system_error>
+#include <thread>
 
 #include "scsi/aspi_defs.h"
 #include "scsi/inquiry.h"
@@ -107,6 +109,143 @@ bool device_missing(DWORD error) {
          error == ERROR_DEVICE_NOT_CONNECTED;
 }
 
+// The driver gave up on the device after the request's TimeOutValue.
+bool timed_out(DWORD error) { return error == ERROR_SEM_TIMEOUT || error == ERROR_TIMEOUT; }
+
+void store_status(void* request_block, std::uint8_t status) {
+  std::atomic_ref<std::uint8_t>(static_cast<SRB_Header*>(request_block)->SRB_Status)
+      .store(status, std::memory_order_release);
+}
+
+// CancelIoEx came with Vista; the program also runs where only CancelIo is.
+using cancel_io_ex_entry = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
+cancel_io_ex_entry cancel_io_ex() {
+  static const cancel_io_ex_entry entry = [] {
+    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "CancelIoEx") : nullptr;
+    return reinterpret_cast<cancel_io_ex_entry>(reinterpret_cast<void (*)()>(found));
+  }();
+  return entry;
+}
+
+}  // namespace
+
+// One transfer's own pass-through block, page-aligned buffer, event and
+// device handle. It lives until both the manager and its waiter are done
+// with it, so a driver that ends a request late writes into memory that is
+// still ours, never into a caller's block or buffer.
+struct spti_manager::transfer {
+  explicit transfer(std::shared_ptr<const spti_system> calls) : system(std::move(calls)) {}
+  ~transfer() {
+    close_device();
+    if (overlapped.hEvent != nullptr) CloseHandle(overlapped.hEvent);
+    if (buffer != nullptr) VirtualFree(buffer, 0, MEM_RELEASE);
+  }
+  transfer(const transfer&) = delete;
+  transfer& operator=(const transfer&) = delete;
+  void close_device() {
+    if (device != INVALID_HANDLE_VALUE) system->close(device);
+    device = INVALID_HANDLE_VALUE;
+  }
+
+  std::shared_ptr<const spti_system> system;
+  pass_through_block block{};
+  void* buffer = nullptr;
+  OVERLAPPED overlapped{};
+  HANDLE device = INVALID_HANDLE_VALUE;
+  // The request block still waiting for this transfer's results; null once
+  // it has them or its caller has given up on it.
+  std::mutex lock;
+  void* caller = nullptr;
+};
+
+namespace {
+
+using transfer_record = spti_manager::transfer;
+
+// Fills the pass-through block for the caller's CDB, with the transfer's own
+// buffer (holding the caller's bytes for a write). False when no buffer
+// could be had.
+bool prepare(transfer_record& one, std::uint8_t path_id, std::uint8_t target_id,
+             const SRB_ExecSCSICmd& exec) {
+  if (exec.SRB_BufLen > 0) {
+    // VirtualAlloc hands out whole pages, aligned as any adapter may need.
+    one.buffer = VirtualAlloc(nullptr, exec.SRB_BufLen, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (one.buffer == nullptr) return false;
+  }
+  const UCHAR direction = data_direction(exec);
+  SCSI_PASS_THROUGH_DIRECT& request = one.block.request;
+  request.Length = sizeof request;
+  // The class driver puts in its device's own address; a port driver would
+  // go by these.
+  request.PathId = path_id;
+  request.TargetId = target_id;
+  request.CdbLength = exec.SRB_CDBLen;
+  request.SenseInfoLength = std::min(exec.SRB_SenseLen, sense_room);
+  request.SenseInfoOffset = offsetof(pass_through_block, sense);
+  request.DataIn = direction;
+  request.DataTransferLength = exec.SRB_BufLen;
+  request.DataBuffer = one.buffer;
+  request.TimeOutValue =
+      moves_blocks(exec.CDBByte[0]) ? transfer_timeout_seconds : query_timeout_seconds;
+  std::memcpy(request.Cdb, exec.CDBByte, exec.SRB_CDBLen);
+  if (direction == SCSI_IOCTL_DATA_OUT)
+    std::memcpy(one.buffer, exec.SRB_BufPointer, exec.SRB_BufLen);
+  return true;
+}
+
+// The driver's answer, into the caller's block and buffer; returns the ASPI
+// status (not yet written).
+std::uint8_t conclude(transfer_record& one, bool ok, DWORD error, void* request_block) {
+  auto& exec = *static_cast<SRB_ExecSCSICmd*>(request_block);
+  const SCSI_PASS_THROUGH_DIRECT& request = one.block.request;
+  if (!ok) {
+    if (device_missing(error)) return SS_NO_DEVICE;
+    // A time-out is final: the block readers retry an error, and twenty
+    // tries of a minute each would hold the job for twenty minutes.
+    if (timed_out(error)) {
+      exec.SRB_HaStat = hastat_command_timeout;
+      return SS_ABORTED;
+    }
+    if (error == ERROR_OPERATION_ABORTED) return SS_ABORTED;
+    exec.SRB_HaStat = hastat_selection_timeout;
+    return SS_ERR;
+  }
+  if (request.ScsiStatus != 0) {
+    exec.SRB_TargStat = request.ScsiStatus;
+    // The block may hold more sense than SenseArea's declared 16 bytes:
+    // SRB_SenseLen says how much room follows the CDB.
+    const std::size_t sense =
+        std::min<std::size_t>({exec.SRB_SenseLen, request.SenseInfoLength, sense_room});
+    std::memcpy(static_cast<std::uint8_t*>(request_block) + offsetof(SRB_ExecSCSICmd, SenseArea),
+                one.block.sense, sense);
+    return SS_ERR;
+  }
+  const std::size_t moved = std::min<std::size_t>(request.DataTransferLength, exec.SRB_BufLen);
+  if (request.DataIn == SCSI_IOCTL_DATA_IN) std::memcpy(exec.SRB_BufPointer, one.buffer, moved);
+  // A block read that came back short would leave stale bytes in the
+  // caller's buffer; shorter answers to queries are normal.
+  if (reads_blocks(exec.CDBByte[0]) && moved < exec.SRB_BufLen) {
+    exec.SRB_HaStat = hastat_data_underrun;
+    return SS_ERR;
+  }
+  return SS_COMP;
+}
+
+// The waiter's end of a pending transfer: the results and the status go to
+// the caller unless it has given up; a late answer is dropped.
+void await_end(const std::shared_ptr<transfer_record>& one) {
+  DWORD returned = 0;
+  DWORD error = ERROR_SUCCESS;
+  const bool ok = one->system->wait(one->device, one->overlapped, returned, error);
+  const std::lock_guard hold(one->lock);
+  if (one->caller != nullptr) {
+    store_status(one->caller, conclude(*one, ok, error, one->caller));
+    one->caller = nullptr;
+  }
+  one->close_device();
+}
+
 }  // namespace
 
 std::vector<std::string> spti_device_names() {
@@ -135,16 +274,47 @@ spti_system real_spti_system() {
   system.open = [](const std::string& path, DWORD& error) {
     const HANDLE handle =
         CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                    nullptr, OPEN_EXISTING, 0, nullptr);
+                    nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     error = handle == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     return handle;
   };
   system.control = [](HANDLE handle, DWORD code, void* in, DWORD in_bytes, void* out,
                       DWORD out_bytes, DWORD& returned, DWORD& error) {
+    // A handle opened for overlapped use takes an OVERLAPPED on every call.
     returned = 0;
-    const BOOL ok = DeviceIoControl(handle, code, in, in_bytes, out, out_bytes, &returned, nullptr);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (overlapped.hEvent == nullptr) {
+      error = GetLastError();
+      return false;
+    }
+    BOOL ok = DeviceIoControl(handle, code, in, in_bytes, out, out_bytes, &returned, &overlapped);
+    if (!ok && GetLastError() == ERROR_IO_PENDING) {
+      ok = GetOverlappedResult(handle, &overlapped, &returned, TRUE);
+    }
+    error = ok ? ERROR_SUCCESS : GetLastError();
+    CloseHandle(overlapped.hEvent);
+    return ok != FALSE;
+  };
+  system.start = [](HANDLE handle, DWORD code, void* in, DWORD in_bytes, void* out, DWORD out_bytes,
+                    OVERLAPPED& overlapped, DWORD& returned, DWORD& error) {
+    returned = 0;
+    const BOOL ok =
+        DeviceIoControl(handle, code, in, in_bytes, out, out_bytes, &returned, &overlapped);
     error = ok ? ERROR_SUCCESS : GetLastError();
     return ok != FALSE;
+  };
+  system.wait = [](HANDLE handle, OVERLAPPED& overlapped, DWORD& returned, DWORD& error) {
+    const BOOL ok = GetOverlappedResult(handle, &overlapped, &returned, TRUE);
+    error = ok ? ERROR_SUCCESS : GetLastError();
+    return ok != FALSE;
+  };
+  system.cancel = [](HANDLE handle, OVERLAPPED& overlapped) {
+    if (const cancel_io_ex_entry entry = cancel_io_ex(); entry != nullptr) {
+      entry(handle, &overlapped);
+    } else {
+      CancelIo(handle);
+    }
   };
   system.close = [](HANDLE handle) { CloseHandle(handle); };
   system.device_names = spti_device_names;
@@ -152,13 +322,13 @@ spti_system real_spti_system() {
 }
 
 spti_manager::spti_manager(spti_system system, bool denial_adapter)
-    : system_(std::move(system)), denial_adapter_(denial_adapter) {
+    : system_(std::make_shared<const spti_system>(std::move(system))),
+      denial_adapter_(denial_adapter) {
   enumerate();
 }
 
-spti_manager::~spti_manager() {
-  if (buffer_ != nullptr) VirtualFree(buffer_, 0, MEM_RELEASE);
-}
+// A transfer still in the driver is left to its waiter, which owns it too.
+spti_manager::~spti_manager() = default;
 
 void spti_manager::enumerate() {
   struct found {
@@ -166,9 +336,9 @@ void spti_manager::enumerate() {
     SCSI_ADDRESS address;
   };
   std::vector<found> located;
-  for (const std::string& path : system_.device_names()) {
+  for (const std::string& path : system_->device_names()) {
     DWORD error = ERROR_SUCCESS;
-    const HANDLE handle = system_.open(path, error);
+    const HANDLE handle = system_->open(path, error);
     if (handle == INVALID_HANDLE_VALUE) {
       if (error == ERROR_ACCESS_DENIED && access_problem_.empty()) {
         access_problem_ = "Access to " + path + " was denied: run the program as administrator.";
@@ -178,9 +348,9 @@ void spti_manager::enumerate() {
     SCSI_ADDRESS address{};
     address.Length = sizeof address;
     DWORD returned = 0;
-    const bool ok = system_.control(handle, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &address,
-                                    sizeof address, returned, error);
-    system_.close(handle);
+    const bool ok = system_->control(handle, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &address,
+                                     sizeof address, returned, error);
+    system_->close(handle);
     if (!ok || address.Lun != 0 || address.TargetId >= max_targets) continue;
     // A drive letter and its class device are one device at one address.
     const bool seen = std::any_of(located.begin(), located.end(), [&](const found& other) {
@@ -211,7 +381,7 @@ void spti_manager::enumerate() {
     std::uint8_t inquiry[inquiry_bytes] = {};
     build_inquiry(block.exec, inquiry, inquiry_bytes);
     block.exec.SRB_Flags = SRB_DIR_IN;
-    if (pass_through(entry, &block) == SS_COMP) {
+    if (pass_through_now(entry, &block) == SS_COMP) {
       // Qualifier 3: no device can be at this address.
       if ((inquiry[0] >> 5) == 3) continue;
       entry.type = inquiry[0] & 0x1F;
@@ -282,8 +452,8 @@ std::uint32_t spti_manager::send(void* request_block) {
           (exec.SRB_BufLen > 0 && exec.SRB_BufPointer == nullptr)) {
         return finish(request_block, SS_INVALID_SRB);
       }
-      std::lock_guard lock(mutex_);
-      return finish(request_block, pass_through(*found, request_block));
+      const std::uint8_t status = start_pass_through(*found, request_block);
+      return status == SS_PENDING ? std::uint32_t{SS_PENDING} : finish(request_block, status);
     }
     case SC_RESET_DEV: {
       if (host >= host_total) break;
@@ -298,89 +468,90 @@ std::uint32_t spti_manager::send(void* request_block) {
     }
     case SC_ABORT_SRB:
       if (host >= host_total) break;
-      // Every request has ended before send() returned: nothing to abort.
-      return finish(request_block, SS_ABORT_FAIL);
+      return finish(request_block, abort(static_cast<SRB_Abort*>(request_block)->SRB_ToAbort));
     default:
       return finish(request_block, SS_INVALID_CMD);
   }
   return finish(request_block, SS_INVALID_HA);
 }
 
-bool spti_manager::reserve_buffer(std::size_t bytes) {
-  if (bytes <= buffer_bytes_) return true;
-  if (buffer_ != nullptr) VirtualFree(buffer_, 0, MEM_RELEASE);
-  buffer_bytes_ = 0;
-  // VirtualAlloc hands out whole pages, aligned as any adapter may need.
-  buffer_ = VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  if (buffer_ == nullptr) return false;
-  buffer_bytes_ = bytes;
-  return true;
-}
-
-std::uint8_t spti_manager::pass_through(const device& target, void* request_block) {
+std::uint8_t spti_manager::pass_through_now(const device& target, void* request_block) {
   auto& exec = *static_cast<SRB_ExecSCSICmd*>(request_block);
   exec.SRB_HaStat = 0;
   exec.SRB_TargStat = 0;
-  if (exec.SRB_BufLen > 0 && !reserve_buffer(exec.SRB_BufLen)) {
+  transfer one(system_);
+  if (!prepare(one, target.path_id, target.target, exec)) {
     exec.SRB_HaStat = hastat_data_underrun;
     return SS_ERR;
   }
-  const UCHAR direction = data_direction(exec);
-
-  pass_through_block block{};
-  SCSI_PASS_THROUGH_DIRECT& request = block.request;
-  request.Length = sizeof request;
-  // The class driver puts in its device's own address; a port driver would
-  // go by these.
-  request.PathId = target.path_id;
-  request.TargetId = target.target;
-  request.CdbLength = exec.SRB_CDBLen;
-  request.SenseInfoLength = std::min(exec.SRB_SenseLen, sense_room);
-  request.SenseInfoOffset = offsetof(pass_through_block, sense);
-  request.DataIn = direction;
-  request.DataTransferLength = exec.SRB_BufLen;
-  request.DataBuffer = exec.SRB_BufLen > 0 ? buffer_ : nullptr;
-  request.TimeOutValue =
-      moves_blocks(exec.CDBByte[0]) ? transfer_timeout_seconds : query_timeout_seconds;
-  std::memcpy(request.Cdb, exec.CDBByte, exec.SRB_CDBLen);
-  if (direction == SCSI_IOCTL_DATA_OUT) std::memcpy(buffer_, exec.SRB_BufPointer, exec.SRB_BufLen);
-
   DWORD error = ERROR_SUCCESS;
-  const HANDLE handle = system_.open(target.path, error);
-  if (handle == INVALID_HANDLE_VALUE) {
+  one.device = system_->open(target.path, error);
+  if (one.device == INVALID_HANDLE_VALUE) {
     if (device_missing(error)) return SS_NO_DEVICE;
     exec.SRB_HaStat = hastat_selection_timeout;
     return SS_ERR;
   }
   DWORD returned = 0;
-  const bool ok = system_.control(handle, IOCTL_SCSI_PASS_THROUGH_DIRECT, &block, sizeof block,
-                                  &block, sizeof block, returned, error);
-  system_.close(handle);
-  if (!ok) {
-    if (device_missing(error)) return SS_NO_DEVICE;
-    exec.SRB_HaStat = error == ERROR_SEM_TIMEOUT || error == ERROR_TIMEOUT
-                          ? hastat_command_timeout
-                          : hastat_selection_timeout;
-    return SS_ERR;
-  }
-  if (request.ScsiStatus != 0) {
-    exec.SRB_TargStat = request.ScsiStatus;
-    // The block may hold more sense than SenseArea's declared 16 bytes:
-    // SRB_SenseLen says how much room follows the CDB.
-    const std::size_t sense =
-        std::min<std::size_t>({exec.SRB_SenseLen, request.SenseInfoLength, sense_room});
-    std::memcpy(static_cast<std::uint8_t*>(request_block) + offsetof(SRB_ExecSCSICmd, SenseArea),
-                block.sense, sense);
-    return SS_ERR;
-  }
-  const std::size_t moved = std::min<std::size_t>(request.DataTransferLength, exec.SRB_BufLen);
-  if (direction == SCSI_IOCTL_DATA_IN) std::memcpy(exec.SRB_BufPointer, buffer_, moved);
-  // A block read that came back short would leave stale bytes in the
-  // caller's buffer; shorter answers to queries are normal.
-  if (reads_blocks(exec.CDBByte[0]) && moved < exec.SRB_BufLen) {
+  const bool ok = system_->control(one.device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &one.block,
+                                   sizeof one.block, &one.block, sizeof one.block, returned, error);
+  return conclude(one, ok, error, request_block);
+}
+
+std::uint8_t spti_manager::start_pass_through(const device& target, void* request_block) {
+  auto& exec = *static_cast<SRB_ExecSCSICmd*>(request_block);
+  exec.SRB_HaStat = 0;
+  exec.SRB_TargStat = 0;
+  auto one = std::make_shared<transfer>(system_);
+  if (!prepare(*one, target.path_id, target.target, exec)) {
     exec.SRB_HaStat = hastat_data_underrun;
     return SS_ERR;
   }
+  DWORD error = ERROR_SUCCESS;
+  one->device = system_->open(target.path, error);
+  if (one->device == INVALID_HANDLE_VALUE) {
+    if (device_missing(error)) return SS_NO_DEVICE;
+    exec.SRB_HaStat = hastat_selection_timeout;
+    return SS_ERR;
+  }
+  one->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (one->overlapped.hEvent == nullptr) {
+    exec.SRB_HaStat = hastat_selection_timeout;
+    return SS_ERR;
+  }
+  DWORD returned = 0;
+  const bool ended =
+      system_->start(one->device, IOCTL_SCSI_PASS_THROUGH_DIRECT, &one->block, sizeof one->block,
+                     &one->block, sizeof one->block, one->overlapped, returned, error);
+  if (ended || error != ERROR_IO_PENDING) return conclude(*one, ended, error, request_block);
+
+  store_status(request_block, SS_PENDING);
+  one->caller = request_block;
+  {
+    const std::lock_guard hold(mutex_);
+    latest_ = one;
+  }
+  try {
+    std::thread([one] { await_end(one); }).detach();
+  } catch (const std::system_error&) {
+    // No thread to spare: the caller waits here instead.
+    await_end(one);
+  }
+  return SS_PENDING;
+}
+
+std::uint8_t spti_manager::abort(void* pending_block) {
+  std::shared_ptr<transfer> one;
+  {
+    const std::lock_guard hold(mutex_);
+    one = latest_;
+  }
+  if (one == nullptr || pending_block == nullptr) return SS_ABORT_FAIL;
+  const std::lock_guard hold(one->lock);
+  // Already answered: there is nothing left to abort.
+  if (one->caller != pending_block) return SS_ABORT_FAIL;
+  one->caller = nullptr;
+  system_->cancel(one->device, one->overlapped);
+  store_status(pending_block, SS_ABORTED);
   return SS_COMP;
 }
 

@@ -2,14 +2,18 @@
 // class devices take CDBs through IOCTL_SCSI_PASS_THROUGH_DIRECT, and
 // IOCTL_SCSI_GET_ADDRESS tells where each device sits. Every (port, path)
 // pair found becomes one host adapter, numbered from 0 in ascending order;
-// a device's TargetId is its target, and only LUN 0 is presented. Requests
-// complete inside send(), so nothing is ever pending. Windows builds only.
+// a device's TargetId is its target, and only LUN 0 is presented. A
+// transfer is overlapped: send() starts it and answers SS_PENDING, and a
+// waiter thread writes the results when the driver ends it, so the caller's
+// poll loop (and the window it keeps alive) runs meanwhile. Windows builds
+// only.
 #pragma once
 
 #include <windows.h>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,12 +25,27 @@ namespace scsi {
 // The system calls the manager makes. The defaults are the real ones; tests
 // give fakes. `error` receives the system's error code when a call fails.
 struct spti_system {
-  // CreateFileA for reading and writing, shared both ways, OPEN_EXISTING.
-  // INVALID_HANDLE_VALUE on failure.
+  // CreateFileA for reading and writing, shared both ways, OPEN_EXISTING,
+  // for overlapped use. INVALID_HANDLE_VALUE on failure.
   std::function<HANDLE(const std::string& path, DWORD& error)> open;
+  // DeviceIoControl carried out to its end.
   std::function<bool(HANDLE handle, DWORD code, void* in, DWORD in_bytes, void* out,
                      DWORD out_bytes, DWORD& returned, DWORD& error)>
       control;
+  // DeviceIoControl started with `overlapped` (its event set by the
+  // caller): true when it ended at once; false with ERROR_IO_PENDING when
+  // it runs on, to be ended by `wait`; false with any other error when it
+  // failed.
+  std::function<bool(HANDLE handle, DWORD code, void* in, DWORD in_bytes, void* out,
+                     DWORD out_bytes, OVERLAPPED& overlapped, DWORD& returned, DWORD& error)>
+      start;
+  // Waits until a started control has ended (GetOverlappedResult): true
+  // when it succeeded.
+  std::function<bool(HANDLE handle, OVERLAPPED& overlapped, DWORD& returned, DWORD& error)> wait;
+  // Asks the driver to end a started control early (CancelIoEx where the
+  // system has it, else CancelIo, which cancels the calling thread's I/O: the
+  // request layer aborts from the thread that sent).
+  std::function<void(HANDLE handle, OVERLAPPED& overlapped)> cancel;
   std::function<void(HANDLE handle)> close;
   // The devices to try, in the order tried.
   std::function<std::vector<std::string>()> device_names;
@@ -53,6 +72,10 @@ class spti_manager final : public aspi_manager {
   spti_manager(const spti_manager&) = delete;
   spti_manager& operator=(const spti_manager&) = delete;
 
+  // SC_EXEC_SCSI_CMD answers SS_PENDING while the driver works; the
+  // results, then SRB_Status (release store), come from another thread. A
+  // transfer the driver times out ends SS_ABORTED, as does one that
+  // SC_ABORT_SRB names: from then on nothing is written into its block.
   std::uint32_t send(void* request_block) override;
   std::uint32_t support_info() override;
 
@@ -69,6 +92,9 @@ class spti_manager final : public aspi_manager {
   };
   const std::vector<device>& devices() const { return devices_; }
 
+  // One pass-through request's own memory (in the .cpp).
+  struct transfer;
+
  private:
   struct port_path {
     std::uint8_t port;
@@ -77,20 +103,27 @@ class spti_manager final : public aspi_manager {
   };
   void enumerate();
   const device* find(std::uint8_t host, std::uint8_t target) const;
-  // Sends one CDB to `target`. Fills the transfer's results into
-  // the block and returns its ASPI status (not yet written).
-  std::uint8_t pass_through(const device& target, void* request_block);
-  bool reserve_buffer(std::size_t bytes);
+  // Sends one CDB to `target` and waits for its end (enumeration only).
+  // Fills the results into the block and returns its ASPI status (not yet
+  // written).
+  std::uint8_t pass_through_now(const device& target, void* request_block);
+  // Starts one CDB; SS_PENDING when the driver runs on, else the final
+  // status with the results already in the block (status not written).
+  std::uint8_t start_pass_through(const device& target, void* request_block);
+  std::uint8_t abort(void* pending_block);
 
-  spti_system system_;
+  // Shared with the waiter threads, which may outlive the manager when the
+  // program ends during a request.
+  std::shared_ptr<const spti_system> system_;
   std::vector<port_path> hosts_;  // index = host adapter number
   std::vector<device> devices_;
   std::string access_problem_;
   bool denial_adapter_;
-  // One request at a time: they share the page-aligned transfer buffer.
+  // The last transfer started. Each has its own pass-through block, buffer
+  // and event, so a transfer the caller gave up on may stay in the driver
+  // while the next one runs.
   std::mutex mutex_;
-  void* buffer_ = nullptr;
-  std::size_t buffer_bytes_ = 0;
+  std::shared_ptr<transfer> latest_;
 };
 
 }  // namespace scsi

@@ -7,17 +7,22 @@
 #include <gtest/gtest.h>
 #include <ntddscsi.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/real_devices.h"
 #include "scsi/aspi.h"
 #include "scsi/aspi_defs.h"
 #include "scsi/aspi_manager.h"
+#include "scsi/block_reader.h"
 #include "scsi/device_state.h"
 #include "scsi/scsi_request.h"
 #include "scsi/transports/wnaspi32_manager.h"
@@ -36,7 +41,12 @@ struct fake_device {
   SCSI_ADDRESS address{sizeof(SCSI_ADDRESS), 0, 0, 0, 0};
   std::uint8_t type = 0x00;
   std::function<bool(SCSI_PASS_THROUGH_DIRECT&, std::uint8_t* sense, DWORD& error)> answer;
+  // An overlapped request stays in the "driver" (pending) until the test
+  // releases it, or this long when positive; answered at once when 0.
+  int hold_ms = 0;
 };
+
+using namespace std::chrono_literals;
 
 struct seen_request {
   std::string path;
@@ -87,7 +97,10 @@ class fake_system {
   std::map<std::string, fake_device> devices;
   std::vector<std::string> order;  // the names enumerated, in order
   std::vector<seen_request> requests;
-  int open_handles = 0;
+  std::atomic<int> open_handles = 0;
+  std::atomic<int> cancels = 0;
+  std::atomic<int> starts = 0;
+  bool cancel_ignored = false;  // the driver answers a cancelled request anyway
 
   fake_device& add(const std::string& path, std::uint8_t port, std::uint8_t path_id,
                    std::uint8_t target, std::uint8_t type = 0x00) {
@@ -107,48 +120,133 @@ class fake_system {
       const auto found = devices.find(path);
       error = found == devices.end() ? DWORD{ERROR_FILE_NOT_FOUND} : found->second.open_error;
       if (error != ERROR_SUCCESS) return INVALID_HANDLE_VALUE;
+      const std::lock_guard hold(mutex_);
       ++open_handles;
       handles_[next_handle_] = path;
       return reinterpret_cast<HANDLE>(next_handle_++);
     };
     calls.close = [this](HANDLE handle) {
+      const std::lock_guard hold(mutex_);
       EXPECT_EQ(handles_.erase(reinterpret_cast<std::uintptr_t>(handle)), 1u);
       --open_handles;
     };
     calls.control = [this](HANDLE handle, DWORD code, void* in, DWORD in_bytes, void* out,
                            DWORD out_bytes, DWORD& returned, DWORD& error) {
-      const std::string path = handles_.at(reinterpret_cast<std::uintptr_t>(handle));
-      fake_device& device = devices.at(path);
-      error = ERROR_SUCCESS;
-      if (code == IOCTL_SCSI_GET_ADDRESS) {
-        if (!device.has_address || out_bytes < sizeof(SCSI_ADDRESS)) {
-          error = ERROR_INVALID_FUNCTION;
+      return control(handle, code, in, in_bytes, out, out_bytes, returned, error);
+    };
+    calls.start = [this](HANDLE handle, DWORD code, void* in, DWORD in_bytes, void* out,
+                         DWORD out_bytes, OVERLAPPED& overlapped, DWORD& returned, DWORD& error) {
+      ++starts;
+      {
+        const std::lock_guard hold(mutex_);
+        if (devices.at(handles_.at(reinterpret_cast<std::uintptr_t>(handle))).hold_ms != 0) {
+          held_[&overlapped] = held{handle, code, in, in_bytes};
+          error = ERROR_IO_PENDING;
           return false;
         }
-        std::memcpy(out, &device.address, sizeof device.address);
-        returned = sizeof device.address;
-        return true;
       }
-      EXPECT_EQ(code, DWORD{IOCTL_SCSI_PASS_THROUGH_DIRECT});
-      EXPECT_EQ(in, out);  // the results come back in the same block
-      auto& request = *static_cast<SCSI_PASS_THROUGH_DIRECT*>(in);
-      seen_request seen{path, request, in_bytes, {}};
-      if (request.DataIn == SCSI_IOCTL_DATA_OUT && request.DataBuffer != nullptr) {
-        const auto* data = static_cast<const std::uint8_t*>(request.DataBuffer);
-        seen.data_out.assign(data, data + request.DataTransferLength);
+      return control(handle, code, in, in_bytes, out, out_bytes, returned, error);
+    };
+    calls.wait = [this](HANDLE handle, OVERLAPPED& overlapped, DWORD& returned, DWORD& error) {
+      std::unique_lock hold(mutex_);
+      const int hold_ms = devices.at(handles_.at(reinterpret_cast<std::uintptr_t>(handle))).hold_ms;
+      const auto ended = [&] { return held_.at(&overlapped).ended; };
+      if (hold_ms > 0) {
+        ended_.wait_for(hold, std::chrono::milliseconds(hold_ms), ended);
+      } else {
+        ended_.wait(hold, ended);
       }
-      requests.push_back(seen);
-      auto* sense = static_cast<std::uint8_t*>(in) + request.SenseInfoOffset;
-      returned = in_bytes;
-      return device.answer ? device.answer(request, sense, error) : default_answer(device, request);
+      const held request = held_.at(&overlapped);
+      held_.erase(&overlapped);
+      hold.unlock();
+      if (request.cancelled) {
+        error = ERROR_OPERATION_ABORTED;
+        return false;
+      }
+      if (request.end_error != ERROR_SUCCESS) {
+        error = request.end_error;
+        return false;
+      }
+      return control(request.handle, request.code, request.in, request.in_bytes, request.in,
+                     request.in_bytes, returned, error);
+    };
+    calls.cancel = [this](HANDLE, OVERLAPPED& overlapped) {
+      const std::lock_guard hold(mutex_);
+      ++cancels;
+      if (const auto found = held_.find(&overlapped); found != held_.end() && !cancel_ignored) {
+        found->second.ended = found->second.cancelled = true;
+      }
+      ended_.notify_all();
     };
     return calls;
+  }
+
+  // The driver ends every request it holds: with their answers, or failed
+  // with `error`.
+  void release(DWORD error = ERROR_SUCCESS) {
+    const std::lock_guard hold(mutex_);
+    for (auto& [overlapped, request] : held_) {
+      request.ended = true;
+      request.end_error = error;
+    }
+    ended_.notify_all();
+  }
+  std::size_t held_count() {
+    const std::lock_guard hold(mutex_);
+    return held_.size();
+  }
+  // Until every handle is closed again (the waiters are done), at most 5 s.
+  bool all_closed() {
+    for (int i = 0; i < 500 && open_handles != 0; ++i) std::this_thread::sleep_for(10ms);
+    return open_handles == 0;
   }
 
   // Requests after enumeration's INQUIRYs.
   const seen_request& last() const { return requests.back(); }
 
  private:
+  struct held {
+    HANDLE handle;
+    DWORD code;
+    void* in;
+    DWORD in_bytes;
+    bool ended = false;
+    bool cancelled = false;
+    DWORD end_error = ERROR_SUCCESS;
+  };
+
+  bool control(HANDLE handle, DWORD code, void* in, DWORD in_bytes, void* out, DWORD out_bytes,
+               DWORD& returned, DWORD& error) {
+    const std::lock_guard hold(mutex_);
+    const std::string path = handles_.at(reinterpret_cast<std::uintptr_t>(handle));
+    fake_device& device = devices.at(path);
+    error = ERROR_SUCCESS;
+    if (code == IOCTL_SCSI_GET_ADDRESS) {
+      if (!device.has_address || out_bytes < sizeof(SCSI_ADDRESS)) {
+        error = ERROR_INVALID_FUNCTION;
+        return false;
+      }
+      std::memcpy(out, &device.address, sizeof device.address);
+      returned = sizeof device.address;
+      return true;
+    }
+    EXPECT_EQ(code, DWORD{IOCTL_SCSI_PASS_THROUGH_DIRECT});
+    EXPECT_EQ(in, out);  // the results come back in the same block
+    auto& request = *static_cast<SCSI_PASS_THROUGH_DIRECT*>(in);
+    seen_request seen{path, request, in_bytes, {}};
+    if (request.DataIn == SCSI_IOCTL_DATA_OUT && request.DataBuffer != nullptr) {
+      const auto* data = static_cast<const std::uint8_t*>(request.DataBuffer);
+      seen.data_out.assign(data, data + request.DataTransferLength);
+    }
+    requests.push_back(seen);
+    auto* sense = static_cast<std::uint8_t*>(in) + request.SenseInfoOffset;
+    returned = in_bytes;
+    return device.answer ? device.answer(request, sense, error) : default_answer(device, request);
+  }
+
+  std::mutex mutex_;
+  std::condition_variable ended_;
+  std::map<OVERLAPPED*, held> held_;
   std::map<std::uintptr_t, std::string> handles_;
   std::uintptr_t next_handle_ = 0x100;
 };
@@ -404,7 +502,9 @@ TEST_F(spti_transfers, system_failures_end_in_error_or_no_device) {
     std::uint32_t status;
     std::uint8_t host_status;
   } cases[] = {{ERROR_IO_DEVICE, SS_ERR, 0x11},
-               {ERROR_SEM_TIMEOUT, SS_ERR, 0x0B},
+               // The driver's time-out: final, the readers do not retry it.
+               {ERROR_SEM_TIMEOUT, SS_ABORTED, 0x0B},
+               {ERROR_TIMEOUT, SS_ABORTED, 0x0B},
                {ERROR_DEVICE_NOT_CONNECTED, SS_NO_DEVICE, 0}};
   for (const auto& each : cases) {
     disk.answer = [&](SCSI_PASS_THROUGH_DIRECT&, std::uint8_t*, DWORD& error) {
@@ -414,9 +514,7 @@ TEST_F(spti_transfers, system_failures_end_in_error_or_no_device) {
     request_block read = exec_block(2, 4, SRB_DIR_IN, {0x08, 0, 0, 1, 1, 0}, buffer.data(), 512);
     EXPECT_EQ(manager->send(&read), each.status) << each.error;
     EXPECT_EQ(read.exec.SRB_Status, each.status);
-    if (each.status == SS_ERR) {
-      EXPECT_EQ(read.exec.SRB_HaStat, each.host_status) << each.error;
-    }
+    EXPECT_EQ(read.exec.SRB_HaStat, each.host_status) << each.error;
   }
 
   // A block read that comes back short is not passed off as complete.
@@ -452,7 +550,7 @@ TEST_F(spti_transfers, requests_the_bus_cannot_carry_out) {
   unknown.header.SRB_Cmd = 0x42;
   EXPECT_EQ(manager->send(&unknown), SS_INVALID_CMD);
   EXPECT_EQ(unknown.header.SRB_Status, SS_INVALID_CMD);
-  // Nothing is ever pending, so there is nothing to abort.
+  // Nothing is pending, so there is nothing to abort.
   request_block abort{};
   abort.abort.SRB_Cmd = SC_ABORT_SRB;
   abort.abort.SRB_ToAbort = &no_device;
@@ -464,6 +562,123 @@ TEST_F(spti_transfers, requests_the_bus_cannot_carry_out) {
   EXPECT_EQ(manager->send(&reset), SS_COMP);
   reset.reset.SRB_Target = 3;
   EXPECT_EQ(manager->send(&reset), SS_NO_DEVICE);
+}
+
+std::uint8_t status_of(request_block& block) {
+  return std::atomic_ref<std::uint8_t>(block.header.SRB_Status).load(std::memory_order_acquire);
+}
+
+bool ends_within_5s(request_block& block) {
+  for (int i = 0; i < 500 && status_of(block) == SS_PENDING; ++i) std::this_thread::sleep_for(10ms);
+  return status_of(block) != SS_PENDING;
+}
+
+request_block abort_block(std::uint8_t host, request_block& victim) {
+  request_block abort{};
+  abort.abort.SRB_Cmd = SC_ABORT_SRB;
+  abort.abort.SRB_HaId = host;
+  abort.abort.SRB_ToAbort = &victim;
+  return abort;
+}
+
+// A transfer the driver holds is pending: send() returns at once, and the
+// results and the status come when the driver ends it, however it ends.
+TEST_F(spti_transfers, a_held_transfer_is_pending_until_the_driver_ends_it) {
+  fake_device& disk = fake.devices["\\\\.\\PhysicalDrive1"];
+  disk.hold_ms = -1;
+  const struct {
+    DWORD error;
+    std::uint8_t status, host_status;
+  } endings[] = {{ERROR_SUCCESS, SS_COMP, 0},
+                 {ERROR_SEM_TIMEOUT, SS_ABORTED, 0x0B},
+                 {ERROR_TIMEOUT, SS_ABORTED, 0x0B},
+                 {ERROR_IO_DEVICE, SS_ERR, 0x11}};
+  for (const auto& ending : endings) {
+    bytes buffer(512, 0xEE);
+    request_block read = exec_block(2, 4, SRB_DIR_IN, {0x08, 0, 0, 9, 1, 0}, buffer.data(), 512);
+    ASSERT_EQ(manager->send(&read), SS_PENDING) << ending.error;
+    EXPECT_EQ(status_of(read), SS_PENDING);
+    EXPECT_EQ(fake.held_count(), 1u);
+    EXPECT_EQ(buffer, bytes(512, 0xEE)) << "results before the driver ended the transfer";
+    fake.release(ending.error);
+    ASSERT_TRUE(ends_within_5s(read)) << ending.error;
+    EXPECT_EQ(status_of(read), ending.status) << ending.error;
+    EXPECT_EQ(read.exec.SRB_HaStat, ending.host_status) << ending.error;
+    EXPECT_EQ(buffer[0], ending.status == SS_COMP ? block_byte(9, 0) : 0xEE) << ending.error;
+    EXPECT_TRUE(fake.all_closed());
+  }
+  EXPECT_EQ(fake.cancels, 0);
+}
+
+// SC_ABORT_SRB cancels a held transfer and ends it SS_ABORTED at once; what
+// the driver answers later never reaches the caller's block or buffer, even
+// when the next transfer already runs.
+TEST_F(spti_transfers, an_aborted_transfer_is_cancelled_and_its_late_answer_dropped) {
+  fake_device& disk = fake.devices["\\\\.\\PhysicalDrive1"];
+  disk.hold_ms = -1;
+  // A driver that does not honour the cancel: the answer comes anyway.
+  fake.cancel_ignored = true;
+  bytes first(512, 0xEE);
+  request_block stuck = exec_block(2, 4, SRB_DIR_IN, {0x08, 0, 0, 9, 1, 0}, first.data(), 512);
+  ASSERT_EQ(manager->send(&stuck), SS_PENDING);
+  EXPECT_EQ(fake.held_count(), 1u);
+
+  request_block abort = abort_block(2, stuck);
+  EXPECT_EQ(manager->send(&abort), SS_COMP);
+  EXPECT_EQ(status_of(abort), SS_COMP);
+  EXPECT_EQ(status_of(stuck), SS_ABORTED);
+  EXPECT_EQ(fake.cancels, 1);
+  // Asked again, there is nothing left to abort.
+  request_block again = abort_block(2, stuck);
+  EXPECT_EQ(manager->send(&again), SS_ABORT_FAIL);
+
+  disk.hold_ms = 0;
+  bytes second(512, 0xEE);
+  request_block next = exec_block(2, 4, SRB_DIR_IN, {0x08, 0, 0, 5, 1, 0}, second.data(), 512);
+  ASSERT_EQ(manager->send(&next), SS_COMP);
+  EXPECT_EQ(second[0], block_byte(5, 0));
+  const void* next_buffer = fake.last().request.DataBuffer;
+
+  stuck.exec.SRB_Status = 0x77;  // what a late write would overwrite
+  fake.release();
+  EXPECT_TRUE(fake.all_closed());
+  ASSERT_EQ(fake.held_count(), 0u);
+  EXPECT_NE(fake.last().request.DataBuffer, next_buffer) << "two transfers shared one buffer";
+  EXPECT_EQ(stuck.exec.SRB_Status, 0x77);
+  EXPECT_EQ(first, bytes(512, 0xEE));
+  EXPECT_EQ(second[0], block_byte(5, 0));
+}
+
+// Through the request layer: a slow transfer is waited for; one that never
+// ends is aborted at the time limit, cancelled in the driver and not retried
+// by the block reader.
+TEST_F(spti_transfers, the_request_layer_waits_for_pending_transfers_and_aborts_stuck_ones) {
+  install_aspi_manager(manager.get());
+  devices().aspi_unit_size = 512;
+  fake_device& disk = fake.devices["\\\\.\\PhysicalDrive1"];
+  bytes buffer(512);
+  scsi_request request{};
+  request.command = 0x08;
+  request.host_adapter = 2;
+  request.target = 4;
+  request.block_address = 7;
+  request.block_count = 1;
+  request.buffer = buffer.data();
+  disk.hold_ms = 30;
+  EXPECT_EQ(aspi_rw(request), SS_COMP);
+  EXPECT_EQ(buffer[0], block_byte(7, 0));
+
+  const wait_limits saved = current_wait_limits();
+  set_wait_limits({100ms, 100ms});
+  disk.hold_ms = -1;
+  const int before = fake.starts;
+  EXPECT_EQ(read_blocks(request), SS_ABORTED);
+  set_wait_limits(saved);
+  EXPECT_EQ(fake.cancels, 1);
+  EXPECT_TRUE(fake.all_closed());
+  EXPECT_EQ(fake.starts, before + 1) << "the stuck read was tried again";
+  install_aspi_manager(nullptr);
+  reset_device_state();
 }
 
 // The request layer's own routines, which poll the status, on this manager.
