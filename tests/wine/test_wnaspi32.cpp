@@ -6,12 +6,16 @@
 //
 // one KIND:HOST:TARGET=FILE item per device, separated by ';'.
 // ZELVORANT_TEST_DELAY_MS=300 makes every request take at least that long, a
-// slow drive whose job a test can watch. Each host
+// slow drive whose job a test can watch. ZELVORANT_TEST_SYNC_MS=70000 makes
+// the library synchronous, as some are: every request ends inside
+// SendASPI32Command, and the first transfer of more than one block (a job's
+// first copy chunk) is held there that long, a drive that hangs. Each host
 // adapter reports the manager id "TEST ASPI HOST n", so a test can tell which
 // adapter a dialog shows. An item that cannot be used leaves the bus without
 // any host adapter, which a test notices at once.
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -75,12 +79,44 @@ scsi::simulated_bus& bus() {
   return *instance;
 }
 
+// How long the synchronous library holds its one hung transfer; 0 when it
+// is not synchronous.
+DWORD sync_hold_ms() {
+  static const DWORD hold = [] {
+    const std::string text = environment_text("ZELVORANT_TEST_SYNC_MS");
+    return text.empty() ? DWORD{0} : static_cast<DWORD>(std::strtoul(text.c_str(), nullptr, 10));
+  }();
+  return hold;
+}
+
+bool multi_block_read(const void* request_block) {
+  const auto& exec = *static_cast<const scsi::SRB_ExecSCSICmd*>(request_block);
+  if (exec.SRB_Cmd != scsi::SC_EXEC_SCSI_CMD) return false;
+  if (exec.CDBByte[0] == 0x08) return exec.CDBByte[4] != 1;
+  if (exec.CDBByte[0] == 0x28) return exec.CDBByte[7] != 0 || exec.CDBByte[8] > 1;
+  return false;
+}
+
+DWORD send_synchronously(void* request_block) {
+  const DWORD sent = bus().send(request_block);
+  if (sent != scsi::SS_PENDING) return sent;
+  std::atomic_ref<std::uint8_t> status(static_cast<scsi::SRB_Header*>(request_block)->SRB_Status);
+  while (status.load(std::memory_order_acquire) == scsi::SS_PENDING) Sleep(1);
+  static std::atomic<bool> held{false};
+  if (multi_block_read(request_block) && !held.exchange(true)) {
+    report("holding a transfer for " + std::to_string(sync_hold_ms()) + " ms");
+    Sleep(sync_hold_ms());
+  }
+  return status.load(std::memory_order_acquire);
+}
+
 }  // namespace
 
 extern "C" {
 
 DWORD __cdecl SendASPI32Command(void* request_block) {
   if (request_block == nullptr) return scsi::SS_INVALID_SRB;
+  if (sync_hold_ms() != 0) return send_synchronously(request_block);
   return bus().send(request_block);
 }
 
