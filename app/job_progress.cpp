@@ -25,4 +25,12 @@ std::string stop_question(hybrid::target_kind target) {
              : "Stop the job?\n\nThe ISO image is left as it was.";
 }
 
+const char* shutdown_block_reason(hybrid::target_kind target) {
+  return target == hybrid::target_kind::hfs_image
+             ? "An HFS image file is being written. If Windows ends the program now, no HFS "
+               "image file is written."
+             : "A hybrid image is being written. If Windows ends the program now, the ISO "
+               "image is put back as it was.";
+}
+
 }  // namespace app

@@ -31,4 +31,8 @@ struct status_pace {
 // what becomes of the target when the user says OK.
 std::string stop_question(hybrid::target_kind target);
 
+// What Windows shows, for this program, when the session is to end during
+// a job.
+const char* shutdown_block_reason(hybrid::target_kind target);
+
 }  // namespace app

@@ -11,6 +11,7 @@
 #include "app/dialog_helpers_win32.h"
 #include "app/floppy_dialog_win32.h"
 #include "app/job_progress.h"
+#include "app/job_pump_win32.h"
 #include "app/main_window_ids.h"
 #include "app/main_window_rules.h"
 #include "app/message_box_questions_win32.h"
@@ -103,13 +104,55 @@ void lock_edit_boxes(HWND window, bool locked) {
   }
 }
 
+// The reason Windows shows when the session is to end during a job (Vista
+// and later; the program also runs where these calls do not exist).
+using block_reason_create_entry = BOOL(WINAPI*)(HWND, LPCWSTR);
+using block_reason_destroy_entry = BOOL(WINAPI*)(HWND);
+
+template <typename Entry>
+Entry user32_entry(const char* name) {
+  const HMODULE user32 = GetModuleHandleA("user32.dll");
+  const FARPROC found = user32 != nullptr ? GetProcAddress(user32, name) : nullptr;
+  return reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(found));
+}
+
+void block_shutdown(HWND window, hybrid::target_kind target) {
+  static const auto create = user32_entry<block_reason_create_entry>("ShutdownBlockReasonCreate");
+  if (create == nullptr) return;
+  // The texts are ASCII: each character is its own UTF-16 unit.
+  const std::string reason = shutdown_block_reason(target);
+  const std::wstring wide(reason.begin(), reason.end());
+  create(window, wide.c_str());
+}
+
+void unblock_shutdown(HWND window) {
+  static const auto destroy =
+      user32_entry<block_reason_destroy_entry>("ShutdownBlockReasonDestroy");
+  if (destroy != nullptr) destroy(window);
+}
+
 void start_job(HWND window) {
   const window_choices choices = read_choices(window);
   job_questions.job_began(choices.target);
+  block_shutdown(window, choices.target);
   lock_edit_boxes(window, true);
-  dispatch(window, choices);
+  run_pumped_job([&] { dispatch(window, choices); });
   lock_edit_boxes(window, false);
+  unblock_shutdown(window);
   job_questions.job_ended();
+}
+
+// The session ends although the job asked Windows to wait: Windows ends the
+// program once this handler returns, so the job stops and rolls back first.
+void end_session_during_job() {
+  job_questions.end_session();
+  run_job_to_its_end();
+}
+
+// A dialog procedure answers through DWLP_MSGRESULT.
+INT_PTR answer(HWND window, LONG_PTR result) {
+  SetWindowLongPtrA(window, DWLP_MSGRESULT, result);
+  return TRUE;
 }
 
 // A command that reaches the window while a job reads and writes (between
@@ -197,7 +240,10 @@ bool on_command(HWND window, int control) {
 
 }  // namespace
 
-void show_message(const std::string& text) { message_box(main_window, text, MB_OK); }
+// Once the session ends, nobody is there to read a box.
+void show_message(const std::string& text) {
+  if (!job_questions.session_ending()) message_box(main_window, text, MB_OK);
+}
 
 void set_status(const std::string& text) {
   SetDlgItemTextA(main_window, IDC_MAIN_STATUS, text.c_str());
@@ -235,6 +281,12 @@ INT_PTR CALLBACK main_dialog_proc(HWND window, UINT message, WPARAM wparam, LPAR
       return TRUE;
     case WM_COMMAND:
       return on_command(window, command_control(wparam));
+    case WM_QUERYENDSESSION:
+      // During a job: not now (the reason was given when it began).
+      return answer(window, job_questions.job_running() ? FALSE : TRUE);
+    case WM_ENDSESSION:
+      if (wparam != FALSE && job_questions.job_running()) end_session_during_job();
+      return answer(window, 0);
     case WM_DESTROY:
       EndDialog(window, 0);
       PostQuitMessage(0);

@@ -8,14 +8,30 @@
 #include "platform/idle.h"
 
 namespace app {
+namespace {
 
-void message_box_questions::notice(const std::string& text) { message_box(nullptr, text, MB_OK); }
+// The job whose waits the idle hook serves.
+message_box_questions* waiting_job = nullptr;
+
+// The waits below the job read the window's messages, and give up once the
+// user asked to stop.
+bool pump_while_waiting() {
+  pump_messages();
+  return waiting_job == nullptr || !waiting_job->stop_requested();
+}
+
+}  // namespace
+
+void message_box_questions::notice(const std::string& text) {
+  if (!session_ending_) message_box(nullptr, text, MB_OK);
+}
 
 bool message_box_questions::warning(const std::string& text) {
-  return message_box(nullptr, text, MB_OKCANCEL) == IDOK;
+  return !session_ending_ && message_box(nullptr, text, MB_OKCANCEL) == IDOK;
 }
 
 int message_box_questions::choose_partition(const hybrid::partition_list& list) {
+  if (session_ending_) return hybrid::choice_cancelled;
   // A dialog that cannot be shown chose nothing.
   return static_cast<int>(run_dialog(partition_dialog_proc, IDD_PARTITION_DIALOG, nullptr,
                                      reinterpret_cast<LPARAM>(&list)));
@@ -41,15 +57,20 @@ void message_box_questions::copy_ended() {
 void message_box_questions::job_began(hybrid::target_kind target) {
   running_ = true;
   stop_ = false;
+  session_ending_ = false;
   target_ = target;
   pumping_ = pumping_wanted();
   // The waits below the job (an ASPI request, the floppy tool) read the
   // window's messages too.
-  if (pumping_) platform::set_idle_hook(pump_messages);
+  if (pumping_) {
+    waiting_job = this;
+    platform::set_idle_hook(pump_while_waiting);
+  }
 }
 
 void message_box_questions::job_ended() {
   platform::set_idle_hook(nullptr);
+  waiting_job = nullptr;
   running_ = false;
 }
 

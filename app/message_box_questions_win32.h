@@ -30,12 +30,21 @@ class message_box_questions : public hybrid::questions {
   bool job_running() const { return running_; }
   hybrid::target_kind target() const { return target_; }
   // The user answered OK to "Stop the job?": the copy stops at its next
-  // chunk, and the job rolls back as after Ctrl-C on a terminal.
+  // chunk (a device request pending is aborted), and the job rolls back as
+  // after Ctrl-C on a terminal.
   void request_stop() { stop_ = true; }
+  // The session ends during the job: it stops as above, and from now on
+  // nothing waits for the user (no boxes, every question answered Cancel).
+  void end_session() {
+    stop_ = true;
+    session_ending_ = true;
+  }
+  bool session_ending() const { return session_ending_; }
 
  private:
   bool running_ = false;
   bool stop_ = false;
+  bool session_ending_ = false;
   bool pumping_ = true;
   hybrid::target_kind target_ = hybrid::target_kind::iso_image;
   std::uint64_t total_ = 0;

@@ -12,8 +12,14 @@ void catch_interrupts();
 bool interrupted();
 // The exit status a stopped program gives, as shells report a signal's end:
 // 128 + the signal's number (SIGINT 130, SIGTERM 143, SIGHUP 129, SIGQUIT
-// 131; on Windows Ctrl-C and Ctrl-Break 130, closing the console 129); 0
+// 131; on Windows Ctrl-C and Ctrl-Break 130, closing the console 129, the
+// end of the session 143, as the SIGTERM a POSIX system sends then); 0
 // when none came.
 int interrupt_exit_status();
+// The job has ended (done, or rolled back). On Windows the system ends the
+// program as soon as the handler of a console close, logoff or shutdown
+// returns; that handler waits for this, a few seconds at most. Nothing on
+// POSIX, where a signal handler's return ends nothing.
+void job_settled();
 
 }  // namespace cli

@@ -33,4 +33,6 @@ bool interrupted() { return interrupt_flag != 0; }
 
 int interrupt_exit_status() { return interrupt_flag != 0 ? 128 + interrupt_flag : 0; }
 
+void job_settled() {}
+
 }  // namespace cli

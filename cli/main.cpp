@@ -18,6 +18,7 @@
 #include "cli/terminal_questions.h"
 #include "hybrid/job_dispatch.h"
 #include "platform/file_ops.h"
+#include "platform/idle.h"
 #include "scsi/aspi_manager.h"
 #include "scsi/sim/simulated_bus.h"
 #include "scsi/transports/combined_manager.h"
@@ -73,6 +74,14 @@ int main(int argc, char** argv) {
   // program: before any file is opened, so that none comes too early to be
   // seen.
   cli::catch_interrupts();
+  // However main ends from here on, the job is over by then: a console
+  // event that waits for it may let the program end.
+  struct settle {
+    ~settle() { cli::job_settled(); }
+  } settle_at_exit;
+  // A device request left pending gives up at the interrupt, so the job
+  // rolls back at once rather than after the request's time limit.
+  platform::set_idle_hook([] { return !cli::interrupted(); });
 
   // The platform's devices and the simulated bus behind them are the ASPI
   // manager for the whole run, also with nothing there: the device jobs then

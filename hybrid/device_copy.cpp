@@ -15,6 +15,11 @@ using failure_unit = device_failure::unit;
 int read_failed(device_copy& copy, failure_unit place, std::uint32_t address, int status,
                 std::uint32_t count = 1) {
   copy.failure = {device_failure::what::read, place, address, count, status};
+  // A stop asked for while a read was pending aborts that read: the job was
+  // stopped, the block is not unreadable.
+  if (copy.progress != nullptr && copy.progress->stop_requested()) {
+    copy.failure.kind = device_failure::what::stopped;
+  }
   return 0;
 }
 

@@ -11,8 +11,6 @@ void set_idle_hook(idle_hook hook) { installed = hook; }
 
 bool idle_hook_installed() { return installed != nullptr; }
 
-void run_idle_hook() {
-  if (installed != nullptr) installed();
-}
+bool run_idle_hook() { return installed == nullptr || installed(); }
 
 }  // namespace platform

@@ -47,7 +47,9 @@ bool wait_for_status(request_block& block, std::chrono::milliseconds limit) {
     const clock::time_point now = clock::now();
     if (now >= deadline) return false;
     if (now >= next_idle && platform::idle_hook_installed()) {
-      platform::run_idle_hook();
+      // The user asked to stop: the request is aborted as if its time had
+      // run out, so a stuck drive does not hold the stop for a minute.
+      if (!platform::run_idle_hook()) return false;
       // A box the user leaves open (the Windows program's "Stop the job?")
       // is no time the device took: the limit starts again after it.
       const clock::time_point after = clock::now();

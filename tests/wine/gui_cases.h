@@ -173,6 +173,9 @@ struct test_case {
   void (*run)(const context&, program&);
   // Every request of the test WNASPI32.DLL takes this long: a slow drive.
   unsigned device_delay_ms = 0;
+  // The test WNASPI32.DLL is synchronous and holds a job's first copy
+  // transfer this long inside SendASPI32Command: a drive that hangs.
+  unsigned device_hold_ms = 0;
 };
 
 const std::vector<test_case>& all_cases();

@@ -8,6 +8,7 @@
 // each host adapter naming itself "TEST ASPI HOST n". The floppy cases rely
 // on the drive letters the script gives the Wine prefix.
 #include <array>
+#include <cstdio>
 #include <string>
 
 #include "tests/wine/gui_cases.h"
@@ -340,17 +341,31 @@ bool start_slow_job(program& app, const std::string& what) {
                    item_text(app.main, id_status) + "\"");
 }
 
-// The window reads its messages while the job copies: it answers within a
-// second, as Windows requires before it calls a window "Not Responding".
-void answers_within_a_second(HWND main, const std::string& what) {
+// How long the main window takes to answer a sent message, in ms; `limit`
+// when it did not answer within that.
+DWORD answer_time(HWND main, DWORD limit) {
   std::array<char, 256> text{};
   DWORD_PTR copied = 0;
   const DWORD sent = GetTickCount();
   const bool answered =
       SendMessageTimeoutA(main, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                          SMTO_NORMAL, 1000, &copied) != 0;
-  check(answered, what + ": the main window did not answer within a second (" +
-                      std::to_string(GetTickCount() - sent) + " ms)");
+                          SMTO_NORMAL, limit, &copied) != 0;
+  return answered ? GetTickCount() - sent : limit;
+}
+
+// The window reads its messages while the job copies: it answers within a
+// second, as Windows requires before it calls a window "Not Responding".
+void answers_within_a_second(HWND main, const std::string& what) {
+  const DWORD took = answer_time(main, 1000);
+  check(took < 1000, what + ": the main window did not answer within a second");
+}
+
+LRESULT sent_answer(HWND window, UINT message, WPARAM wparam, DWORD limit_ms) {
+  DWORD_PTR result = 0xBAD;
+  if (SendMessageTimeoutA(window, message, wparam, 0, SMTO_NORMAL, limit_ms, &result) == 0) {
+    return 0xBAD;
+  }
+  return static_cast<LRESULT>(result);
 }
 
 // During the job: progress that grows, a refused Start, radio buttons and
@@ -429,6 +444,71 @@ void slow_extract(const context& data, program& app) {
   check(app.running(), "the program ended after the stopped extraction");
 }
 
+// ---- a drive that hangs inside a synchronous ASPI library ---------------------
+//
+// The test WNASPI32.DLL carries every request out inside SendASPI32Command
+// and holds the job's first copy transfer there for 70 s.
+constexpr unsigned hung_request_ms = 70000;
+
+// The window answers while the library holds the transfer, and the stop
+// reaches the job at once: the held request is given up, the ISO image put
+// back.
+void hung_device_stop(const context& data, program& app) {
+  copy_file(data.path("plain.iso"), data.path("hung.iso"));
+  set_item_text(app.main, id_edit_iso, data.path("hung.iso"));
+  if (!start_slow_job(app, "hung drive")) return;
+  Sleep(300);
+  const DWORD took = answer_time(app.main, 1000);
+  std::printf("hung drive: the main window answered in %lu ms\n", took);
+  check(took < 1000, "hung drive: the main window did not answer within a second");
+  const DWORD asked = GetTickCount();
+  close_box(app.main);
+  expect_box(app.pid(), stop_iso, app.main, "close box during the hung request", IDOK);
+  expect_box(app.pid(), stopped_iso, nullptr, "hung drive stopped");
+  check(GetTickCount() - asked < 10000, "hung drive: the stop took more than 10 s");
+  check(read_file(data.path("hung.iso")) == read_file(data.path("plain.iso")),
+        "the stopped job on the hung drive changed the ISO image");
+}
+
+// Not a test: the main window's answer time while the library holds the
+// transfer, five times a second apart (waiting up to 80 s for each).
+void bench_hung_device(const context& data, program& app) {
+  copy_file(data.path("plain.iso"), data.path("bench-hung.iso"));
+  set_item_text(app.main, id_edit_iso, data.path("bench-hung.iso"));
+  if (!start_slow_job(app, "bench hung drive")) return;
+  Sleep(1000);
+  for (int probe = 1; probe <= 5; ++probe) {
+    std::printf("answer_ms %d %lu\n", probe, answer_time(app.main, 80000));
+    std::fflush(stdout);
+    Sleep(1000);
+  }
+}
+
+// ---- the end of the session --------------------------------------------------
+
+// Windows asks before it ends the session: yes outside a job, no during
+// one. If it ends the session anyway, the job has rolled back by the time
+// the handler returns.
+void end_session(const context& data, program& app) {
+  check(sent_answer(app.main, WM_QUERYENDSESSION, 0, message_timeout_ms) == TRUE,
+        "WM_QUERYENDSESSION outside a job was not answered TRUE");
+  const std::string plain = read_file(data.path("plain.iso"));
+  copy_file(data.path("plain.iso"), data.path("ending.iso"));
+  set_item_text(app.main, id_edit_iso, data.path("ending.iso"));
+  if (!start_slow_job(app, "session end")) return;
+  wait_until([&] { return status_percent(app.main) > 0; }, job_timeout_ms);
+  check(sent_answer(app.main, WM_QUERYENDSESSION, 0, message_timeout_ms) == FALSE,
+        "WM_QUERYENDSESSION during a job was not answered FALSE");
+  check(read_file(data.path("ending.iso")) != plain, "nothing was appended before the end");
+  check(sent_answer(app.main, WM_ENDSESSION, TRUE, job_timeout_ms) != 0xBAD,
+        "WM_ENDSESSION during a job was not answered");
+  check(read_file(data.path("ending.iso")) == plain,
+        "the ISO image was not put back when WM_ENDSESSION returned");
+  no_box(app.pid(), app.main, "after the end of the session");
+  check(sent_answer(app.main, WM_QUERYENDSESSION, 0, message_timeout_ms) == TRUE,
+        "WM_QUERYENDSESSION after the job was not answered TRUE");
+}
+
 // The floppy in drive A (a 1.44 MB HFS volume behind the prefix's raw drive
 // link), imaged by dskgrab.exe and copied into an HFS image file.
 void floppy_job(const context& data, program& app) {
@@ -494,6 +574,9 @@ void add_device_cases(std::vector<test_case>& cases) {
   cases.push_back({"slow_device_job", slow_device_job, slow_request_ms});
   cases.push_back({"slow_device_stop", slow_device_stop, slow_request_ms});
   cases.push_back({"slow_extract", slow_extract, slow_request_ms});
+  cases.push_back({"hung_device_stop", hung_device_stop, 0, hung_request_ms});
+  cases.push_back({"bench_hung_device", bench_hung_device, 0, hung_request_ms});
+  cases.push_back({"end_session", end_session, slow_request_ms});
 }
 
 }  // namespace gui

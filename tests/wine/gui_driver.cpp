@@ -392,6 +392,9 @@ int main(int argc, char** argv) {
     const std::string delay = std::to_string(found->device_delay_ms);
     SetEnvironmentVariableA("ZELVORANT_TEST_DELAY_MS",
                             found->device_delay_ms != 0 ? delay.c_str() : nullptr);
+    const std::string hold = std::to_string(found->device_hold_ms);
+    SetEnvironmentVariableA("ZELVORANT_TEST_SYNC_MS",
+                            found->device_hold_ms != 0 ? hold.c_str() : nullptr);
     if (app.start(context.program, context.data)) {
       found->run(context, app);
       app.stop();

@@ -188,7 +188,7 @@ run_driver "wnaspi32=n,b" \
   start_up radio_rules help_box file_chooser exit_button escape_key close_box refusals \
   file_hybrid partition_dialog partition_row partition_all second_start file_names \
   big_file_job floppy_choice floppy_job cdrom_browse_none device_dialog device_jobs \
-  slow_device_job slow_device_stop slow_extract
+  slow_device_job slow_device_stop slow_extract hung_device_stop end_session
 # One floppy drive, whichever, or none: drive A without a question.
 for drives in "a" "b" ""; do
   # shellcheck disable=SC2086  # an empty list is no drive

@@ -102,6 +102,15 @@ TEST_F(DeviceCopies, WriteFailuresAndStopsAreReported) {
   request.target = 1;
   EXPECT_EQ(hybrid::copy_cd_blocks(out, request, 0, 300, stopped), 0);
   EXPECT_EQ(stopped.failure.kind, hybrid::device_failure::what::stopped);
+
+  // The stop aborted the read that was pending: stopped, not unreadable.
+  bus.fault = [](const scsi::SRB_ExecSCSICmd&) { return scsi::SS_ABORTED; };
+  hybrid::device_copy aborted;
+  aborted.progress = &user;
+  request.target = 0;
+  request.command = scsi::command_read;
+  EXPECT_EQ(hybrid::copy_disk_blocks(out, request, 0, 300, aborted), 0);
+  EXPECT_EQ(aborted.failure.kind, hybrid::device_failure::what::stopped);
 }
 
 // A disk map and what each listing walks.

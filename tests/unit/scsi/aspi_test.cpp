@@ -217,9 +217,14 @@ TEST_F(AspiRequests, RequestsThatNeverCompleteDoNotHang) {
 }
 
 int idle_calls = 0;
-void slow_idle() {
+bool slow_idle() {
   ++idle_calls;
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
+  return true;
+}
+bool stop_asked() {
+  ++idle_calls;
+  return false;
 }
 
 // While a request is pending the front end's idle hook runs (the Windows
@@ -238,6 +243,19 @@ TEST_F(AspiRequests, PendingRequestsRunTheIdleHookOutsideTheirTimeLimit) {
   scsi::set_wait_limits(saved);
   // Counting the hook's 60 ms would end the wait at its second call.
   EXPECT_GE(idle_calls, 3);
+
+  // A stop the user asked for ends the wait at the hook's first call: the
+  // request is aborted long before its time limit.
+  idle_calls = 0;
+  platform::set_idle_hook(stop_asked);
+  const std::size_t sent_before = bus.sent.size();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(scsi::aspi_rw(request), scsi::SS_ABORTED);
+  platform::set_idle_hook(nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  EXPECT_EQ(idle_calls, 1);
+  ASSERT_EQ(bus.sent.size(), sent_before + 2);
+  EXPECT_EQ(as_block(bus.sent.back()).abort.SRB_Cmd, scsi::SC_ABORT_SRB);
 }
 
 std::uint32_t fake_time = 0;

@@ -189,7 +189,10 @@ TEST_F(WorkerManager, AnAbortEndsTheRequestAtOnceAndItsLateResultIsDropped) {
 }
 
 int idle_calls = 0;
-void count_idle() { ++idle_calls; }
+bool count_idle() {
+  ++idle_calls;
+  return true;
+}
 
 // Through the request layer: the idle hook (the window's messages) runs while
 // the library holds the read, which is aborted at the time limit and not
