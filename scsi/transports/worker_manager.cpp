@@ -26,6 +26,11 @@ struct aligned_delete {
   void operator()(std::uint8_t* bytes) const { ::operator delete[](bytes, buffer_alignment); }
 };
 
+// Host adapter status codes of the published interface: the request timed
+// out waiting to be carried out, or the device did not finish it in time.
+constexpr std::uint8_t hastat_timeout = 0x09;
+constexpr std::uint8_t hastat_command_timeout = 0x0B;
+
 std::uint8_t status_of(void* request_block) {
   return std::atomic_ref<std::uint8_t>(static_cast<SRB_Header*>(request_block)->SRB_Status)
       .load(std::memory_order_acquire);
@@ -100,7 +105,7 @@ bool take_request(job_record& one, void* request_block) {
 }
 
 // The inner manager's results into the caller's block and buffer; the
-// status last.
+// status last (a time-out as SS_ABORTED).
 void give_back(job_record& one, std::uint8_t status) {
   const auto& header = *static_cast<const SRB_Header*>(one.caller);
   if (header.SRB_Cmd == SC_RESET_DEV) {
@@ -113,6 +118,12 @@ void give_back(job_record& one, std::uint8_t status) {
     const auto& copy = *reinterpret_cast<const SRB_ExecSCSICmd*>(one.block);
     exec.SRB_HaStat = copy.SRB_HaStat;
     exec.SRB_TargStat = copy.SRB_TargStat;
+    // A time-out is final: the block readers retry an error, and each try
+    // would wait out the device's time limit again.
+    if (status == SS_ERR &&
+        (copy.SRB_HaStat == hastat_timeout || copy.SRB_HaStat == hastat_command_timeout)) {
+      status = SS_ABORTED;
+    }
     std::memcpy(static_cast<std::uint8_t*>(one.caller) + offsetof(SRB_ExecSCSICmd, SenseArea),
                 copy.SenseArea, exec.SRB_SenseLen);
     if (exec.SRB_BufLen > 0) std::memcpy(exec.SRB_BufPointer, one.data.get(), exec.SRB_BufLen);

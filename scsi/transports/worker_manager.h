@@ -25,7 +25,9 @@ class worker_manager final : public aspi_manager {
 
   // SC_EXEC_SCSI_CMD and SC_RESET_DEV go to a worker with a copy of the
   // block and a buffer of their own; the results are copied back and the
-  // status stored last (release). SC_ABORT_SRB naming such a request ends
+  // status stored last (release); a transfer the library failed with a
+  // time-out host status ends SS_ABORTED, which the block readers do not
+  // retry. SC_ABORT_SRB naming such a request ends
   // it SS_ABORTED at once and passes the abort on to the inner manager; its
   // late result is dropped. Everything else is the inner manager's answer.
   std::uint32_t send(void* request_block) override;

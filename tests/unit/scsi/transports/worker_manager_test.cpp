@@ -152,6 +152,16 @@ TEST_F(WorkerManager, AHeldRequestLeavesTheCallerFreeAndAnswersThroughACopy) {
   EXPECT_EQ(failing.bytes[offsetof(scsi::SRB_ExecSCSICmd, SenseArea) + scsi::sense_bytes_asked - 1],
             0x5A);
 
+  // The library's time-outs are final: aborted, not an error to retry.
+  for (const std::uint8_t host_status : {std::uint8_t{0x09}, std::uint8_t{0x0B}}) {
+    library.finish = [&](scsi::SRB_ExecSCSICmd& exec) { exec.SRB_HaStat = host_status; };
+    request_block timed_out = read_block(4, buffer.data());
+    ASSERT_EQ(workers.send(&timed_out), scsi::SS_PENDING);
+    ASSERT_TRUE(ends_within_5s(timed_out));
+    EXPECT_EQ(status_of(timed_out), scsi::SS_ABORTED) << int{host_status};
+    EXPECT_EQ(timed_out.exec.SRB_HaStat, host_status);
+  }
+
   // Queries the library answers from its tables go to it directly.
   request_block inquiry{};
   inquiry.inquiry.SRB_Cmd = scsi::SC_HA_INQUIRY;
