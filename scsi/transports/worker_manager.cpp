@@ -124,8 +124,11 @@ void give_back(job_record& one, std::uint8_t status) {
         (copy.SRB_HaStat == hastat_timeout || copy.SRB_HaStat == hastat_command_timeout)) {
       status = SS_ABORTED;
     }
-    std::memcpy(static_cast<std::uint8_t*>(one.caller) + offsetof(SRB_ExecSCSICmd, SenseArea),
-                copy.SenseArea, exec.SRB_SenseLen);
+    // SRB_SenseLen says how much room follows the CDB, which may be more
+    // than SenseArea's declared 16 bytes.
+    constexpr std::size_t sense_at = offsetof(SRB_ExecSCSICmd, SenseArea);
+    std::memcpy(static_cast<std::uint8_t*>(one.caller) + sense_at, one.block + sense_at,
+                exec.SRB_SenseLen);
     if (exec.SRB_BufLen > 0) std::memcpy(exec.SRB_BufPointer, one.data.get(), exec.SRB_BufLen);
   }
   store_status(one.caller, status);

@@ -139,7 +139,9 @@ TEST_F(WorkerManager, AHeldRequestLeavesTheCallerFreeAndAnswersThroughACopy) {
     exec.SRB_HaStat = 0x11;
     exec.SRB_TargStat = scsi::STATUS_CHKCOND;
     exec.SenseArea[2] = 0x03;
-    exec.SenseArea[scsi::sense_bytes_asked - 1] = 0x5A;
+    // SRB_SenseLen bytes follow the CDB, past SenseArea's declared size.
+    reinterpret_cast<std::uint8_t*>(
+        &exec)[offsetof(scsi::SRB_ExecSCSICmd, SenseArea) + scsi::sense_bytes_asked - 1] = 0x5A;
   };
   buffer.assign(512, 0xEE);
   request_block failing = read_block(4, buffer.data());
