@@ -42,7 +42,8 @@ else
     [[ -f /lib/modules/${candidate#/boot/vmlinuz-}/modules.dep ]] && kernel=$candidate && break
   done
 fi
-[[ -n $kernel && -f $kernel ]] || skip "no kernel image /boot/vmlinuz-* with its modules (linux-image-amd64)"
+[[ -n $kernel && -f $kernel ]] ||
+  skip "no kernel image ${kernel:-/boot/vmlinuz-*} with its modules (linux-image-amd64)"
 [[ -r $kernel ]] || skip "$kernel cannot be read by $(id -un)"
 version=${kernel#/boot/vmlinuz-}
 modules=/lib/modules/$version
