@@ -29,6 +29,8 @@ skip() {
   exit 77
 }
 
+# The guest runs the programs built here.
+[[ $(uname -m) == x86_64 ]] || skip "the programs are built for $(uname -m), the guest is x86-64"
 command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is not installed (qemu-system-x86)"
 busybox=$(command -v busybox || true)
 [[ -n $busybox ]] && ! ldd "$busybox" >/dev/null 2>&1 ||
@@ -182,7 +184,6 @@ for drive in "${drive_names[@]}"; do echo "$drive|${product_of[$drive]}"; done >
 printf '%s\n' "${cases[@]}" >"$root/cases"
 (cd "$root" && find . | cpio -o -H newc --quiet) >initramfs.cpio
 
-# The machine. The drives are read-only: the jobs only read.
 # KVM when it runs this kernel: a machine whose /dev/kvm opens but does not
 # run guests (some nested set-ups) hangs there, so the kernel is booted
 # alone first and must reach its panic (no root) within 5 s.
@@ -195,6 +196,7 @@ if [[ -z $accel ]]; then
     [[ $probe == *"Kernel panic"* ]] && accel=kvm
   fi
 fi
+# The machine. The drives are read-only: the jobs only read.
 qemu=(qemu-system-x86_64 -machine pc -accel "$accel" -m 512 -smp 1 -nographic -no-reboot
   -nic none -kernel "$kernel" -initrd initramfs.cpio
   -append "console=ttyS0 panic=-1 loglevel=4"
