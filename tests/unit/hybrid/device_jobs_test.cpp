@@ -98,11 +98,18 @@ TEST_F(DeviceJobs, RefusalsTouchNeitherDeviceNorImage) {
   EXPECT_EQ(hybrid::hybridize_from_device("A120", already, user), 0);
   EXPECT_TRUE(bus.sent.empty());
 
+  // A refused specifier leaves the device the dialog chose, in both jobs.
+  scsi::devices().src_host = 3;
+  scsi::devices().src_target = 5;
   EXPECT_EQ(hybrid::hybridize_from_device("a:", iso, user), 0);
   EXPECT_EQ(hybrid::hybridize_from_device("a12", iso, user), 0);
   EXPECT_EQ(hybrid::hybridize_from_device("Q:", iso, user), 0);
+  memory_stream image{"out.img"};
+  EXPECT_EQ(hybrid::extract_to_hfs_image("Q:", image, user), 0);
+  EXPECT_EQ(scsi::devices().src_host, 3);
+  EXPECT_EQ(scsi::devices().src_target, 5);
   EXPECT_TRUE(bus.sent.empty());
-  ASSERT_EQ(user.notices.size(), 4u);
+  ASSERT_EQ(user.notices.size(), 5u);
   EXPECT_EQ(user.notices[0], "This ISO image is already a Macintosh hybrid image.\nAborting...");
   EXPECT_EQ(user.notices[1],
             "32-bit Version\nYou have to first make an HFS image of the floppy disk.\n"
