@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fake_bus.h"
+#include "hybrid/device_messages.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/jobs.h"
@@ -252,6 +253,29 @@ TEST_F(DeviceJobs, ReadFailuresRestoreTheIsoImage) {
     EXPECT_EQ(one.notices[0].rfind(p.names, 0), 0u) << one.notices[0];
     EXPECT_NE(one.notices[0].find("(ASPI status 04h)"), std::string::npos);
     EXPECT_EQ(target.bytes(), iso_before);
+  }
+}
+
+// The range's end is worked out in 64 bits: in 32 it came out as "Blocks
+// 4294967280 to 15".
+TEST(DeviceMessages, AFailedReadNamesItsWholeRange) {
+  using unit = hybrid::device_failure::unit;
+  const struct {
+    unit place;
+    std::uint32_t address, count;
+    const char* named;
+  } cases[] = {
+      {unit::disk_block, 7, 1, "Block 7 of the SCSI disk"},
+      {unit::cd_sector, 16, 25, "Sectors 16 to 40 of the CD-ROM"},
+      {unit::disk_block, 4294967280u, 32, "Blocks 4294967280 to 4294967311 of the SCSI disk"},
+      {unit::cd_block, 4294967295u, 4294967295u, "Blocks 4294967295 to 8589934589 of the CD-ROM"},
+  };
+  for (const auto& c : cases) {
+    const hybrid::device_failure failure{hybrid::device_failure::what::read, c.place, c.address,
+                                         c.count, 4};
+    EXPECT_EQ(hybrid::text::device_read_failed(failure, 1, 2),
+              std::string(c.named) + " at host adapter 1, target 2 could not be read (ASPI " +
+                  "status 04h).");
   }
 }
 
