@@ -346,6 +346,20 @@ TEST_F(DeviceJobs, ExtractionFailuresLeaveTheImageEmpty) {
 
   EXPECT_EQ(hybrid::extract_to_hfs_image("X120", image, user), 0);
   EXPECT_NE(user.notices.back().find("names no device"), std::string::npos);
+
+  // A chosen partition without blocks is refused as every failure is.
+  attach(test::hfs_image({{"Apple_partition_map", "Apple", 1, 63},
+                          {"Apple_HFS", "One", 64, 100},
+                          {"Apple_HFS", "Empty", 164, 0}},
+                         240),
+         false);
+  user.partition_answer = 1;
+  memory_stream empty{"empty.img"};
+  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", empty, user), 0);
+  EXPECT_TRUE(empty.bytes().empty());
+  EXPECT_EQ(user.notices.back(),
+            "The partition \"Empty\" holds no blocks.\nAborting...\nThe HFS image was not "
+            "written; a file already at its path was left as it was.");
 }
 
 // A whole-volume copy is all the map describes and all the Driver
