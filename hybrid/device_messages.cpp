@@ -57,7 +57,7 @@ std::string device_read_failed(const device_failure& failure, unsigned host, uns
   std::string what;
   if (failure.count > 1) {
     what = (sectors ? "Sectors " : "Blocks ") + std::to_string(failure.address) + " to " +
-           std::to_string(failure.address + failure.count - 1);
+           std::to_string(std::uint64_t{failure.address} + failure.count - 1);
   } else {
     what = (sectors ? "Sector " : "Block ") + std::to_string(failure.address);
   }
