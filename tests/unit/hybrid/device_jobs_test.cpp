@@ -263,19 +263,26 @@ TEST(DeviceMessages, AFailedReadNamesItsWholeRange) {
   const struct {
     unit place;
     std::uint32_t address, count;
+    std::uint8_t status;
     const char* named;
+    const char* ending;
   } cases[] = {
-      {unit::disk_block, 7, 1, "Block 7 of the SCSI disk"},
-      {unit::cd_sector, 16, 25, "Sectors 16 to 40 of the CD-ROM"},
-      {unit::disk_block, 4294967280u, 32, "Blocks 4294967280 to 4294967311 of the SCSI disk"},
-      {unit::cd_block, 4294967295u, 4294967295u, "Blocks 4294967295 to 8589934589 of the CD-ROM"},
+      {unit::disk_block, 7, 1, 4, "Block 7 of the SCSI disk",
+       "could not be read (ASPI status 04h)."},
+      {unit::cd_sector, 16, 25, 4, "Sectors 16 to 40 of the CD-ROM",
+       "could not be read (ASPI status 04h)."},
+      {unit::disk_block, 4294967280u, 32, 4, "Blocks 4294967280 to 4294967311 of the SCSI disk",
+       "could not be read (ASPI status 04h)."},
+      {unit::cd_block, 4294967295u, 4294967295u, 4, "Blocks 4294967295 to 8589934589 of the CD-ROM",
+       "could not be read (ASPI status 04h)."},
+      {unit::disk_block, 9, 1, 2, "Block 9 of the SCSI disk",
+       "could not be read: the drive did not answer in time (ASPI status 02h)."},
   };
   for (const auto& c : cases) {
     const hybrid::device_failure failure{hybrid::device_failure::what::read, c.place, c.address,
-                                         c.count, 4};
+                                         c.count, c.status};
     EXPECT_EQ(hybrid::text::device_read_failed(failure, 1, 2),
-              std::string(c.named) + " at host adapter 1, target 2 could not be read (ASPI " +
-                  "status 04h).");
+              std::string(c.named) + " at host adapter 1, target 2 " + c.ending);
   }
 }
 
