@@ -3,6 +3,7 @@
 #include "scsi/transports/library_aspi.h"
 #include "scsi/transports/spti_manager_win32.h"
 #include "scsi/transports/wnaspi32_manager.h"
+#include "scsi/transports/worker_manager.h"
 
 namespace scsi {
 namespace {
@@ -27,7 +28,7 @@ spti_manager* pass_through_in_use = nullptr;
 
 aspi_manager* wnaspi32_library() {
   // The library stays loaded for the rest of the program's life.
-  static library_aspi_manager* from_library = nullptr;
+  static aspi_manager* from_library = nullptr;
   static bool tried = false;
   if (tried) return from_library;
   tried = true;
@@ -40,7 +41,10 @@ aspi_manager* wnaspi32_library() {
   const auto support = entry_point<support_info_entry>(library, "GetASPI32SupportInfo");
   if (library_serves_adapters(send, support)) {
     static library_aspi_manager loaded(send, support);
-    from_library = &loaded;
+    // A library may carry a transfer out inside SendASPI32Command: on a
+    // worker, a stuck drive holds the worker, not the window.
+    static worker_manager on_workers(loaded);
+    from_library = &on_workers;
   } else {
     FreeLibrary(library);
   }
