@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "hybrid/printable.h"
 #include "scsi/device_scan.h"
 
 namespace cli {
@@ -22,14 +23,17 @@ std::string table_text(int type_filter) {
       if (!host_has_devices) text += "   (no devices of this kind)\n";
       std::snprintf(line, sizeof line,
                     "%sHost adapter %u\nDriver: %s\nId Typ      Model            Release\n",
-                    text.empty() ? "" : "\n", static_cast<unsigned>(row.host), row.product);
+                    text.empty() ? "" : "\n", static_cast<unsigned>(row.host),
+                    hybrid::printable(row.product).c_str());
       text += line;
       host_has_devices = false;
       continue;
     }
+    // The INQUIRY texts are the device's own bytes.
     int length =
         std::snprintf(line, sizeof line, "%2u %-8s %-16s %-4s", static_cast<unsigned>(row.target),
-                      row.vendor, row.product, row.revision);
+                      hybrid::printable(row.vendor).c_str(), hybrid::printable(row.product).c_str(),
+                      hybrid::printable(row.revision).c_str());
     while (length > 0 && line[length - 1] == ' ') --length;  // devices pad their texts
     text.append(line, static_cast<std::size_t>(length));
     text += '\n';
@@ -44,7 +48,8 @@ std::string table_text(int type_filter) {
 std::string device_list_text(int type_filter, const std::vector<std::string>& reasons) {
   std::string text = table_text(type_filter);
   if (!reasons.empty()) text += '\n';
-  for (const std::string& reason : reasons) text += reason + '\n';
+  for (const std::string& reason : reasons)
+    text += hybrid::printable(reason, hybrid::line_breaks::keep) + '\n';
   return text;
 }
 

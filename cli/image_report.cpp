@@ -7,6 +7,7 @@
 
 #include "cli/json_writer.h"
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/printable.h"
 
 namespace cli {
 namespace {
@@ -164,7 +165,7 @@ std::string layout_picture(const image_info& info, std::size_t width) {
 }
 
 std::string info_text(const image_info& info, const std::string& name) {
-  std::string out = name + ": " + std::to_string(info.length) + " bytes\n";
+  std::string out = hybrid::printable(name) + ": " + std::to_string(info.length) + " bytes\n";
   if (info.iso.present) {
     out += "ISO 9660: \"" + info.iso.name + "\", " + std::to_string(info.iso.blocks) +
            " blocks of " + std::to_string(info.iso.block_size) + " bytes (" +
@@ -212,7 +213,9 @@ std::string info_text(const image_info& info, const std::string& name) {
            (info.problems.size() == 1 ? " problem\n" : " problems\n");
     for (const auto& problem : info.problems) out += "  - " + problem.text + "\n";
   }
-  return out;
+  // Whatever the facts quote from the image reaches the terminal through the
+  // one filter; the JSON escapes it instead.
+  return hybrid::printable(out, hybrid::line_breaks::keep);
 }
 
 namespace {

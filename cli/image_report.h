@@ -9,6 +9,7 @@
 
 namespace cli {
 
+// The text shows control characters in names as printable() does.
 std::string info_text(const hybrid::image_info& info, const std::string& name);
 std::string info_json(const hybrid::image_info& info, const std::string& name);
 

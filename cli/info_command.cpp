@@ -10,6 +10,7 @@
 #include "hybrid/device_info.h"
 #include "hybrid/image_info.h"
 #include "hybrid/io/file_stream.h"
+#include "hybrid/printable.h"
 
 namespace cli {
 namespace {
@@ -45,15 +46,6 @@ bool describe_file(const std::string& path, hybrid::image_info& info, std::strin
   return true;
 }
 
-// The name as typed, for the terminal: a line break or an escape sequence in
-// a file name must not reach it as one.
-std::string shown(std::string name) {
-  for (char& c : name) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return name;
-}
-
 }  // namespace
 
 int run_info(const options& parsed) {
@@ -63,19 +55,19 @@ int run_info(const options& parsed) {
     name = parsed.request.device_text;
     if (hybrid::refusal refused = hybrid::describe_device(name, info)) {
       std::fprintf(stderr, "zelvorant-cli: %s\nNothing was written to the device.\n",
-                   refused.text().c_str());
+                   hybrid::printable(refused.text(), hybrid::line_breaks::keep).c_str());
       return 1;
     }
   } else {
     name = parsed.info_path;
     std::string why_not;
     if (!describe_file(name, info, why_not)) {
-      std::fprintf(stderr, "zelvorant-cli: %s %s. The file was not changed.\n", shown(name).c_str(),
-                   why_not.c_str());
+      std::fprintf(stderr, "zelvorant-cli: %s %s. The file was not changed.\n",
+                   hybrid::printable(name).c_str(), hybrid::printable(why_not).c_str());
       return 1;
     }
   }
-  const std::string report = parsed.json ? info_json(info, name) : info_text(info, shown(name));
+  const std::string report = parsed.json ? info_json(info, name) : info_text(info, name);
   std::fputs(report.c_str(), stdout);
   return info.sound() ? 0 : 1;
 }

@@ -2,35 +2,9 @@
 
 #include <cstdio>
 
+#include "hybrid/printable.h"
+
 namespace cli {
-namespace {
-
-// The length of the UTF-8 sequence at `at`, or 0 when it is not one.
-std::size_t utf8_length(const std::string& text, std::size_t at) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  std::size_t length = 0;
-  std::uint32_t least = 0;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, least = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, least = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, least = 0x10000;
-  } else {
-    return 0;
-  }
-  if (at + length > text.size()) return 0;
-  std::uint32_t code = lead & (0x3Fu >> (length - 1));
-  for (std::size_t i = 1; i < length; ++i) {
-    const auto next = static_cast<unsigned char>(text[at + i]);
-    if ((next & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (next & 0x3Fu);
-  }
-  if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
-
-}  // namespace
 
 void json_writer::before_value() {
   if (after_key_) {
@@ -123,7 +97,7 @@ void json_writer::write_string(const std::string& text) {
     } else if (byte < 0x80) {
       out_ += static_cast<char>(byte);
       ++i;
-    } else if (const std::size_t length = utf8_length(text, i); length != 0) {
+    } else if (const std::size_t length = hybrid::utf8_sequence_length(text, i); length != 0) {
       out_.append(text, i, length);
       i += length;
     } else {

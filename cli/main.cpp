@@ -17,6 +17,7 @@
 #include "cli/real_devices.h"
 #include "cli/terminal_questions.h"
 #include "hybrid/job_dispatch.h"
+#include "hybrid/printable.h"
 #include "platform/file_ops.h"
 #include "platform/idle.h"
 #include "scsi/aspi_manager.h"
@@ -24,6 +25,13 @@
 #include "scsi/transports/combined_manager.h"
 
 namespace {
+
+// Every text this program prints may quote a name it read, or a path or a
+// device that was typed: it reaches the terminal with no control character
+// but its own line breaks.
+std::string shown(const std::string& text) {
+  return hybrid::printable(text, hybrid::line_breaks::keep);
+}
 
 // True when an existing `target` is the image file behind one of the
 // attached devices: the job would read the device while it rewrites, or
@@ -90,7 +98,7 @@ int main(int argc, char** argv) {
   scsi::simulated_bus bus;
   for (const auto& device : parsed->attached) {
     if (!bus.attach(device, error)) {
-      std::fprintf(stderr, "zelvorant-cli: --attach: %s\n", error.c_str());
+      std::fprintf(stderr, "zelvorant-cli: --attach: %s\n", shown(error).c_str());
       return 2;
     }
   }
@@ -111,14 +119,14 @@ int main(int argc, char** argv) {
   if (request.source == hybrid::source_kind::drive) {
     const auto specifier = cli::specifier_for_device_path(request.device_text, error);
     if (!error.empty()) {
-      std::fprintf(stderr, "%s\nNothing was written.\n", error.c_str());
+      std::fprintf(stderr, "%s\nNothing was written.\n", shown(error).c_str());
       return 1;
     }
     if (specifier) {
       request.device_text = *specifier;
       request.device = cli::device_kind_of(*specifier);
       if (parsed->talk == cli::verbosity::verbose) {
-        std::fprintf(stderr, "%s is %s.\n", parsed->request.device_text.c_str(),
+        std::fprintf(stderr, "%s is %s.\n", hybrid::printable(parsed->request.device_text).c_str(),
                      specifier->c_str());
       }
     }
@@ -152,17 +160,18 @@ int main(int argc, char** argv) {
     const bool completed = text == hybrid::text::completed;
     if (completed && quiet) return;
     std::FILE* out = completed ? stdout : stderr;
-    std::fprintf(out, "%s\n", completed && parsed->dry_run ? cli::dry_run_done : text.c_str());
+    std::fprintf(out, "%s\n",
+                 completed && parsed->dry_run ? cli::dry_run_done : shown(text).c_str());
     std::fflush(out);
   };
   // The window's status line: the job's start and end, worth a line only
   // to those who asked for everything.
   outlets.set_status = [talk](const std::string& text) {
-    if (talk == cli::verbosity::verbose) std::fprintf(stderr, "%s\n", text.c_str());
+    if (talk == cli::verbosity::verbose) std::fprintf(stderr, "%s\n", shown(text).c_str());
   };
   outlets.show_open_failure = [](const std::string& message, const std::string& reason) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-    if (!reason.empty()) std::fprintf(stderr, "%s\n", reason.c_str());
+    std::fprintf(stderr, "%s\n", shown(message).c_str());
+    if (!reason.empty()) std::fprintf(stderr, "%s\n", shown(reason).c_str());
   };
   outlets.ask = &ask;
   const int done = parsed->what == cli::options::action::undo

@@ -1,5 +1,6 @@
 #include "cli/options.h"
 
+#include "hybrid/printable.h"
 #include "hybrid/questions.h"
 
 namespace cli {
@@ -227,9 +228,7 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
   auto parsed = parse_arguments(args, error);
   // The reason quotes what was typed: a line break or an escape sequence in
   // an argument must not reach the terminal as one.
-  for (char& c : error) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
+  error = hybrid::printable(error);
   return parsed;
 }
 
@@ -258,10 +257,11 @@ const char* usage_text() {
          "                         entries, bytes to append and where, final size)\n"
          "                         and write nothing\n"
          "Simulated devices (for --from-drive AHT0 or CHT0):\n"
-         "  --attach disk|cdrom:HOST:TARGET=FILE\n"
+         "  --attach disk|cdrom[,no-read6]:HOST:TARGET=FILE\n"
          "                         puts an image file on a simulated SCSI bus as a\n"
          "                         disk or CD-ROM on host adapter HOST (0 to 9),\n"
-         "                         target TARGET (0 to 7); repeatable\n"
+         "                         target TARGET (0 to 7); no-read6 makes it refuse\n"
+         "                         READ(6) as ATAPI and USB drives do; repeatable\n"
          "  --list-devices [disk|cdrom]\n"
          "                         lists the host adapters and their devices (disks\n"
          "                         and optical drives, CD-ROMs, or all) and exits\n"
@@ -286,7 +286,8 @@ const char* usage_text() {
          "Options take their value as --opt VALUE or --opt=VALUE; -- ends the\n"
          "options. On a terminal an unanswered question is asked; otherwise it is\n"
          "answered with Cancel. A file that cannot be opened is named with the\n"
-         "system's reason.\n"
+         "system's reason. A control character in a name read from an image or a\n"
+         "device, or in a path, is printed as '?' (--json escapes it).\n"
          "\n"
          "Exit status:\n"
          "  0    completed (with --dry-run: planned, nothing written; with --info:\n"

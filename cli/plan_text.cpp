@@ -4,13 +4,15 @@
 
 #include "hybrid/apm/big_endian.h"
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/printable.h"
 
 namespace cli {
 namespace {
 
+// A map's name or type field, as the source's map wrote it.
 std::string field_text(const std::uint8_t* at) {
   const std::uint8_t* end = std::find(at, at + hybrid::pm::text_bytes, 0);
-  return std::string(at, end);
+  return hybrid::printable(std::string(at, end));
 }
 
 std::string number(std::uint64_t value) { return std::to_string(value); }
@@ -46,11 +48,11 @@ std::string plan_text(const hybrid::hybrid_layout& layout, std::uint64_t iso_len
 std::string plan_text(const hybrid::extract_plan& plan) {
   std::string text = "Plan (dry run):\n";
   if (plan.image_bytes == 0) {
-    return text + "Copy the floppy disk in drive " + plan.device +
+    return text + "Copy the floppy disk in drive " + hybrid::printable(plan.device) +
            " with the floppy imaging tool (its size is known once it has read the disk)\n";
   }
-  text += "Copy " + number(plan.block_count) + " blocks of 512 bytes from device " + plan.device +
-          ", from block " + number(plan.first_block) + "\n";
+  text += "Copy " + number(plan.block_count) + " blocks of 512 bytes from device " +
+          hybrid::printable(plan.device) + ", from block " + number(plan.first_block) + "\n";
   if (plan.with_map) {
     text += "Write them at block " + number(hybrid::map_area_blocks) +
             " of the HFS image, behind a fresh 64-block partition map\n";

@@ -5,6 +5,7 @@
 
 #include "cli/interrupt.h"
 #include "cli/plan_text.h"
+#include "hybrid/printable.h"
 
 namespace cli {
 
@@ -18,8 +19,18 @@ terminal_questions::terminal_questions(preset_answers answers, std::FILE* in, st
       quiet_(quiet),
       bar_(err) {}
 
+namespace {
+
+// A job's message or question: it may quote a name read from an image or a
+// device, and keeps only its own line breaks.
+std::string shown(const std::string& text) {
+  return hybrid::printable(text, hybrid::line_breaks::keep);
+}
+
+}  // namespace
+
 void terminal_questions::notice(const std::string& text) {
-  std::fprintf(err_, "%s\n", text.c_str());
+  std::fprintf(err_, "%s\n", shown(text).c_str());
   std::fflush(err_);
 }
 
@@ -32,10 +43,10 @@ bool terminal_questions::read_answer(std::string& answer) {
 
 bool terminal_questions::warning(const std::string& text) {
   if (answers_.yes) {
-    if (!quiet_) std::fprintf(err_, "%s\nAnswered OK (--yes).\n", text.c_str());
+    if (!quiet_) std::fprintf(err_, "%s\nAnswered OK (--yes).\n", shown(text).c_str());
     return true;
   }
-  std::fprintf(err_, "%s\n", text.c_str());
+  std::fprintf(err_, "%s\n", shown(text).c_str());
   if (!interactive_) {
     std::fprintf(err_, "Answered Cancel; --yes would answer OK.\n");
     return false;
@@ -56,7 +67,7 @@ void print_rows(std::FILE* err, const hybrid::partition_list& list, int rows) {
   std::fprintf(err, "Select partition to open\n  %-32s %s\n", "Partition", "Nb sectors");
   for (int row = 0; row < rows; ++row) {
     const hybrid::hfs_partition& slot = list[static_cast<std::size_t>(row)];
-    std::fprintf(err, "%d %-32s %lu\n", row, slot.name,
+    std::fprintf(err, "%d %-32s %lu\n", row, hybrid::printable(slot.name).c_str(),
                  static_cast<unsigned long>(slot.block_count));
   }
 }
@@ -76,7 +87,7 @@ int terminal_questions::row_named(const hybrid::partition_list& list, int rows) 
   // The rows were not printed in quiet mode: the refusal lists them.
   if (quiet_) print_rows(err_, list, rows);
   std::fprintf(err_, "%s partition is named '%s'; answered Cancel. Give its row number.\n",
-               matches == 0 ? "No" : "More than one", name.c_str());
+               matches == 0 ? "No" : "More than one", hybrid::printable(name).c_str());
   return hybrid::choice_cancelled;
 }
 
@@ -125,12 +136,12 @@ void terminal_questions::copy_ended() {
 }
 
 void terminal_questions::show_plan(const hybrid::hybrid_layout& layout, std::uint64_t iso_length) {
-  std::fputs(plan_text(layout, iso_length).c_str(), plan_out_);
+  std::fputs(shown(plan_text(layout, iso_length)).c_str(), plan_out_);
   std::fflush(plan_out_);
 }
 
 void terminal_questions::show_plan(const hybrid::extract_plan& plan) {
-  std::fputs(plan_text(plan).c_str(), plan_out_);
+  std::fputs(shown(plan_text(plan)).c_str(), plan_out_);
   std::fflush(plan_out_);
 }
 

@@ -8,6 +8,7 @@
 #include "cli/image_report.h"
 #include "fuzz_support.h"
 #include "hybrid/image_info.h"
+#include "hybrid/printable.h"
 #include "json_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -34,10 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string json = cli::info_json(info, "fuzz.iso");
   fuzz::check(test::valid_json(json), "--json gave invalid JSON");
   const std::string text = cli::info_text(info, "fuzz.iso");
-  for (const char c : text) {
-    fuzz::check(c == '\n' || static_cast<unsigned char>(c) >= 0x20,
-                "a control character in the text");
-  }
+  fuzz::check(hybrid::printable(text, hybrid::line_breaks::keep) == text,
+              "a control character in the text");
   const std::string picture = cli::layout_picture(info);
   fuzz::check(picture.front() == '[' && picture.back() == ']', "a picture without its brackets");
   return 0;

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "scsi/aspi_defs.h"
+
 namespace hybrid::text {
 namespace {
 
@@ -57,14 +59,19 @@ std::string device_read_failed(const device_failure& failure, unsigned host, uns
   std::string what;
   if (failure.count > 1) {
     what = (sectors ? "Sectors " : "Blocks ") + std::to_string(failure.address) + " to " +
-           std::to_string(failure.address + failure.count - 1);
+           std::to_string(std::uint64_t{failure.address} + failure.count - 1);
   } else {
     what = (sectors ? "Sector " : "Block ") + std::to_string(failure.address);
   }
   char status[8];
   std::snprintf(status, sizeof status, "%02X", static_cast<unsigned>(failure.status & 0xFF));
-  return what + " of " + device_name(cdrom, host, target) + " could not be read (ASPI status " +
-         status + "h).";
+  // An aborted request is one the drive did not finish in time: it was
+  // given up at once, not tried again.
+  const char* const outcome = (failure.status & 0xFF) == scsi::SS_ABORTED
+                                  ? " could not be read: the drive did not answer in time"
+                                  : " could not be read";
+  return what + " of " + device_name(cdrom, host, target) + outcome + " (ASPI status " + status +
+         "h).";
 }
 
 }  // namespace hybrid::text

@@ -91,13 +91,11 @@ int extract_device_volume(const std::string& specifier, bool cdrom, byte_stream&
 
   const hfs_partition& chosen = list[static_cast<std::size_t>(choice)];
   if (chosen.block_count == 0) {
-    ask.notice(text::chosen_partition_empty(chosen.name));
-    return 0;
+    return fail_extracting(image, ask, text::chosen_partition_empty(chosen.name));
   }
   if (std::uint64_t{chosen.block_count} + map_area_blocks >
       std::numeric_limits<std::uint32_t>::max()) {
-    ask.notice(text::image_too_large());
-    return 0;
+    return fail_extracting(image, ask, text::image_too_large());
   }
   if (ask.dry_run()) {
     ask.show_plan(

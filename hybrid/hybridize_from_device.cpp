@@ -113,13 +113,14 @@ refusal copy_device_run(device_source& source, byte_stream& iso, const append_ru
 }  // namespace
 
 int hybridize_from_device(const std::string& specifier, byte_stream& iso, questions& ask) {
+  // A refused specifier leaves the device state as the device dialog left it.
   const device_specifier device = parse_specifier(specifier);
-  select_source_device(device);
   const specifier_form form = device.form;
   if (form != specifier_form::disk && form != specifier_form::cdrom) {
     ask.notice(refuse_specifier(form, specifier));
     return 0;
   }
+  select_source_device(device);
   iso_target target;
   bool cancelled = false;
   if (refusal refused = measure_iso_target(iso, target)) {

@@ -40,17 +40,16 @@ void append_utf8(std::string& out, std::uint32_t code) {
   }
 }
 
-// Text from an on-disk field, up to its first NUL: valid UTF-8 whatever the
-// bytes, with control characters as '?' so that no name reaches a terminal
-// as an escape sequence. Mac names go through the Mac's character set; ISO
-// 9660 names are ASCII, and anything else there is shown as '?'.
+// Text from an on-disk field, up to its first NUL, in UTF-8 whatever the
+// bytes: Mac names go through the Mac's character set; ISO 9660 names are
+// ASCII, and anything else there is shown as '?'. Control characters stay
+// as they were read: the text output shows them through printable(), the
+// JSON escapes them.
 std::string field_text(const std::uint8_t* bytes, std::size_t count, bool mac_roman) {
   std::string out;
   for (std::size_t i = 0; i < count && bytes[i] != 0; ++i) {
     const std::uint8_t byte = bytes[i];
-    if (byte < 0x20 || byte == 0x7F) {
-      out += '?';
-    } else if (byte < 0x80) {
+    if (byte < 0x80) {
       out += static_cast<char>(byte);
     } else if (mac_roman) {
       append_utf8(out, mac_roman_high[byte - 0x80u]);

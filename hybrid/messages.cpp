@@ -1,6 +1,15 @@
 #include "hybrid/messages.h"
 
+#include "hybrid/printable.h"
+
 namespace hybrid::text {
+namespace {
+
+// A partition's name as the map holds it, between quotes: a line break in it
+// would pass for one of the message's own.
+std::string quoted(std::string_view name) { return "\"" + printable(name) + "\""; }
+
+}  // namespace
 
 std::string capacity_warning(std::uint64_t hfs_bytes, std::uint64_t iso_bytes) {
   return "The HFS file is " + std::to_string(hfs_bytes) + " bytes long.\nThe ISO file is " +
@@ -59,13 +68,12 @@ std::string tail_not_kept(const removed_tail& tail, const byte_stream& iso) {
 }
 
 std::string partition_past_end(const char* name, std::uint64_t last_byte, std::uint64_t hfs_bytes) {
-  return "The HFS partition \"" + std::string(name) + "\" ends at byte " +
-         std::to_string(last_byte) + ", but the HFS file is only " + std::to_string(hfs_bytes) +
-         " bytes long.\nAborting...";
+  return "The HFS partition " + quoted(name) + " ends at byte " + std::to_string(last_byte) +
+         ", but the HFS file is only " + std::to_string(hfs_bytes) + " bytes long.\nAborting...";
 }
 
 std::string chosen_partition_empty(const char* name) {
-  return "The partition \"" + std::string(name) + "\" holds no blocks.\nAborting...";
+  return "The partition " + quoted(name) + " holds no blocks.\nAborting...";
 }
 
 std::string too_many_entries(int entries) {
@@ -144,7 +152,7 @@ std::string undo_bad_count(std::uint32_t entries) {
 
 std::string undo_entry_inside_volume(const std::string& name, std::uint32_t first,
                                      std::uint32_t count, std::uint64_t volume_blocks) {
-  return "The partition \"" + name + "\" (" + std::to_string(count) + " blocks from block " +
+  return "The partition " + quoted(name) + " (" + std::to_string(count) + " blocks from block " +
          std::to_string(first) + ") lies inside the ISO 9660 volume, which ends at block " +
          std::to_string(volume_blocks) +
          ": its data are not behind the ISO data, and cutting them off would damage the "
@@ -153,7 +161,7 @@ std::string undo_entry_inside_volume(const std::string& name, std::uint32_t firs
 
 std::string undo_entry_past_end(const std::string& name, std::uint32_t first,
                                 std::uint64_t file_blocks) {
-  return "The partition \"" + name + "\" begins at block " + std::to_string(first) +
+  return "The partition " + quoted(name) + " begins at block " + std::to_string(first) +
          ", past the end of the file (" + std::to_string(file_blocks) +
          " blocks).\nThe image was left as it was.";
 }

@@ -33,6 +33,7 @@ more_packages=(
   zip                         # the Windows package
   clang-14 libclang-rt-14-dev # libFuzzer targets under ASan and UBSan
   ccache                      # the five builds of scripts/test.sh share one compiler cache
+  qemu-system-x86 linux-image-amd64 busybox-static cpio  # tests/vm: a real kernel in QEMU
 )
 
 only_cli=0 print=0

@@ -1,6 +1,7 @@
 #include "scsi/aspi.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <thread>
 
@@ -109,15 +110,16 @@ void copy_text16(char* out, const std::uint8_t* field) {
 }
 
 // The transfer descriptor: READ(6)/WRITE(6) while the address and the count
-// fit, the 10-byte form otherwise. A 6-byte CDB has 21 address bits (the
-// next three are the logical unit) and takes a count of 0 as 256 blocks.
-void fill_transfer_cdb(SRB_ExecSCSICmd& exec, const scsi_request& request) {
+// fit and the device takes them, the 10-byte form otherwise. A 6-byte CDB
+// has 21 address bits (the next three are the logical unit) and takes a
+// count of 0 as 256 blocks.
+void fill_transfer_cdb(SRB_ExecSCSICmd& exec, const scsi_request& request, bool ten_byte_only) {
   const auto operation = static_cast<std::uint8_t>(request.command & 0xFF);
   const std::uint32_t address = request.block_address;
   const std::uint16_t count = request.block_count;
   const bool known_op = operation == op_read6 || operation == op_write6;
   const bool fits_6 = address <= cdb6_max_address && count != 0 && count <= cdb6_max_count;
-  if (known_op && !fits_6) {
+  if (known_op && (!fits_6 || ten_byte_only)) {
     exec.SRB_CDBLen = 10;
     exec.CDBByte[0] = operation == op_read6 ? op_read10 : op_write10;
     exec.CDBByte[2] = static_cast<std::uint8_t>(address >> 24);
@@ -136,8 +138,10 @@ void fill_transfer_cdb(SRB_ExecSCSICmd& exec, const scsi_request& request) {
   exec.CDBByte[4] = static_cast<std::uint8_t>(count);
 }
 
-void fill_transfer(SRB_ExecSCSICmd& exec, const scsi_request& request, std::uint8_t flags,
-                   std::uint32_t unit_bytes) {
+void fill_transfer(request_block& block, const scsi_request& request, std::uint8_t flags,
+                   std::uint32_t unit_bytes, bool ten_byte_only) {
+  std::memset(block.bytes, 0, sizeof block.bytes);
+  SRB_ExecSCSICmd& exec = block.exec;
   exec.SRB_Cmd = SC_EXEC_SCSI_CMD;
   exec.SRB_HaId = static_cast<std::uint8_t>(request.host_adapter);
   exec.SRB_Flags = flags;
@@ -145,7 +149,44 @@ void fill_transfer(SRB_ExecSCSICmd& exec, const scsi_request& request, std::uint
   exec.SRB_BufLen = std::uint32_t{request.block_count} * unit_bytes;
   exec.SRB_BufPointer = request.buffer;
   exec.SRB_SenseLen = sense_bytes_asked;
-  fill_transfer_cdb(exec, request);
+  fill_transfer_cdb(exec, request, ten_byte_only);
+}
+
+// CHECK CONDITION with ILLEGAL REQUEST and "invalid command operation code",
+// in fixed or descriptor sense data.
+bool refused_as_unknown_command(const request_block& block) {
+  constexpr std::uint8_t key_illegal_request = 0x05;
+  constexpr std::uint8_t asc_invalid_opcode = 0x20;
+  const SRB_ExecSCSICmd& exec = block.exec;
+  if (exec.SRB_TargStat != STATUS_CHKCOND) return false;
+  const std::uint8_t* sense = block.bytes + offsetof(SRB_ExecSCSICmd, SenseArea);
+  const std::uint8_t format = sense[0] & 0x7F;
+  if (format == 0x70 || format == 0x71) {
+    return (sense[2] & 0x0F) == key_illegal_request && sense[12] == asc_invalid_opcode;
+  }
+  if (format == 0x72 || format == 0x73) {
+    return (sense[1] & 0x0F) == key_illegal_request && sense[2] == asc_invalid_opcode;
+  }
+  return false;
+}
+
+// Sends a transfer. Optical drives behind ATAPI or USB (and Windows'
+// pass-through to them) know no READ(6): one that refuses it gets the same
+// transfer as READ(10) at once, and the 10-byte forms from then on. The
+// repeat belongs to this request, so it is no retry of the caller's.
+std::uint8_t send_transfer(request_block& block, const scsi_request& request, std::uint8_t flags,
+                           std::uint32_t unit_bytes) {
+  const device_address device{static_cast<std::uint8_t>(request.host_adapter),
+                              static_cast<std::uint8_t>(request.target)};
+  fill_transfer(block, request, flags, unit_bytes, takes_only_ten_byte_transfers(device));
+  const std::uint8_t status = send_and_wait(block, limits.transfer);
+  const std::uint8_t sent_op = block.exec.CDBByte[0];
+  const bool six_byte_transfer =
+      block.exec.SRB_CDBLen == 6 && (sent_op == op_read6 || sent_op == op_write6);
+  if (status != SS_ERR || !six_byte_transfer || !refused_as_unknown_command(block)) return status;
+  remember_ten_byte_transfers(device);
+  fill_transfer(block, request, flags, unit_bytes, true);
+  return send_and_wait(block, limits.transfer);
 }
 
 std::uint32_t real_hundredths() {
@@ -195,10 +236,8 @@ int aspi_devtype(std::uint8_t host, std::uint8_t target) {
 }
 
 int aspi_rw(const scsi_request& request) {
-  request_block& block = fresh_shared_block();
   const std::uint8_t flags = request.command == op_read6 ? SRB_DIR_IN : SRB_DIR_OUT;
-  fill_transfer(block.exec, request, flags, devices().aspi_unit_size);
-  return send_and_wait(block, limits.transfer);
+  return send_transfer(shared_block, request, flags, devices().aspi_unit_size);
 }
 
 int aspi_reset(std::uint8_t host, std::uint8_t target) {
@@ -240,8 +279,7 @@ int cdrom_rw(const scsi_request& request) {
   // A block of its own: the CD-ROM reads may run while nothing else does,
   // but they never share the block of the other routines.
   request_block block{};
-  fill_transfer(block.exec, request, SRB_DIR_IN, cd_sector_bytes);
-  const std::uint8_t status = send_and_wait(block, limits.transfer);
+  const std::uint8_t status = send_transfer(block, request, SRB_DIR_IN, cd_sector_bytes);
   return status == SS_COMP ? 0 : status;
 }
 

@@ -6,6 +6,7 @@
 #include "scsi/aspi.h"
 #include "scsi/aspi_defs.h"
 #include "scsi/block_reader.h"
+#include "scsi/device_state.h"
 
 namespace scsi {
 namespace {
@@ -52,6 +53,8 @@ bool passes_type_filter(int type_filter, int type, const char* vendor, const cha
 }
 
 std::uint16_t scan_devices(device_table& table, int type_filter) {
+  // A rescan may find other devices at the places we learnt about.
+  forget_ten_byte_transfers();
   std::memset(table.data(), 0, sizeof(device_row) * table.size());
   // The last row is kept for the end marker, whatever the scan finds.
   const std::size_t last_free = table.size() - 1;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "scsi/scsi_request.h"
 
@@ -13,6 +14,12 @@ namespace scsi {
 
 constexpr std::uint32_t no_cached_sector = 0xFFFFFFFFu;
 constexpr std::uint8_t no_selection = 255;
+
+struct device_address {
+  std::uint8_t host = 0;
+  std::uint8_t target = 0;
+  bool operator==(const device_address&) const = default;
+};
 
 struct device_state {
   std::uint8_t src_host = 0;
@@ -30,10 +37,19 @@ struct device_state {
   std::uint8_t sel_target = 0;
   std::unique_ptr<std::array<std::uint8_t, cd_sector_bytes>> cd_sector_cache;
   std::uint32_t cd_cached_sector = no_cached_sector;
+  // Devices that refused READ(6) as an unknown command (ATAPI and USB
+  // optical drives: their command set has no 6-byte transfers). They get the
+  // 10-byte forms from then on; a rescan forgets them, as another device may
+  // answer at the same place.
+  std::vector<device_address> ten_byte_only;
 };
 
 device_state& devices();
 // Back to the state at program start (tests).
 void reset_device_state();
+
+bool takes_only_ten_byte_transfers(device_address device);
+void remember_ten_byte_transfers(device_address device);
+void forget_ten_byte_transfers();
 
 }  // namespace scsi

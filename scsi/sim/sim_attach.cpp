@@ -5,7 +5,7 @@
 namespace scsi {
 
 bool parse_attach(const std::string& text, sim_device& device, std::string& error) {
-  const std::string form = "'" + text + "' is not disk|cdrom:HOST:TARGET=FILE";
+  const std::string form = "'" + text + "' is not disk|cdrom[,no-read6]:HOST:TARGET=FILE";
   const std::size_t equals = text.find('=');
   if (equals == std::string::npos) {
     error = form;
@@ -17,8 +17,18 @@ bool parse_attach(const std::string& text, sim_device& device, std::string& erro
     error = form;
     return false;
   }
-  const std::string kind = place.substr(0, colon);
+  std::string kind = place.substr(0, colon);
   const std::string numbers = place.substr(colon + 1);
+  bool no_six_byte = false;
+  if (const std::size_t comma = kind.find(','); comma != std::string::npos) {
+    const std::string option = kind.substr(comma + 1);
+    if (option != "no-read6") {
+      error = "unknown device option '" + option + "' in '" + text + "': use no-read6";
+      return false;
+    }
+    no_six_byte = true;
+    kind.resize(comma);
+  }
   if (kind != "disk" && kind != "cdrom") {
     error = "unknown device kind '" + kind + "' in '" + text + "': use disk or cdrom";
     return false;
@@ -47,6 +57,7 @@ bool parse_attach(const std::string& text, sim_device& device, std::string& erro
   device.host = static_cast<std::uint8_t>(host[0] - '0');
   device.target = static_cast<std::uint8_t>(target[0] - '0');
   device.path = text.substr(equals + 1);
+  device.no_six_byte_transfers = no_six_byte;
   return true;
 }
 

@@ -17,12 +17,16 @@ struct sim_device {
   std::string vendor = "ZELVRANT";  // up to 8 characters
   std::string product;              // up to 16; empty: "SIM DISK" or "SIM CD-ROM"
   std::string revision = "0.9";     // up to 4
+  // Refuses READ(6) and WRITE(6) as unknown commands and takes only the
+  // 10-byte forms, as ATAPI and USB optical drives do.
+  bool no_six_byte_transfers = false;
 };
 // The member `kind` hides its own type's name; this names the type.
 using sim_kind = decltype(sim_device::kind);
 
-// Reads the --attach form KIND:HOST:TARGET=FILE, KIND being disk or cdrom,
-// HOST 0 to 9 and TARGET 0 to 7. On failure `error` is one line.
+// Reads the --attach form KIND[,no-read6]:HOST:TARGET=FILE, KIND being disk
+// or cdrom, HOST 0 to 9 and TARGET 0 to 7; no-read6 makes a device that
+// takes only the 10-byte transfers. On failure `error` is one line.
 bool parse_attach(const std::string& text, sim_device& device, std::string& error);
 
 }  // namespace scsi

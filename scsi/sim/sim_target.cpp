@@ -158,6 +158,7 @@ std::unique_ptr<target> target::open(const sim_device& device, std::string& erro
     return nullptr;
   }
   result->block_bytes_ = block_bytes;
+  result->no_six_byte_transfers_ = device.no_six_byte_transfers;
   result->peripheral_type_ = cdrom ? type_cdrom : type_disk;
 
   auto& data = result->inquiry_data_;
@@ -177,7 +178,10 @@ target::~target() = default;
 outcome target::execute(SRB_ExecSCSICmd& srb) {
   const std::uint8_t* cdb = srb.CDBByte;
   const std::uint8_t needed = cdb_bytes_needed(cdb[0]);
-  if (needed == 0) return check_condition(key_illegal_request, asc_invalid_opcode);
+  const bool six_byte_transfer = cdb[0] == op_read6 || cdb[0] == op_write6;
+  if (needed == 0 || (six_byte_transfer && no_six_byte_transfers_)) {
+    return check_condition(key_illegal_request, asc_invalid_opcode);
+  }
   if (srb.SRB_CDBLen < needed)
     return check_condition(key_illegal_request, asc_invalid_field_in_cdb);
   // SCSI-2 puts the logical unit in the top bits of byte 1; only unit 0 exists.

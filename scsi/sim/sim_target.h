@@ -86,6 +86,7 @@ class target {
 
   sim_file file_;
   bool writable_ = false;
+  bool no_six_byte_transfers_ = false;
   std::uint8_t peripheral_type_ = 0;
   std::uint32_t block_bytes_ = 0;
   std::uint64_t blocks_ = 0;

@@ -367,6 +367,10 @@ std::uint8_t sg_io_manager::execute(void* request_block, const sg_target& device
     // Fewer blocks than asked for: the caller would use stale bytes.
     exec.SRB_HaStat = hastat_over_underrun;
   }
+  // The kernel gave the device the request layer's whole time limit: a
+  // time-out ends as an abort, which the block readers do not try again
+  // (twenty more minutes of a stuck drive would help nobody).
+  if (exec.SRB_HaStat == hastat_command_timeout) return SS_ABORTED;
   return io.status == 0 && exec.SRB_HaStat == 0 ? SS_COMP : SS_ERR;
 }
 

@@ -1,13 +1,20 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <string>
 
+#include "cli/device_list.h"
 #include "cli/image_report.h"
 #include "cli/json_writer.h"
 #include "cli/options.h"
 #include "cli/terminal_questions.h"
+#include "fake_bus.h"
+#include "hybrid/hybrid_layout.h"
+#include "hybrid/io/memory_stream.h"
+#include "hybrid/printable.h"
 #include "json_check.h"
+#include "test_support.h"
 
 namespace {
 
@@ -262,6 +269,114 @@ TEST(TerminalQuestions, AsksAtThePromptUntilAnswered) {
   EXPECT_EQ(gone.choose_partition(two_partitions()), hybrid::choice_cancelled);
 }
 
+// Untrusted text reaches the terminal with a stand-in for each control
+// character; valid UTF-8, and the bytes of a Mac name shown as they are, stay.
+TEST(Printable, ControlCharactersGetAStandIn) {
+  using hybrid::line_breaks;
+  const struct {
+    std::string text;
+    line_breaks breaks;
+    std::string shown;
+  } cases[] = {
+      {"Red\x1b[31m\x07", line_breaks::replace, "Red?[31m?"},
+      {"over\rwritten\x7f", line_breaks::replace, "over?written?"},
+      {std::string("nul\0tab\t", 8), line_breaks::replace, "nul?tab?"},
+      {"two\nlines", line_breaks::replace, "two?lines"},
+      {"two\nlines\r\n", line_breaks::keep, "two\nlines?\n"},
+      {"csi \x9b"
+       "31m",
+       line_breaks::replace, "csi ?31m"},                              // a C1 byte alone
+      {"\xc2\x9b\xc2\x85", line_breaks::replace, "??"},                // C1 as UTF-8
+      {"\xc3\x84pfel caf\xc3\xa9 \xe2\x82\xac", line_breaks::replace,  // U+00C4 ends in 0x84
+       "\xc3\x84pfel caf\xc3\xa9 \xe2\x82\xac"},
+      {"\x80pfel B\x9f"
+       "cher \xa5 \xca",
+       line_breaks::replace, "?pfel B?cher \xa5 \xca"},  // Mac Roman bytes
+      {"cut \xe2\x82", line_breaks::replace, "cut \xe2?"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(hybrid::printable(c.text, c.breaks), c.shown) << c.text;
+  }
+}
+
+// Every terminal outlet shows a hostile name without its control
+// characters, and keeps the line breaks of its own text.
+TEST(TerminalOutput, NamesReadFromImagesAndDevicesCarryNoControlCharacters) {
+  const std::string hostile = "Red\x1b[31m\x07\r\x7f\x9b";
+  const std::string shown = "Red?[31m????";
+  hybrid::partition_list list = two_partitions();
+  std::snprintf(list[0].name, sizeof list[0].name, "%s", hostile.c_str());
+
+  hybrid::image_info info;
+  info.length = 200 * 512;
+  info.iso = {true, hostile, 10, 2048, 10 * 2048, false, false, false};
+  info.map = true;
+  hybrid::map_entry_info hfs;
+  hfs.type = "Apple_HFS", hfs.name = hostile, hfs.hfs = true, hfs.first_block = 64;
+  hfs.block_count = 100, hfs.volume.found = hybrid::hfs_volume_info::kind::hfs;
+  hfs.volume.name = hostile;
+  info.entries = {hfs};
+  info.problems.push_back({"x", "The partition \"" + hostile + "\" is odd."});
+
+  const auto at_terminal = [](const std::function<void(cli::terminal_questions&)>& run,
+                              cli::preset_answers answers = {}) {
+    terminal t("");
+    cli::terminal_questions ask(std::move(answers), t.in, t.err, false, false);
+    ask.plan_to(t.err);
+    run(ask);
+    return t.printed();
+  };
+  cli::preset_answers by_name;
+  by_name.partition_name = hostile;
+  test::fake_bus bus;
+  test::fake_device device = test::device_of({}, true);
+  device.vendor = "\x1b[2J\x07";
+  device.product = hostile;
+  bus.devices[{0, 3}] = device;
+  bus.manager_id = "\x1b]0;title\x07";
+  test::bus_scope scope(bus);
+  hybrid::memory_stream source{
+      "source.img",
+      test::hfs_image({{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", hostile, 64, 8}},
+                      72)};
+  hybrid::hybrid_layout merged;
+  ASSERT_FALSE(hybrid::layout_merged_map(source, 40960, 72 * 512, merged));
+  const std::string report = cli::info_text(info, "cd.iso");
+  const std::string devices = cli::device_list_text(-1, {"/dev/sg\x1b"
+                                                         "1: no"});
+
+  const struct {
+    const char* what;
+    std::string printed;
+    std::string contains;
+  } outlets[] = {
+      {"partition menu", at_terminal([&](auto& ask) { ask.choose_partition(list); }),
+       "0 " + shown + " "},
+      {"--partition NAME",
+       at_terminal([&](auto& ask) { ask.choose_partition(two_partitions()); }, by_name),
+       "No partition is named '" + shown + "'"},
+      {"question",
+       at_terminal([&](auto& ask) { ask.warning("Take \"" + hostile + "\"?\nGo on?"); }),
+       "Take \"" + shown + "\"?\nGo on?\nAnswered Cancel"},
+      {"message", at_terminal([&](auto& ask) { ask.notice(hostile + "\nAborting..."); }),
+       shown + "\nAborting...\n"},
+      {"--dry-run plan", at_terminal([&](auto& ask) { ask.show_plan(merged, 40960); }),
+       "Apple_HFS  \"" + shown + "\"\n"},
+      {"--info", cli::info_text(info, "cd\x1b.iso"),
+       "cd?.iso: 102400 bytes\nISO 9660: \"" + shown + "\""},
+      {"--info entry", report, "Apple_HFS \"" + shown + "\"\n       volume: HFS \"" + shown + "\""},
+      {"--info problem", report, "  - The partition \"" + shown + "\""},
+      {"--list-devices header", devices, "Driver: ?]0;title?\n"},
+      {"--list-devices row", devices, " 3 ?[2J?    " + shown},
+      {"--list-devices reason", devices, "\n/dev/sg?1: no\n"},
+  };
+  for (const auto& o : outlets) {
+    SCOPED_TRACE(o.what);
+    EXPECT_NE(o.printed.find(o.contains), std::string::npos) << o.printed;
+    EXPECT_EQ(hybrid::printable(o.printed, hybrid::line_breaks::keep), o.printed);
+  }
+}
+
 }  // namespace
 
 TEST(CliOptions, ListDevicesTakesAnOptionalKind) {
@@ -313,6 +428,9 @@ TEST(JsonWriter, AnyTextIsValidJson) {
       {"line\nbreak\x1b[2J\x7f", "\"line\\u000abreak\\u001b[2J\\u007f\""},
       {"caf\xc3\xa9 \xe2\x84\xa2", "\"caf\xc3\xa9 \xe2\x84\xa2\""},
       {"bad \xff\xc3 \xed\xa0\x80", "\"bad \\ufffd\\ufffd \\ufffd\\ufffd\\ufffd\""},
+      {"csi \x9b"
+       "31m \x07",
+       "\"csi \\ufffd31m \\u0007\""},
   };
   for (const auto& [text, expected] : cases) {
     cli::json_writer json;

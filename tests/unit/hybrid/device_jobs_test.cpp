@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "fake_bus.h"
+#include "hybrid/device_messages.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/jobs.h"
@@ -98,11 +99,18 @@ TEST_F(DeviceJobs, RefusalsTouchNeitherDeviceNorImage) {
   EXPECT_EQ(hybrid::hybridize_from_device("A120", already, user), 0);
   EXPECT_TRUE(bus.sent.empty());
 
+  // A refused specifier leaves the device the dialog chose, in both jobs.
+  scsi::devices().src_host = 3;
+  scsi::devices().src_target = 5;
   EXPECT_EQ(hybrid::hybridize_from_device("a:", iso, user), 0);
   EXPECT_EQ(hybrid::hybridize_from_device("a12", iso, user), 0);
   EXPECT_EQ(hybrid::hybridize_from_device("Q:", iso, user), 0);
+  memory_stream image{"out.img"};
+  EXPECT_EQ(hybrid::extract_to_hfs_image("Q:", image, user), 0);
+  EXPECT_EQ(scsi::devices().src_host, 3);
+  EXPECT_EQ(scsi::devices().src_target, 5);
   EXPECT_TRUE(bus.sent.empty());
-  ASSERT_EQ(user.notices.size(), 4u);
+  ASSERT_EQ(user.notices.size(), 5u);
   EXPECT_EQ(user.notices[0], "This ISO image is already a Macintosh hybrid image.\nAborting...");
   EXPECT_EQ(user.notices[1],
             "32-bit Version\nYou have to first make an HFS image of the floppy disk.\n"
@@ -248,6 +256,36 @@ TEST_F(DeviceJobs, ReadFailuresRestoreTheIsoImage) {
   }
 }
 
+// The range's end is worked out in 64 bits: in 32 it came out as "Blocks
+// 4294967280 to 15".
+TEST(DeviceMessages, AFailedReadNamesItsWholeRange) {
+  using unit = hybrid::device_failure::unit;
+  const struct {
+    unit place;
+    std::uint32_t address, count;
+    std::uint8_t status;
+    const char* named;
+    const char* ending;
+  } cases[] = {
+      {unit::disk_block, 7, 1, 4, "Block 7 of the SCSI disk",
+       "could not be read (ASPI status 04h)."},
+      {unit::cd_sector, 16, 25, 4, "Sectors 16 to 40 of the CD-ROM",
+       "could not be read (ASPI status 04h)."},
+      {unit::disk_block, 4294967280u, 32, 4, "Blocks 4294967280 to 4294967311 of the SCSI disk",
+       "could not be read (ASPI status 04h)."},
+      {unit::cd_block, 4294967295u, 4294967295u, 4, "Blocks 4294967295 to 8589934589 of the CD-ROM",
+       "could not be read (ASPI status 04h)."},
+      {unit::disk_block, 9, 1, 2, "Block 9 of the SCSI disk",
+       "could not be read: the drive did not answer in time (ASPI status 02h)."},
+  };
+  for (const auto& c : cases) {
+    const hybrid::device_failure failure{hybrid::device_failure::what::read, c.place, c.address,
+                                         c.count, c.status};
+    EXPECT_EQ(hybrid::text::device_read_failed(failure, 1, 2),
+              std::string(c.named) + " at host adapter 1, target 2 " + c.ending);
+  }
+}
+
 TEST_F(DeviceJobs, ARequestThatNeverEndsIsAbortedAndUndone) {
   attach(two_partition_disk(), false);
   bus.hang_from_transfer = 8;
@@ -315,6 +353,20 @@ TEST_F(DeviceJobs, ExtractionFailuresLeaveTheImageEmpty) {
 
   EXPECT_EQ(hybrid::extract_to_hfs_image("X120", image, user), 0);
   EXPECT_NE(user.notices.back().find("names no device"), std::string::npos);
+
+  // A chosen partition without blocks is refused as every failure is.
+  attach(test::hfs_image({{"Apple_partition_map", "Apple", 1, 63},
+                          {"Apple_HFS", "One", 64, 100},
+                          {"Apple_HFS", "Empty", 164, 0}},
+                         240),
+         false);
+  user.partition_answer = 1;
+  memory_stream empty{"empty.img"};
+  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", empty, user), 0);
+  EXPECT_TRUE(empty.bytes().empty());
+  EXPECT_EQ(user.notices.back(),
+            "The partition \"Empty\" holds no blocks.\nAborting...\nThe HFS image was not "
+            "written; a file already at its path was left as it was.");
 }
 
 // A whole-volume copy is all the map describes and all the Driver

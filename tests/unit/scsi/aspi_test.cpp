@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "fake_bus.h"
 #include "platform/idle.h"
+#include "scsi/device_scan.h"
 #include "scsi/device_state.h"
 
 namespace {
@@ -169,6 +173,47 @@ TEST_F(AspiRequests, AddressesAndCountsBeyondTheSixByteFormUseTenBytes) {
   }
   EXPECT_EQ(commands[3].count, 0u);
   EXPECT_EQ(commands[4].count, 300u);
+}
+
+// ATAPI and USB optical drives know no READ(6): the refused transfer goes
+// out again as READ(10) at once, and the device gets only the 10-byte forms
+// until the next scan. Devices that take READ(6) see nothing new.
+TEST_F(AspiRequests, DrivesThatRefuseSixByteTransfersGetTenByteOnes) {
+  scsi::devices().aspi_unit_size = 512;
+  test::fake_device& atapi = bus.devices[{1, 4}];
+  atapi.type = 5;
+  atapi.no_six_byte_transfers = true;
+  for (std::uint8_t block = 0; block < 16; ++block) atapi.data.insert(atapi.data.end(), 512, block);
+  std::uint8_t sector[2048];
+  const auto sent_since = [&](std::size_t from) {
+    std::vector<std::pair<std::uint8_t, std::uint32_t>> seen;
+    for (const auto& each : bus.commands()) seen.emplace_back(each.op, each.address);
+    return std::vector(seen.begin() + static_cast<std::ptrdiff_t>(from), seen.end());
+  };
+
+  scsi::scsi_request request{scsi::op_read6, 1, 4, 3, 1, buffer};
+  EXPECT_EQ(scsi::aspi_rw(request), scsi::SS_COMP);
+  EXPECT_EQ(buffer[0], 3);
+  EXPECT_EQ(scsi::aspi_rw(request), scsi::SS_COMP);
+  request.command = scsi::op_write6;
+  EXPECT_EQ(scsi::aspi_rw(request), scsi::SS_COMP);
+  request = {scsi::op_read6, 1, 4, 2, 1, sector};
+  EXPECT_EQ(scsi::cdrom_rw(request), 0);
+  request = {scsi::op_read6, 1, 3, 3, 1, buffer};  // takes READ(6)
+  EXPECT_EQ(scsi::aspi_rw(request), scsi::SS_COMP);
+  request.block_address = 400;  // past its end: refused, but not as an unknown command
+  EXPECT_EQ(scsi::aspi_rw(request), scsi::SS_ERR);
+  using seen = std::vector<std::pair<std::uint8_t, std::uint32_t>>;
+  EXPECT_EQ(sent_since(0),
+            (seen{{0x08, 3}, {0x28, 3}, {0x28, 3}, {0x2A, 3}, {0x28, 2}, {0x08, 3}, {0x08, 400}}));
+
+  // Another device may answer at the same place after a rescan.
+  scsi::device_table table;
+  scsi::scan_devices(table, scsi::filter_any);
+  const std::size_t before = bus.commands().size();
+  request = {scsi::op_read6, 1, 4, 0, 1, sector};
+  EXPECT_EQ(scsi::cdrom_rw(request), 0);
+  EXPECT_EQ(sent_since(before), (seen{{0x08, 0}, {0x28, 0}}));
 }
 
 TEST_F(AspiRequests, ResultsReadBack) {

@@ -66,6 +66,11 @@ TEST_F(BlockReaders, DiskReaderTriesTwentyTimes) {
   failures_left = 100;
   EXPECT_EQ(scsi::read_blocks(request), scsi::SS_ERR);
   EXPECT_EQ(bus.transfers(), 40);
+
+  // A READ(10) after a refused READ(6) belongs to the same try.
+  bus.devices[{2, 0}].no_six_byte_transfers = true;
+  EXPECT_EQ(scsi::read_blocks(request), scsi::SS_ERR);
+  EXPECT_EQ(bus.transfers(), 61);
 }
 
 TEST_F(BlockReaders, CdReaderReadsEachSectorOnceThroughItsCache) {
@@ -99,6 +104,15 @@ TEST_F(BlockReaders, CdReaderTriesSixTimesAndCachesNothingOnFailure) {
   EXPECT_EQ(scsi::read_cd_block(request), 0);  // read again, not a hit
   EXPECT_EQ(bus.transfers(), 7);
   EXPECT_EQ(std::memcmp(buffer, cd_data().data() + 9 * 512, 512), 0);
+
+  bus.devices[{2, 1}].no_six_byte_transfers = true;
+  request.block_address = 12;
+  failures_left = 6;
+  EXPECT_EQ(scsi::read_cd_block(request), scsi::SS_ERR);
+  EXPECT_EQ(bus.transfers(), 14);  // READ(6) refused once, then six READ(10)
+  EXPECT_EQ(scsi::read_cd_block(request), 0);
+  EXPECT_EQ(bus.transfers(), 15);
+  EXPECT_EQ(std::memcmp(buffer, cd_data().data() + 12 * 512, 512), 0);
 }
 
 TEST_F(BlockReaders, CdReaderReadsOneSectorWhateverTheCount) {

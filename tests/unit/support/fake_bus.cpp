@@ -1,6 +1,7 @@
 #include "fake_bus.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "hybrid/apm/big_endian.h"
@@ -95,6 +96,15 @@ std::uint8_t fake_bus::execute(scsi::SRB_ExecSCSICmd& exec) {
   if (transfer) {
     ++transfer_count;
     if (hang_from_transfer != 0 && transfer_count >= hang_from_transfer) return scsi::SS_PENDING;
+    if (device.no_six_byte_transfers && (op == 0x08 || op == 0x0A)) {
+      exec.SRB_TargStat = scsi::STATUS_CHKCOND;
+      std::uint8_t* sense =
+          reinterpret_cast<std::uint8_t*>(&exec) + offsetof(scsi::SRB_ExecSCSICmd, SenseArea);
+      sense[0] = 0x72;  // descriptor format: key in byte 1, ASC in byte 2
+      sense[1] = 0x05;
+      sense[2] = 0x20;
+      return scsi::SS_ERR;
+    }
     if (fault) {
       if (const std::uint8_t status = fault(exec); status != 0) return status;
     }

@@ -27,6 +27,9 @@ struct fake_device {
   std::vector<std::uint8_t> data;
   std::uint32_t block_bytes = 512;
   std::string vendor = "ZELVRANT", product = "FAKE DISK", revision = "1.0";
+  // Answers READ(6)/WRITE(6) as an ATAPI drive does: CHECK CONDITION,
+  // invalid command operation code (descriptor-format sense).
+  bool no_six_byte_transfers = false;
 };
 
 // A disk of 512-byte blocks, or a CD-ROM of 2048-byte sectors padded to

@@ -153,8 +153,9 @@ class SimulatedBus : public ::testing::Test {
   void TearDown() override { install_aspi_manager(nullptr); }
 
   void attach(sim_kind kind, std::uint8_t host, std::uint8_t target, const temp_image& image,
-              std::uint32_t block_bytes = 0) {
+              std::uint32_t block_bytes = 0, bool no_six_byte = false) {
     sim_device device;
+    device.no_six_byte_transfers = no_six_byte;
     device.kind = kind;
     device.host = host;
     device.target = target;
@@ -419,6 +420,20 @@ TEST_F(SimulatedBus, CheckConditionsCarrySense) {
   ASSERT_EQ(run(unknown), SS_ERR);
   EXPECT_EQ(check_condition(unknown).asc, 0x20);
 
+  // A drive without the 6-byte transfers, as ATAPI ones are, reads with READ(10).
+  attach(sim_device::kind::cdrom, 0, 2, cd, 0, true);
+  for (const std::uint8_t opcode : {READ6, WRITE6}) {
+    request_block six = rw6(opcode, 2, 0, 1, buffer, opcode == READ6 ? SRB_DIR_IN : SRB_DIR_OUT);
+    ASSERT_EQ(run(six), SS_ERR);
+    EXPECT_EQ(check_condition(six).key, key_illegal_request);
+    EXPECT_EQ(check_condition(six).asc, 0x20);
+  }
+  EXPECT_EQ(bus.statistics().bytes_read, 0u);
+  bytes sector(2048);
+  request_block ten = rw10(READ10, 2, 1, 1, sector);
+  ASSERT_EQ(run(ten), SS_COMP);
+  EXPECT_EQ(sector, cd.read(2048, 2048));
+
   bytes cd_block(2048);
   request_block burn = rw10(WRITE10, 1, 0, 1, cd_block, SRB_DIR_OUT);
   ASSERT_EQ(run(burn), SS_ERR);
@@ -433,7 +448,7 @@ TEST_F(SimulatedBus, CheckConditionsCarrySense) {
   EXPECT_EQ(sense[4], 0xCC);  // only SRB_SenseLen bytes are copied
 
   EXPECT_EQ(buffer, bytes(512 * 4, 0xCC));  // nothing read on any refusal
-  EXPECT_EQ(bus.statistics().bytes_read, 0u);
+  EXPECT_EQ(bus.statistics().bytes_read, 2048u);
 }
 
 TEST_F(SimulatedBus, WrongDirectionAndShortBuffersMoveNoData) {
@@ -624,19 +639,25 @@ TEST(ParseAttach, TheCommandLineForm) {
   EXPECT_EQ(device.target, 7);
   EXPECT_EQ(device.path, "/images/a=b.iso");
   EXPECT_EQ(device.block_bytes, 0u);
+  EXPECT_FALSE(device.no_six_byte_transfers);
   ASSERT_TRUE(parse_attach("disk:0:0=d.img", device, error));
   EXPECT_EQ(device.kind, sim_device::kind::disk);
+  ASSERT_TRUE(parse_attach("cdrom,no-read6:1:0=c.iso", device, error)) << error;
+  EXPECT_EQ(device.kind, sim_device::kind::cdrom);
+  EXPECT_TRUE(device.no_six_byte_transfers);
 
   const std::vector<std::pair<std::string, std::string>> bad = {
-      {"disk:0:0", "'disk:0:0' is not disk|cdrom:HOST:TARGET=FILE"},
-      {"disk=x", "'disk=x' is not disk|cdrom:HOST:TARGET=FILE"},
-      {"disk:1=x", "'disk:1=x' is not disk|cdrom:HOST:TARGET=FILE"},
+      {"disk:0:0", "'disk:0:0' is not disk|cdrom[,no-read6]:HOST:TARGET=FILE"},
+      {"disk=x", "'disk=x' is not disk|cdrom[,no-read6]:HOST:TARGET=FILE"},
+      {"disk:1=x", "'disk:1=x' is not disk|cdrom[,no-read6]:HOST:TARGET=FILE"},
       {"tape:0:0=x", "unknown device kind 'tape' in 'tape:0:0=x': use disk or cdrom"},
       {"disk:10:0=x", "host adapter '10' in 'disk:10:0=x' is not 0 to 9"},
       {"disk::0=x", "host adapter '' in 'disk::0=x' is not 0 to 9"},
       {"cdrom:0:8=x", "target '8' in 'cdrom:0:8=x' is not 0 to 7"},
       {"cdrom:0:1:2=x", "target '1:2' in 'cdrom:0:1:2=x' is not 0 to 7"},
       {"disk:0:0=", "no file after '=' in 'disk:0:0='"},
+      {"disk,read6:0:0=x", "unknown device option 'read6' in 'disk,read6:0:0=x': use no-read6"},
+      {"no-read6:0:0=x", "unknown device kind 'no-read6' in 'no-read6:0:0=x': use disk or cdrom"},
   };
   for (const auto& [text, message] : bad) {
     EXPECT_FALSE(parse_attach(text, device, error)) << text;
