@@ -36,7 +36,9 @@ class held_library : public scsi::aspi_manager {
     std::unique_lock hold(mutex_);
     const auto& header = *static_cast<scsi::SRB_Header*>(block);
     if (header.SRB_Cmd == scsi::SC_ABORT_SRB) {
-      aborted.push_back(static_cast<scsi::SRB_Abort*>(block)->SRB_ToAbort);
+      // By value: the packed field may sit at any address.
+      void* const victim = static_cast<scsi::SRB_Abort*>(block)->SRB_ToAbort;
+      aborted.push_back(victim);
     } else if (header.SRB_Cmd == scsi::SC_EXEC_SCSI_CMD || header.SRB_Cmd == scsi::SC_RESET_DEV) {
       held.push_back(static_cast<request_block*>(block));
       changed_.notify_all();
