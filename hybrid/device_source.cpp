@@ -5,7 +5,9 @@
 
 #include "hybrid/device_listing.h"
 #include "hybrid/device_messages.h"
+#include "hybrid/messages.h"
 #include "scsi/aspi.h"
+#include "scsi/aspi_defs.h"
 #include "scsi/block_reader.h"
 #include "scsi/device_state.h"
 
@@ -102,6 +104,10 @@ bool read_source_block(device_source& source, std::uint32_t block) {
 }
 
 std::string read_failure_text(const device_source& source) {
+  if (source.failure.status == scsi::SS_ABORTED && source.ask != nullptr &&
+      source.ask->stop_requested()) {
+    return text::stopped;
+  }
   return text::device_read_failed(source.failure, source.request.host_adapter,
                                   source.request.target);
 }

@@ -54,6 +54,9 @@ struct device_source {
   // 512-byte blocks the device holds, once READ CAPACITY has told.
   std::optional<std::uint64_t> capacity_blocks;
   device_failure failure;
+  // The front end, whose stop aborts a pending read: such a read failed
+  // because the user stopped the job, not because the block is unreadable.
+  questions* ask = nullptr;
 };
 
 // Points the request at the entry buffer, block 0, one block.

@@ -52,6 +52,7 @@ int copy_volume(device_source& source, byte_stream& image, std::uint32_t first, 
 int extract_device_volume(const std::string& specifier, bool cdrom, byte_stream& image,
                           questions& ask) {
   device_source source;
+  source.ask = &ask;
   if (refusal refused = open_device_source(source, cdrom)) {
     ask.notice(refused.text());
     return 0;

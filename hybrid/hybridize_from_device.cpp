@@ -135,6 +135,7 @@ int hybridize_from_device(const std::string& specifier, byte_stream& iso, questi
   const std::uint64_t iso_bytes = target.kept_length;
 
   device_source source;
+  source.ask = &ask;
   if (refusal refused = open_device_source(source, form == specifier_form::cdrom)) {
     ask.notice(refused.text());
     return 0;

@@ -9,6 +9,7 @@
 #include "hybrid/io/file_stream.h"
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/jobs.h"
+#include "hybrid/messages.h"
 #include "scsi/device_state.h"
 #include "test_support.h"
 
@@ -294,6 +295,19 @@ TEST_F(DeviceJobs, ARequestThatNeverEndsIsAbortedAndUndone) {
   ASSERT_EQ(user.notices.size(), 1u);
   EXPECT_NE(user.notices[0].find("(ASPI status 02h)"), std::string::npos);
   EXPECT_EQ(iso.bytes(), iso_before);
+
+  // The same read aborted because the user stopped the job says so.
+  for (const int hang_from : {1, 2, 8}) {
+    SCOPED_TRACE(hang_from);
+    bus.hang_from_transfer = hang_from;
+    bus.sent.clear();
+    user.notices.clear();
+    user.stop = true;
+    EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 0);
+    ASSERT_EQ(user.notices.size(), 1u);
+    EXPECT_EQ(user.notices[0].rfind(hybrid::text::stopped, 0), 0u) << user.notices[0];
+    EXPECT_EQ(iso.bytes(), iso_before);
+  }
 }
 
 TEST_F(DeviceJobs, ExtractionCopiesTheVolumeOrWrapsTheChosenPartition) {
