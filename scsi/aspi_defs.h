@@ -36,6 +36,15 @@ constexpr std::uint8_t SRB_DIR_IN = 0x08;
 constexpr std::uint8_t SRB_DIR_OUT = 0x10;
 constexpr std::uint8_t SRB_EVENT_NOTIFY = 0x40;
 
+// Host adapter status codes (SRB_HaStat) of the published interface.
+constexpr std::uint8_t hastat_timeout = 0x09;  // timed out waiting to be carried out
+constexpr std::uint8_t hastat_command_timeout = 0x0B;
+constexpr std::uint8_t hastat_bus_reset = 0x0E;
+constexpr std::uint8_t hastat_parity_error = 0x0F;
+constexpr std::uint8_t hastat_selection_timeout = 0x11;
+constexpr std::uint8_t hastat_over_underrun = 0x12;  // data overrun or underrun
+constexpr std::uint8_t hastat_phase_error = 0x14;
+
 // Target status of a command that ended in CHECK CONDITION (SRB_TargStat).
 constexpr std::uint8_t STATUS_CHKCOND = 0x02;
 

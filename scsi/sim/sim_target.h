@@ -28,7 +28,7 @@ constexpr std::uint8_t asc_lun_not_supported = 0x25;
 constexpr std::uint8_t asc_write_protected = 0x27;
 // Host adapter status: the data would not fit the buffer, or the flags send
 // it the wrong way.
-constexpr std::uint8_t hastat_data_overrun = 0x12;
+constexpr std::uint8_t hastat_data_overrun = hastat_over_underrun;
 
 constexpr std::size_t sense_data_bytes = 18;
 

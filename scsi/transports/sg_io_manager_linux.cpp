@@ -30,14 +30,6 @@ constexpr std::uint8_t adapter_scsi_id = 7;
 // Unknown or no device, as sysfs reports a type it cannot read.
 constexpr std::uint8_t type_unknown = 0x1F;
 
-// Host adapter status codes of the published interface (SRB_HaStat).
-constexpr std::uint8_t hastat_command_timeout = 0x0B;
-constexpr std::uint8_t hastat_bus_reset = 0x0E;
-constexpr std::uint8_t hastat_parity_error = 0x0F;
-constexpr std::uint8_t hastat_selection_timeout = 0x11;
-constexpr std::uint8_t hastat_over_underrun = 0x12;
-constexpr std::uint8_t hastat_phase_error = 0x14;
-
 // The kernel's host and driver codes (host_status, low nibble of
 // driver_status), as the sg documentation lists them.
 constexpr unsigned did_no_connect = 0x01;

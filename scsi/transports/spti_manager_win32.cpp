@@ -19,11 +19,6 @@ constexpr std::uint8_t adapter_scsi_id = 7;
 constexpr std::uint8_t max_targets = 8;
 constexpr const char* manager_id = "WINDOWS SPTI";
 
-// Host adapter status codes of the published interface.
-constexpr std::uint8_t hastat_command_timeout = 0x0B;
-constexpr std::uint8_t hastat_selection_timeout = 0x11;
-constexpr std::uint8_t hastat_data_underrun = 0x12;
-
 // The waits of the request layer above, in whole seconds: it stops waiting
 // after 60 s on a transfer and 10 s on anything else, so the device is given
 // as long and no longer.
@@ -226,7 +221,7 @@ std::uint8_t conclude(transfer_record& one, bool ok, DWORD error, void* request_
   // A block read that came back short would leave stale bytes in the
   // caller's buffer; shorter answers to queries are normal.
   if (reads_blocks(exec.CDBByte[0]) && moved < exec.SRB_BufLen) {
-    exec.SRB_HaStat = hastat_data_underrun;
+    exec.SRB_HaStat = hastat_over_underrun;
     return SS_ERR;
   }
   return SS_COMP;
@@ -481,7 +476,7 @@ std::uint8_t spti_manager::pass_through_now(const device& target, void* request_
   exec.SRB_TargStat = 0;
   transfer one(system_);
   if (!prepare(one, target.path_id, target.target, exec)) {
-    exec.SRB_HaStat = hastat_data_underrun;
+    exec.SRB_HaStat = hastat_over_underrun;
     return SS_ERR;
   }
   DWORD error = ERROR_SUCCESS;
@@ -503,7 +498,7 @@ std::uint8_t spti_manager::start_pass_through(const device& target, void* reques
   exec.SRB_TargStat = 0;
   auto one = std::make_shared<transfer>(system_);
   if (!prepare(*one, target.path_id, target.target, exec)) {
-    exec.SRB_HaStat = hastat_data_underrun;
+    exec.SRB_HaStat = hastat_over_underrun;
     return SS_ERR;
   }
   DWORD error = ERROR_SUCCESS;

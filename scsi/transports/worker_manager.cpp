@@ -26,11 +26,6 @@ struct aligned_delete {
   void operator()(std::uint8_t* bytes) const { ::operator delete[](bytes, buffer_alignment); }
 };
 
-// Host adapter status codes of the published interface: the request timed
-// out waiting to be carried out, or the device did not finish it in time.
-constexpr std::uint8_t hastat_timeout = 0x09;
-constexpr std::uint8_t hastat_command_timeout = 0x0B;
-
 std::uint8_t status_of(void* request_block) {
   return std::atomic_ref<std::uint8_t>(static_cast<SRB_Header*>(request_block)->SRB_Status)
       .load(std::memory_order_acquire);
@@ -164,7 +159,7 @@ std::uint32_t worker_manager::send(void* request_block) {
   auto one = std::make_shared<job>();
   one->inner = &inner_;
   if (!take_request(*one, request_block)) {
-    static_cast<SRB_ExecSCSICmd*>(request_block)->SRB_HaStat = 0x12;  // data overrun/underrun
+    static_cast<SRB_ExecSCSICmd*>(request_block)->SRB_HaStat = hastat_over_underrun;
     store_status(request_block, SS_ERR);
     return SS_ERR;
   }
