@@ -54,6 +54,124 @@ bool target_is_attached(const std::string& target, const std::vector<scsi::sim_d
   return same;
 }
 
+// The ASPI manager for the whole run: the platform's devices and the
+// simulated bus behind them, also with nothing there (the device jobs then
+// find no host adapters).
+struct run_devices {
+  cli::real_devices real = cli::open_real_devices();
+  scsi::simulated_bus bus;
+  std::optional<scsi::combined_manager> both;
+
+  run_devices() = default;
+  run_devices(const run_devices&) = delete;
+  run_devices& operator=(const run_devices&) = delete;
+  ~run_devices() { scsi::install_aspi_manager(nullptr); }
+
+  bool attach(const std::vector<scsi::sim_device>& devices, std::string& error) {
+    for (const auto& device : devices) {
+      if (!bus.attach(device, error)) return false;
+    }
+    scsi::aspi_manager* manager = &bus;
+    if (real.manager) manager = &both.emplace(*real.manager, bus);
+    scsi::install_aspi_manager(manager);
+    return true;
+  }
+};
+
+// However main ends once the job may have started, the job is over by
+// then: a console event that waits for it may let the program end.
+struct settle_at_exit {
+  ~settle_at_exit() { cli::job_settled(); }
+};
+
+// A device path (/dev/sr0) becomes the specifier of the device behind it.
+// False, with the reason, when the path names no device the jobs reach.
+bool name_the_device(hybrid::job_request& request, cli::verbosity talk, std::string& error) {
+  const auto specifier = cli::specifier_for_device_path(request.device_text, error);
+  if (!error.empty()) return false;
+  if (specifier) {
+    if (talk == cli::verbosity::verbose) {
+      std::fprintf(stderr, "%s is %s.\n", hybrid::printable(request.device_text).c_str(),
+                   specifier->c_str());
+    }
+    request.device_text = *specifier;
+    request.device = cli::device_kind_of(*specifier);
+  }
+  return true;
+}
+
+// The main window's outlets, on a terminal.
+hybrid::job_outlets terminal_outlets(const cli::options& parsed, cli::terminal_questions& ask) {
+  const bool quiet = parsed.talk == cli::verbosity::quiet;
+  const bool dry_run = parsed.dry_run;
+  hybrid::job_outlets outlets;
+  outlets.show_message = [quiet, dry_run](const std::string& text) {
+    // The completion message is the result; everything else is a message.
+    const bool completed = text == hybrid::text::completed;
+    if (completed && quiet) return;
+    std::FILE* out = completed ? stdout : stderr;
+    std::fprintf(out, "%s\n", completed && dry_run ? cli::dry_run_done : shown(text).c_str());
+    std::fflush(out);
+  };
+  // The window's status line: the job's start and end, worth a line only
+  // to those who asked for everything.
+  outlets.set_status = [talk = parsed.talk](const std::string& text) {
+    if (talk == cli::verbosity::verbose) std::fprintf(stderr, "%s\n", shown(text).c_str());
+  };
+  outlets.show_open_failure = [](const std::string& message, const std::string& reason) {
+    std::fprintf(stderr, "%s\n", shown(message).c_str());
+    if (!reason.empty()) std::fprintf(stderr, "%s\n", shown(reason).c_str());
+  };
+  outlets.ask = &ask;
+  return outlets;
+}
+
+// A job, or --undo: the questions asked on the terminal when there is one.
+int run_job(const cli::options& parsed, const hybrid::job_request& request) {
+  const bool terminal = isatty(STDERR_FILENO) != 0;
+  const bool interactive = terminal && isatty(STDIN_FILENO) != 0;
+  const bool quiet = parsed.talk == cli::verbosity::quiet;
+  cli::terminal_questions ask(parsed.answers, stdin, stderr, interactive, terminal && !quiet,
+                              quiet);
+  if (parsed.dry_run) ask.plan_to(stdout);
+  const hybrid::job_outlets outlets = terminal_outlets(parsed, ask);
+  const int done = parsed.what == cli::options::action::undo
+                       ? hybrid::dispatch_undo(parsed.request.target_path, outlets)
+                       : hybrid::dispatch_job(request, outlets);
+  if (done == 1) return 0;
+  // Stopped by a signal: the status says which, as a shell's would.
+  const int stopped = cli::interrupt_exit_status();
+  return stopped != 0 ? stopped : 1;
+}
+
+// Everything but --help and --version, with the devices in place.
+int run_command(const cli::options& parsed, const cli::real_devices& real) {
+  if (parsed.what == cli::options::action::list_devices) {
+    std::fputs(cli::device_list_text(parsed.list_filter, real.reasons).c_str(), stdout);
+    return 0;
+  }
+  hybrid::job_request request = parsed.request;
+  std::string error;
+  if (request.source == hybrid::source_kind::drive &&
+      !name_the_device(request, parsed.talk, error)) {
+    std::fprintf(stderr, "%s\nNothing was written.\n", shown(error).c_str());
+    return 1;
+  }
+  if (parsed.what == cli::options::action::info) {
+    cli::options described = parsed;
+    described.request = request;
+    return cli::run_info(described);
+  }
+  if (target_is_attached(parsed.request.target_path, parsed.attached)) {
+    std::fputs(
+        "The target file is the image file of an attached device.\n"
+        "Please choose two different files.\n",
+        stderr);
+    return 1;
+  }
+  return run_job(parsed, request);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -62,9 +180,8 @@ int main(int argc, char** argv) {
 #ifdef SIGXFSZ
   std::signal(SIGXFSZ, SIG_IGN);
 #endif
-  const std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;
-  const auto parsed = cli::parse_options(args, error);
+  const auto parsed = cli::parse_options(std::vector<std::string>(argv + 1, argv + argc), error);
   if (!parsed) {
     std::fprintf(stderr, "zelvorant-cli: %s\nTry 'zelvorant-cli --help'.\n", error.c_str());
     return 2;
@@ -77,108 +194,18 @@ int main(int argc, char** argv) {
     std::printf("zelvorant-cli %s\n", ZELVORANT_VERSION);
     return 0;
   }
-
   // From here on an interrupt is a request to stop, not the end of the
   // program: before any file is opened, so that none comes too early to be
   // seen.
   cli::catch_interrupts();
-  // However main ends from here on, the job is over by then: a console
-  // event that waits for it may let the program end.
-  struct settle {
-    ~settle() { cli::job_settled(); }
-  } settle_at_exit;
+  const settle_at_exit settle;
   // A device request left pending gives up at the interrupt, so the job
   // rolls back at once rather than after the request's time limit.
   platform::set_idle_hook([] { return !cli::interrupted(); });
-
-  // The platform's devices and the simulated bus behind them are the ASPI
-  // manager for the whole run, also with nothing there: the device jobs then
-  // find no host adapters.
-  const cli::real_devices real = cli::open_real_devices();
-  scsi::simulated_bus bus;
-  for (const auto& device : parsed->attached) {
-    if (!bus.attach(device, error)) {
-      std::fprintf(stderr, "zelvorant-cli: --attach: %s\n", shown(error).c_str());
-      return 2;
-    }
+  run_devices devices;
+  if (!devices.attach(parsed->attached, error)) {
+    std::fprintf(stderr, "zelvorant-cli: --attach: %s\n", shown(error).c_str());
+    return 2;
   }
-  std::optional<scsi::combined_manager> both;
-  scsi::aspi_manager* manager = &bus;
-  if (real.manager) manager = &both.emplace(*real.manager, bus);
-  scsi::install_aspi_manager(manager);
-  struct uninstall {
-    ~uninstall() { scsi::install_aspi_manager(nullptr); }
-  } uninstall_at_exit;
-
-  if (parsed->what == cli::options::action::list_devices) {
-    std::fputs(cli::device_list_text(parsed->list_filter, real.reasons).c_str(), stdout);
-    return 0;
-  }
-
-  hybrid::job_request request = parsed->request;
-  if (request.source == hybrid::source_kind::drive) {
-    const auto specifier = cli::specifier_for_device_path(request.device_text, error);
-    if (!error.empty()) {
-      std::fprintf(stderr, "%s\nNothing was written.\n", shown(error).c_str());
-      return 1;
-    }
-    if (specifier) {
-      request.device_text = *specifier;
-      request.device = cli::device_kind_of(*specifier);
-      if (parsed->talk == cli::verbosity::verbose) {
-        std::fprintf(stderr, "%s is %s.\n", hybrid::printable(parsed->request.device_text).c_str(),
-                     specifier->c_str());
-      }
-    }
-  }
-
-  if (parsed->what == cli::options::action::info) {
-    cli::options described = *parsed;
-    described.request = request;
-    return cli::run_info(described);
-  }
-
-  if (target_is_attached(parsed->request.target_path, parsed->attached)) {
-    std::fputs(
-        "The target file is the image file of an attached device.\n"
-        "Please choose two different files.\n",
-        stderr);
-    return 1;
-  }
-
-  const bool terminal = isatty(STDERR_FILENO) != 0;
-  const bool interactive = terminal && isatty(STDIN_FILENO) != 0;
-  const cli::verbosity talk = parsed->talk;
-  const bool quiet = talk == cli::verbosity::quiet;
-  cli::terminal_questions ask(parsed->answers, stdin, stderr, interactive, terminal && !quiet,
-                              quiet);
-  if (parsed->dry_run) ask.plan_to(stdout);
-
-  hybrid::job_outlets outlets;
-  outlets.show_message = [&](const std::string& text) {
-    // The completion message is the result; everything else is a message.
-    const bool completed = text == hybrid::text::completed;
-    if (completed && quiet) return;
-    std::FILE* out = completed ? stdout : stderr;
-    std::fprintf(out, "%s\n",
-                 completed && parsed->dry_run ? cli::dry_run_done : shown(text).c_str());
-    std::fflush(out);
-  };
-  // The window's status line: the job's start and end, worth a line only
-  // to those who asked for everything.
-  outlets.set_status = [talk](const std::string& text) {
-    if (talk == cli::verbosity::verbose) std::fprintf(stderr, "%s\n", shown(text).c_str());
-  };
-  outlets.show_open_failure = [](const std::string& message, const std::string& reason) {
-    std::fprintf(stderr, "%s\n", shown(message).c_str());
-    if (!reason.empty()) std::fprintf(stderr, "%s\n", shown(reason).c_str());
-  };
-  outlets.ask = &ask;
-  const int done = parsed->what == cli::options::action::undo
-                       ? hybrid::dispatch_undo(parsed->request.target_path, outlets)
-                       : hybrid::dispatch_job(request, outlets);
-  if (done == 1) return 0;
-  // Stopped by a signal: the status says which, as a shell's would.
-  const int stopped = cli::interrupt_exit_status();
-  return stopped != 0 ? stopped : 1;
+  return run_command(*parsed, devices.real);
 }

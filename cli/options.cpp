@@ -1,5 +1,8 @@
 #include "cli/options.h"
 
+#include <utility>
+
+#include "cli/option_table.h"
 #include "hybrid/printable.h"
 #include "hybrid/questions.h"
 
@@ -28,22 +31,287 @@ hybrid::device_kind device_kind_of(const std::string& specifier) {
 
 namespace {
 
-// Options that take no value; --list-devices takes an optional one.
-bool is_flag(const std::string& name) {
-  return name == "--help" || name == "-h" || name == "--version" || name == "--yes" ||
-         name == "-y" || name == "--dry-run" || name == "--quiet" || name == "-q" ||
-         name == "--verbose";
+handled refuse(std::string& error, std::string reason) {
+  error = std::move(reason);
+  return handled::refused;
 }
 
-bool takes_value(const std::string& name) {
-  return name == "--from-file" || name == "--from-drive" || name == "--to-iso" ||
-         name == "--to-hfs-image" || name == "--partition" || name == "--attach" ||
-         name == "--undo";
+// True the first time only: a second source or target is a usage error.
+bool first(bool& given) { return !std::exchange(given, true); }
+
+handled help(parse_state& state, const std::optional<std::string>&, std::string&) {
+  state.parsed.what = options::action::help;
+  return handled::stop;
+}
+
+handled version(parse_state& state, const std::optional<std::string>&, std::string&) {
+  state.parsed.what = options::action::version;
+  return handled::stop;
+}
+
+handled from_file(parse_state& state, const std::optional<std::string>& path, std::string& error) {
+  if (!first(state.have_source)) {
+    return refuse(error, "give one source: --from-file or --from-drive");
+  }
+  state.parsed.request.source = hybrid::source_kind::file;
+  state.parsed.request.source_path = *path;
+  return handled::next;
+}
+
+handled from_drive(parse_state& state, const std::optional<std::string>& device,
+                   std::string& error) {
+  if (!first(state.have_source)) {
+    return refuse(error, "give one source: --from-file or --from-drive");
+  }
+  state.parsed.request.source = hybrid::source_kind::drive;
+  state.parsed.request.device = device_kind_of(*device);
+  state.parsed.request.device_text = *device;
+  return handled::next;
+}
+
+handled target(parse_state& state, hybrid::target_kind kind, const std::string& path,
+               std::string& error) {
+  if (!first(state.have_target)) {
+    return refuse(error, "give one target: --to-iso, --to-hfs-image or --undo");
+  }
+  state.parsed.request.target = kind;
+  state.parsed.request.target_path = path;
+  return handled::next;
+}
+
+handled to_iso(parse_state& state, const std::optional<std::string>& path, std::string& error) {
+  return target(state, hybrid::target_kind::iso_image, *path, error);
+}
+
+handled to_hfs_image(parse_state& state, const std::optional<std::string>& path,
+                     std::string& error) {
+  return target(state, hybrid::target_kind::hfs_image, *path, error);
+}
+
+// The hybrid to turn back is the target the job once wrote.
+handled undo(parse_state& state, const std::optional<std::string>& path, std::string& error) {
+  state.parsed.what = options::action::undo;
+  return target(state, hybrid::target_kind::iso_image, *path, error);
+}
+
+handled dry_run(parse_state& state, const std::optional<std::string>&, std::string&) {
+  state.parsed.dry_run = true;
+  return handled::next;
+}
+
+handled attach(parse_state& state, const std::optional<std::string>& device, std::string& error) {
+  scsi::sim_device attached;
+  if (!scsi::parse_attach(*device, attached, error)) return refuse(error, "--attach: " + error);
+  state.parsed.attached.push_back(attached);
+  return handled::next;
+}
+
+bool is_device_kind(const std::string& word) { return word == "disk" || word == "cdrom"; }
+
+handled list_devices(parse_state& state, const std::optional<std::string>& kind,
+                     std::string& error) {
+  state.parsed.what = options::action::list_devices;
+  if (!kind) return handled::next;
+  if (!is_device_kind(*kind)) return refuse(error, "--list-devices takes disk or cdrom");
+  state.parsed.list_filter = *kind == "disk" ? -2 : 5;
+  return handled::next;
+}
+
+// The image is optional: --info --from-drive DEVICE describes a device.
+bool names_an_image(const std::string& word) { return word.rfind('-', 0) != 0; }
+
+handled info(parse_state& state, const std::optional<std::string>& image, std::string&) {
+  state.parsed.what = options::action::info;
+  if (image) state.parsed.info_path = *image;
+  return handled::next;
+}
+
+handled json(parse_state& state, const std::optional<std::string>&, std::string&) {
+  state.parsed.json = true;
+  return handled::next;
+}
+
+handled partition(parse_state& state, const std::optional<std::string>& choice,
+                  std::string& error) {
+  const std::string& value = *choice;
+  int row = 0;
+  if (parse_partition(value, row)) {
+    state.parsed.answers.partition = row;
+  } else if (value.empty() || value[0] == '-' ||
+             value.find_first_not_of("0123456789") == std::string::npos) {
+    // A number is a row, never a name: 8 or -1 is a mistyped row.
+    return refuse(error, "--partition takes a row 0 to 7, a partition's name or 'all'");
+  } else {
+    state.parsed.answers.partition_name = value;
+  }
+  return handled::next;
+}
+
+handled yes(parse_state& state, const std::optional<std::string>&, std::string&) {
+  state.parsed.answers.yes = true;
+  return handled::next;
+}
+
+handled quiet(parse_state& state, const std::optional<std::string>&, std::string&) {
+  state.quiet = true;
+  return handled::next;
+}
+
+handled verbose(parse_state& state, const std::optional<std::string>&, std::string&) {
+  state.verbose = true;
+  return handled::next;
+}
+
+// --help's headings.
+constexpr const char* sources = "Source (one):";
+constexpr const char* targets = "Target (one):";
+constexpr const char* rehearsal = "Rehearsal:";
+constexpr const char* simulated = "Simulated devices (for --from-drive AHT0 or CHT0):";
+constexpr const char* looking = "Looking inside (reads only):";
+constexpr const char* answers = "Answers to the questions a job may ask:";
+constexpr const char* output = "Output:";
+
+// In --help's order. --json takes no value, but --json=ANYTHING has always
+// been taken as --json.
+const option_entry table[] = {
+    {"--from-file", nullptr, value_rule::required, nullptr, from_file, sources, " PATH",
+     "an HFS image file (Apple-partitioned, or a bare\n"
+     "HFS or HFS+ volume)"},
+    {"--from-drive", nullptr, value_rule::required, nullptr, from_drive, sources, " DEVICE",
+     "a device: A:, B: (floppy), AHT0 (SCSI disk on host\n"
+     "adapter H, target T), CHT0 (CD-ROM); on Linux also\n"
+     "/dev/srN, /dev/sgN or /dev/sdX"},
+    {"--to-iso", nullptr, value_rule::required, nullptr, to_iso, targets, " PATH",
+     "an ISO 9660 image, made hybrid in place"},
+    {"--to-hfs-image", nullptr, value_rule::required, nullptr, to_hfs_image, targets, " PATH",
+     "an HFS image file to write (replaced once complete)"},
+    {"--undo", nullptr, value_rule::required, nullptr, undo, targets, " PATH",
+     "a hybrid made by this program, back to its ISO\n"
+     "image: cut where the HFS data begin, the first\n"
+     "32,768 bytes zeroed"},
+    {"--dry-run", nullptr, value_rule::none, nullptr, dry_run, rehearsal, "",
+     "run every check and question, print the plan (map\n"
+     "entries, bytes to append and where, final size)\n"
+     "and write nothing"},
+    {"--attach", nullptr, value_rule::required, nullptr, attach, simulated,
+     " disk|cdrom[,no-read6]:HOST:TARGET=FILE",
+     "puts an image file on a simulated SCSI bus as a\n"
+     "disk or CD-ROM on host adapter HOST (0 to 9),\n"
+     "target TARGET (0 to 7); no-read6 makes it refuse\n"
+     "READ(6) as ATAPI and USB drives do; repeatable"},
+    {"--list-devices", nullptr, value_rule::optional, is_device_kind, list_devices, simulated,
+     " [disk|cdrom]",
+     "lists the host adapters and their devices (disks\n"
+     "and optical drives, CD-ROMs, or all) and exits"},
+    {"--info", nullptr, value_rule::optional, names_an_image, info, looking, " IMAGE",
+     "describes an ISO, a hybrid or an HFS image: the ISO\n"
+     "9660 volume, the system area, the partition map,\n"
+     "the HFS volumes, the bytes after them, what is\n"
+     "wrong, and the layout drawn to scale; with\n"
+     "--from-drive DEVICE instead of IMAGE, a device's"},
+    {"--json", nullptr, value_rule::ignored, nullptr, json, looking, "",
+     "the same facts as one JSON object"},
+    {"--partition", nullptr, value_rule::required, nullptr, partition, answers, " N|NAME|all",
+     "which HFS partition to take: row N (0 to 7), the\n"
+     "one row named NAME, or all"},
+    {"--yes", "-y", value_rule::none, nullptr, yes, answers, "", "answer OK to warnings"},
+    {"--quiet", "-q", value_rule::none, nullptr, quiet, output, "", "print errors only"},
+    {"--verbose", nullptr, value_rule::none, nullptr, verbose, output, "",
+     "also print the status lines (\"Working, please\n"
+     "wait...\")"},
+    {"--help", "-h", value_rule::none, nullptr, help, output, "", "print this help and exit"},
+    {"--version", nullptr, value_rule::none, nullptr, version, output, "",
+     "print the version and exit"},
+};
+
+// Gives `word` the value its option takes: from after '=', or the next
+// word, moving `at` on.
+bool take_value(const option_entry& option, option_word& word, const std::vector<std::string>& args,
+                std::size_t& at, std::string& error) {
+  const bool next = at + 1 < args.size();
+  switch (option.value) {
+    case value_rule::none:
+      if (!word.value) return true;
+      error = word.name + " takes no value";
+      return false;
+    case value_rule::ignored:
+      return true;
+    case value_rule::required:
+      if (word.value) return true;
+      if (!next) {
+        error = word.name + " needs a value";
+        return false;
+      }
+      word.value = args[++at];
+      return true;
+    case value_rule::optional:
+      if (!word.value && next && option.next_is_value(args[at + 1])) word.value = args[++at];
+      return true;
+  }
+  return true;
+}
+
+bool broken_rule(std::string& error, std::string reason) {
+  error = std::move(reason);
+  return false;
+}
+
+// --info's rules, once the whole line is read.
+bool check_info(parse_state& state, std::string& error) {
+  options& parsed = state.parsed;
+  if (state.have_target) {
+    return broken_rule(error, "--info writes nothing: give it without a target");
+  }
+  if (state.have_source == !parsed.info_path.empty()) {
+    return broken_rule(error, "--info takes one IMAGE, or a device with --from-drive DEVICE");
+  }
+  if (parsed.request.source == hybrid::source_kind::file && state.have_source) {
+    parsed.info_path = parsed.request.source_path;
+  }
+  return true;
+}
+
+bool check_undo(const parse_state& state, std::string& error) {
+  if (state.parsed.dry_run) {
+    return broken_rule(error,
+                       "--dry-run plans the jobs that write a hybrid or an HFS image, not --undo");
+  }
+  if (state.have_source) {
+    return broken_rule(error, "--undo takes no source: give it the hybrid ISO image alone");
+  }
+  return true;
+}
+
+// The rules between options, in the order they are checked.
+bool check_command(parse_state& state, std::string& error) {
+  options& parsed = state.parsed;
+  if (state.quiet && state.verbose) {
+    return broken_rule(error, "give --quiet or --verbose, not both");
+  }
+  if (state.quiet) parsed.talk = verbosity::quiet;
+  if (state.verbose) parsed.talk = verbosity::verbose;
+  if (parsed.what == options::action::list_devices) {
+    if (state.have_source || state.have_target) {
+      return broken_rule(error, "--list-devices runs no job: give it without a source or target");
+    }
+    return true;
+  }
+  if (parsed.json && parsed.what != options::action::info) {
+    return broken_rule(error, "--json goes with --info");
+  }
+  if (parsed.what == options::action::info) return check_info(state, error);
+  if (parsed.what == options::action::undo) return check_undo(state, error);
+  if (!state.have_source) {
+    return broken_rule(error, "no source: give --from-file PATH or --from-drive DEVICE");
+  }
+  if (!state.have_target) {
+    return broken_rule(error, "no target: give --to-iso PATH or --to-hfs-image PATH");
+  }
+  return true;
 }
 
 std::optional<options> parse_arguments(const std::vector<std::string>& args, std::string& error) {
-  options parsed;
-  bool have_source = false, have_target = false, quiet = false, verbose = false;
+  parse_state state;
   bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -56,173 +324,24 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
       error = "unexpected argument '" + arg + "': give paths with their options";
       return std::nullopt;
     }
-    // --name=value as well as --name value.
-    std::string name = arg;
-    std::optional<std::string> attached_value;
-    if (const std::size_t equals = arg.find('=');
-        arg.rfind("--", 0) == 0 && equals != std::string::npos) {
-      name = arg.substr(0, equals);
-      attached_value = arg.substr(equals + 1);
-    }
-    if (attached_value && is_flag(name)) {
-      error = name + " takes no value";
+    option_word word = split_option(arg);
+    const option_entry* option = find_option(table, word.name);
+    if (option == nullptr) {
+      error = "unknown option '" + word.name + "'";
       return std::nullopt;
     }
-    if (name == "--help" || name == "-h") {
-      parsed.what = options::action::help;
-      return parsed;
-    }
-    if (name == "--version") {
-      parsed.what = options::action::version;
-      return parsed;
-    }
-    if (name == "--list-devices") {
-      parsed.what = options::action::list_devices;
-      std::optional<std::string> kind = attached_value;
-      if (!kind && i + 1 < args.size() && (args[i + 1] == "disk" || args[i + 1] == "cdrom")) {
-        kind = args[++i];
-      }
-      if (kind && *kind != "disk" && *kind != "cdrom") {
-        error = "--list-devices takes disk or cdrom";
-        return std::nullopt;
-      }
-      if (kind) parsed.list_filter = *kind == "disk" ? -2 : 5;
-      continue;
-    }
-    if (name == "--info") {
-      // The image is optional: --info --from-drive DEVICE describes a device.
-      parsed.what = options::action::info;
-      if (attached_value) {
-        parsed.info_path = *attached_value;
-      } else if (i + 1 < args.size() && args[i + 1].rfind('-', 0) != 0) {
-        parsed.info_path = args[++i];
-      }
-      continue;
-    }
-    if (name == "--json") {
-      parsed.json = true;
-      continue;
-    }
-    if (name == "--yes" || name == "-y") {
-      parsed.answers.yes = true;
-      continue;
-    }
-    if (name == "--dry-run") {
-      parsed.dry_run = true;
-      continue;
-    }
-    if (name == "--quiet" || name == "-q" || name == "--verbose") {
-      (name == "--verbose" ? verbose : quiet) = true;
-      continue;
-    }
-    if (!takes_value(name)) {
-      error = "unknown option '" + name + "'";
-      return std::nullopt;
-    }
-    if (!attached_value && i + 1 >= args.size()) {
-      error = name + " needs a value";
-      return std::nullopt;
-    }
-    const std::string& value = attached_value ? *attached_value : args[++i];
-    if (name == "--from-file" || name == "--from-drive") {
-      if (have_source) {
-        error = "give one source: --from-file or --from-drive";
-        return std::nullopt;
-      }
-      have_source = true;
-      if (name == "--from-file") {
-        parsed.request.source = hybrid::source_kind::file;
-        parsed.request.source_path = value;
-      } else {
-        parsed.request.source = hybrid::source_kind::drive;
-        parsed.request.device = device_kind_of(value);
-        parsed.request.device_text = value;
-      }
-    } else if (name == "--to-iso" || name == "--to-hfs-image" || name == "--undo") {
-      if (have_target) {
-        error = "give one target: --to-iso, --to-hfs-image or --undo";
-        return std::nullopt;
-      }
-      have_target = true;
-      if (name == "--undo") parsed.what = options::action::undo;
-      parsed.request.target = name == "--to-hfs-image" ? hybrid::target_kind::hfs_image
-                                                       : hybrid::target_kind::iso_image;
-      parsed.request.target_path = value;
-    } else if (name == "--attach") {
-      scsi::sim_device device;
-      if (!scsi::parse_attach(value, device, error)) {
-        error = "--attach: " + error;
-        return std::nullopt;
-      }
-      parsed.attached.push_back(device);
-    } else {
-      int row = 0;
-      if (parse_partition(value, row)) {
-        parsed.answers.partition = row;
-      } else if (value.empty() || value[0] == '-' ||
-                 value.find_first_not_of("0123456789") == std::string::npos) {
-        // A number is a row, never a name: 8 or -1 is a mistyped row.
-        error = "--partition takes a row 0 to 7, a partition's name or 'all'";
-        return std::nullopt;
-      } else {
-        parsed.answers.partition_name = value;
-      }
-    }
+    if (!take_value(*option, word, args, i, error)) return std::nullopt;
+    const handled result = option->handle(state, word.value, error);
+    if (result == handled::refused) return std::nullopt;
+    if (result == handled::stop) return state.parsed;
   }
-  if (quiet && verbose) {
-    error = "give --quiet or --verbose, not both";
-    return std::nullopt;
-  }
-  if (quiet) parsed.talk = verbosity::quiet;
-  if (verbose) parsed.talk = verbosity::verbose;
-  if (parsed.what == options::action::list_devices) {
-    if (have_source || have_target) {
-      error = "--list-devices runs no job: give it without a source or target";
-      return std::nullopt;
-    }
-    return parsed;
-  }
-  if (parsed.json && parsed.what != options::action::info) {
-    error = "--json goes with --info";
-    return std::nullopt;
-  }
-  if (parsed.what == options::action::info) {
-    if (have_target) {
-      error = "--info writes nothing: give it without a target";
-      return std::nullopt;
-    }
-    if (have_source == !parsed.info_path.empty()) {
-      error = "--info takes one IMAGE, or a device with --from-drive DEVICE";
-      return std::nullopt;
-    }
-    if (parsed.request.source == hybrid::source_kind::file && have_source) {
-      parsed.info_path = parsed.request.source_path;
-    }
-    return parsed;
-  }
-  if (parsed.what == options::action::undo) {
-    if (parsed.dry_run) {
-      error = "--dry-run plans the jobs that write a hybrid or an HFS image, not --undo";
-      return std::nullopt;
-    }
-    if (have_source) {
-      error = "--undo takes no source: give it the hybrid ISO image alone";
-      return std::nullopt;
-    }
-    return parsed;
-  }
-  if (!have_source) {
-    error = "no source: give --from-file PATH or --from-drive DEVICE";
-    return std::nullopt;
-  }
-  if (!have_target) {
-    error = "no target: give --to-iso PATH or --to-hfs-image PATH";
-    return std::nullopt;
-  }
-  return parsed;
+  if (!check_command(state, error)) return std::nullopt;
+  return state.parsed;
 }
 
 }  // namespace
+
+std::span<const option_entry> program_options() { return table; }
 
 std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error) {
   auto parsed = parse_arguments(args, error);
@@ -233,73 +352,34 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
 }
 
 const char* usage_text() {
-  return "Usage: zelvorant-cli SOURCE TARGET [DEVICES] [ANSWERS] [OUTPUT]\n"
-         "  or:  zelvorant-cli --undo ISO [ANSWERS] [OUTPUT]\n"
-         "  or:  zelvorant-cli --info IMAGE|--from-drive DEVICE [DEVICES] [--json]\n"
-         "Makes an ISO 9660 image a Macintosh/PC hybrid in place, or copies an HFS\n"
-         "volume from a device into an HFS image file; --undo turns a hybrid back\n"
-         "into the plain ISO image.\n"
-         "\n"
-         "Source (one):\n"
-         "  --from-file PATH       an HFS image file (Apple-partitioned, or a bare\n"
-         "                         HFS or HFS+ volume)\n"
-         "  --from-drive DEVICE    a device: A:, B: (floppy), AHT0 (SCSI disk on host\n"
-         "                         adapter H, target T), CHT0 (CD-ROM); on Linux also\n"
-         "                         /dev/srN, /dev/sgN or /dev/sdX\n"
-         "Target (one):\n"
-         "  --to-iso PATH          an ISO 9660 image, made hybrid in place\n"
-         "  --to-hfs-image PATH    an HFS image file to write (replaced once complete)\n"
-         "  --undo PATH            a hybrid made by this program, back to its ISO\n"
-         "                         image: cut where the HFS data begin, the first\n"
-         "                         32,768 bytes zeroed\n"
-         "Rehearsal:\n"
-         "  --dry-run              run every check and question, print the plan (map\n"
-         "                         entries, bytes to append and where, final size)\n"
-         "                         and write nothing\n"
-         "Simulated devices (for --from-drive AHT0 or CHT0):\n"
-         "  --attach disk|cdrom[,no-read6]:HOST:TARGET=FILE\n"
-         "                         puts an image file on a simulated SCSI bus as a\n"
-         "                         disk or CD-ROM on host adapter HOST (0 to 9),\n"
-         "                         target TARGET (0 to 7); no-read6 makes it refuse\n"
-         "                         READ(6) as ATAPI and USB drives do; repeatable\n"
-         "  --list-devices [disk|cdrom]\n"
-         "                         lists the host adapters and their devices (disks\n"
-         "                         and optical drives, CD-ROMs, or all) and exits\n"
-         "Looking inside (reads only):\n"
-         "  --info IMAGE           describes an ISO, a hybrid or an HFS image: the ISO\n"
-         "                         9660 volume, the system area, the partition map,\n"
-         "                         the HFS volumes, the bytes after them, what is\n"
-         "                         wrong, and the layout drawn to scale; with\n"
-         "                         --from-drive DEVICE instead of IMAGE, a device's\n"
-         "  --json                 the same facts as one JSON object\n"
-         "Answers to the questions a job may ask:\n"
-         "  --partition N|NAME|all which HFS partition to take: row N (0 to 7), the\n"
-         "                         one row named NAME, or all\n"
-         "  -y, --yes              answer OK to warnings\n"
-         "Output:\n"
-         "  -q, --quiet            print errors only\n"
-         "  --verbose              also print the status lines (\"Working, please\n"
-         "                         wait...\")\n"
-         "  -h, --help             print this help and exit\n"
-         "  --version              print the version and exit\n"
-         "\n"
-         "Options take their value as --opt VALUE or --opt=VALUE; -- ends the\n"
-         "options. On a terminal an unanswered question is asked; otherwise it is\n"
-         "answered with Cancel. A file that cannot be opened is named with the\n"
-         "system's reason. A control character in a name read from an image or a\n"
-         "device, or in a path, is printed as '?' (--json escapes it).\n"
-         "\n"
-         "Exit status:\n"
-         "  0    completed (with --dry-run: planned, nothing written; with --info:\n"
-         "       described, and nothing found wrong)\n"
-         "  1    refused, cancelled or failed; the files are as they were (with\n"
-         "       --info: problems found, or nothing could be read)\n"
-         "  2    usage error\n"
-         "  129  stopped by a hang-up (SIGHUP, or the console window closed)\n"
-         "  130  stopped by Ctrl-C (SIGINT; Ctrl-Break on Windows)\n"
-         "  131  stopped by Ctrl-\\ (SIGQUIT)\n"
-         "  143  stopped by SIGTERM\n"
-         "A stopped job leaves the ISO image as it was.\n";
+  static const std::string text =
+      "Usage: zelvorant-cli SOURCE TARGET [DEVICES] [ANSWERS] [OUTPUT]\n"
+      "  or:  zelvorant-cli --undo ISO [ANSWERS] [OUTPUT]\n"
+      "  or:  zelvorant-cli --info IMAGE|--from-drive DEVICE [DEVICES] [--json]\n"
+      "Makes an ISO 9660 image a Macintosh/PC hybrid in place, or copies an HFS\n"
+      "volume from a device into an HFS image file; --undo turns a hybrid back\n"
+      "into the plain ISO image.\n"
+      "\n" +
+      option_help(table) +
+      "\n"
+      "Options take their value as --opt VALUE or --opt=VALUE; -- ends the\n"
+      "options. On a terminal an unanswered question is asked; otherwise it is\n"
+      "answered with Cancel. A file that cannot be opened is named with the\n"
+      "system's reason. A control character in a name read from an image or a\n"
+      "device, or in a path, is printed as '?' (--json escapes it).\n"
+      "\n"
+      "Exit status:\n"
+      "  0    completed (with --dry-run: planned, nothing written; with --info:\n"
+      "       described, and nothing found wrong)\n"
+      "  1    refused, cancelled or failed; the files are as they were (with\n"
+      "       --info: problems found, or nothing could be read)\n"
+      "  2    usage error\n"
+      "  129  stopped by a hang-up (SIGHUP, or the console window closed)\n"
+      "  130  stopped by Ctrl-C (SIGINT; Ctrl-Break on Windows)\n"
+      "  131  stopped by Ctrl-\\ (SIGQUIT)\n"
+      "  143  stopped by SIGTERM\n"
+      "A stopped job leaves the ISO image as it was.\n";
+  return text.c_str();
 }
 
 }  // namespace cli
