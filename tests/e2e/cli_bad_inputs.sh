@@ -11,9 +11,7 @@ FILES=$WORK/files
 mkdir "$FILES"
 cd "$FILES"
 
-random_file iso/README 3000
-random_file iso/DATA.BIN 50000
-new_iso target.iso iso
+sample_iso target.iso 3000 50000
 new_volume bare.img 1024 Bare
 new_partitioned two.img $((64 + 2048)) Apple_HFS:First:64:2048
 new_partitioned pair.img $((64 + 2 * 1600)) Apple_HFS:A:64:1600 Apple_HFS:B:1664:1600
@@ -24,17 +22,7 @@ printf 'E' >byte.img
 # Sparse images past 2 GiB whose map puts a partition beyond the first 2 GiB.
 FAR=$((4 * 1024 * 1024 + 100))  # the partition's first block
 sparse_far() {  # FILE BLOCKS-OF-THE-PARTITION-PRESENT
-  python3 - "$1" "$FAR" <<'EOF'
-import struct, sys
-path, first = sys.argv[1], int(sys.argv[2])
-with open(path, "wb") as out:
-    out.write(struct.pack(">2sHI", b"ER", 512, first + 2048).ljust(512, b"\0"))
-    for kind, name, start, count in [(b"Apple_partition_map", b"Apple", 1, 63),
-                                     (b"Apple_HFS", b"Far", first, 2048)]:
-        entry = struct.pack(">2sHIII32s32sIII", b"PM", 0, 2, start, count, name, kind, 0,
-                            count, 0x33)
-        out.write(entry.ljust(512, b"\0"))
-EOF
+  new_map "$1" $((FAR + 2048)) Apple_partition_map:Apple:1:63 "Apple_HFS:Far:$FAR:2048"
   truncate -s $(((FAR + $2) * 512)) "$1"
 }
 sparse_far far_cut.img 1000
@@ -115,7 +103,7 @@ attached CD-ROM is the HFS image target, by a link|$ATTACHED|--from-drive C120 -
 EOF
 # The system's reason for a folder is Linux's: Windows refuses to open one
 # at all ("Permission denied").
-if [[ $CLI != *-wine ]]; then
+if ! on_wine; then
   refused "folder as ISO image, the reason" $'Error opening file folder.\nIs a directory' \
     --from-file bare.img --to-iso folder
 fi
@@ -129,14 +117,7 @@ fi
 # File modes stop everybody but the superuser: as root, the cases run as
 # nobody. Wine will not run in a prefix another user owns, so under Wine
 # they need a user that is not root.
-if [[ $(id -u) != 0 ]]; then
-  RUN_AS=()
-elif [[ $CLI != *-wine ]] && command -v setpriv >/dev/null; then
-  RUN_AS=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-else
-  RUN_AS=(skip)
-fi
-if [[ ${RUN_AS[0]:-} == skip ]]; then
+if ! as_not_root; then
   echo "note: running as root under Wine: the unreadable and read-only file cases are skipped"
 else
   # The job opens both files for reading and writing: only the mode under

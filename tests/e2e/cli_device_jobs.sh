@@ -6,11 +6,7 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-random_file iso/README 5000
-random_file iso/DATA.BIN 200000
-new_iso plain.iso iso
-ISO_BYTES=$(size_of plain.iso)
-ISO_BLOCKS=$((ISO_BYTES / 512))
+sample_iso plain.iso 5000 200000
 
 random_file vol1/Small 1
 random_file vol1/Odd 12345
@@ -28,13 +24,6 @@ new_partitioned three.img $((64 + 4000 + 3001 + 2999)) Apple_HFS:First:64:4000 \
 for disk in one two three; do fill_volume $disk.img 1 vol1; done
 for disk in two three; do fill_volume $disk.img 2 vol2; done
 fill_volume three.img 3 vol3
-
-# Partition PART of IMAGE holds exactly DIR.
-check_volume() {  # IMAGE PART DIR
-  rm -rf dump dump.lst
-  dump_volume "$1" "$2" dump
-  diff -r "$3" dump >/dev/null || fail "files of partition $2 of $1 differ from $3"
-}
 
 # The specifier's letter for a device of KIND on HOST and TARGET.
 drive() {  # KIND HOST TARGET
@@ -58,16 +47,16 @@ for kind in disk cdrom disk,no-read6 cdrom,no-read6; do
   hybrid_from $kind three.img all
   expect_partx out.iso 2 "$ISO_BLOCKS 4000 Apple_HFS First"
   expect_partx out.iso 4 "$((ISO_BLOCKS + 7001)) 2999 Apple_HFS Third"
-  check_volume out.iso 1 vol1
-  check_volume out.iso 2 vol2
-  check_volume out.iso 3 vol3
+  expect_volume_files out.iso 1 vol1
+  expect_volume_files out.iso 2 vol2
+  expect_volume_files out.iso 3 vol3
 
   # One partition: a fresh map and only that partition's blocks.
   hybrid_from $kind two.img 1
   [[ $(size_of out.iso) == $((ISO_BYTES + 3001 * 512)) ]] || fail "size of chosen ($kind)"
-  check_volume out.iso 1 vol2
+  expect_volume_files out.iso 1 vol2
   hybrid_from $kind one.img 0
-  check_volume out.iso 1 vol1
+  expect_volume_files out.iso 1 vol1
 
   # Extraction: the whole volume, or a chosen partition in a map of its own;
   # either is a source the file job takes.
@@ -78,10 +67,10 @@ for kind in disk cdrom disk,no-read6 cdrom,no-read6; do
   run_cli 0 --attach "$kind:1:6=three.img" --from-drive "$(drive "$kind" 1 6)" \
     --to-hfs-image third.img --partition 2
   [[ $(size_of third.img) == $(((64 + 2999) * 512)) ]] || fail "size of third.img ($kind)"
-  check_volume third.img 1 vol3
+  expect_volume_files third.img 1 vol3
   cp plain.iso again.iso
   run_cli 0 --from-file third.img --to-iso again.iso
-  check_volume again.iso 1 vol3
+  expect_volume_files again.iso 1 vol3
 done
 
 # Refusals: a plain ISO image on the bus is no Macintosh volume, and the

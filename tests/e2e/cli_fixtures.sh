@@ -11,13 +11,9 @@ DMG=$FIXTURES/fruitsu-hello.dmg
 DISK_UTILITY_MAP=$FIXTURES/node-apm-mac-os-disk-utility.bin
 BIG_BLOCK_MAP=$FIXTURES/node-apm-mac-osx-snow-leopard.bin
 SOURCES=("$FLOPPY" "$OTHER_HYBRID" "$HFS_PLUS" "$DMG" "$DISK_UTILITY_MAP" "$BIG_BLOCK_MAP")
-sha256sum "${SOURCES[@]}" >sources.sum || fail "fixtures missing in $FIXTURES"
+keep_fixtures "${SOURCES[@]}"
 
-random_file iso/README 3000
-random_file iso/DATA.BIN 100000
-new_iso plain.iso iso
-ISO_BYTES=$(size_of plain.iso)
-ISO_BLOCKS=$((ISO_BYTES / 512))
+sample_iso plain.iso 3000 100000
 
 # Makes RESULT from a copy of plain.iso and SOURCE; checks its length and
 # that the ISO side still reads.
@@ -88,5 +84,5 @@ expect_refused plain.iso "ends at byte" \
 expect_refused plain.iso "This file holds no HFS partition." \
   --from-file "$BIG_BLOCK_MAP" --to-iso plain.iso
 
-sha256sum --quiet -c sources.sum || fail "a fixture was changed"
+expect_fixtures_kept
 echo "cli_fixtures: all checks passed"

@@ -20,8 +20,7 @@ hmount floppy.img 1 >/dev/null && hls -1aR >copied.lst && humount
 cmp -s original.lst copied.lst || fail "the copied floppy's files differ"
 [[ -z $(find . -maxdepth 1 -name 'zelvora*') ]] || fail "a temporary file was left behind"
 
-random_file iso/README 3000
-new_iso plain.iso iso
+sample_iso plain.iso 3000
 run_cli 0 --from-file floppy.img --to-iso plain.iso
 check_iso_files plain.iso iso
 

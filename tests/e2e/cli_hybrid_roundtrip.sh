@@ -5,12 +5,8 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-random_file iso/README 5000
-random_file iso/DATA.BIN 300000
 random_file iso/ODD.TXT 777
-new_iso plain.iso iso
-ISO_BYTES=$(size_of plain.iso)
-ISO_BLOCKS=$((ISO_BYTES / 512))
+sample_iso plain.iso 5000 300000
 
 random_file vol1/Small 1
 random_file vol1/Empty 0
@@ -36,9 +32,7 @@ check_iso_side() {  # RESULT ORIGINAL
 
 # Partition PART of RESULT is a volume named LABEL holding exactly DIR.
 check_volume() {  # RESULT PART DIR LABEL
-  rm -rf dump dump.lst
-  dump_volume "$1" "$2" dump
-  diff -r "$3" dump >/dev/null || fail "files of partition $2 of $1 differ from $3"
+  expect_volume_files "$1" "$2" "$3"
   [[ $(volume_name "$1" "$2") == "$4" ]] || fail "volume name of partition $2 of $1"
 }
 

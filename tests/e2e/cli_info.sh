@@ -188,7 +188,7 @@ expect_err "Nothing was written"
 run_cli 1 --info missing.iso
 expect_err "missing.iso cannot be opened: No such file or directory. The file was not changed."
 # Wine does not open a FIFO of the host as a pipe; the Linux build checks it.
-if [[ $CLI != *-wine ]]; then
+if ! on_wine; then
   mkfifo pipe
   run_cli 1 --info pipe
   expect_err "is a pipe"

@@ -8,61 +8,28 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
 OTHER_HYBRID=$FIXTURES/isolyzer-iso9660_hfs_part.iso
-sha256sum "$OTHER_HYBRID" >sources.sum || fail "fixture missing in $FIXTURES"
+keep_fixtures "$OTHER_HYBRID"
 
-random_file iso/README 3000
-random_file iso/DATA.BIN 50000
-new_iso plain.iso iso
-ISO_BYTES=$(size_of plain.iso)
-ISO_BLOCKS=$((ISO_BYTES / 512))
-
-# A map of exactly the entries given (TYPE:NAME:FIRST:COUNT, block 1 first),
-# each counting them all, behind a Driver Descriptor; TOTAL blocks.
-new_map() {  # FILE TOTAL ENTRY...
-  local file=$1 total=$2
-  shift 2
-  truncate -s "$((total * 512))" "$file"
-  python3 - "$file" "$total" "$@" <<'PY'
-import struct, sys
-path, total = sys.argv[1], int(sys.argv[2])
-entries = [(t, n, int(f), int(c)) for t, n, f, c in (a.split(":") for a in sys.argv[3:])]
-with open(path, "r+b") as out:
-    out.write(struct.pack(">2sHI", b"ER", 512, total).ljust(512, b"\0"))
-    for kind, name, first, count in entries:
-        entry = struct.pack(">2sHIII32s32sIII", b"PM", 0, len(entries), first, count,
-                            name.encode(), kind.encode(), 0, count, 0x33)
-        out.write(entry.ljust(512, b"\0"))
-PY
-}
-
-# hformat each Apple_HFS partition of FILE with its NAMES, in map order.
-format_all() {  # FILE NAME...
-  local file=$1 n=0 name
-  shift
-  for name in "$@"; do
-    n=$((n + 1))
-    hformat -l "$name" "$file" "$n" >/dev/null || fail "hformat $file $n"
-  done
-}
+sample_iso plain.iso 3000 50000
 
 N=1700  # blocks per partition: hformat wants 800 KiB at least
 
 # Block 1 an Apple_HFS entry: there is no entry for the map itself.
 new_map hfs_in_block1.img $((64 + N)) "Apple_HFS:First:64:$N"
-format_all hfs_in_block1.img First
+format_partitions hfs_in_block1.img First
 # Block 1 the map's entry, without its "PM".
 new_map no_pm.img $((64 + N)) Apple_partition_map:Map:1:63 "Apple_HFS:MacOS:64:$N"
-format_all no_pm.img MacOS
+format_partitions no_pm.img MacOS
 printf '\0\0' | dd of=no_pm.img bs=1 seek=512 conv=notrunc status=none
 # The map's entry over blocks 1-4, three partitions packed right behind it.
 new_map packed.img $((5 + 3 * N)) Apple_partition_map:Apple:1:4 "Apple_HFS:One:5:$N" \
   "Apple_HFS:Two:$((5 + N)):$N" "Apple_HFS:Three:$((5 + 2 * N)):$N"
-format_all packed.img One Two Three
+format_partitions packed.img One Two Three
 # Another tool's blocks 0 and 1 (device type and id, driver data 0xFA7F0000,
 # a map entry over blocks 1-2), then an Apple_HFS entry over a fresh volume.
 new_map driver_data.img $((16 + 1748)) Apple_partition_map:x:1:2 Apple_HFS:Clean:16:1748
 dd if="$OTHER_HYBRID" of=driver_data.img bs=512 count=2 conv=notrunc status=none
-format_all driver_data.img Clean
+format_partitions driver_data.img Clean
 [[ $(od -An -tx1 -j 12 -N 4 driver_data.img | tr -d ' ') != 00000000 ]] ||
   fail "the fixture's driver data are zero"
 
@@ -123,5 +90,5 @@ for job in file disk cdrom; do
   same_bytes /dev/zero 0 out.iso 12 500
 done
 
-sha256sum --quiet -c sources.sum || fail "the fixture was changed"
+expect_fixtures_kept
 echo "cli_merged_maps: all checks passed"

@@ -8,8 +8,7 @@ set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
 TRIALS=${TRIALS:-20}
-random_file iso/README 3000
-new_iso plain.iso iso
+sample_iso plain.iso 3000
 random_file vol/Data 200000
 # Big enough that the first job still holds the image when the second opens
 # it: the copy and its sync take far longer than starting a process.
@@ -39,7 +38,7 @@ race() {  # ISO
 
 # Under Wine a process takes longer to start than the job to run; the job
 # that runs while another holds the file is checked below instead.
-[[ $CLI != *-wine ]] || TRIALS=0
+! on_wine || TRIALS=0
 overlapped=0 attempts=0
 while ((overlapped < TRIALS)); do
   attempts=$((attempts + 1))
@@ -64,7 +63,7 @@ echo "$TRIALS races with overlapping jobs in $attempts: one completed, one refus
 
 # Another program's lock, on the ISO image or on the HFS source: a POSIX
 # record lock, which the program's own locks respect.
-if [[ $CLI != *-wine ]]; then
+if ! on_wine; then
   cp plain.iso held.iso
   for held in held.iso mac.img; do
     rm -f locked
@@ -95,7 +94,7 @@ truncate -s 400M big.img
 printf BD | dd of=big.img bs=1 seek=1024 conv=notrunc status=none
 size=$(size_of plain.iso)
 endings=(INT QUIT none)
-[[ $CLI != *-wine ]] || endings=(none)
+! on_wine || endings=(none)
 for signal in "${endings[@]}"; do
   cp plain.iso sig.iso
   "$CLI" --from-file big.img --to-iso sig.iso </dev/null >first.out 2>first.err &

@@ -4,9 +4,7 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-random_file iso/README 3000
-random_file iso/DATA.BIN 70000
-new_iso target.iso iso
+sample_iso target.iso 3000 70000
 new_volume bare.img 1024 Bare
 new_partitioned two.img $((64 + 2048 + 2048)) Apple_HFS:First:64:2048 Apple_HFS:Second:2112:2048
 

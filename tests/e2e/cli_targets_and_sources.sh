@@ -7,14 +7,8 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-WINE=false
-[[ $CLI == *-wine ]] && WINE=true
-
-random_file iso/README 3000
-random_file iso/DATA.BIN 70000
 random_file vol/Notes 20000
-new_iso plain.iso iso
-PLAIN_BYTES=$(size_of plain.iso)
+sample_iso plain.iso 3000 70000
 new_volume bare.img 2048 Bare
 fill_volume bare.img 0 vol
 
@@ -42,7 +36,7 @@ done
 # Another tool's hybrid: an HFS volume at byte 1024 and no partition map.
 genisoimage -quiet -hfs -o mkisofs-hfs.iso iso
 expect_refused mkisofs-hfs.iso "$ALREADY" --from-file bare.img --to-iso mkisofs-hfs.iso --yes
-if ! $WINE; then
+if ! on_wine; then
   mkfifo pipe.iso
   run_cli 1 --from-file bare.img --to-iso pipe.iso
   expect_err "The ISO image pipe.iso is a pipe, not a file: only an ISO image file can be made hybrid."
@@ -101,7 +95,7 @@ expect_refused tail.iso \
   --from-file bare.img --to-iso tail.iso
 expect_err "Remove them and go on?"
 cp tail.iso tail-device.iso
-expect_hybrid tail.iso "$PLAIN_BYTES" --from-file bare.img --to-iso tail.iso --yes
+expect_hybrid tail.iso "$ISO_BYTES" --from-file bare.img --to-iso tail.iso --yes
 # The device job asks the same, and makes the same hybrid.
 expect_refused tail-device.iso "holds 70000 bytes after its ISO 9660 volume" \
   --attach disk:1:2=bare.img --from-drive A120 --to-iso tail-device.iso
@@ -113,7 +107,7 @@ cp tail-device.iso tail-file.iso
 run_cli 0 --attach disk:1:2=disk.img --from-drive A120 --to-iso tail-device.iso --yes
 run_cli 0 --from-file disk.img --to-iso tail-file.iso --yes
 cmp -s tail-device.iso tail-file.iso || fail "device and file jobs differ after removing the bytes"
-[[ $(be32 tail-device.iso $((1024 + 8))) == $((PLAIN_BYTES / 512)) ]] ||
+[[ $(be32 tail-device.iso $((1024 + 8))) == $((ISO_BYTES / 512)) ]] ||
   fail "the device job did not append at the end of the volume"
 
 # --- What ISO 9660 tools make passes without a question (none could be
@@ -139,15 +133,9 @@ expect_refused plain.iso \
 expect_err "The ISO image was left as it was."
 # A source of mode 444, run as a user who may not write it. As root that
 # takes another user, and Wine will not run in a prefix another user owns.
-if [[ $(id -u) != 0 ]]; then
-  RUN_AS=()
-elif ! $WINE && command -v setpriv >/dev/null; then
-  RUN_AS=(setpriv --reuid=65534 --regid=65534 --clear-groups)
-else
-  RUN_AS=()
+if ! as_not_root; then
   echo "note: running as root under Wine: the read-only source case is skipped"
-fi
-if [[ $(id -u) != 0 || ${#RUN_AS[@]} != 0 ]]; then
+else
   mkdir -p ro
   cp bare.img ro/readonly.img
   cp plain.iso ro/mine.iso
@@ -167,7 +155,7 @@ fi
 # A source that grows while the job runs. The job waits at the partition
 # question on a terminal; the file grows meanwhile, then the answer comes.
 # Without the change the same run completes.
-if ! $WINE && command -v script >/dev/null; then
+if ! on_wine && command -v script >/dev/null; then
   new_partitioned two.img $((64 + 2048 + 2048)) Apple_HFS:First:64:2048 Apple_HFS:Second:2112:2048
   run_on_terminal() {  # CHANGE(true/false) [interrupt]
     cp plain.iso grow.iso

@@ -4,10 +4,7 @@
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
-random_file iso/README 3000
-random_file iso/DATA.BIN 400000
-new_iso plain.iso iso
-ISO_BYTES=$(size_of plain.iso)
+sample_iso plain.iso 3000 400000
 random_file vol/Big 3000000
 random_file vol/Small 5000
 

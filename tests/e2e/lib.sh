@@ -39,34 +39,88 @@ new_volume() {  # FILE KB LABEL
   hformat -l "$3" "$1" >/dev/null
 }
 
+# True when the CLI is zelvorant-cli.exe run through Wine.
+on_wine() { [[ $CLI == *-wine ]]; }
+
+# Sets RUN_AS to the words that run a program as a user who is not root:
+# none when we are not root, else setpriv as nobody (uid 65534). False when
+# there is no such user to be: Wine will not run in a prefix another user
+# owns.
+as_not_root() {
+  RUN_AS=()
+  [[ $(id -u) == 0 ]] || return 0
+  if on_wine || ! command -v setpriv >/dev/null; then return 1; fi
+  # shellcheck disable=SC2034  # read by the scripts
+  RUN_AS=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+}
+
+# Records the sums of the fixtures FILE... that a script reads; fails when
+# one is missing. expect_fixtures_kept then checks that none was changed.
+keep_fixtures() {  # FILE...
+  sha256sum "$@" >"$WORK/fixtures.sum" || fail "fixtures missing in $FIXTURES"
+}
+
+expect_fixtures_kept() {
+  sha256sum --quiet -c "$WORK/fixtures.sum" || fail "a fixture was changed"
+}
+
+# Writes an Apple partition map into FILE: block 0 a Driver Descriptor of
+# BLOCKS 512-byte blocks, then one entry per block from block 1 on, each
+# counting all of them. An ENTRY is TYPE:NAME:FIRST:COUNT[:STATUS]; the
+# status is 0x33 (valid, allocated, in use, readable) unless given.
+write_map() {  # FILE BLOCKS ENTRY...
+  local file=$1 blocks=$2
+  shift 2
+  python3 - "$file" "$blocks" "$@" <<'EOF'
+import struct, sys
+path, total = sys.argv[1], int(sys.argv[2])
+entries = [a.split(":") for a in sys.argv[3:]]
+with open(path, "r+b") as out:
+    out.write(struct.pack(">2sHI", b"ER", 512, total).ljust(512, b"\0"))
+    for kind, name, first, count, *status in entries:
+        entry = struct.pack(">2sHIII32s32sIII", b"PM", 0, len(entries), int(first), int(count),
+                            name.encode(), kind.encode(), 0, int(count),
+                            int(status[0], 0) if status else 0x33)
+        out.write(entry.ljust(512, b"\0"))
+EOF
+}
+
+# A file of TOTAL 512-byte blocks, zeros but for the map of exactly the
+# entries given (see write_map).
+new_map() {  # FILE TOTAL ENTRY...
+  truncate -s "$(($2 * 512))" "$1"
+  write_map "$@"
+}
+
+# hformat each Apple_HFS partition of FILE, in map order, with its NAME.
+format_partitions() {  # FILE NAME...
+  local file=$1 n=0 name
+  shift
+  for name in "$@"; do
+    n=$((n + 1))
+    hformat -l "$name" "$file" "$n" >/dev/null || fail "hformat $file $n"
+  done
+}
+
 # An Apple-partitioned HFS image of TOTAL 512-byte blocks: block 0 is the
 # Driver Descriptor, block 1 the map's own entry (blocks 1-63), then one entry
 # per TYPE:NAME:FIRST:COUNT argument. The Apple_HFS partitions are formatted
-# with hformat, labelled with their entry names.
+# with hformat, labelled with their entry names; the other entries are
+# valid and allocated only (status 0x3).
 new_partitioned() {  # FILE TOTAL TYPE:NAME:FIRST:COUNT...
-  local file=$1 total=$2
+  local file=$1 total=$2 entries=(Apple_partition_map:Apple:1:63:0x3) names=() arg name
   shift 2
-  truncate -s "$((total * 512))" "$file"
-  python3 - "$file" "$total" "$@" <<'EOF'
-import struct, sys
-path, total = sys.argv[1], int(sys.argv[2])
-entries = [("Apple_partition_map", "Apple", 1, 63)]
-entries += [(t, n, int(f), int(c)) for t, n, f, c in (a.split(":") for a in sys.argv[3:])]
-with open(path, "r+b") as out:
-    out.write(struct.pack(">2sHI", b"ER", 512, total).ljust(512, b"\0"))
-    for kind, name, first, count in entries:
-        entry = struct.pack(">2sHIII32s32sIII", b"PM", 0, len(entries), first, count,
-                            name.encode(), kind.encode(), 0, count,
-                            0x33 if kind == "Apple_HFS" else 0x3)
-        out.write(entry.ljust(512, b"\0"))
-EOF
-  local arg kind name n=0
   for arg in "$@"; do
-    IFS=: read -r kind name _ <<<"$arg"
-    [[ $kind == Apple_HFS ]] || continue
-    n=$((n + 1))
-    hformat -l "$name" "$file" "$n" >/dev/null
+    if [[ $arg == Apple_HFS:* ]]; then
+      entries+=("$arg")
+      IFS=: read -r _ name _ <<<"$arg"
+      names+=("$name")
+    else
+      entries+=("$arg:0x3")
+    fi
   done
+  new_map "$file" "$total" "${entries[@]}"
+  format_partitions "$file" "${names[@]}"
 }
 
 # Copies the files under host directory DIR (one level of folders) into
@@ -104,6 +158,14 @@ dump_volume() {  # IMAGE PART DIR
   humount
 }
 
+# Partition PART of IMAGE (0: a bare volume) holds exactly the files of
+# host directory DIR; they are dumped into dump/, the listing into dump.lst.
+expect_volume_files() {  # IMAGE PART DIR
+  rm -rf dump dump.lst
+  dump_volume "$1" "$2" dump
+  diff -r "$3" dump >/dev/null || fail "files of partition $2 of $1 differ from $3"
+}
+
 volume_name() {  # IMAGE PART
   hmount "$1" "$2" | sed -n 's/^Volume name is "\(.*\)".*/\1/p'
   humount
@@ -112,6 +174,19 @@ volume_name() {  # IMAGE PART
 # An ISO 9660 image of the files in DIR (8.3 names, no extensions needed).
 new_iso() {  # ISO DIR
   genisoimage -quiet -o "$1" "$2"
+}
+
+# The ISO image most scripts make hybrid: folder iso/ gets a README of
+# README_BYTES random bytes and a DATA.BIN of DATA_BYTES (none if not
+# given) beside what it holds already, and becomes ISO. ISO_BYTES and
+# ISO_BLOCKS give the image's length in bytes and in 512-byte blocks.
+sample_iso() {  # ISO README_BYTES [DATA_BYTES]
+  random_file iso/README "$2"
+  [[ -z ${3:-} ]] || random_file iso/DATA.BIN "$3"
+  new_iso "$1" iso
+  ISO_BYTES=$(size_of "$1")
+  # shellcheck disable=SC2034  # read by the scripts
+  ISO_BLOCKS=$((ISO_BYTES / 512))
 }
 
 # Every file of DIR comes back out of IMAGE's ISO 9660 volume byte for byte.
