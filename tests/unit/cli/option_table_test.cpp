@@ -53,24 +53,6 @@ TEST(OptionTable, EverySpellingKeepsItsMeaning) {
   }
 }
 
-TEST(OptionTable, OnlyLongNamesAreSplitAtTheFirstEqualsSign) {
-  const struct {
-    std::string word, name;
-    std::optional<std::string> value;
-  } cases[] = {
-      {"--from-file=a=b", "--from-file", "a=b"},
-      {"--to-iso=", "--to-iso", ""},
-      {"--yes", "--yes", std::nullopt},
-      {"-y=1", "-y=1", std::nullopt},
-      {"--=x", "--", "x"},
-  };
-  for (const auto& c : cases) {
-    const cli::option_word word = cli::split_option(c.word);
-    EXPECT_EQ(word.name, c.name) << c.word;
-    EXPECT_EQ(word.value, c.value) << c.word;
-  }
-}
-
 cli::handled ignore(cli::parse_state&, const std::optional<std::string>&, std::string&) {
   return cli::handled::next;
 }
