@@ -1,9 +1,9 @@
-#include "hybrid/device_source.h"
+#include "hybrid/device/device_source.h"
 
 #include <cctype>
 #include <cstring>
 
-#include "hybrid/device_listing.h"
+#include "hybrid/device/device_listing.h"
 #include "hybrid/device_messages.h"
 #include "hybrid/messages.h"
 #include "scsi/aspi.h"

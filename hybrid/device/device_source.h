@@ -9,7 +9,7 @@
 #include <string>
 
 #include "hybrid/apm/partition_map.h"
-#include "hybrid/device_read.h"
+#include "hybrid/device/device_read.h"
 #include "hybrid/questions.h"
 #include "hybrid/refusal.h"
 #include "scsi/scsi_request.h"

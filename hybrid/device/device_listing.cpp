@@ -1,4 +1,4 @@
-#include "hybrid/device_listing.h"
+#include "hybrid/device/device_listing.h"
 
 #include <cstring>
 #include <optional>

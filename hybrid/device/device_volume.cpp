@@ -1,4 +1,4 @@
-#include "hybrid/device_volume.h"
+#include "hybrid/device/device_volume.h"
 
 #include <algorithm>
 #include <limits>
