@@ -103,6 +103,11 @@ bool read_source_block(device_source& source, std::uint32_t block) {
   return true;
 }
 
+request_blocks source_blocks(device_source& source) {
+  source.request.buffer = source.entry.data();
+  return request_blocks(source.read, source.request, source.failure);
+}
+
 std::string read_failure_text(const device_source& source) {
   if (source.failure.status == scsi::SS_ABORTED && source.ask != nullptr &&
       source.ask->stop_requested()) {
