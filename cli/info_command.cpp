@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/image_report.h"
-#include "hybrid/device_info.h"
+#include "hybrid/device/device_info.h"
 #include "hybrid/image_info.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/printable.h"

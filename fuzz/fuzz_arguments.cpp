@@ -7,7 +7,7 @@
 
 #include "cli/options.h"
 #include "fuzz_support.h"
-#include "hybrid/device_source.h"
+#include "hybrid/device/device_source.h"
 #include "scsi/device_state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "hybrid/device_read.h"
+#include "hybrid/device/device_read.h"
 
 namespace hybrid::text {
 

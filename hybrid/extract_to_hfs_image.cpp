@@ -1,10 +1,10 @@
 #include <limits>
 #include <optional>
 
-#include "hybrid/device_copy.h"
+#include "hybrid/device/device_copy.h"
+#include "hybrid/device/device_source.h"
+#include "hybrid/device/device_volume.h"
 #include "hybrid/device_messages.h"
-#include "hybrid/device_source.h"
-#include "hybrid/device_volume.h"
 #include "hybrid/floppy_image.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"

@@ -5,10 +5,13 @@
 #include <cstring>
 #include <limits>
 
+#include "hybrid/apm/map_walk.h"
 #include "hybrid/messages.h"
 
 namespace hybrid {
 namespace {
+
+using text::failed_operation;
 
 constexpr std::uint64_t max_blocks = std::numeric_limits<std::uint32_t>::max();
 
@@ -19,113 +22,41 @@ std::string partition_name(const std::uint8_t* entry) {
   return name;
 }
 
-// The data of a partition must lie inside the HFS file: a truncated image,
-// or an entry that points past its end, would otherwise append bytes that
-// are not there.
-refusal check_inside(const char* name, std::uint32_t first_block, std::uint32_t block_count,
-                     std::uint64_t hfs_bytes) {
-  const std::uint64_t end = (std::uint64_t{first_block} + block_count) * block_bytes;
-  if (end > hfs_bytes) return refusal::because(text::partition_past_end(name, end, hfs_bytes));
+// Blocks 0 and 1 from the head, the others from the source.
+class head_then_rest final : public block_source {
+ public:
+  head_then_rest(const std::vector<std::uint8_t>& head, block_source& rest)
+      : head_(head), rest_(rest) {}
+  block_read read(std::uint32_t first, std::uint32_t count, std::uint8_t* into) override {
+    for (; count > 0 && first < 2; ++first, --count, into += block_bytes)
+      std::memcpy(into, head_.data() + first * block_bytes, block_bytes);
+    return count == 0 ? block_read::ok : rest_.read(first, count, into);
+  }
+
+ private:
+  const std::vector<std::uint8_t>& head_;
+  block_source& rest_;
+};
+
+// What every partition passes before it is laid out at block `at`, the
+// refusals first: its data inside the source (a truncated image, or an entry
+// that points past its end, would otherwise append bytes that are not
+// there), block numbers within 32 bits; then the capacity question.
+refusal admit_partition(const char* name, std::uint32_t first, std::uint32_t count,
+                        std::uint64_t at, const plan_source& source, bool& cancelled) {
+  if (source.length) {
+    const std::uint64_t end = (std::uint64_t{first} + count) * block_bytes;
+    if (end > *source.length)
+      return refusal::because(text::partition_past_end(name, end, *source.length));
+  }
+  if (at + count > max_blocks) return refusal::because(text::image_too_large());
+  if (source.capacity && !source.capacity(at + count)) cancelled = true;
   return accepted();
 }
 
-}  // namespace
-
-std::uint64_t hybrid_layout::append_bytes() const {
-  std::uint64_t total = pad_bytes;
-  for (const append_run& run : runs) total += run.byte_count;
-  return total;
-}
-
-std::uint64_t padded_length(std::uint64_t iso_bytes) {
-  return (iso_bytes + block_bytes - 1) / block_bytes * block_bytes;
-}
-
-refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
-                                std::uint64_t hfs_bytes, hybrid_layout& layout) {
-  if (partition.block_count == 0)
-    return refusal::because(text::chosen_partition_empty(partition.name));
-  if (refusal refused =
-          check_inside(partition.name, partition.first_block, partition.block_count, hfs_bytes)) {
-    return refused;
-  }
-  const std::uint64_t iso_blocks = padded_length(iso_bytes) / block_bytes;
-  if (iso_blocks + partition.block_count > max_blocks)
-    return refusal::because(text::image_too_large());
-
-  std::array<std::uint8_t, map_area_bytes> map;
-  build_partition_map(map, static_cast<std::uint32_t>(iso_blocks + partition.block_count),
-                      static_cast<std::uint32_t>(iso_blocks), partition.block_count);
-  layout.head.assign(map.begin(), map.end());
-  layout.iso_bytes = iso_bytes;
-  layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
-  layout.runs = {{std::uint64_t{partition.first_block} * block_bytes,
-                  std::uint64_t{partition.block_count} * block_bytes}};
-  return accepted();
-}
-
-refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
-                          hybrid_layout& layout) {
-  std::vector<std::uint8_t> head(2 * block_bytes);
-  std::array<std::uint8_t, block_bytes> block0;
-  if (!hfs.seek(0)) return refusal::because(text::io_failure(text::failed_operation::seek, hfs));
-  if (!read_exact(hfs, block0.data(), block0.size()) ||
-      !read_exact(hfs, head.data() + block_bytes, block_bytes)) {
-    return refusal::because(text::io_failure(text::failed_operation::read, hfs));
-  }
-  // The source's drivers mean nothing behind an ISO image.
-  merged_driver_descriptor(block0.data(), head.data());
-
-  std::uint64_t end = padded_length(iso_bytes);
-  std::vector<append_run> runs;
-  int merged = 0;
-  refusal refused;
-  // The stream stands at block 2, right after the head.
-  const map_walk_end walked = walk_merged_entries(
-      head, read_stream_blocks(hfs, 2), [&](std::uint32_t, std::uint8_t* block) {
-        const std::uint32_t count = get_be32(block + pm::block_count);
-        if (!is_hfs_entry(block) || count == 0) return map_visit::go_on;
-        ++merged;
-        if (merged > max_merged_entries) return map_visit::go_on;  // counted for the message only
-
-        const std::uint32_t first = get_be32(block + pm::first_block);
-        const std::string name = partition_name(block);
-        refused = check_inside(name.c_str(), first, count, hfs_bytes);
-        if (refused) return map_visit::stop;
-        if (end / block_bytes + count > max_blocks) {
-          refused = refusal::because(text::image_too_large());
-          return map_visit::stop;
-        }
-        put_be32(block + pm::first_block, static_cast<std::uint32_t>(end / block_bytes));
-        head.insert(head.end(), block, block + block_bytes);
-        runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
-        end += std::uint64_t{count} * block_bytes;
-        return map_visit::go_on;
-      });
-  if (walked == map_walk_end::read_failed) {
-    return refusal::because(text::io_failure(text::failed_operation::read, hfs));
-  }
-  if (walked == map_walk_end::stopped) return refused;
-  if (merged > max_merged_entries) return refusal::because(text::too_many_entries(merged));
-  if (merged == 0) return refusal::because(text::no_hfs_partition);
-
-  finish_merged_layout(std::move(head), std::move(runs), end / block_bytes, merged, iso_bytes,
-                       layout);
-  return accepted();
-}
-
-map_walk_end walk_merged_entries(const std::vector<std::uint8_t>& head,
-                                 const map_block_reader& read, const map_block_visitor& visit) {
-  return walk_map(
-      map_span::blocks_1_to_n_plus_1,
-      [&](std::uint32_t block, std::uint8_t* into) {
-        if (block >= 2) return read(block, into);
-        std::memcpy(into, head.data() + block * block_bytes, block_bytes);
-        return block_read::ok;
-      },
-      visit);
-}
-
+// Completes a merged map once every entry is in `head`: block 0 counts the
+// whole image, block 1 becomes the map's own entry, every entry counts the
+// entries (the map's own and `merged`).
 void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run> runs,
                           std::uint64_t total_blocks, int merged, std::uint64_t iso_bytes,
                           hybrid_layout& layout) {
@@ -146,6 +77,129 @@ void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run
   layout.iso_bytes = iso_bytes;
   layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
   layout.runs = std::move(runs);
+}
+
+}  // namespace
+
+std::uint64_t hybrid_layout::append_bytes() const {
+  std::uint64_t total = pad_bytes;
+  for (const append_run& run : runs) total += run.byte_count;
+  return total;
+}
+
+std::uint64_t padded_length(std::uint64_t iso_bytes) {
+  return (iso_bytes + block_bytes - 1) / block_bytes * block_bytes;
+}
+
+refusal plan_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
+                              const plan_source& source, hybrid_layout& layout, bool& cancelled) {
+  if (partition.block_count == 0)
+    return refusal::because(text::chosen_partition_empty(partition.name));
+  const std::uint64_t iso_blocks = padded_length(iso_bytes) / block_bytes;
+  if (refusal refused = admit_partition(partition.name, partition.first_block,
+                                        partition.block_count, iso_blocks, source, cancelled)) {
+    return refused;
+  }
+  if (cancelled) return accepted();
+
+  std::array<std::uint8_t, map_area_bytes> map;
+  build_partition_map(map, static_cast<std::uint32_t>(iso_blocks + partition.block_count),
+                      static_cast<std::uint32_t>(iso_blocks), partition.block_count);
+  layout.head.assign(map.begin(), map.end());
+  layout.iso_bytes = iso_bytes;
+  layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
+  layout.runs = {{std::uint64_t{partition.first_block} * block_bytes,
+                  std::uint64_t{partition.block_count} * block_bytes}};
+  return accepted();
+}
+
+refusal plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1, block_source& rest,
+                        std::uint64_t iso_bytes, const plan_source& source, hybrid_layout& layout,
+                        bool& cancelled) {
+  std::vector<std::uint8_t> head(2 * block_bytes);
+  // The source's drivers mean nothing behind an ISO image.
+  merged_driver_descriptor(block0, head.data());
+  std::memcpy(head.data() + block_bytes, block1, block_bytes);
+
+  std::uint64_t end = padded_length(iso_bytes) / block_bytes;
+  std::vector<append_run> runs;
+  int merged = 0;
+  refusal refused;
+  head_then_rest blocks(head, rest);
+  const map_walk_end walked =
+      walk_map(map_span::blocks_1_to_n_plus_1, blocks, [&](std::uint32_t, std::uint8_t* entry) {
+        const std::uint32_t count = get_be32(entry + pm::block_count);
+        if (!is_hfs_entry(entry) || count == 0) return map_visit::go_on;
+        ++merged;
+        if (merged > max_merged_entries) return map_visit::go_on;  // counted for the message only
+
+        const std::uint32_t first = get_be32(entry + pm::first_block);
+        refused =
+            admit_partition(partition_name(entry).c_str(), first, count, end, source, cancelled);
+        if (refused || cancelled) return map_visit::stop;
+        put_be32(entry + pm::first_block, static_cast<std::uint32_t>(end));
+        head.insert(head.end(), entry, entry + block_bytes);
+        runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
+        end += count;
+        return map_visit::go_on;
+      });
+  if (walked == map_walk_end::read_failed) return refusal::because(source.read_failure());
+  if (walked == map_walk_end::stopped) return refused;
+  if (merged > max_merged_entries) return refusal::because(source.too_many_entries(merged));
+  if (merged == 0) return refusal::because(source.no_hfs_partition);
+
+  finish_merged_layout(std::move(head), std::move(runs), end, merged, iso_bytes, layout);
+  return accepted();
+}
+
+plan_source file_plan_source(byte_stream& hfs, std::uint64_t hfs_bytes) {
+  return {hfs_bytes,
+          {},
+          [&hfs] { return text::io_failure(failed_operation::read, hfs); },
+          text::too_many_entries,
+          text::no_hfs_partition};
+}
+
+refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                          hybrid_layout& layout) {
+  std::array<std::uint8_t, block_bytes> block0;
+  std::array<std::uint8_t, block_bytes> block1;
+  if (!hfs.seek(0)) return refusal::because(text::io_failure(failed_operation::seek, hfs));
+  if (!read_exact(hfs, block0.data(), block0.size()) ||
+      !read_exact(hfs, block1.data(), block1.size())) {
+    return refusal::because(text::io_failure(failed_operation::read, hfs));
+  }
+  // The stream stands at block 2, right after the head.
+  stream_blocks rest(hfs, 2);
+  bool cancelled = false;
+  return plan_merged_map(block0.data(), block1.data(), rest, iso_bytes,
+                         file_plan_source(hfs, hfs_bytes), layout, cancelled);
+}
+
+refusal plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                         hybrid_layout& layout) {
+  std::uint8_t header[block_bytes] = {};
+  if (hfs_bytes < 2 * block_bytes + 2) return refusal::because(text::no_hfs_partition);
+  const auto count =
+      static_cast<std::size_t>(std::min<std::uint64_t>(hfs_bytes - 2 * block_bytes, sizeof header));
+  if (!hfs.seek(2 * block_bytes) || !read_exact(hfs, header, count)) {
+    return refusal::because(text::io_failure(failed_operation::read, hfs));
+  }
+  if (bare_volume_kind(header) == bare_volume::none)
+    return refusal::because(text::no_hfs_partition);
+  const std::uint64_t volume_bytes = bare_volume_bytes(header);
+  if (volume_bytes > hfs_bytes) {
+    return refusal::because(text::bare_volume_past_end(hfs.name(), volume_bytes, hfs_bytes));
+  }
+  if (hfs_bytes / block_bytes > 0xFFFFFFFFu) return refusal::because(text::no_hfs_partition);
+  hfs_partition volume;
+  std::memset(&volume, 0, sizeof volume);
+  std::memcpy(volume.name, "MacOS", 5);
+  volume.first_block = 0;
+  volume.block_count = static_cast<std::uint32_t>(hfs_bytes / block_bytes);
+  bool cancelled = false;
+  return plan_chosen_partition(volume, iso_bytes, file_plan_source(hfs, hfs_bytes), layout,
+                               cancelled);
 }
 
 }  // namespace hybrid

@@ -2,16 +2,18 @@
 // blocks that go over the ISO image's system area, the zeros that bring the
 // ISO image to a block boundary, and the runs of the HFS source appended
 // behind it. Every check that can refuse runs while the layout is made, so a
-// refusal never leaves a half-written image.
+// refusal never leaves a half-written image. One planner serves both hybrid
+// jobs: what differs between an image file and a device is passed in.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "hybrid/apm/map_walk.h"
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/io/block_source.h"
 #include "hybrid/io/byte_stream.h"
 #include "hybrid/refusal.h"
 
@@ -41,32 +43,59 @@ struct hybrid_layout {
 // area; the ISO 9660 volume descriptors begin right after it.
 constexpr int max_merged_entries = static_cast<int>(map_area_blocks) - 2;
 
-// A fresh 64-block map with the one partition "MacOS" taken from
-// `partition`, appended behind an ISO image of `iso_bytes`.
-refusal layout_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
-                                std::uint64_t hfs_bytes, hybrid_layout& layout);
+// Asked with the 512-byte blocks the whole hybrid would take once a
+// partition is laid out; false when the user cancelled.
+using capacity_rule = std::function<bool(std::uint64_t total_blocks)>;
 
-// The HFS image's own map carried over: its Driver Descriptor without
-// drivers, the map's own entry (named as in the source), and every Apple_HFS
-// entry with blocks, block 1 included, each pointing at its data appended
-// behind the ISO data.
+// What the planner is told of a source besides its blocks: an image file and
+// a device differ only here.
+struct plan_source {
+  // The source's length in bytes, when it has one (a file): every partition
+  // must lie inside it. A device has no length to check a partition against.
+  std::optional<std::uint64_t> length;
+  // Asked before each partition is laid out. None for the file job, which
+  // asks its own question, in bytes, before it looks at the ISO image.
+  capacity_rule capacity;
+  // The texts of a merge the source refuses: a read of its map that failed,
+  // too many Apple_HFS entries, none at all.
+  std::function<std::string()> read_failure;
+  std::function<std::string(int entries)> too_many_entries;
+  std::string no_hfs_partition;
+};
+
+// A fresh 64-block map with the one partition "MacOS" taken from
+// `partition`, appended behind an ISO image of `iso_bytes`. `cancelled` is
+// set when the capacity question was answered Cancel.
+refusal plan_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
+                              const plan_source& source, hybrid_layout& layout, bool& cancelled);
+
+// The source's own map carried over: its Driver Descriptor without drivers
+// (from `block0`), the map's own entry (named as in `block1`), and every
+// Apple_HFS entry with blocks among blocks 1 to map-block-count + 1, block 1
+// included, each pointing at its data appended behind the ISO data. Blocks
+// 2 on are read from `rest`. The whole walk and every question come before
+// the first write, so a Cancel leaves the ISO image untouched.
+refusal plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1, block_source& rest,
+                        std::uint64_t iso_bytes, const plan_source& source, hybrid_layout& layout,
+                        bool& cancelled);
+
+// An image file as the planner's source: every partition inside its
+// `hfs_bytes`, no capacity question.
+plan_source file_plan_source(byte_stream& hfs, std::uint64_t hfs_bytes);
+
+// An image file's merged map: blocks 0 and 1 read, then planned as above.
 refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
                           hybrid_layout& layout);
 
+// A file without a partition map may be a bare volume, as hfsutils and the
+// emulators make them: then the whole file is the one partition. Refused
+// when the file is no such volume, or one whose own header says it is longer
+// than the file (a copy or a download still under way, a truncated file),
+// like a partition that runs past the end.
+refusal plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                         hybrid_layout& layout);
+
 // The ISO image rounded up to whole blocks: where appended data begin.
 std::uint64_t padded_length(std::uint64_t iso_bytes);
-
-// Walks the entries of a merged map, blocks 1 to count + 1, once blocks 0
-// and 1 of the source are in `head` (which the visitor may grow): the walk
-// takes them from there, and the rest from `read`.
-map_walk_end walk_merged_entries(const std::vector<std::uint8_t>& head,
-                                 const map_block_reader& read, const map_block_visitor& visit);
-
-// Completes a merged map once every entry is in `head`: block 0 counts the
-// whole image, block 1 becomes the map's own entry, every entry counts the
-// entries (the map's own and `merged`).
-void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run> runs,
-                          std::uint64_t total_blocks, int merged, std::uint64_t iso_bytes,
-                          hybrid_layout& layout);
 
 }  // namespace hybrid

@@ -1,10 +1,8 @@
-#include <cstring>
-#include <limits>
 #include <optional>
 
-#include "hybrid/device_copy.h"
+#include "hybrid/device/device_copy.h"
+#include "hybrid/device/device_source.h"
 #include "hybrid/device_messages.h"
-#include "hybrid/device_source.h"
 #include "hybrid/hybrid_writer.h"
 #include "hybrid/iso_target.h"
 #include "hybrid/jobs.h"
@@ -18,75 +16,28 @@ using text::failed_operation;
 
 // A CD-ROM holds this many 512-byte blocks; beyond it the user is warned.
 constexpr std::uint64_t cdrom_capacity_blocks = 1250000;
-constexpr std::uint64_t max_blocks = std::numeric_limits<std::uint32_t>::max();
 
-// Cancel at a capacity warning stops the job before anything is written.
-bool capacity_accepted(std::uint64_t blocks, questions& ask) {
-  return blocks <= cdrom_capacity_blocks || ask.warning(text::cd_capacity_warning(blocks));
+// A device as the planner's source: no length to check a partition against,
+// and the capacity question asked of every partition before it is laid out.
+// Cancel at it stops the job before anything is written.
+plan_source device_plan_source(device_source& source, questions& ask) {
+  return {std::nullopt,
+          [&ask](std::uint64_t blocks) {
+            return blocks <= cdrom_capacity_blocks ||
+                   ask.warning(text::cd_capacity_warning(blocks));
+          },
+          [&source] { return read_failure_text(source); }, text::device_too_many_entries,
+          text::disk_holds_no_hfs};
 }
 
-// A fresh 64-block map for one partition, appended behind the ISO data, as
-// from a file; a device has no file length to check the partition against.
-// The capacity question comes first, and only for a layout that can be made.
-refusal layout_chosen(const hfs_partition& partition, std::uint64_t iso_bytes,
-                      hybrid_layout& layout, questions& ask, bool& cancelled) {
-  const std::uint64_t total = padded_length(iso_bytes) / block_bytes + partition.block_count;
-  if (partition.block_count != 0 && total <= max_blocks && !capacity_accepted(total, ask)) {
-    cancelled = true;
-    return accepted();
-  }
-  return layout_chosen_partition(partition, iso_bytes, std::numeric_limits<std::uint64_t>::max(),
-                                 layout);
-}
-
-// The device's own map carried over: its Driver Descriptor without drivers,
-// the map's own entry, and every Apple_HFS entry with blocks among blocks 1
-// to map-block-count + 1, each pointing at its data behind the ISO data. The whole walk and every
-// warning come before the first write, so a Cancel leaves the ISO image untouched.
-refusal layout_merged(device_source& source, std::uint64_t iso_bytes, hybrid_layout& layout,
-                      questions& ask, bool& cancelled) {
-  std::vector<std::uint8_t> head(2 * block_bytes);
-  merged_driver_descriptor(source.block0.data(), head.data());
+// The device's own map carried over: block 0 as the source was opened with,
+// block 1 read again, the rest one request per block.
+refusal plan_device_map(device_source& source, std::uint64_t iso_bytes, const plan_source& terms,
+                        hybrid_layout& layout, bool& cancelled) {
   if (!read_source_block(source, 1)) return refusal::because(read_failure_text(source));
-  std::memcpy(head.data() + block_bytes, source.entry.data(), block_bytes);
-
-  std::uint64_t end = padded_length(iso_bytes) / block_bytes;
-  std::vector<append_run> runs;
-  int merged = 0;
-  refusal refused;
-  const auto read_entry = [&](std::uint32_t block, std::uint8_t* into) {
-    if (!read_source_block(source, block)) return block_read::failed;
-    std::memcpy(into, source.entry.data(), block_bytes);
-    return block_read::ok;
-  };
-  const map_walk_end walked =
-      walk_merged_entries(head, read_entry, [&](std::uint32_t, std::uint8_t* entry) {
-        const std::uint32_t count = get_be32(entry + pm::block_count);
-        if (!is_hfs_entry(entry) || count == 0) return map_visit::go_on;
-        ++merged;
-        if (merged > max_merged_entries) return map_visit::go_on;  // counted for the message only
-        if (end + count > max_blocks) {
-          refused = refusal::because(text::image_too_large());
-          return map_visit::stop;
-        }
-        if (!capacity_accepted(end + count, ask)) {
-          cancelled = true;
-          return map_visit::stop;
-        }
-        const std::uint32_t first = get_be32(entry + pm::first_block);
-        put_be32(entry + pm::first_block, static_cast<std::uint32_t>(end));
-        head.insert(head.end(), entry, entry + block_bytes);
-        runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
-        end += count;
-        return map_visit::go_on;
-      });
-  if (walked == map_walk_end::read_failed) return refusal::because(read_failure_text(source));
-  if (walked == map_walk_end::stopped) return refused;
-  if (merged > max_merged_entries) return refusal::because(text::device_too_many_entries(merged));
-  if (merged == 0) return refusal::because(text::disk_holds_no_hfs);
-
-  finish_merged_layout(std::move(head), std::move(runs), end, merged, iso_bytes, layout);
-  return accepted();
+  request_blocks rest = source_blocks(source);
+  return plan_merged_map(source.block0.data(), source.entry.data(), rest, iso_bytes, terms, layout,
+                         cancelled);
 }
 
 refusal copy_device_run(device_source& source, byte_stream& iso, const append_run& run,
@@ -123,11 +74,7 @@ int hybridize_from_device(const std::string& specifier, byte_stream& iso, questi
   select_source_device(device);
   iso_target target;
   bool cancelled = false;
-  if (refusal refused = measure_iso_target(iso, target)) {
-    ask.notice(refused.text());
-    return 0;
-  }
-  if (refusal refused = check_iso_target(iso, target, ask, cancelled)) {
+  if (refusal refused = prepare_iso_target(iso, target, ask, cancelled)) {
     ask.notice(refused.text());
     return 0;
   }
@@ -149,19 +96,17 @@ int hybridize_from_device(const std::string& specifier, byte_stream& iso, questi
   if (!choice) return 0;
 
   hybrid_layout layout;
+  const plan_source terms = device_plan_source(source, ask);
   const refusal refused = *choice == choice_all
-                              ? layout_merged(source, iso_bytes, layout, ask, cancelled)
-                              : layout_chosen(list[static_cast<std::size_t>(*choice)], iso_bytes,
-                                              layout, ask, cancelled);
+                              ? plan_device_map(source, iso_bytes, terms, layout, cancelled)
+                              : plan_chosen_partition(list[static_cast<std::size_t>(*choice)],
+                                                      iso_bytes, terms, layout, cancelled);
   if (cancelled) return 0;
   if (refused) {
     ask.notice(refused.text());
     return 0;
   }
-  if (target.removes_bytes_after_volume()) {
-    layout.cut_at = target.kept_length;
-    layout.removed_bytes = target.length - target.kept_length;
-  }
+  set_layout_cut(target, layout);
   return write_hybrid(iso, layout, ask, [&](const append_run& run, std::uint64_t done) {
     return copy_device_run(source, iso, run, done, ask);
   });

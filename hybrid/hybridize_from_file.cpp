@@ -1,7 +1,3 @@
-#include <algorithm>
-#include <cstring>
-#include <optional>
-
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/hybrid_writer.h"
 #include "hybrid/io/copy_stream.h"
@@ -34,35 +30,6 @@ refusal copy_file_run(byte_stream& hfs, byte_stream& iso, copy_buffer& buffer,
   return refusal::because(text::ended_early(hfs));
 }
 
-// A file without a partition map may be a bare volume, as hfsutils and the
-// emulators make them: then the whole file is the one partition. `whole`
-// stays empty when the file is no such volume. A volume whose own header
-// says it is longer than the file (a copy or a download still under way, a
-// truncated file) is refused like a partition that runs past the end.
-refusal find_bare_volume(byte_stream& hfs, std::uint64_t hfs_bytes,
-                         std::optional<hfs_partition>& whole) {
-  std::uint8_t header[block_bytes] = {};
-  if (hfs_bytes < 2 * block_bytes + 2) return accepted();
-  const auto count =
-      static_cast<std::size_t>(std::min<std::uint64_t>(hfs_bytes - 2 * block_bytes, sizeof header));
-  if (!hfs.seek(2 * block_bytes) || !read_exact(hfs, header, count)) {
-    return refusal::because(text::io_failure(failed_operation::read, hfs));
-  }
-  if (bare_volume_kind(header) == bare_volume::none) return accepted();
-  const std::uint64_t volume_bytes = bare_volume_bytes(header);
-  if (volume_bytes > hfs_bytes) {
-    return refusal::because(text::bare_volume_past_end(hfs.name(), volume_bytes, hfs_bytes));
-  }
-  if (hfs_bytes / block_bytes > 0xFFFFFFFFu) return accepted();
-  hfs_partition volume;
-  std::memset(&volume, 0, sizeof volume);
-  std::memcpy(volume.name, "MacOS", 5);
-  volume.first_block = 0;
-  volume.block_count = static_cast<std::uint32_t>(hfs_bytes / block_bytes);
-  whole = volume;
-  return accepted();
-}
-
 // The HFS file must be what it was when the job began: one that grew or was
 // rewritten during the copy (a copy or a download still under way) gave a
 // hybrid with a cut or mixed volume.
@@ -85,18 +52,12 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
     return 0;
   }
   iso_target target;
-  if (refusal refused = measure_iso_target(iso_image, target)) {
-    ask.notice(refused.text());
-    return 0;
-  }
-
-  if (hfs_bytes + target.length > cdrom_capacity_bytes &&
-      !ask.warning(text::capacity_warning(hfs_bytes, target.length))) {
-    return 0;
-  }
-
   bool cancelled = false;
-  if (refusal refused = check_iso_target(iso_image, target, ask, cancelled)) {
+  const auto capacity_accepted = [&](const iso_target& measured) {
+    return hfs_bytes + measured.length <= cdrom_capacity_bytes ||
+           ask.warning(text::capacity_warning(hfs_bytes, measured.length));
+  };
+  if (refusal refused = prepare_iso_target(iso_image, target, ask, cancelled, capacity_accepted)) {
     ask.notice(refused.text());
     return 0;
   }
@@ -114,16 +75,7 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
   hybrid_layout layout;
   refusal refused;
   if (listed == 0) {
-    std::optional<hfs_partition> whole;
-    if (refusal unreadable = find_bare_volume(hfs_image, hfs_bytes, whole)) {
-      ask.notice(unreadable.text());
-      return 0;
-    }
-    if (!whole) {
-      ask.notice(text::no_hfs_partition);
-      return 0;
-    }
-    refused = layout_chosen_partition(*whole, iso_bytes, hfs_bytes, layout);
+    refused = plan_bare_volume(hfs_image, iso_bytes, hfs_bytes, layout);
   } else if (listed == 1) {
     refused = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
   } else {
@@ -131,8 +83,8 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
     if (choice == choice_all) {
       refused = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
     } else if (choice >= 0 && choice < listed_rows(list)) {
-      refused = layout_chosen_partition(list[static_cast<std::size_t>(choice)], iso_bytes,
-                                        hfs_bytes, layout);
+      refused = plan_chosen_partition(list[static_cast<std::size_t>(choice)], iso_bytes,
+                                      file_plan_source(hfs_image, hfs_bytes), layout, cancelled);
     } else {
       return 0;  // cancelled
     }
@@ -141,10 +93,7 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
     ask.notice(refused.text());
     return 0;
   }
-  if (target.removes_bytes_after_volume()) {
-    layout.cut_at = target.kept_length;
-    layout.removed_bytes = target.length - target.kept_length;
-  }
+  set_layout_cut(target, layout);
   copy_buffer buffer;
   return write_hybrid(
       iso_image, layout, ask,

@@ -145,4 +145,20 @@ refusal check_iso_target(byte_stream& iso, iso_target& target, questions& ask, b
   return accepted();
 }
 
+refusal prepare_iso_target(byte_stream& iso, iso_target& target, questions& ask, bool& cancelled,
+                           const std::function<bool(const iso_target&)>& before_checks) {
+  if (refusal refused = measure_iso_target(iso, target)) return refused;
+  if (before_checks && !before_checks(target)) {
+    cancelled = true;
+    return accepted();
+  }
+  return check_iso_target(iso, target, ask, cancelled);
+}
+
+void set_layout_cut(const iso_target& target, hybrid_layout& layout) {
+  if (!target.removes_bytes_after_volume()) return;
+  layout.cut_at = target.kept_length;
+  layout.removed_bytes = target.length - target.kept_length;
+}
+
 }  // namespace hybrid

@@ -8,8 +8,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 
+#include "hybrid/hybrid_layout.h"
 #include "hybrid/io/byte_stream.h"
 #include "hybrid/questions.h"
 #include "hybrid/refusal.h"
@@ -43,5 +45,15 @@ refusal measure_iso_target(byte_stream& iso, iso_target& target);
 // all zero. `cancelled` is set when the user answered Cancel; nothing is
 // written either way.
 refusal check_iso_target(byte_stream& iso, iso_target& target, questions& ask, bool& cancelled);
+
+// What both hybrid jobs do first: measure_iso_target, then `before_checks`
+// with the target measured (the file job's capacity question; false is a
+// Cancel), then check_iso_target.
+refusal prepare_iso_target(byte_stream& iso, iso_target& target, questions& ask, bool& cancelled,
+                           const std::function<bool(const iso_target&)>& before_checks = {});
+
+// Cuts the ISO image where the layout was planned to begin, when the user
+// agreed to remove the bytes after its ISO 9660 volume.
+void set_layout_cut(const iso_target& target, hybrid_layout& layout);
 
 }  // namespace hybrid

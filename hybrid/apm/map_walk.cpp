@@ -3,15 +3,34 @@
 #include <algorithm>
 
 namespace hybrid {
+namespace {
 
-map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit) {
+// A reader given as a function, asked one block at a time.
+class function_blocks final : public block_source {
+ public:
+  explicit function_blocks(const map_block_reader& reader) : read_(reader) {}
+  block_read read(std::uint32_t first, std::uint32_t count, std::uint8_t* into) override {
+    for (std::uint32_t n = 0; n < count; ++n) {
+      if (const block_read got = read_(first + n, into + n * block_bytes); got != block_read::ok)
+        return got;
+    }
+    return block_read::ok;
+  }
+
+ private:
+  const map_block_reader& read_;
+};
+
+}  // namespace
+
+map_walk_end walk_map(map_span span, block_source& blocks, const map_block_visitor& visit) {
   const std::uint32_t first_read = span == map_span::blocks_1_to_n ? 1 : 0;
   const std::uint32_t first_handed = span == map_span::blocks_0_to_n_plus_1 ? 0 : 1;
   std::uint8_t block[block_bytes];
   // Block 1 gives the count; until it is read the walk goes at least that far.
   std::uint32_t last = 1;
   for (std::uint32_t number = first_read; number <= last; ++number) {
-    switch (read(number, block)) {
+    switch (blocks.read(number, 1, block)) {
       case block_read::ok:
         break;
       case block_read::end:
@@ -36,19 +55,9 @@ map_walk_end walk_map(map_span span, const map_block_reader& read, const map_blo
   return map_walk_end::complete;
 }
 
-map_block_reader read_stream_blocks(byte_stream& stream, std::optional<std::uint32_t> at) {
-  return [&stream, next = at](std::uint32_t block, std::uint8_t* into) mutable {
-    if (next != block) {
-      next.reset();
-      if (!stream.seek(std::uint64_t{block} * block_bytes)) return block_read::failed;
-    }
-    if (!read_exact(stream, into, block_bytes)) {
-      next.reset();
-      return stream.error_text().empty() ? block_read::end : block_read::failed;
-    }
-    next = block + 1;
-    return block_read::ok;
-  };
+map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit) {
+  function_blocks blocks(read);
+  return walk_map(span, blocks, visit);
 }
 
 }  // namespace hybrid

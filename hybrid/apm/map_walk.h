@@ -5,10 +5,9 @@
 
 #include <cstdint>
 #include <functional>
-#include <optional>
 
 #include "hybrid/apm/partition_map.h"
-#include "hybrid/io/byte_stream.h"
+#include "hybrid/io/block_source.h"
 
 namespace hybrid {
 
@@ -17,10 +16,8 @@ namespace hybrid {
 // job reading for hours.
 constexpr std::int32_t max_walked_map_blocks = 65536;
 
-// `end` is the end of the medium, where a walk stops quietly: a file shorter
-// than its map claims. A device has no such end; a read past it fails.
-enum class block_read { ok, end, failed };
-// Reads block `block` into the 512 bytes at `into`.
+// Reads block `block` into the 512 bytes at `into`: a reader of another
+// shape than a block_source (--info's, bounded by the length it was given).
 using map_block_reader = std::function<block_read(std::uint32_t block, std::uint8_t* into)>;
 
 enum class map_visit { go_on, stop };
@@ -52,12 +49,7 @@ enum class map_walk_end {
 
 // Reads the blocks in order, each once: from block 1 for blocks_1_to_n,
 // from block 0 otherwise, so a reader that streams never goes back.
+map_walk_end walk_map(map_span span, block_source& blocks, const map_block_visitor& visit);
 map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit);
-
-// Reads a stream's blocks. It seeks only when asked for a block other than
-// the one after the last it read, so a walk costs one seek, then one read
-// per block. `at` is the block the stream stands at when the caller has just
-// placed it there; without it the first read seeks.
-map_block_reader read_stream_blocks(byte_stream& stream, std::optional<std::uint32_t> at = {});
 
 }  // namespace hybrid

@@ -112,11 +112,12 @@ bool write_partition_map(byte_stream& stream, std::uint32_t total_blocks,
 
 int list_hfs_partitions(byte_stream& image, partition_list& list) {
   int found = 0;
-  const map_walk_end walked = walk_map(map_span::blocks_1_to_n_plus_1, read_stream_blocks(image),
-                                       [&](std::uint32_t, std::uint8_t* block) {
-                                         examine_block(block, list, found);
-                                         return map_visit::go_on;
-                                       });
+  stream_blocks blocks(image);
+  const map_walk_end walked =
+      walk_map(map_span::blocks_1_to_n_plus_1, blocks, [&](std::uint32_t, std::uint8_t* block) {
+        examine_block(block, list, found);
+        return map_visit::go_on;
+      });
   return walked == map_walk_end::read_failed ? -1 : found;
 }
 

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "hybrid/apm/big_endian.h"
+#include "hybrid/io/block_source.h"
 #include "hybrid/io/byte_stream.h"
 
 namespace hybrid {
 
-constexpr std::size_t block_bytes = 512;
 // The map we write fills the ISO 9660 system area: 64 blocks, 32,768 bytes,
 // ending where the first volume descriptor begins.
 constexpr std::size_t map_area_blocks = 64;

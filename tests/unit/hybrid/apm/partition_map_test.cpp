@@ -236,12 +236,12 @@ TEST(WalkMap, SpansBoundsAndStops) {
     test::failing_stream stream("image", std::move(image));
     stream.fail_at = r.fail_at;
     std::uint32_t first = 0, last = 0, handed = 0;
-    const map_walk_end end =
-        walk_map(r.walk, read_stream_blocks(stream), [&](std::uint32_t block, std::uint8_t*) {
-          if (handed++ == 0) first = block;
-          last = block;
-          return block == r.stop_at ? map_visit::stop : map_visit::go_on;
-        });
+    stream_blocks blocks(stream);
+    const map_walk_end end = walk_map(r.walk, blocks, [&](std::uint32_t block, std::uint8_t*) {
+      if (handed++ == 0) first = block;
+      last = block;
+      return block == r.stop_at ? map_visit::stop : map_visit::go_on;
+    });
     EXPECT_EQ(end, r.end);
     EXPECT_EQ(first, r.first);
     EXPECT_EQ(last, r.last);

@@ -9,7 +9,8 @@
 #include <string>
 
 #include "hybrid/apm/partition_map.h"
-#include "hybrid/device_read.h"
+#include "hybrid/device/device_blocks.h"
+#include "hybrid/device/device_read.h"
 #include "hybrid/questions.h"
 #include "hybrid/refusal.h"
 #include "scsi/scsi_request.h"
@@ -83,5 +84,8 @@ std::optional<int> choose_source_partition(device_source& source, bool cd_walk,
 
 // Reads one 512-byte block into the entry buffer; false with source.failure.
 bool read_source_block(device_source& source, std::uint32_t block);
+// The source's blocks, one request each into the entry buffer, as
+// read_source_block reads them.
+request_blocks source_blocks(device_source& source);
 
 }  // namespace hybrid

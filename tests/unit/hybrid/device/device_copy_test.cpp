@@ -1,11 +1,11 @@
-#include "hybrid/device_copy.h"
+#include "hybrid/device/device_copy.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
 #include "fake_bus.h"
-#include "hybrid/device_listing.h"
+#include "hybrid/device/device_listing.h"
 #include "hybrid/io/memory_stream.h"
 #include "scsi/block_reader.h"
 #include "scsi/device_state.h"

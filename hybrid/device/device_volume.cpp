@@ -1,4 +1,4 @@
-#include "hybrid/device_volume.h"
+#include "hybrid/device/device_volume.h"
 
 #include <algorithm>
 #include <limits>
@@ -37,14 +37,9 @@ refusal whole_volume_blocks(device_source& source, const partition_list& listed,
     const hfs_partition& partition = listed[static_cast<std::size_t>(row)];
     map_end = std::max(map_end, std::uint64_t{partition.first_block} + partition.block_count);
   }
-  const map_walk_end walked = walk_map(
-      map_span::blocks_1_to_n,
-      [&](std::uint32_t block, std::uint8_t* into) {
-        if (!read_source_block(source, block)) return block_read::failed;
-        std::copy_n(source.entry.data(), block_bytes, into);
-        return block_read::ok;
-      },
-      [&](std::uint32_t, std::uint8_t* entry) {
+  request_blocks map_blocks = source_blocks(source);
+  const map_walk_end walked =
+      walk_map(map_span::blocks_1_to_n, map_blocks, [&](std::uint32_t, std::uint8_t* entry) {
         const bool pm = entry[pm::signature] == 'P' && entry[pm::signature + 1] == 'M';
         if (pm || is_hfs_entry(entry)) map_end = std::max(map_end, entry_end(entry));
         return map_visit::go_on;

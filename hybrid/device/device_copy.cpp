@@ -1,4 +1,4 @@
-#include "hybrid/device_copy.h"
+#include "hybrid/device/device_copy.h"
 
 #include <algorithm>
 #include <vector>

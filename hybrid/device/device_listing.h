@@ -5,7 +5,7 @@
 #pragma once
 
 #include "hybrid/apm/partition_map.h"
-#include "hybrid/device_read.h"
+#include "hybrid/device/device_read.h"
 #include "scsi/scsi_request.h"
 
 namespace hybrid {

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "hybrid/apm/partition_map.h"
-#include "hybrid/device_source.h"
+#include "hybrid/device/device_source.h"
 #include "hybrid/refusal.h"
 
 namespace hybrid {

@@ -1,10 +1,10 @@
-#include "hybrid/device_info.h"
+#include "hybrid/device/device_info.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
-#include "hybrid/device_source.h"
+#include "hybrid/device/device_source.h"
 
 namespace hybrid {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "hybrid/device_read.h"
+#include "hybrid/device/device_read.h"
 #include "hybrid/io/byte_stream.h"
 #include "hybrid/questions.h"
 #include "scsi/scsi_request.h"

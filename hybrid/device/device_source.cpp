@@ -1,9 +1,9 @@
-#include "hybrid/device_source.h"
+#include "hybrid/device/device_source.h"
 
 #include <cctype>
 #include <cstring>
 
-#include "hybrid/device_listing.h"
+#include "hybrid/device/device_listing.h"
 #include "hybrid/device_messages.h"
 #include "hybrid/messages.h"
 #include "scsi/aspi.h"
@@ -101,6 +101,11 @@ bool read_source_block(device_source& source, std::uint32_t block) {
     return false;
   }
   return true;
+}
+
+request_blocks source_blocks(device_source& source) {
+  source.request.buffer = source.entry.data();
+  return request_blocks(source.read, source.request, source.failure);
 }
 
 std::string read_failure_text(const device_source& source) {
