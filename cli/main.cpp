@@ -17,6 +17,7 @@
 #include "cli/real_devices.h"
 #include "cli/terminal_questions.h"
 #include "hybrid/job_dispatch.h"
+#include "hybrid/messages.h"
 #include "hybrid/printable.h"
 #include "platform/file_ops.h"
 #include "platform/idle.h"
@@ -66,7 +67,7 @@ int main(int argc, char** argv) {
   std::string error;
   const auto parsed = cli::parse_options(args, error);
   if (!parsed) {
-    std::fprintf(stderr, "zelvorant-cli: %s\nTry 'zelvorant-cli --help'.\n", error.c_str());
+    std::fprintf(stderr, "%s\n", hybrid::text::usage_error(error).c_str());
     return 2;
   }
   if (parsed->what == cli::options::action::help) {
@@ -98,7 +99,8 @@ int main(int argc, char** argv) {
   scsi::simulated_bus bus;
   for (const auto& device : parsed->attached) {
     if (!bus.attach(device, error)) {
-      std::fprintf(stderr, "zelvorant-cli: --attach: %s\n", shown(error).c_str());
+      std::fprintf(stderr, "%s\n",
+                   hybrid::text::program_error(hybrid::text::attach_refused(shown(error))).c_str());
       return 2;
     }
   }
@@ -119,15 +121,17 @@ int main(int argc, char** argv) {
   if (request.source == hybrid::source_kind::drive) {
     const auto specifier = cli::specifier_for_device_path(request.device_text, error);
     if (!error.empty()) {
-      std::fprintf(stderr, "%s\nNothing was written.\n", shown(error).c_str());
+      std::fprintf(stderr, "%s\n", hybrid::text::device_path_refused(shown(error)).c_str());
       return 1;
     }
     if (specifier) {
       request.device_text = *specifier;
       request.device = cli::device_kind_of(*specifier);
       if (parsed->talk == cli::verbosity::verbose) {
-        std::fprintf(stderr, "%s is %s.\n", hybrid::printable(parsed->request.device_text).c_str(),
-                     specifier->c_str());
+        std::fprintf(stderr, "%s\n",
+                     hybrid::text::device_path_names(hybrid::printable(parsed->request.device_text),
+                                                     *specifier)
+                         .c_str());
       }
     }
   }
@@ -139,10 +143,7 @@ int main(int argc, char** argv) {
   }
 
   if (target_is_attached(parsed->request.target_path, parsed->attached)) {
-    std::fputs(
-        "The target file is the image file of an attached device.\n"
-        "Please choose two different files.\n",
-        stderr);
+    std::fprintf(stderr, "%s\n", hybrid::text::target_is_attached_image);
     return 1;
   }
 
@@ -161,7 +162,7 @@ int main(int argc, char** argv) {
     if (completed && quiet) return;
     std::FILE* out = completed ? stdout : stderr;
     std::fprintf(out, "%s\n",
-                 completed && parsed->dry_run ? cli::dry_run_done : shown(text).c_str());
+                 completed && parsed->dry_run ? hybrid::text::dry_run_done : shown(text).c_str());
     std::fflush(out);
   };
   // The window's status line: the job's start and end, worth a line only

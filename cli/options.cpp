@@ -1,10 +1,13 @@
 #include "cli/options.h"
 
+#include "hybrid/messages.h"
 #include "hybrid/printable.h"
 #include "hybrid/questions.h"
 
 namespace cli {
 namespace {
+
+namespace text = hybrid::text;
 
 bool parse_partition(const std::string& value, int& row) {
   if (value == "all") {
@@ -53,7 +56,7 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
     }
     // Every path is the value of its option: nothing stands on its own.
     if (options_ended || arg.empty() || arg[0] != '-') {
-      error = "unexpected argument '" + arg + "': give paths with their options";
+      error = text::unexpected_argument(arg);
       return std::nullopt;
     }
     // --name=value as well as --name value.
@@ -65,7 +68,7 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
       attached_value = arg.substr(equals + 1);
     }
     if (attached_value && is_flag(name)) {
-      error = name + " takes no value";
+      error = text::takes_no_value(name);
       return std::nullopt;
     }
     if (name == "--help" || name == "-h") {
@@ -83,7 +86,7 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
         kind = args[++i];
       }
       if (kind && *kind != "disk" && *kind != "cdrom") {
-        error = "--list-devices takes disk or cdrom";
+        error = text::list_devices_kind;
         return std::nullopt;
       }
       if (kind) parsed.list_filter = *kind == "disk" ? -2 : 5;
@@ -116,17 +119,17 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
       continue;
     }
     if (!takes_value(name)) {
-      error = "unknown option '" + name + "'";
+      error = text::unknown_option(name);
       return std::nullopt;
     }
     if (!attached_value && i + 1 >= args.size()) {
-      error = name + " needs a value";
+      error = text::needs_value(name);
       return std::nullopt;
     }
     const std::string& value = attached_value ? *attached_value : args[++i];
     if (name == "--from-file" || name == "--from-drive") {
       if (have_source) {
-        error = "give one source: --from-file or --from-drive";
+        error = text::one_source;
         return std::nullopt;
       }
       have_source = true;
@@ -140,7 +143,7 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
       }
     } else if (name == "--to-iso" || name == "--to-hfs-image" || name == "--undo") {
       if (have_target) {
-        error = "give one target: --to-iso, --to-hfs-image or --undo";
+        error = text::one_target;
         return std::nullopt;
       }
       have_target = true;
@@ -151,7 +154,7 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
     } else if (name == "--attach") {
       scsi::sim_device device;
       if (!scsi::parse_attach(value, device, error)) {
-        error = "--attach: " + error;
+        error = text::attach_refused(error);
         return std::nullopt;
       }
       parsed.attached.push_back(device);
@@ -162,7 +165,7 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
       } else if (value.empty() || value[0] == '-' ||
                  value.find_first_not_of("0123456789") == std::string::npos) {
         // A number is a row, never a name: 8 or -1 is a mistyped row.
-        error = "--partition takes a row 0 to 7, a partition's name or 'all'";
+        error = text::partition_value;
         return std::nullopt;
       } else {
         parsed.answers.partition_name = value;
@@ -170,29 +173,29 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
     }
   }
   if (quiet && verbose) {
-    error = "give --quiet or --verbose, not both";
+    error = text::quiet_or_verbose;
     return std::nullopt;
   }
   if (quiet) parsed.talk = verbosity::quiet;
   if (verbose) parsed.talk = verbosity::verbose;
   if (parsed.what == options::action::list_devices) {
     if (have_source || have_target) {
-      error = "--list-devices runs no job: give it without a source or target";
+      error = text::list_devices_alone;
       return std::nullopt;
     }
     return parsed;
   }
   if (parsed.json && parsed.what != options::action::info) {
-    error = "--json goes with --info";
+    error = text::json_needs_info;
     return std::nullopt;
   }
   if (parsed.what == options::action::info) {
     if (have_target) {
-      error = "--info writes nothing: give it without a target";
+      error = text::info_no_target;
       return std::nullopt;
     }
     if (have_source == !parsed.info_path.empty()) {
-      error = "--info takes one IMAGE, or a device with --from-drive DEVICE";
+      error = text::info_one_image;
       return std::nullopt;
     }
     if (parsed.request.source == hybrid::source_kind::file && have_source) {
@@ -202,21 +205,21 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
   }
   if (parsed.what == options::action::undo) {
     if (parsed.dry_run) {
-      error = "--dry-run plans the jobs that write a hybrid or an HFS image, not --undo";
+      error = text::undo_no_dry_run;
       return std::nullopt;
     }
     if (have_source) {
-      error = "--undo takes no source: give it the hybrid ISO image alone";
+      error = text::undo_no_source;
       return std::nullopt;
     }
     return parsed;
   }
   if (!have_source) {
-    error = "no source: give --from-file PATH or --from-drive DEVICE";
+    error = text::no_source;
     return std::nullopt;
   }
   if (!have_target) {
-    error = "no target: give --to-iso PATH or --to-hfs-image PATH";
+    error = text::no_target;
     return std::nullopt;
   }
   return parsed;

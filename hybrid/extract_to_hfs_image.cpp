@@ -2,7 +2,6 @@
 #include <optional>
 
 #include "hybrid/device_copy.h"
-#include "hybrid/device_messages.h"
 #include "hybrid/device_source.h"
 #include "hybrid/device_volume.h"
 #include "hybrid/floppy_image.h"

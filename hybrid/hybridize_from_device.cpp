@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "hybrid/device_copy.h"
-#include "hybrid/device_messages.h"
 #include "hybrid/device_source.h"
 #include "hybrid/hybrid_writer.h"
 #include "hybrid/iso_target.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "fake_bus.h"
-#include "hybrid/device_messages.h"
+#include "hybrid/device_read.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/jobs.h"

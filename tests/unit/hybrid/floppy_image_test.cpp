@@ -5,7 +5,6 @@
 
 #include <array>
 
-#include "hybrid/device_messages.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/messages.h"
 #include "test_support.h"
