@@ -300,6 +300,14 @@ TEST(Messages, TheDeviceJobs) {
       {text::device_read_failed(failed_read(unit::cd_block, 174, 2, 0x104), 0, 3),
        "Blocks 174 to 175 of the CD-ROM at host adapter 0, target 3 could not be read (ASPI "
        "status 04h)."},
+      // The range's end is worked out in 64 bits: in 32 it came out as
+      // "Blocks 4294967280 to 15".
+      {text::device_read_failed(failed_read(unit::disk_block, 4294967280u, 32, 4), 1, 2),
+       "Blocks 4294967280 to 4294967311 of the SCSI disk at host adapter 1, target 2 could not be "
+       "read (ASPI status 04h)."},
+      {text::device_read_failed(failed_read(unit::cd_block, 4294967295u, 4294967295u, 4), 1, 2),
+       "Blocks 4294967295 to 8589934589 of the CD-ROM at host adapter 1, target 2 could not be "
+       "read (ASPI status 04h)."},
   });
 }
 
