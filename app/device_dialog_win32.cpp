@@ -3,6 +3,7 @@
 #include "app/device_dialog_ids.h"
 #include "app/device_picker.h"
 #include "app/dialog_helpers_win32.h"
+#include "hybrid/messages.h"
 #include "scsi/device_state.h"
 
 namespace app {
@@ -48,7 +49,7 @@ void open_dialog(HWND dialog, char* specifier) {
   if (!open_picker(rows, specifier)) {
     // The dialog is not shown yet: the box belongs to the window that
     // opened it.
-    message_box(GetWindow(dialog, GW_OWNER), no_host_adapter_text, MB_OK);
+    message_box(GetWindow(dialog, GW_OWNER), hybrid::text::no_host_adapter, MB_OK);
     EndDialog(dialog, 0);
   }
 }
@@ -67,7 +68,7 @@ bool on_command(HWND dialog, int control) {
         EndDialog(dialog, 0);
         break;
       case confirm_result::host_unnamed:
-        message_box(dialog, unnamed_host_text(scsi::devices().sel_host), MB_OK);
+        message_box(dialog, hybrid::text::unnamed_host(scsi::devices().sel_host), MB_OK);
         break;
       case confirm_result::nothing_chosen:
         MessageBeep(0xFFFFFFFF);

@@ -119,12 +119,6 @@ bool preceding_host(device_rows& rows) {
   return false;
 }
 
-std::string unnamed_host_text(int host) {
-  return "This device is on host adapter " + std::to_string(host) +
-         ", but a device specifier can name host adapters 0 to 9 only.\n"
-         "Nothing was chosen: choose a device on host adapter 0 to 9, or Cancel.";
-}
-
 confirm_result confirm_device() {
   picker_state& p = picker();
   scsi::device_state& state = scsi::devices();

@@ -71,14 +71,10 @@ enum class confirm_result {
 // OK: unless the choice is refused, asks the device's capacity (10 tries),
 // learns its block length and writes the specifier.
 confirm_result confirm_device();
-// What the dialog says for confirm_result::host_unnamed.
-std::string unnamed_host_text(int host);
+// The dialog says text::unnamed_host for confirm_result::host_unnamed. When
+// the scan found no host adapter at all the dialog is not shown: a box says
+// text::no_host_adapter, and the edit box is left as it was.
 
-// Browse when the scan found no host adapter at all: the dialog is not
-// shown, this box is, and the edit box is left as it was.
-inline constexpr const char* no_host_adapter_text =
-    "No SCSI host adapter was found, so there is no device to choose.\nThe device box was left "
-    "as it was.";
 // Cancel and Escape forget the host adapter and target; the close box only
 // the target.
 void cancel_picker();

@@ -1,8 +1,8 @@
 #include "app/dialog_helpers_win32.h"
 
 #include "app/dialog_placement.h"
-#include "app/program_title.h"
 #include "app/shell_win32.h"
+#include "hybrid/messages.h"
 
 namespace app {
 
@@ -30,7 +30,7 @@ void center_window(HWND window, HWND owner) {
 }
 
 int message_box(HWND owner, const std::string& text, UINT buttons) {
-  return MessageBoxA(owner, text.c_str(), app::program_title, buttons);
+  return MessageBoxA(owner, text.c_str(), hybrid::text::program_title, buttons);
 }
 
 }  // namespace app

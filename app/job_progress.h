@@ -10,8 +10,8 @@
 
 namespace app {
 
-// "Working, please wait... 42% (312 of 600 MB)"; MB are 2^20 bytes, as on
-// the headless front end's progress bar.
+// The working status with the share copied (text::working_share); MB are
+// 2^20 bytes, as on the headless front end's progress bar.
 std::string progress_status(std::uint64_t bytes_done, std::uint64_t total_bytes);
 
 // The status line is redrawn at most this often while bytes are copied.

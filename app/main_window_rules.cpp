@@ -4,14 +4,6 @@
 
 namespace app {
 
-const char* const help_text =
-    "Zelvorant makes Mac/PC hybrid CD-ROM images.\n"
-    "Questions, bug reports and ideas are welcome:\n"
-    "write to the Zelvorant team at zelvorant@example.org\n"
-    "or open an issue in the project's tracker.\n"
-    "Please name the version shown in the title bar."
-    "\n\nHelp functions are not yet implemented\n(for this beta version).";
-
 bool apply_choice(window_choices& choices, int control) {
   switch (control) {
     case IDC_SOURCE_FILE:

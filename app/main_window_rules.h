@@ -59,7 +59,4 @@ bool browse_cdrom(std::string& specifier, const std::function<int(std::string&)>
 enum class during_job { dispatch, ask_stop, ignore };
 during_job command_during_job(int control);
 
-// The help box: how to reach us, and what the beta lacks.
-extern const char* const help_text;
-
 }  // namespace app

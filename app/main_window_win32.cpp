@@ -17,6 +17,7 @@
 #include "app/message_box_questions_win32.h"
 #include "app/shell_win32.h"
 #include "hybrid/job_dispatch.h"
+#include "hybrid/messages.h"
 
 namespace app {
 
@@ -28,12 +29,6 @@ namespace {
 // fields up to lpTemplateName, 76 bytes.
 constexpr DWORD chooser_request_bytes = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
 static_assert(chooser_request_bytes == 76);
-
-// Pairs of a description and a pattern; the literal's own zero ends the
-// list. Every file is offered too: emulators name their images .img, .dsk,
-// .hda, .toast or .cdr.
-constexpr char hfs_filter[] = "HFS Image files [*.hfs]\0*.hfs\0All files (*.*)\0*.*\0";
-constexpr char iso_filter[] = "ISO Image files [*.iso]\0*.iso\0All files (*.*)\0*.*\0";
 
 // Room for the longest path the system takes (32,767 characters), in UTF-8,
 // the program's code page: a chooser answer longer than the buffer is lost.
@@ -204,7 +199,8 @@ bool on_command(HWND window, int control) {
   }
   switch (control) {
     case IDC_BROWSE_SOURCE_FILE:
-      browse_file(window, IDC_EDIT_SOURCE_FILE, "hfs", "Open A File", hfs_filter);
+      browse_file(window, IDC_EDIT_SOURCE_FILE, "hfs", hybrid::text::open_file_title,
+                  hybrid::text::hfs_filter);
       return true;
     case IDC_BROWSE_FLOPPY:
       choose_floppy(window, IDC_EDIT_FLOPPY);
@@ -216,18 +212,20 @@ bool on_command(HWND window, int control) {
       pick_cdrom_device(window);
       return true;
     case IDC_BROWSE_ISO:
-      browse_file(window, IDC_EDIT_ISO, "iso", "Open A File", iso_filter);
+      browse_file(window, IDC_EDIT_ISO, "iso", hybrid::text::open_file_title,
+                  hybrid::text::iso_filter);
       return true;
     case IDC_BROWSE_HFS:
       // The open dialog under another title: it asks nothing about
       // overwriting and takes a name that does not exist yet.
-      browse_file(window, IDC_EDIT_HFS, "hfs", "Save A File", hfs_filter);
+      browse_file(window, IDC_EDIT_HFS, "hfs", hybrid::text::save_file_title,
+                  hybrid::text::hfs_filter);
       return true;
     case IDC_MAIN_START:
       start_job(window);
       return true;
     case IDC_MAIN_HELP:
-      show_message(help_text);
+      show_message(hybrid::text::help_text);
       return true;
     case IDC_MAIN_EXIT:
     case IDCANCEL:

@@ -5,6 +5,7 @@
 #include "app/main_window_win32.h"
 #include "app/partition_dialog_ids.h"
 #include "app/partition_dialog_win32.h"
+#include "hybrid/messages.h"
 #include "platform/idle.h"
 
 namespace app {

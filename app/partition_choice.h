@@ -10,10 +10,6 @@
 
 namespace app {
 
-namespace text {
-inline constexpr const char* no_partition_chosen = "You didn't specify the partition to work with.";
-}
-
 // The row a click has marked, before any click.
 constexpr int no_row_marked = -1;
 

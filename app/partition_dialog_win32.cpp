@@ -3,6 +3,7 @@
 #include "app/dialog_helpers_win32.h"
 #include "app/partition_choice.h"
 #include "app/partition_dialog_ids.h"
+#include "hybrid/messages.h"
 #include "hybrid/questions.h"
 
 namespace app {
@@ -34,7 +35,7 @@ void confirm(HWND dialog) {
   if (const auto choice = partition_ok(marked_row, all)) {
     EndDialog(dialog, *choice);
   } else {
-    message_box(dialog, text::no_partition_chosen, MB_OK);
+    message_box(dialog, hybrid::text::no_partition_chosen, MB_OK);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "hybrid/messages.h"
 #include "hybrid/printable.h"
 #include "scsi/device_scan.h"
 
@@ -12,7 +13,7 @@ namespace {
 std::string table_text(int type_filter) {
   scsi::device_table& table = scsi::shared_device_table();
   const std::uint16_t found = scsi::scan_devices(table, type_filter);
-  if ((found >> 8) == 0) return "No SCSI host adapter answers.\n";
+  if ((found >> 8) == 0) return std::string(hybrid::text::no_host_adapter_answers) + '\n';
 
   std::string text;
   char line[96];

@@ -3,6 +3,7 @@
 #include <regex>
 
 #include "cli/device_path.h"
+#include "hybrid/messages.h"
 #include "scsi/transports/sg_io_manager_linux.h"
 
 namespace cli {
@@ -36,7 +37,7 @@ std::optional<std::string> specifier_for_device_path(const std::string& value, s
   const std::string last = link.filename().string();
   std::smatch parts;
   if (failed || !std::regex_match(last, parts, address)) {
-    error = value + " is no SCSI device this system lists";
+    error = hybrid::text::unlisted_device(value);
     return std::nullopt;
   }
   const unsigned long kernel_host = std::stoul(parts[1].str());
@@ -45,16 +46,14 @@ std::optional<std::string> specifier_for_device_path(const std::string& value, s
   for (const scsi::sg_target& device : manager.targets()) {
     if (device.kernel_host != kernel_host || device.target != target) continue;
     if (device.host > 9) {
-      error = value + " is on host adapter " + std::to_string(device.host) +
-              "; a specifier names host adapters 0 to 9 only";
+      error = hybrid::text::device_past_host_nine(value, device.host);
       return std::nullopt;
     }
     const char kind = device.type == type_cdrom ? 'C' : 'A';
     return std::string{kind, static_cast<char>('0' + device.host),
                        static_cast<char>('0' + device.target), '0'};
   }
-  error = value + " (" + last +
-          ") is not reached through a host adapter: channel 0, target 0 to 7, LUN 0 only";
+  error = hybrid::text::device_off_host_adapter(value, last);
   return std::nullopt;
 }
 

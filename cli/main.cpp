@@ -17,6 +17,7 @@
 #include "cli/real_devices.h"
 #include "cli/terminal_questions.h"
 #include "hybrid/job_dispatch.h"
+#include "hybrid/messages.h"
 #include "hybrid/printable.h"
 #include "platform/file_ops.h"
 #include "platform/idle.h"
@@ -91,8 +92,10 @@ bool name_the_device(hybrid::job_request& request, cli::verbosity talk, std::str
   if (!error.empty()) return false;
   if (specifier) {
     if (talk == cli::verbosity::verbose) {
-      std::fprintf(stderr, "%s is %s.\n", hybrid::printable(request.device_text).c_str(),
-                   specifier->c_str());
+      std::fprintf(
+          stderr, "%s\n",
+          hybrid::text::device_path_names(hybrid::printable(request.device_text), *specifier)
+              .c_str());
     }
     request.device_text = *specifier;
     request.device = cli::device_kind_of(*specifier);
@@ -110,7 +113,7 @@ hybrid::job_outlets terminal_outlets(const cli::options& parsed, cli::terminal_q
     const bool completed = text == hybrid::text::completed;
     if (completed && quiet) return;
     std::FILE* out = completed ? stdout : stderr;
-    std::fprintf(out, "%s\n", completed && dry_run ? cli::dry_run_done : shown(text).c_str());
+    std::fprintf(out, "%s\n", completed && dry_run ? hybrid::text::dry_run_done : shown(text).c_str());
     std::fflush(out);
   };
   // The window's status line: the job's start and end, worth a line only
@@ -154,7 +157,7 @@ int run_command(const cli::options& parsed, const cli::real_devices& real) {
   std::string error;
   if (request.source == hybrid::source_kind::drive &&
       !name_the_device(request, parsed.talk, error)) {
-    std::fprintf(stderr, "%s\nNothing was written.\n", shown(error).c_str());
+    std::fprintf(stderr, "%s\n", hybrid::text::device_path_refused(shown(error)).c_str());
     return 1;
   }
   if (parsed.what == cli::options::action::info) {
@@ -163,10 +166,7 @@ int run_command(const cli::options& parsed, const cli::real_devices& real) {
     return cli::run_info(described);
   }
   if (target_is_attached(parsed.request.target_path, parsed.attached)) {
-    std::fputs(
-        "The target file is the image file of an attached device.\n"
-        "Please choose two different files.\n",
-        stderr);
+    std::fprintf(stderr, "%s\n", hybrid::text::target_is_attached_image);
     return 1;
   }
   return run_job(parsed, request);
@@ -183,7 +183,7 @@ int main(int argc, char** argv) {
   std::string error;
   const auto parsed = cli::parse_options(std::vector<std::string>(argv + 1, argv + argc), error);
   if (!parsed) {
-    std::fprintf(stderr, "zelvorant-cli: %s\nTry 'zelvorant-cli --help'.\n", error.c_str());
+    std::fprintf(stderr, "%s\n", hybrid::text::usage_error(error).c_str());
     return 2;
   }
   if (parsed->what == cli::options::action::help) {
@@ -204,7 +204,8 @@ int main(int argc, char** argv) {
   platform::set_idle_hook([] { return !cli::interrupted(); });
   run_devices devices;
   if (!devices.attach(parsed->attached, error)) {
-    std::fprintf(stderr, "zelvorant-cli: --attach: %s\n", shown(error).c_str());
+    std::fprintf(stderr, "%s\n",
+                 hybrid::text::program_error(hybrid::text::attach_refused(shown(error))).c_str());
     return 2;
   }
   return run_command(*parsed, devices.real);

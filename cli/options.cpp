@@ -3,11 +3,14 @@
 #include <utility>
 
 #include "cli/option_table.h"
+#include "hybrid/messages.h"
 #include "hybrid/printable.h"
 #include "hybrid/questions.h"
 
 namespace cli {
 namespace {
+
+namespace text = hybrid::text;
 
 bool parse_partition(const std::string& value, int& row) {
   if (value == "all") {
@@ -51,7 +54,7 @@ handled version(parse_state& state, const std::optional<std::string>&, std::stri
 
 handled from_file(parse_state& state, const std::optional<std::string>& path, std::string& error) {
   if (!first(state.have_source)) {
-    return refuse(error, "give one source: --from-file or --from-drive");
+    return refuse(error, text::one_source);
   }
   state.parsed.request.source = hybrid::source_kind::file;
   state.parsed.request.source_path = *path;
@@ -61,7 +64,7 @@ handled from_file(parse_state& state, const std::optional<std::string>& path, st
 handled from_drive(parse_state& state, const std::optional<std::string>& device,
                    std::string& error) {
   if (!first(state.have_source)) {
-    return refuse(error, "give one source: --from-file or --from-drive");
+    return refuse(error, text::one_source);
   }
   state.parsed.request.source = hybrid::source_kind::drive;
   state.parsed.request.device = device_kind_of(*device);
@@ -72,7 +75,7 @@ handled from_drive(parse_state& state, const std::optional<std::string>& device,
 handled target(parse_state& state, hybrid::target_kind kind, const std::string& path,
                std::string& error) {
   if (!first(state.have_target)) {
-    return refuse(error, "give one target: --to-iso, --to-hfs-image or --undo");
+    return refuse(error, text::one_target);
   }
   state.parsed.request.target = kind;
   state.parsed.request.target_path = path;
@@ -101,7 +104,7 @@ handled dry_run(parse_state& state, const std::optional<std::string>&, std::stri
 
 handled attach(parse_state& state, const std::optional<std::string>& device, std::string& error) {
   scsi::sim_device attached;
-  if (!scsi::parse_attach(*device, attached, error)) return refuse(error, "--attach: " + error);
+  if (!scsi::parse_attach(*device, attached, error)) return refuse(error, text::attach_refused(error));
   state.parsed.attached.push_back(attached);
   return handled::next;
 }
@@ -112,7 +115,7 @@ handled list_devices(parse_state& state, const std::optional<std::string>& kind,
                      std::string& error) {
   state.parsed.what = options::action::list_devices;
   if (!kind) return handled::next;
-  if (!is_device_kind(*kind)) return refuse(error, "--list-devices takes disk or cdrom");
+  if (!is_device_kind(*kind)) return refuse(error, text::list_devices_kind);
   state.parsed.list_filter = *kind == "disk" ? -2 : 5;
   return handled::next;
 }
@@ -140,7 +143,7 @@ handled partition(parse_state& state, const std::optional<std::string>& choice,
   } else if (value.empty() || value[0] == '-' ||
              value.find_first_not_of("0123456789") == std::string::npos) {
     // A number is a row, never a name: 8 or -1 is a mistyped row.
-    return refuse(error, "--partition takes a row 0 to 7, a partition's name or 'all'");
+    return refuse(error, text::partition_value);
   } else {
     state.parsed.answers.partition_name = value;
   }
@@ -232,14 +235,14 @@ bool take_value(const option_entry& option, option_word& word, const std::vector
   switch (option.value) {
     case value_rule::none:
       if (!word.value) return true;
-      error = word.name + " takes no value";
+      error = text::takes_no_value(word.name);
       return false;
     case value_rule::ignored:
       return true;
     case value_rule::required:
       if (word.value) return true;
       if (!next) {
-        error = word.name + " needs a value";
+        error = text::needs_value(word.name);
         return false;
       }
       word.value = args[++at];
@@ -260,10 +263,10 @@ bool broken_rule(std::string& error, std::string reason) {
 bool check_info(parse_state& state, std::string& error) {
   options& parsed = state.parsed;
   if (state.have_target) {
-    return broken_rule(error, "--info writes nothing: give it without a target");
+    return broken_rule(error, text::info_no_target);
   }
   if (state.have_source == !parsed.info_path.empty()) {
-    return broken_rule(error, "--info takes one IMAGE, or a device with --from-drive DEVICE");
+    return broken_rule(error, text::info_one_image);
   }
   if (parsed.request.source == hybrid::source_kind::file && state.have_source) {
     parsed.info_path = parsed.request.source_path;
@@ -274,10 +277,10 @@ bool check_info(parse_state& state, std::string& error) {
 bool check_undo(const parse_state& state, std::string& error) {
   if (state.parsed.dry_run) {
     return broken_rule(error,
-                       "--dry-run plans the jobs that write a hybrid or an HFS image, not --undo");
+                       text::undo_no_dry_run);
   }
   if (state.have_source) {
-    return broken_rule(error, "--undo takes no source: give it the hybrid ISO image alone");
+    return broken_rule(error, text::undo_no_source);
   }
   return true;
 }
@@ -286,26 +289,26 @@ bool check_undo(const parse_state& state, std::string& error) {
 bool check_command(parse_state& state, std::string& error) {
   options& parsed = state.parsed;
   if (state.quiet && state.verbose) {
-    return broken_rule(error, "give --quiet or --verbose, not both");
+    return broken_rule(error, text::quiet_or_verbose);
   }
   if (state.quiet) parsed.talk = verbosity::quiet;
   if (state.verbose) parsed.talk = verbosity::verbose;
   if (parsed.what == options::action::list_devices) {
     if (state.have_source || state.have_target) {
-      return broken_rule(error, "--list-devices runs no job: give it without a source or target");
+      return broken_rule(error, text::list_devices_alone);
     }
     return true;
   }
   if (parsed.json && parsed.what != options::action::info) {
-    return broken_rule(error, "--json goes with --info");
+    return broken_rule(error, text::json_needs_info);
   }
   if (parsed.what == options::action::info) return check_info(state, error);
   if (parsed.what == options::action::undo) return check_undo(state, error);
   if (!state.have_source) {
-    return broken_rule(error, "no source: give --from-file PATH or --from-drive DEVICE");
+    return broken_rule(error, text::no_source);
   }
   if (!state.have_target) {
-    return broken_rule(error, "no target: give --to-iso PATH or --to-hfs-image PATH");
+    return broken_rule(error, text::no_target);
   }
   return true;
 }
@@ -321,13 +324,13 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
     }
     // Every path is the value of its option: nothing stands on its own.
     if (options_ended || arg.empty() || arg[0] != '-') {
-      error = "unexpected argument '" + arg + "': give paths with their options";
+      error = text::unexpected_argument(arg);
       return std::nullopt;
     }
     option_word word = split_option(arg);
     const option_entry* option = find_option(table, word.name);
     if (option == nullptr) {
-      error = "unknown option '" + word.name + "'";
+      error = text::unknown_option(word.name);
       return std::nullopt;
     }
     if (!take_value(*option, word, args, i, error)) return std::nullopt;

@@ -11,9 +11,6 @@
 
 namespace cli {
 
-inline constexpr const char* dry_run_done =
-    "Dry run: nothing was written; the files are as they were.";
-
 // `iso_length` is the ISO image's length as the job found it.
 std::string plan_text(const hybrid::hybrid_layout& layout, std::uint64_t iso_length);
 std::string plan_text(const hybrid::extract_plan& plan);

@@ -1,4 +1,5 @@
 #include "cli/real_devices.h"
+#include "hybrid/messages.h"
 
 namespace cli {
 
@@ -6,9 +7,7 @@ namespace cli {
 // those of --attach, and --list-devices says why there are no others.
 real_devices open_real_devices() {
   real_devices found;
-  found.reasons.push_back(
-      "This build of zelvorant-cli has no SCSI pass-through for this system: only the "
-      "simulated devices of --attach are listed.");
+  found.reasons.push_back(hybrid::text::no_pass_through);
   return found;
 }
 

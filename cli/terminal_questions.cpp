@@ -5,6 +5,7 @@
 
 #include "cli/interrupt.h"
 #include "cli/plan_text.h"
+#include "hybrid/messages.h"
 #include "hybrid/printable.h"
 
 namespace cli {
@@ -43,16 +44,16 @@ bool terminal_questions::read_answer(std::string& answer) {
 
 bool terminal_questions::warning(const std::string& text) {
   if (answers_.yes) {
-    if (!quiet_) std::fprintf(err_, "%s\nAnswered OK (--yes).\n", shown(text).c_str());
+    if (!quiet_) std::fprintf(err_, "%s\n%s\n", shown(text).c_str(), hybrid::text::answered_ok);
     return true;
   }
   std::fprintf(err_, "%s\n", shown(text).c_str());
   if (!interactive_) {
-    std::fprintf(err_, "Answered Cancel; --yes would answer OK.\n");
+    std::fprintf(err_, "%s\n", hybrid::text::answered_cancel);
     return false;
   }
   for (;;) {
-    std::fprintf(err_, "OK or Cancel? [o/c] ");
+    std::fputs(hybrid::text::ok_or_cancel, err_);
     std::fflush(err_);
     std::string answer;
     if (!read_answer(answer)) return false;
@@ -86,8 +87,8 @@ int terminal_questions::row_named(const hybrid::partition_list& list, int rows) 
   if (matches == 1) return found;
   // The rows were not printed in quiet mode: the refusal lists them.
   if (quiet_) print_rows(err_, list, rows);
-  std::fprintf(err_, "%s partition is named '%s'; answered Cancel. Give its row number.\n",
-               matches == 0 ? "No" : "More than one", hybrid::printable(name).c_str());
+  std::fprintf(err_, "%s\n",
+               hybrid::text::partition_name_refused(matches, hybrid::printable(name)).c_str());
   return hybrid::choice_cancelled;
 }
 
@@ -100,24 +101,22 @@ int terminal_questions::choose_partition(const hybrid::partition_list& list) {
     const int row = *answers_.partition;
     if (row == hybrid::choice_all || row < rows) return row;
     if (quiet_) print_rows(err_, list, rows);
-    std::fprintf(err_, "There is no partition %d; answered Cancel.\n", *answers_.partition);
+    std::fprintf(err_, "%s\n", hybrid::text::no_such_partition(*answers_.partition).c_str());
     return hybrid::choice_cancelled;
   }
   if (!interactive_) {
-    std::fprintf(err_,
-                 "Answered Cancel; --partition N (0 to %d) or --partition all would choose.\n",
-                 rows > 0 ? rows - 1 : 0);
+    std::fprintf(err_, "%s\n", hybrid::text::partition_unanswered(rows > 0 ? rows - 1 : 0).c_str());
     return hybrid::choice_cancelled;
   }
   for (;;) {
-    std::fprintf(err_, "Partition (0 to %d), all, or cancel? ", rows > 0 ? rows - 1 : 0);
+    std::fputs(hybrid::text::partition_prompt(rows > 0 ? rows - 1 : 0).c_str(), err_);
     std::fflush(err_);
     std::string answer;
     if (!read_answer(answer) || answer == "cancel" || answer == "c")
       return hybrid::choice_cancelled;
     if (answer == "all" || answer == "a") return hybrid::choice_all;
     if (answer.size() == 1 && answer[0] >= '0' && answer[0] < '0' + rows) return answer[0] - '0';
-    std::fprintf(err_, "You didn't specify the partition to work with.\n");
+    std::fprintf(err_, "%s\n", hybrid::text::no_partition_chosen);
   }
 }
 

@@ -4,7 +4,6 @@
 #include "hybrid/device/device_copy.h"
 #include "hybrid/device/device_source.h"
 #include "hybrid/device/device_volume.h"
-#include "hybrid/device_messages.h"
 #include "hybrid/floppy_image.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"

@@ -5,7 +5,6 @@
 #include <system_error>
 
 #include "hybrid/apm/partition_map.h"
-#include "hybrid/device_messages.h"
 #include "hybrid/io/copy_stream.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/messages.h"

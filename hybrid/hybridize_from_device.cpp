@@ -2,7 +2,6 @@
 
 #include "hybrid/device/device_copy.h"
 #include "hybrid/device/device_source.h"
-#include "hybrid/device_messages.h"
 #include "hybrid/hybrid_writer.h"
 #include "hybrid/iso_target.h"
 #include "hybrid/jobs.h"

@@ -16,21 +16,6 @@ using text::failed_operation;
 
 constexpr std::size_t sector_bytes = iso9660::sector_bytes;
 
-const char* kind_text(platform::file_kind kind) {
-  switch (kind) {
-    case platform::file_kind::directory:
-      return "a folder";
-    case platform::file_kind::block_device:
-      return "a block device";
-    case platform::file_kind::character_device:
-      return "a character device";
-    case platform::file_kind::pipe:
-      return "a pipe";
-    default:
-      return "not a regular file";
-  }
-}
-
 }  // namespace
 
 // The end of the ISO 9660 volume as its primary volume descriptor declares
@@ -94,7 +79,7 @@ refusal measure_iso_target(byte_stream& iso, iso_target& target) {
   platform::file_status status;
   if (!iso.status(status)) return refusal::because(text::io_failure(failed_operation::length, iso));
   if (status.kind != platform::file_kind::regular) {
-    return refusal::because(text::iso_not_a_file(iso.name(), kind_text(status.kind)));
+    return refusal::because(text::iso_not_a_file(iso.name(), status.kind));
   }
   if (!iso.length(target.length)) {
     return refusal::because(text::io_failure(failed_operation::length, iso));

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "hybrid/apm/big_endian.h"
+#include "hybrid/messages.h"
 
 namespace hybrid {
 
@@ -36,12 +37,7 @@ bool has_gpt_header(const std::uint8_t* head) {
 }
 
 const char* system_area_contents(const std::uint8_t* head) {
-  const bool boot_record = has_pc_boot_record(head);
-  const bool gpt = has_gpt_header(head);
-  if (boot_record && gpt) return "a PC boot record and a GPT partition table";
-  if (boot_record) return "a PC boot record";
-  if (gpt) return "a GPT partition table";
-  return "data of an unknown kind";
+  return text::system_area_holding(has_pc_boot_record(head), has_gpt_header(head));
 }
 
 }  // namespace hybrid

@@ -46,7 +46,7 @@ std::optional<iso_volume_size> primary_volume_size(const std::uint8_t* sector);
 // "EFI PART" at 512 begins a GPT header.
 bool has_pc_boot_record(const std::uint8_t* head);
 bool has_gpt_header(const std::uint8_t* head);
-// Those two in words, for a question; "data of an unknown kind" otherwise.
+// Those two in words, for a question (text::system_area_holding).
 const char* system_area_contents(const std::uint8_t* head);
 
 }  // namespace hybrid

@@ -13,10 +13,6 @@
 
 namespace hybrid {
 
-std::string text::error_opening(const std::string& path) {
-  return "Error opening file " + path + ".";
-}
-
 namespace {
 
 using hybrid::file_stream;
@@ -91,7 +87,7 @@ int extract_into_new_image(const job_request& request, const job_outlets& out) {
     if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status)) {
       show_open_failure(out, request.target_path,
                         std::filesystem::is_directory(status) ? platform::error_text(EISDIR)
-                                                              : "Not a regular file");
+                                                              : text::not_a_regular_file);
       return 0;
     }
     // The new file would be made in the target's folder.

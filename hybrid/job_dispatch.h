@@ -37,21 +37,6 @@ struct job_outlets {
   std::function<void(const std::string& message, const std::string& reason)> show_open_failure;
 };
 
-namespace text {
-inline constexpr const char* completed = "Requested operation completed...\nPlease continue.";
-inline constexpr const char* working = "Working, please wait...";
-inline constexpr const char* idle = "Select origin and destination of the HFS data...";
-inline constexpr const char* incoherent =
-    "Your selection is not coherent (copying an HFS image to another one).";
-inline constexpr const char* no_file = "You didn't specify a file to open.";
-inline constexpr const char* no_drive = "You didn't specify the drive holding the HFS volume.";
-inline constexpr const char* job_under_way =
-    "A job is already under way.\nPlease wait until it has ended.";
-inline constexpr const char* same_file =
-    "The HFS image and the ISO image are the same file.\nPlease choose two different files.";
-std::string error_opening(const std::string& path);  // "Error opening file %s."
-}  // namespace text
-
 // Runs the whole Start action. Returns 1 when a job ran and completed, 0 when
 // the request was refused or the job did not complete; the user has been told
 // either way.

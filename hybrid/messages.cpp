@@ -1,6 +1,10 @@
 #include "hybrid/messages.h"
 
+#include <cstdio>
+
+#include "hybrid/device/device_read.h"
 #include "hybrid/printable.h"
+#include "scsi/aspi_defs.h"
 
 namespace hybrid::text {
 namespace {
@@ -9,7 +13,31 @@ namespace {
 // would pass for one of the message's own.
 std::string quoted(std::string_view name) { return "\"" + printable(name) + "\""; }
 
+std::string device_name(bool cdrom, unsigned host, unsigned target) {
+  return std::string(cdrom ? "the CD-ROM" : "the SCSI disk") + " at host adapter " +
+         std::to_string(host) + ", target " + std::to_string(target);
+}
+
 }  // namespace
+
+// ---- The Windows program
+
+std::string unnamed_host(int host) {
+  return "This device is on host adapter " + std::to_string(host) +
+         ", but a device specifier can name host adapters 0 to 9 only.\n"
+         "Nothing was chosen: choose a device on host adapter 0 to 9, or Cancel.";
+}
+
+// ---- The status line and the Start action
+
+std::string working_share(std::uint64_t percent, std::uint64_t done_mb, std::uint64_t total_mb) {
+  return std::string(working) + " " + std::to_string(percent) + "% (" + std::to_string(done_mb) +
+         " of " + std::to_string(total_mb) + " MB)";
+}
+
+std::string error_opening(const std::string& path) { return "Error opening file " + path + "."; }
+
+// ---- The jobs
 
 std::string capacity_warning(std::uint64_t hfs_bytes, std::uint64_t iso_bytes) {
   return "The HFS file is " + std::to_string(hfs_bytes) + " bytes long.\nThe ISO file is " +
@@ -22,9 +50,33 @@ std::string iso_too_small(std::uint64_t iso_bytes) {
          " bytes long: it cannot hold an ISO 9660 volume.\nAborting...";
 }
 
-std::string iso_not_a_file(const std::string& name, const char* kind) {
-  return "The ISO image " + name + " is " + kind +
+std::string iso_not_a_file(const std::string& name, platform::file_kind kind) {
+  const char* what = "not a regular file";
+  switch (kind) {
+    case platform::file_kind::directory:
+      what = "a folder";
+      break;
+    case platform::file_kind::block_device:
+      what = "a block device";
+      break;
+    case platform::file_kind::character_device:
+      what = "a character device";
+      break;
+    case platform::file_kind::pipe:
+      what = "a pipe";
+      break;
+    default:
+      break;
+  }
+  return "The ISO image " + name + " is " + what +
          ", not a file: only an ISO image file can be made hybrid.\nNothing was written to it.";
+}
+
+const char* system_area_holding(bool pc_boot_record, bool gpt_header) {
+  if (pc_boot_record && gpt_header) return "a PC boot record and a GPT partition table";
+  if (pc_boot_record) return "a PC boot record";
+  if (gpt_header) return "a GPT partition table";
+  return "data of an unknown kind";
 }
 
 std::string system_area_in_use(const char* what, bool looks_like_iso9660) {
@@ -171,6 +223,143 @@ std::string undo_done(std::uint64_t cut_at, std::uint64_t removed) {
          std::to_string(removed) +
          " bytes removed) and its first 32,768 bytes were zeroed.\nWhatever stood there before "
          "the hybrid was made, such as a boot record, is not restored.";
+}
+
+// ---- The device jobs
+
+std::string cd_capacity_warning(std::uint64_t sectors) {
+  return "The total length of the ISO image,\nafter adding the selected partition,\nwould be of " +
+         std::to_string(sectors) + " sectors.\nThis exceeds the maximum capacity of a CD-ROM.";
+}
+
+std::string unknown_specifier(const std::string& specifier) {
+  return "\"" + specifier +
+         "\" names no device.\nName a SCSI disk as A<host adapter><target>0, a CD-ROM as "
+         "C<host adapter><target>0, or a floppy drive as A: or B:.";
+}
+
+std::string no_floppy_drive(char letter) {
+  return std::string("There is no floppy drive ") + letter + ":.\nChoose floppy drive A: or B:.";
+}
+
+std::string device_silent(bool cdrom, unsigned host, unsigned target) {
+  std::string name = device_name(cdrom, host, target);
+  name[0] = 'T';
+  return name + " does not answer.\nAborting...";
+}
+
+std::string unsupported_block_size(std::uint32_t bytes) {
+  return "This disk has blocks of " + std::to_string(bytes) +
+         " bytes; only disks with 512-byte blocks can be read.\nAborting...";
+}
+
+std::string device_too_many_entries(int entries) {
+  return "This disk holds " + std::to_string(entries) +
+         " HFS partitions; a hybrid image has room for 62 at most.\nAborting...";
+}
+
+std::string map_past_device_end(bool cdrom, std::uint64_t map_end, std::uint64_t capacity) {
+  const char* const medium = cdrom ? "CD-ROM" : "disk";
+  return std::string("The partition map of this ") + medium + " reaches block " +
+         std::to_string(map_end) + ", but the " + medium + " holds only " +
+         std::to_string(capacity) + " blocks of 512 bytes: the volume cannot be copied whole.\n" +
+         "Nothing was copied. Aborting...";
+}
+
+std::string device_read_failed(const device_failure& failure, unsigned host, unsigned target) {
+  const bool cdrom = failure.place != device_failure::unit::disk_block;
+  const bool sectors = failure.place == device_failure::unit::cd_sector;
+  std::string what;
+  if (failure.count > 1) {
+    what = (sectors ? "Sectors " : "Blocks ") + std::to_string(failure.address) + " to " +
+           std::to_string(std::uint64_t{failure.address} + failure.count - 1);
+  } else {
+    what = (sectors ? "Sector " : "Block ") + std::to_string(failure.address);
+  }
+  char status[8];
+  std::snprintf(status, sizeof status, "%02X", static_cast<unsigned>(failure.status & 0xFF));
+  // An aborted request is one the drive did not finish in time: it was
+  // given up at once, not tried again.
+  const char* const outcome = (failure.status & 0xFF) == scsi::SS_ABORTED
+                                  ? " could not be read: the drive did not answer in time"
+                                  : " could not be read";
+  return what + " of " + device_name(cdrom, host, target) + outcome + " (ASPI status " + status +
+         "h).";
+}
+
+// ---- The headless front end
+
+std::string program_error(const std::string& reason) { return "zelvorant-cli: " + reason; }
+
+std::string usage_error(const std::string& reason) {
+  return program_error(reason) + "\nTry 'zelvorant-cli --help'.";
+}
+
+std::string unexpected_argument(const std::string& argument) {
+  return "unexpected argument '" + argument + "': give paths with their options";
+}
+
+std::string unknown_option(const std::string& name) { return "unknown option '" + name + "'"; }
+
+std::string takes_no_value(const std::string& name) { return name + " takes no value"; }
+
+std::string needs_value(const std::string& name) { return name + " needs a value"; }
+
+std::string attach_refused(const std::string& reason) { return "--attach: " + reason; }
+
+std::string unlisted_device(const std::string& path) {
+  return path + " is no SCSI device this system lists";
+}
+
+std::string device_past_host_nine(const std::string& path, unsigned host) {
+  return path + " is on host adapter " + std::to_string(host) +
+         "; a specifier names host adapters 0 to 9 only";
+}
+
+std::string device_off_host_adapter(const std::string& path, const std::string& kernel_address) {
+  return path + " (" + kernel_address +
+         ") is not reached through a host adapter: channel 0, target 0 to 7, LUN 0 only";
+}
+
+std::string device_path_refused(const std::string& reason) {
+  return reason + "\nNothing was written.";
+}
+
+std::string device_path_names(const std::string& path, const std::string& specifier) {
+  return path + " is " + specifier + ".";
+}
+
+std::string partition_name_refused(int matches, const std::string& name) {
+  return std::string(matches == 0 ? "No" : "More than one") + " partition is named '" + name +
+         "'; answered Cancel. Give its row number.";
+}
+
+std::string no_such_partition(int row) {
+  return "There is no partition " + std::to_string(row) + "; answered Cancel.";
+}
+
+std::string partition_unanswered(int last_row) {
+  return "Answered Cancel; --partition N (0 to " + std::to_string(last_row) +
+         ") or --partition all would choose.";
+}
+
+std::string partition_prompt(int last_row) {
+  return "Partition (0 to " + std::to_string(last_row) + "), all, or cancel? ";
+}
+
+std::string info_cannot_open(const std::string& reason) { return "cannot be opened: " + reason; }
+
+std::string info_unreadable(const std::string& reason) {
+  return "could not be read" +
+         (reason.empty() ? std::string(" (it is shorter than it was)") : ": " + reason);
+}
+
+std::string info_file_refused(const std::string& name, const std::string& why_not) {
+  return program_error(name + " " + why_not + ". The file was not changed.");
+}
+
+std::string info_device_refused(const std::string& reason) {
+  return program_error(reason) + "\nNothing was written to the device.";
 }
 
 }  // namespace hybrid::text

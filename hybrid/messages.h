@@ -1,5 +1,8 @@
-// The texts the jobs show. Users know the program by them, so they stand
-// here once, word for word.
+// Every text the program shows or prints, word for word, in one place: users
+// know the program by its texts, so a change of wording is made here once.
+// Code and tests name them; tests/unit/hybrid/messages_test.cpp alone holds
+// the words themselves. The dialog templates (*.rc) keep their own captions
+// and labels: the resource compiler reads no C++.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +10,80 @@
 
 #include "hybrid/io/byte_stream.h"
 #include "hybrid/io/removed_tail.h"
+#include "platform/file_ops.h"
 
-namespace hybrid::text {
+namespace hybrid {
+
+struct device_failure;
+
+namespace text {
+
+// ---- The Windows program -------------------------------------------------
+
+// The caption of every message box the program shows, so that a box can
+// always be told apart from another program's.
+inline constexpr const char* program_title = "Zelvorant - v. 0.9 - beta, free to use, no warranty";
+// The help box: how to reach us, and what the beta lacks.
+inline constexpr const char* help_text =
+    "Zelvorant makes Mac/PC hybrid CD-ROM images.\n"
+    "Questions, bug reports and ideas are welcome:\n"
+    "write to the Zelvorant team at zelvorant@example.org\n"
+    "or open an issue in the project's tracker.\n"
+    "Please name the version shown in the title bar."
+    "\n\nHelp functions are not yet implemented\n(for this beta version).";
+// The file choosers: pairs of a description and a pattern; the literal's own
+// zero ends the list. Every file is offered too: emulators name their images
+// .img, .dsk, .hda, .toast or .cdr.
+inline constexpr char hfs_filter[] = "HFS Image files [*.hfs]\0*.hfs\0All files (*.*)\0*.*\0";
+inline constexpr char iso_filter[] = "ISO Image files [*.iso]\0*.iso\0All files (*.*)\0*.*\0";
+inline constexpr const char* open_file_title = "Open A File";
+inline constexpr const char* save_file_title = "Save A File";
+
+// Exit/Cancel, Escape or the close box during a job, by target.
+inline constexpr const char* stop_question_iso =
+    "Stop the job?\n\nThe ISO image is left as it was.";
+inline constexpr const char* stop_question_hfs =
+    "Stop the job?\n\nNo HFS image file is written; a file already at its path is left as it was.";
+// What Windows shows when the session is to end during a job, by target.
+inline constexpr const char* shutdown_reason_iso =
+    "A hybrid image is being written. If Windows ends the program now, the ISO image is put back "
+    "as it was.";
+inline constexpr const char* shutdown_reason_hfs =
+    "An HFS image file is being written. If Windows ends the program now, no HFS image file is "
+    "written.";
+
+// The partition dialog's OK with no row and no "All partitions"; the
+// terminal's prompt answered with nothing it knows.
+inline constexpr const char* no_partition_chosen = "You didn't specify the partition to work with.";
+
+// The device dialog: no host adapter at all, so the dialog is not shown.
+inline constexpr const char* no_host_adapter =
+    "No SCSI host adapter was found, so there is no device to choose.\nThe device box was left "
+    "as it was.";
+// A device on a host adapter past 9, which a specifier cannot name.
+std::string unnamed_host(int host);
+
+// ---- The status line and the Start action, for both front ends -----------
+
+inline constexpr const char* idle = "Select origin and destination of the HFS data...";
+inline constexpr const char* working = "Working, please wait...";
+// `working` with the share copied: "... 42% (312 of 600 MB)".
+std::string working_share(std::uint64_t percent, std::uint64_t done_mb, std::uint64_t total_mb);
+inline constexpr const char* completed = "Requested operation completed...\nPlease continue.";
+inline constexpr const char* incoherent =
+    "Your selection is not coherent (copying an HFS image to another one).";
+inline constexpr const char* no_file = "You didn't specify a file to open.";
+inline constexpr const char* no_drive = "You didn't specify the drive holding the HFS volume.";
+inline constexpr const char* job_under_way =
+    "A job is already under way.\nPlease wait until it has ended.";
+inline constexpr const char* same_file =
+    "The HFS image and the ISO image are the same file.\nPlease choose two different files.";
+std::string error_opening(const std::string& path);  // "Error opening file %s."
+// The reason given with error_opening for a target that is neither a file
+// nor a folder.
+inline constexpr const char* not_a_regular_file = "Not a regular file";
+
+// ---- The jobs --------------------------------------------------------------
 
 inline constexpr const char* already_hybrid =
     "This ISO image is already a Macintosh hybrid image.\nAborting...";
@@ -57,10 +132,11 @@ std::string undo_done(std::uint64_t cut_at, std::uint64_t removed);
 std::string capacity_warning(std::uint64_t hfs_bytes, std::uint64_t iso_bytes);
 
 std::string iso_too_small(std::uint64_t iso_bytes);
-// The ISO image is a folder, a device or a pipe (`kind`: "a block device").
-std::string iso_not_a_file(const std::string& name, const char* kind);
-// What stands in the ISO image's system area: "a PC boot record", "a GPT
-// partition table", both, or "data of an unknown kind".
+// The ISO image is a folder, a device or a pipe.
+std::string iso_not_a_file(const std::string& name, platform::file_kind kind);
+// What stands in the ISO image's system area, in words: "a PC boot record",
+// "a GPT partition table", both, or "data of an unknown kind".
+const char* system_area_holding(bool pc_boot_record, bool gpt_header);
 std::string system_area_in_use(const char* what, bool looks_like_iso9660);
 std::string bytes_after_volume(std::uint64_t bytes);
 std::string bare_volume_past_end(const std::string& name, std::uint64_t volume_bytes,
@@ -85,4 +161,101 @@ std::string floppy_tool_not_started(const std::string& reason);
 std::string floppy_tool_failed(int exit_code);
 std::string floppy_tool_killed(int signal_number);
 
-}  // namespace hybrid::text
+// ---- The device jobs -------------------------------------------------------
+
+inline constexpr const char* not_mac_volume = "This disk is not a Macintosh HFS volume.";
+inline constexpr const char* floppy_not_direct =
+    "32-bit Version\nYou have to first make an HFS image of the floppy disk.\n"
+    "We can't read directly from the floppy.";
+inline constexpr const char* disk_holds_no_hfs = "This disk holds no HFS partition.";
+inline constexpr const char* no_volume_block_count =
+    "The disk's Driver Descriptor gives no block count, so the whole volume cannot be "
+    "copied.\nAborting...";
+
+// "The total length of the ISO image,\nafter adding the selected partition,\n
+// would be of %lu sectors.\nThis exceeds the maximum capacity of a CD-ROM."
+std::string cd_capacity_warning(std::uint64_t sectors);
+
+std::string unknown_specifier(const std::string& specifier);
+std::string no_floppy_drive(char letter);
+std::string device_silent(bool cdrom, unsigned host, unsigned target);
+std::string unsupported_block_size(std::uint32_t bytes);
+std::string device_too_many_entries(int entries);
+// The partition map reaches block `map_end`, past the `capacity` blocks of
+// the device (both in 512-byte blocks).
+std::string map_past_device_end(bool cdrom, std::uint64_t map_end, std::uint64_t capacity);
+std::string device_read_failed(const device_failure& failure, unsigned host, unsigned target);
+
+// ---- The headless front end ------------------------------------------------
+// Names and paths in these come printable (hybrid/printable.h) from the
+// caller: the texts add no control character but their own line breaks.
+
+// What the program itself reports: "zelvorant-cli: " and the reason.
+std::string program_error(const std::string& reason);
+// A command line it cannot take.
+std::string usage_error(const std::string& reason);
+std::string unexpected_argument(const std::string& argument);
+std::string unknown_option(const std::string& name);
+std::string takes_no_value(const std::string& name);
+std::string needs_value(const std::string& name);
+std::string attach_refused(const std::string& reason);
+inline constexpr const char* list_devices_kind = "--list-devices takes disk or cdrom";
+inline constexpr const char* one_source = "give one source: --from-file or --from-drive";
+inline constexpr const char* one_target = "give one target: --to-iso, --to-hfs-image or --undo";
+inline constexpr const char* partition_value =
+    "--partition takes a row 0 to 7, a partition's name or 'all'";
+inline constexpr const char* quiet_or_verbose = "give --quiet or --verbose, not both";
+inline constexpr const char* list_devices_alone =
+    "--list-devices runs no job: give it without a source or target";
+inline constexpr const char* json_needs_info = "--json goes with --info";
+inline constexpr const char* info_no_target = "--info writes nothing: give it without a target";
+inline constexpr const char* info_one_image =
+    "--info takes one IMAGE, or a device with --from-drive DEVICE";
+inline constexpr const char* undo_no_dry_run =
+    "--dry-run plans the jobs that write a hybrid or an HFS image, not --undo";
+inline constexpr const char* undo_no_source =
+    "--undo takes no source: give it the hybrid ISO image alone";
+inline constexpr const char* no_source = "no source: give --from-file PATH or --from-drive DEVICE";
+inline constexpr const char* no_target = "no target: give --to-iso PATH or --to-hfs-image PATH";
+
+// --from-drive with a Linux device name.
+std::string unlisted_device(const std::string& path);
+std::string device_past_host_nine(const std::string& path, unsigned host);
+std::string device_off_host_adapter(const std::string& path, const std::string& kernel_address);
+// The name could not be mapped: the job does not start.
+std::string device_path_refused(const std::string& reason);
+// --verbose: the specifier a device name stands for.
+std::string device_path_names(const std::string& path, const std::string& specifier);
+inline constexpr const char* target_is_attached_image =
+    "The target file is the image file of an attached device.\n"
+    "Please choose two different files.";
+inline constexpr const char* dry_run_done =
+    "Dry run: nothing was written; the files are as they were.";
+
+// The questions on a terminal, and the answers given ahead of time.
+inline constexpr const char* answered_ok = "Answered OK (--yes).";
+inline constexpr const char* answered_cancel = "Answered Cancel; --yes would answer OK.";
+inline constexpr const char* ok_or_cancel = "OK or Cancel? [o/c] ";
+// --partition NAME that `matches` rows (0, or more than one) carry.
+std::string partition_name_refused(int matches, const std::string& name);
+std::string no_such_partition(int row);
+// No --partition and no terminal to ask on; rows 0 to `last_row`.
+std::string partition_unanswered(int last_row);
+std::string partition_prompt(int last_row);
+
+// --list-devices and --info.
+inline constexpr const char* no_host_adapter_answers = "No SCSI host adapter answers.";
+inline constexpr const char* no_pass_through =
+    "This build of zelvorant-cli has no SCSI pass-through for this system: only the "
+    "simulated devices of --attach are listed.";
+// Why --info did not describe a file: completes "NAME ...".
+inline constexpr const char* info_pipe = "is a pipe, which --info does not read";
+inline constexpr const char* info_folder = "is a folder";
+std::string info_cannot_open(const std::string& reason);
+// An empty reason: the file ended before the length it had at the start.
+std::string info_unreadable(const std::string& reason);
+std::string info_file_refused(const std::string& name, const std::string& why_not);
+std::string info_device_refused(const std::string& reason);
+
+}  // namespace text
+}  // namespace hybrid

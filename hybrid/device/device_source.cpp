@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "hybrid/device/device_listing.h"
-#include "hybrid/device_messages.h"
 #include "hybrid/messages.h"
 #include "scsi/aspi.h"
 #include "scsi/aspi_defs.h"

@@ -4,7 +4,6 @@
 #include <limits>
 
 #include "hybrid/apm/map_walk.h"
-#include "hybrid/device_messages.h"
 #include "hybrid/messages.h"
 
 namespace hybrid {

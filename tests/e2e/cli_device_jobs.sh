@@ -76,7 +76,7 @@ done
 # Refusals: a plain ISO image on the bus is no Macintosh volume, and the
 # target stays as it was.
 cp plain.iso target.iso
-expect_refused target.iso "This disk is not a Macintosh HFS volume." \
+expect_refused target.iso "${TEXT[not_mac_volume]}" \
   --attach disk:0:0=plain.iso --from-drive A000 --to-iso target.iso
 expect_refused target.iso "does not answer." --attach disk:0:0=one.img --from-drive A010 --to-iso target.iso
 run_cli 1 --attach cdrom:0:0=plain.iso --from-drive C000 --to-hfs-image none.img
@@ -102,5 +102,5 @@ run_cli 0 --attach disk:1:2=one.img --list-devices disk
 grep -qx " 2 ZELVRANT SIM DISK         0.9" out.txt || fail "disk list: $(cat out.txt)"
 grep -qx "   (no devices of this kind)" out.txt || fail "host adapter 0 should be empty"
 run_cli 0 --list-devices
-grep -qx "No SCSI host adapter answers." out.txt || fail "empty bus"
+grep -qxF -- "${TEXT[no_host_adapter_answers]}" out.txt || fail "empty bus"
 echo "device jobs: ok"

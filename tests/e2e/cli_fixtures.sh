@@ -59,8 +59,7 @@ same_volume "$OTHER_HYBRID" 1 merged.iso 1
 
 # ... and as the target: it is a hybrid already.
 cp "$OTHER_HYBRID" already.iso
-expect_refused already.iso "This ISO image is already a Macintosh hybrid image." \
-  --from-file "$FLOPPY" --to-iso already.iso
+expect_refused already.iso "${TEXT[already_hybrid]}" --from-file "$FLOPPY" --to-iso already.iso
 
 # --- A bare HFS+ volume: hfsutils cannot read it, blkid can.
 hybrid_of plus.iso "$HFS_PLUS" 614400
@@ -76,13 +75,12 @@ hybrid_of bbb.iso bbb.img $((10 * 1024 * 1024))
 same_volume bbb.img 0 bbb.iso 1
 
 # --- Sources to refuse cleanly, without writing anything.
-expect_refused plain.iso "This file holds no HFS partition." --from-file "$DMG" --to-iso plain.iso
+expect_refused plain.iso "${TEXT[no_hfs_partition]}" --from-file "$DMG" --to-iso plain.iso
 # A real map whose HFS partitions lie far past the 32 KiB we have of it.
 expect_refused plain.iso "ends at byte" \
   --from-file "$DISK_UTILITY_MAP" --to-iso plain.iso --partition all
 # A map of 2048-byte blocks: nothing at the 512-byte places we read.
-expect_refused plain.iso "This file holds no HFS partition." \
-  --from-file "$BIG_BLOCK_MAP" --to-iso plain.iso
+expect_refused plain.iso "${TEXT[no_hfs_partition]}" --from-file "$BIG_BLOCK_MAP" --to-iso plain.iso
 
 expect_fixtures_kept
 echo "cli_fixtures: all checks passed"

@@ -134,7 +134,7 @@ for original in plain.iso xorriso-mkisofs.iso xorriso-native.iso; do
   grep -qx "Final size: $(size_of job.iso) bytes" plan.txt ||
     fail "$original: planned $(grep Final plan.txt), written $(size_of job.iso) bytes"
   run_cli 0 --undo job.iso --verbose
-  expect_err "Working, please wait..."
+  expect_err "${TEXT[working]}"
   expect_err "is not restored."
   cmp -s job.iso "$original" || fail "--undo did not give back $original"
 done

@@ -36,7 +36,7 @@ cp target.iso before.iso
 run_cli 0 --dry-run --from-file two.img --to-iso target.iso --partition all
 cmp -s target.iso before.iso || fail "a dry run changed the ISO image"
 grep -q "^Final size: " "$WORK/out.txt" || fail "a dry run printed no plan"
-grep -qx "Dry run: nothing was written; the files are as they were." "$WORK/out.txt" ||
+grep -qxF -- "${TEXT[dry_run_done]}" "$WORK/out.txt" ||
   fail "a dry run did not say it wrote nothing"
 run_cli 0 --dry-run --from-drive A120 --attach disk:1:2=two.img --to-iso target.iso --partition 1
 cmp -s target.iso before.iso || fail "a dry run from a disk changed the ISO image"
@@ -52,9 +52,8 @@ expect_refused target.iso "Error opening file nowhere/new.img." \
 
 # --- --undo refuses what is no hybrid, and leaves it as it was; so is a
 # hybrid whose partition lies over the ISO data (genisoimage -hfs -part).
-NO_MAP="This ISO image is no Macintosh hybrid image: it has no Apple partition map."
-expect_refused target.iso "$NO_MAP" --undo target.iso
-expect_refused bare.img "$NO_MAP" --undo bare.img
+expect_refused target.iso "${TEXT[undo_not_hybrid]}" --undo target.iso
+expect_refused bare.img "${TEXT[undo_not_hybrid]}" --undo bare.img
 genisoimage -quiet -hfs -part -o gen-hfs.iso iso 2>/dev/null
 expect_refused gen-hfs.iso "lies inside the ISO 9660 volume" --undo gen-hfs.iso
 
@@ -65,16 +64,14 @@ expect_refused target.iso "Total exceeds the maximum capacity of a CD-ROM." \
   --from-file huge.img --to-iso target.iso
 expect_err "The HFS file is 734003200 bytes long."
 expect_err "The ISO file is $(size_of target.iso) bytes long."
-expect_err "Answered Cancel; --yes would answer OK."
+expect_err "${TEXT[answered_cancel]}"
 
 # --- An ISO image that is already a hybrid: the second run is refused.
 cp target.iso hybrid.iso
 run_cli 0 --from-file bare.img --to-iso hybrid.iso
-expect_refused hybrid.iso "This ISO image is already a Macintosh hybrid image." \
-  --from-file bare.img --to-iso hybrid.iso
-expect_err "Aborting..."
+expect_refused hybrid.iso "${TEXT[already_hybrid]}" --from-file bare.img --to-iso hybrid.iso
 # ... even when the answers would take every partition.
-expect_refused hybrid.iso "This ISO image is already a Macintosh hybrid image." \
+expect_refused hybrid.iso "${TEXT[already_hybrid]}" \
   --from-file two.img --to-iso hybrid.iso --partition all --yes
 
 # An ISO image too short to hold the map area.
@@ -83,12 +80,12 @@ expect_refused short.iso "This ISO image is only 2048 bytes long" --from-file ba
 
 # --- HFS images holding no usable partition.
 random_file noise.img 100000
-expect_refused target.iso "This file holds no HFS partition." --from-file noise.img --to-iso target.iso
+expect_refused target.iso "${TEXT[no_hfs_partition]}" --from-file noise.img --to-iso target.iso
 : >empty.img
-expect_refused target.iso "This file holds no HFS partition." --from-file empty.img --to-iso target.iso
+expect_refused target.iso "${TEXT[no_hfs_partition]}" --from-file empty.img --to-iso target.iso
 # A map whose only entries are of other types.
 new_partitioned other.img $((64 + 100)) Apple_Free:Spare:64:100
-expect_refused target.iso "This file holds no HFS partition." --from-file other.img --to-iso target.iso
+expect_refused target.iso "${TEXT[no_hfs_partition]}" --from-file other.img --to-iso target.iso
 
 # Truncated images: a partition runs past the end of the file.
 new_partitioned cut.img $((64 + 2048)) Apple_HFS:Cut:64:2048
@@ -108,8 +105,7 @@ cp bare.img self.img
 ln self.img hardlink.img
 ln -s self.img symlink.img
 for source in self.img hardlink.img symlink.img "$WORK/self.img"; do
-  expect_refused self.img "The HFS image and the ISO image are the same file." \
-    --from-file "$source" --to-iso self.img
+  expect_refused self.img "${TEXT[same_file]}" --from-file "$source" --to-iso self.img
 done
 
 # --- Files that cannot be opened; a source we cannot read from.
@@ -117,8 +113,7 @@ run_cli 1 --from-file bare.img --to-iso missing.iso
 expect_err "Error opening file missing.iso."
 [[ ! -e missing.iso ]] || fail "missing.iso was created"
 expect_refused target.iso "Error opening file nowhere.img." --from-file nowhere.img --to-iso target.iso
-expect_refused target.iso "We can't read directly from the floppy." \
-  --from-drive A: --to-iso target.iso
+expect_refused target.iso "${TEXT[floppy_not_direct]}" --from-drive A: --to-iso target.iso
 expect_refused target.iso "does not answer." --from-drive A050 --to-iso target.iso
 
 # --- Usage errors: exit 2, a hint on stderr, the ISO untouched.

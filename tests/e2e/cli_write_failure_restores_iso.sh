@@ -18,7 +18,7 @@ expect_write_failure() {  # ISO KB ARGS...
   [[ $rc == 1 ]] || fail "exit $rc, expected 1, under a limit of $kb KB: $*"
   expect_err "Error writing file $iso."
   expect_err "File too large."
-  expect_err "The ISO image was left as it was."
+  expect_err "${TEXT[iso_left]}"
   cmp -s "$iso" "$WORK/iso.before" || fail "ISO changed by a failed write: $*"
   [[ ! -s out.txt ]] || fail "completion reported for a failed job: $*"
 }
@@ -67,7 +67,7 @@ expect_err "The ISO image holds 200000 bytes after its ISO 9660 volume"
 truncate -s 700M huge.img
 printf BD | dd of=huge.img bs=1 seek=1024 conv=notrunc status=none
 expect_write_failure merge.iso "$HALF_MB" --from-file huge.img --to-iso merge.iso --yes
-expect_err "Answered OK (--yes)."
+expect_err "${TEXT[answered_ok]}"
 
 # The device jobs on a simulated disk and CD-ROM: the hybrid is undone ...
 for kind in disk cdrom; do
@@ -87,7 +87,7 @@ for kind in disk cdrom; do
     [[ $rc == 1 ]] || fail "exit $rc, expected 1, extracting from the $kind under a limit"
     expect_err "Error writing file hfs-out/out.img."
     expect_err "File too large."
-    expect_err "The HFS image was not written; a file already at its path was left as it was."
+    expect_err "${TEXT[hfs_image_kept]}"
     if [[ $existing == yes ]]; then
       cmp -s hfs-out/out.img out.before || fail "out.img changed by a failed extraction"
       [[ $(ls -A hfs-out) == out.img ]] || fail "left beside out.img: $(ls -A hfs-out)"

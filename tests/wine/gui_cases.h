@@ -1,5 +1,5 @@
-// What the cases of the Wine GUI driver share: the program's captions, texts
-// and control ids as a user meets them, and the small helpers that find
+// What the cases of the Wine GUI driver share: the program's captions and
+// control ids as a user meets them, and the small helpers that find
 // windows, press buttons and read what the program shows.
 #pragma once
 
@@ -9,47 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "hybrid/messages.h"
+
 namespace gui {
 
-// Captions.
+// The dialogs' captions, from their templates. A message box's caption is
+// hybrid::text::program_title, and every text the program shows comes from
+// the same catalogue: the cases name it rather than copy it.
 inline constexpr const char* main_caption = "Zelvorant - Utility to hybridate ISO 9660 images";
-inline constexpr const char* box_caption_prefix = "Zelvorant - v. 0.9";
 inline constexpr const char* partition_caption = "Select partition to open";
 inline constexpr const char* floppy_caption = "Drive Selection";
 inline constexpr const char* device_caption = "Device selection";
 
-// Texts.
-inline constexpr const char* idle_status = "Select origin and destination of the HFS data...";
-inline constexpr const char* working_status = "Working, please wait...";
-inline constexpr const char* completed = "Requested operation completed...\nPlease continue.";
-inline constexpr const char* incoherent =
-    "Your selection is not coherent (copying an HFS image to another one).";
-inline constexpr const char* no_file = "You didn't specify a file to open.";
-inline constexpr const char* no_drive = "You didn't specify the drive holding the HFS volume.";
-inline constexpr const char* same_file =
-    "The HFS image and the ISO image are the same file.\nPlease choose two different files.";
-inline constexpr const char* job_under_way =
-    "A job is already under way.\nPlease wait until it has ended.";
-inline constexpr const char* already_hybrid =
-    "This ISO image is already a Macintosh hybrid image.\nAborting...";
-inline constexpr const char* no_partition = "You didn't specify the partition to work with.";
-inline constexpr const char* stopped = "The job was stopped before it ended.";
-inline constexpr const char* no_host_adapter =
-    "No SCSI host adapter was found, so there is no device to choose.\nThe device box was left "
-    "as it was.";
-inline constexpr const char* stopped_iso =
-    "The job was stopped before it ended.\nThe ISO image was left as it was.";
-inline constexpr const char* stopped_hfs =
-    "The job was stopped before it ended.\nThe HFS image was not written; a file already at its "
-    "path was left as it was.";
-inline constexpr const char* stop_iso = "Stop the job?\n\nThe ISO image is left as it was.";
-inline constexpr const char* stop_hfs =
-    "Stop the job?\n\nNo HFS image file is written; a file already at its path is left as it "
-    "was.";
-inline constexpr const char* help_ending =
-    "\n\nHelp functions are not yet implemented\n(for this beta version).";
-inline std::string error_opening(const std::string& path) {
-  return "Error opening file " + path + ".";
+// What a stopped job says, by target.
+inline std::string stopped_iso() {
+  return hybrid::text::stopped + hybrid::text::iso_restored_suffix(true);
+}
+inline std::string stopped_hfs() {
+  return hybrid::text::stopped + std::string(hybrid::text::hfs_image_kept_suffix);
 }
 
 // The main window's controls.

@@ -281,10 +281,12 @@ void run_to_completion(program& app, const std::string& what) {
   click(app.main, id_start);
   HWND box = wait_box(app.pid(), job_timeout_ms);
   if (!check(box != nullptr, what + ": no message after Start")) return;
-  check_text(item_text(app.main, id_status), working_status, what + ": status line during the job");
-  expect_box(app.pid(), completed, app.main, what);
-  wait_until([&] { return item_text(app.main, id_status) == idle_status; }, message_timeout_ms);
-  check_text(item_text(app.main, id_status), idle_status, what + ": status line afterwards");
+  check_text(item_text(app.main, id_status), hybrid::text::working,
+             what + ": status line during the job");
+  expect_box(app.pid(), hybrid::text::completed, app.main, what);
+  wait_until([&] { return item_text(app.main, id_status) == hybrid::text::idle; },
+             message_timeout_ms);
+  check_text(item_text(app.main, id_status), hybrid::text::idle, what + ": status line afterwards");
 }
 
 void device_jobs(const context& data, program& app) {
@@ -322,7 +324,7 @@ void device_jobs(const context& data, program& app) {
   wait_until([&] { return is_checked(dialog, id_part_all); }, message_timeout_ms);
   click(dialog, id_part_ok);
   wait_gone(dialog, message_timeout_ms);
-  expect_box(app.pid(), completed, app.main, "all partitions of a disk");
+  expect_box(app.pid(), hybrid::text::completed, app.main, "all partitions of a disk");
 }
 
 // ---- a slow drive: the window during a job -----------------------------------
@@ -381,7 +383,7 @@ void slow_device_job(const context& data, program& app) {
   answers_within_a_second(app.main, "slow job, later");
 
   click(app.main, id_start);
-  expect_box(app.pid(), job_under_way, app.main, "Start during the slow job");
+  expect_box(app.pid(), hybrid::text::job_under_way, app.main, "Start during the slow job");
   click(app.main, id_hfs);
   click(app.main, id_floppy);
   click(app.main, id_help);
@@ -394,10 +396,13 @@ void slow_device_job(const context& data, program& app) {
         "a dialog opened during the slow job: " + windows_of(app.pid()));
 
   command(app.main, id_exit);
-  expect_box(app.pid(), stop_iso, app.main, "Exit/Cancel during the slow job", IDCANCEL);
-  expect_box(app.pid(), completed, app.main, "slow job after Cancel");
-  wait_until([&] { return item_text(app.main, id_status) == idle_status; }, message_timeout_ms);
-  check_text(item_text(app.main, id_status), idle_status, "slow job: status line afterwards");
+  expect_box(app.pid(), hybrid::text::stop_question_iso, app.main,
+             "Exit/Cancel during the slow job", IDCANCEL);
+  expect_box(app.pid(), hybrid::text::completed, app.main, "slow job after Cancel");
+  wait_until([&] { return item_text(app.main, id_status) == hybrid::text::idle; },
+             message_timeout_ms);
+  check_text(item_text(app.main, id_status), hybrid::text::idle,
+             "slow job: status line afterwards");
   check(app.running(), "the program ended after the slow job");
 }
 
@@ -409,10 +414,13 @@ void slow_device_stop(const context& data, program& app) {
   if (!start_slow_job(app, "stopped job")) return;
   wait_until([&] { return status_percent(app.main) > 0; }, job_timeout_ms);
   close_box(app.main);
-  expect_box(app.pid(), stop_iso, app.main, "close box during the slow job", IDOK);
-  expect_box(app.pid(), stopped_iso, nullptr, "slow job stopped");
-  wait_until([&] { return item_text(app.main, id_status) == idle_status; }, message_timeout_ms);
-  check_text(item_text(app.main, id_status), idle_status, "stopped job: status line afterwards");
+  expect_box(app.pid(), hybrid::text::stop_question_iso, app.main, "close box during the slow job",
+             IDOK);
+  expect_box(app.pid(), stopped_iso(), nullptr, "slow job stopped");
+  wait_until([&] { return item_text(app.main, id_status) == hybrid::text::idle; },
+             message_timeout_ms);
+  check_text(item_text(app.main, id_status), hybrid::text::idle,
+             "stopped job: status line afterwards");
   check(read_file(data.path("stopped.iso")) == read_file(data.path("plain.iso")),
         "the stopped job changed the ISO image");
   check(app.running() && settle(app.main), "the program does not run on after the stop");
@@ -429,17 +437,21 @@ void slow_extract(const context& data, program& app) {
   set_item_text(app.main, id_edit_hfs, data.path("slow.hfs"));
   if (!start_slow_job(app, "slow extraction")) return;
   command(app.main, IDCANCEL);
-  expect_box(app.pid(), stop_hfs, app.main, "Escape during the slow extraction", IDCANCEL);
-  expect_box(app.pid(), completed, app.main, "slow extraction after Cancel");
+  expect_box(app.pid(), hybrid::text::stop_question_hfs, app.main,
+             "Escape during the slow extraction", IDCANCEL);
+  expect_box(app.pid(), hybrid::text::completed, app.main, "slow extraction after Cancel");
   check(exists(data.path("slow.hfs")), "the completed extraction wrote no slow.hfs");
 
   set_item_text(app.main, id_edit_hfs, data.path("stopped.hfs"));
-  wait_until([&] { return item_text(app.main, id_status) == idle_status; }, message_timeout_ms);
+  wait_until([&] { return item_text(app.main, id_status) == hybrid::text::idle; },
+             message_timeout_ms);
   if (!start_slow_job(app, "stopped extraction")) return;
   command(app.main, id_exit);
-  expect_box(app.pid(), stop_hfs, app.main, "Exit/Cancel during the slow extraction", IDOK);
-  expect_box(app.pid(), stopped_hfs, nullptr, "slow extraction stopped");
-  wait_until([&] { return item_text(app.main, id_status) == idle_status; }, message_timeout_ms);
+  expect_box(app.pid(), hybrid::text::stop_question_hfs, app.main,
+             "Exit/Cancel during the slow extraction", IDOK);
+  expect_box(app.pid(), stopped_hfs(), nullptr, "slow extraction stopped");
+  wait_until([&] { return item_text(app.main, id_status) == hybrid::text::idle; },
+             message_timeout_ms);
   check(!exists(data.path("stopped.hfs")), "the stopped extraction wrote stopped.hfs");
   check(app.running(), "the program ended after the stopped extraction");
 }
@@ -463,8 +475,9 @@ void hung_device_stop(const context& data, program& app) {
   check(took < 1000, "hung drive: the main window did not answer within a second");
   const DWORD asked = GetTickCount();
   close_box(app.main);
-  expect_box(app.pid(), stop_iso, app.main, "close box during the hung request", IDOK);
-  expect_box(app.pid(), stopped_iso, nullptr, "hung drive stopped");
+  expect_box(app.pid(), hybrid::text::stop_question_iso, app.main,
+             "close box during the hung request", IDOK);
+  expect_box(app.pid(), stopped_iso(), nullptr, "hung drive stopped");
   check(GetTickCount() - asked < 10000, "hung drive: the stop took more than 10 s");
   check(read_file(data.path("hung.iso")) == read_file(data.path("plain.iso")),
         "the stopped job on the hung drive changed the ISO image");
@@ -529,10 +542,11 @@ void floppy_job(const context& data, program& app) {
   HWND box = wait_box(app.pid(), job_timeout_ms);
   if (check(box != nullptr, "hybrid from a floppy: no message")) {
     check(GetWindow(box, GW_OWNER) == nullptr, "hybrid from a floppy: the job's box has an owner");
-    check(item_text(box, message_text_id) != completed, "hybrid from a floppy completed");
+    check(item_text(box, message_text_id) != hybrid::text::completed,
+          "hybrid from a floppy completed");
     dismiss(box, IDOK);
   }
-  wait_until([&] { return item_text(app.main, id_status) == idle_status; }, job_timeout_ms);
+  wait_until([&] { return item_text(app.main, id_status) == hybrid::text::idle; }, job_timeout_ms);
   no_box(app.pid(), app.main, "hybrid from a floppy");
   check(read_file(data.path("floppy.iso")) == read_file(data.path("plain.iso")),
         "the refused floppy hybrid changed the ISO image");
@@ -551,7 +565,7 @@ void no_aspi(const context& data, program& app) {
   choose(app.main, id_scsi, "SCSI");
   set_item_text(app.main, id_edit_scsi, "A030");
   click(app.main, id_browse_scsi);
-  expect_box(app.pid(), no_host_adapter, app.main, "SCSI Browse without ASPI");
+  expect_box(app.pid(), hybrid::text::no_host_adapter, app.main, "SCSI Browse without ASPI");
   check(find_dialog(app.pid(), [&](HWND w) { return w != app.main; }) == nullptr,
         "a dialog is left after the SCSI Browse without ASPI: " + windows_of(app.pid()));
   check_text(item_text(app.main, id_edit_scsi), "A030", "box 603 after Browse without ASPI");

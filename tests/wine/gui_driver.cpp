@@ -88,7 +88,7 @@ std::string item_text(HWND dialog, int id) { return text_of(GetDlgItem(dialog, i
 
 int status_percent(HWND main) {
   const std::string status = item_text(main, id_status);
-  const std::string lead = std::string(working_status) + " ";
+  const std::string lead = std::string(hybrid::text::working) + " ";
   const std::size_t sign = status.find('%');
   if (status.rfind(lead, 0) != 0 || sign == std::string::npos || sign <= lead.size()) return -1;
   return std::atoi(status.substr(lead.size(), sign - lead.size()).c_str());
@@ -187,8 +187,8 @@ std::string windows_of(DWORD pid) {
 }
 
 HWND find_box(DWORD pid) {
-  return find_dialog(
-      pid, [](HWND window) { return caption_of(window).rfind(box_caption_prefix, 0) == 0; });
+  return find_dialog(pid,
+                     [](HWND window) { return caption_of(window) == hybrid::text::program_title; });
 }
 
 HWND find_titled(DWORD pid, const std::string& caption) {
@@ -224,7 +224,7 @@ bool expect_box(DWORD pid, const std::string& text, HWND owner, const std::strin
     return false;
   }
   bool good = check_text(item_text(box, message_text_id), text, what + ": message");
-  good = check(caption_of(box).rfind(box_caption_prefix, 0) == 0,
+  good = check(caption_of(box) == hybrid::text::program_title,
                what + ": caption \"" + caption_of(box) + "\"") &&
          good;
   HWND actual_owner = GetWindow(box, GW_OWNER);

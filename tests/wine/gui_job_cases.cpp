@@ -33,19 +33,20 @@ void start_file_job(const context& data, program& app, const std::string& source
 bool expect_completion(program& app, const std::string& what) {
   HWND box = wait_box(app.pid(), job_timeout_ms);
   if (!check(box != nullptr, what + ": no completion message")) return false;
-  check_text(item_text(app.main, id_status), working_status,
+  check_text(item_text(app.main, id_status), hybrid::text::working,
              what + ": status line while the completion message is shown");
-  const bool good = expect_box(app.pid(), completed, app.main, what);
-  wait_until([&] { return item_text(app.main, id_status) == idle_status; }, message_timeout_ms);
-  check_text(item_text(app.main, id_status), idle_status, what + ": status line afterwards");
+  const bool good = expect_box(app.pid(), hybrid::text::completed, app.main, what);
+  wait_until([&] { return item_text(app.main, id_status) == hybrid::text::idle; },
+             message_timeout_ms);
+  check_text(item_text(app.main, id_status), hybrid::text::idle, what + ": status line afterwards");
   return good;
 }
 
 // After a job that ended without completing: no box, the idle status.
 void expect_no_completion(program& app, const std::string& what) {
-  wait_until([&] { return item_text(app.main, id_status) == idle_status; }, job_timeout_ms);
+  wait_until([&] { return item_text(app.main, id_status) == hybrid::text::idle; }, job_timeout_ms);
   no_box(app.pid(), app.main, what);
-  check_text(item_text(app.main, id_status), idle_status, what + ": status line");
+  check_text(item_text(app.main, id_status), hybrid::text::idle, what + ": status line");
 }
 
 HWND wait_partition_dialog(program& app, const std::string& what) {
@@ -69,7 +70,7 @@ void file_hybrid(const context& data, program& app) {
 
   // Start again on the same files: the job refuses in a box of its own.
   click(app.main, id_start);
-  expect_box(app.pid(), already_hybrid, nullptr, "second run on the hybrid");
+  expect_box(app.pid(), hybrid::text::already_hybrid, nullptr, "second run on the hybrid");
   expect_no_completion(app, "second run on the hybrid");
   check(read_file(data.path("file.iso")) == hybrid, "the refused second run changed the image");
 }
@@ -100,7 +101,8 @@ void bench_file_job(const context& data, program& app) {
   HWND box = wait_box(app.pid(), 600000);
   const DWORD took = GetTickCount() - started;
   if (check(box != nullptr, "bench: no completion box") &&
-      check_text(item_text(box, message_text_id), completed, "bench: the job's message")) {
+      check_text(item_text(box, message_text_id), hybrid::text::completed,
+                 "bench: the job's message")) {
     std::printf("bench_seconds %.3f\n", took / 1000.0);
   }
   if (box != nullptr) dismiss(box, IDOK);
@@ -130,12 +132,12 @@ void partition_dialog(const context& data, program& app) {
   start_file_job(data, app, "two.hfs", "cancel.iso");
   HWND dialog = wait_partition_dialog(app, "two partitions");
   if (dialog == nullptr) return;
-  check_text(item_text(app.main, id_status), working_status, "status line under the dialog");
+  check_text(item_text(app.main, id_status), hybrid::text::working, "status line under the dialog");
   partition_rows(dialog);
 
   // OK with nothing chosen: a message owned by the dialog, which stays.
   click(dialog, id_part_ok);
-  expect_box(app.pid(), no_partition, dialog, "OK without a choice");
+  expect_box(app.pid(), hybrid::text::no_partition_chosen, dialog, "OK without a choice");
   settle(dialog);
   check(IsWindow(dialog) != 0 && IsWindowVisible(dialog) != 0,
         "the dialog closed after OK without a choice");
@@ -208,7 +210,7 @@ void second_start(const context& data, program& app) {
   HWND dialog = wait_partition_dialog(app, "first job");
   if (dialog == nullptr) return;
   click(app.main, id_start);
-  expect_box(app.pid(), job_under_way, app.main, "second Start");
+  expect_box(app.pid(), hybrid::text::job_under_way, app.main, "second Start");
   settle(dialog);
   check(IsWindow(dialog) != 0 && IsWindowVisible(dialog) != 0,
         "the first job's dialog closed after the second Start");
@@ -216,7 +218,7 @@ void second_start(const context& data, program& app) {
                     [&](HWND w) { return w != dialog && caption_of(w) == partition_caption; }) ==
             nullptr,
         "a second partition dialog appeared");
-  check_text(item_text(app.main, id_status), working_status,
+  check_text(item_text(app.main, id_status), hybrid::text::working,
              "status line while the first job waits");
   click(dialog, id_part_cancel);
   check(wait_gone(dialog, message_timeout_ms), "Cancel does not close the dialog");

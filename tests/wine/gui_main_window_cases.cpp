@@ -1,8 +1,10 @@
 // The main window on its own: how it starts, its choices and Browse buttons,
 // Help, the ways to end it, and every refusal of Start.
 #include <array>
+#include <cstring>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 #include "tests/wine/gui_cases.h"
 
@@ -54,7 +56,7 @@ void start_up(const context&, program& app) {
   HWND main = app.main;
   expect_choices(main, "checked 201 401; browse 501 505", "right after start-up");
   for (int id : edit_boxes) check_text(item_text(main, id), "", "edit box " + std::to_string(id));
-  check_text(item_text(main, id_status), idle_status, "status line");
+  check_text(item_text(main, id_status), hybrid::text::idle, "status line");
   check_text(item_text(main, id_file), " File:", "radio 201");
   check_text(item_text(main, id_drive), " Drive:", "radio 202");
   check_text(item_text(main, id_floppy), " Mac HD [1.44 MB] floppy disk", "radio 301");
@@ -118,19 +120,17 @@ void radio_rules(const context&, program& app) {
     set_item_text(app.main, id, "typed " + std::to_string(id));
     check_text(item_text(app.main, id), "typed " + std::to_string(id), "text of edit box");
   }
-  check_text(item_text(app.main, id_status), idle_status, "status line after the choices");
+  check_text(item_text(app.main, id_status), hybrid::text::idle, "status line after the choices");
 }
 
 void help_box(const context&, program& app) {
   click(app.main, id_help);
   HWND box = wait_box(app.pid(), message_timeout_ms);
   if (!check(box != nullptr, "Help shows no message box")) return;
-  const std::string text = item_text(box, message_text_id);
-  const std::string ending = help_ending;
-  const bool ends = text.size() > ending.size() &&
-                    text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
-  if (check(ends, "help text \"" + escaped(text) + "\" does not end with the beta notice")) {
-    const std::string contact = text.substr(0, text.size() - ending.size());
+  const std::string shown = item_text(box, message_text_id);
+  if (check_text(shown, hybrid::text::help_text, "help text")) {
+    // Five lines of contact, then the beta notice after an empty line.
+    const std::string contact = shown.substr(0, shown.find("\n\n"));
     int breaks = 0;
     for (char c : contact) breaks += c == '\n' ? 1 : 0;
     check(breaks == 4, "the contact paragraph has " + std::to_string(breaks + 1) + " lines, not 5");
@@ -177,7 +177,7 @@ void expect_refusal(program& app, const std::string& text, const std::string& wh
   std::string after = choices(app.main);
   for (int id : edit_boxes) after.append("|").append(item_text(app.main, id));
   check_text(after, before, what + ": the window changed");
-  check_text(item_text(app.main, id_status), idle_status, what + ": status line");
+  check_text(item_text(app.main, id_status), hybrid::text::idle, what + ": status line");
 }
 
 void refusals(const context& data, program& app) {
@@ -189,7 +189,7 @@ void refusals(const context& data, program& app) {
   click(main, id_drive);
   expect_choices(main, "checked 202 401; browse 505", "Drive");
   set_item_text(main, id_edit_iso, data.path("refused.iso"));
-  expect_refusal(app, no_drive, "drive source without a device kind");
+  expect_refusal(app, hybrid::text::no_drive, "drive source without a device kind");
 
   // Each device kind with its box empty, the other boxes filled.
   set_item_text(main, id_edit_floppy, "");
@@ -197,35 +197,35 @@ void refusals(const context& data, program& app) {
   set_item_text(main, id_edit_cdrom, "C120");
   click(main, id_floppy);
   expect_choices(main, "checked 202 301 401; browse 502 505", "floppy");
-  expect_refusal(app, no_drive, "floppy with box 602 empty");
+  expect_refusal(app, hybrid::text::no_drive, "floppy with box 602 empty");
   set_item_text(main, id_edit_floppy, "A:");
   set_item_text(main, id_edit_scsi, "");
   click(main, id_scsi);
   expect_choices(main, "checked 202 302 401; browse 503 505", "SCSI");
-  expect_refusal(app, no_drive, "SCSI with box 603 empty");
+  expect_refusal(app, hybrid::text::no_drive, "SCSI with box 603 empty");
   set_item_text(main, id_edit_scsi, "A030");
   set_item_text(main, id_edit_cdrom, "");
   click(main, id_cdrom);
   expect_choices(main, "checked 202 303 401; browse 504 505", "CD-ROM");
-  expect_refusal(app, no_drive, "CD-ROM with box 604 empty");
+  expect_refusal(app, hybrid::text::no_drive, "CD-ROM with box 604 empty");
 
   // A drive source with an HFS image target needs a target path, and one
   // that can be created.
   set_item_text(main, id_edit_cdrom, "C120");
   click(main, id_hfs);
   expect_choices(main, "checked 202 303 402; browse 504 506", "HFS image target");
-  expect_refusal(app, no_file, "drive source, HFS image target without a path");
+  expect_refusal(app, hybrid::text::no_file, "drive source, HFS image target without a path");
   const std::string nowhere = data.path("no such folder\\out.hfs");
   set_item_text(main, id_edit_hfs, nowhere);
-  expect_refusal(app, error_opening(nowhere), "HFS image target in a missing folder");
+  expect_refusal(app, hybrid::text::error_opening(nowhere), "HFS image target in a missing folder");
 
   // A file source with an HFS image target is refused before any path is
   // looked at, with every box empty or not.
   click(main, id_file);
   expect_choices(main, "checked 201 303 402; browse 501 506", "File");
-  expect_refusal(app, incoherent, "file to HFS image, source box empty");
+  expect_refusal(app, hybrid::text::incoherent, "file to HFS image, source box empty");
   set_item_text(main, id_edit_file, data.path("one.hfs"));
-  expect_refusal(app, incoherent, "file to HFS image, both boxes filled");
+  expect_refusal(app, hybrid::text::incoherent, "file to HFS image, both boxes filled");
 
   // File source, ISO target. The device kind still checked (CD-ROM, its box
   // now empty) is not looked at.
@@ -233,20 +233,20 @@ void refusals(const context& data, program& app) {
   click(main, id_iso);
   expect_choices(main, "checked 201 303 401; browse 501 505", "ISO image target");
   set_item_text(main, id_edit_file, "");
-  expect_refusal(app, no_file, "file source without a path");
+  expect_refusal(app, hybrid::text::no_file, "file source without a path");
   const std::string missing_hfs = data.path("missing.hfs");
   set_item_text(main, id_edit_file, missing_hfs);
-  expect_refusal(app, error_opening(missing_hfs), "missing source file");
+  expect_refusal(app, hybrid::text::error_opening(missing_hfs), "missing source file");
   set_item_text(main, id_edit_file, data.path("one.hfs"));
   set_item_text(main, id_edit_iso, "");
-  expect_refusal(app, no_file, "ISO target without a path");
+  expect_refusal(app, hybrid::text::no_file, "ISO target without a path");
   const std::string missing_iso = data.path("missing.iso");
   set_item_text(main, id_edit_iso, missing_iso);
-  expect_refusal(app, error_opening(missing_iso), "missing ISO image");
+  expect_refusal(app, hybrid::text::error_opening(missing_iso), "missing ISO image");
   check(!exists(missing_iso), "the missing ISO image was created");
   // The same file under two spellings.
   set_item_text(main, id_edit_iso, data.data + "\\.\\one.hfs");
-  expect_refusal(app, same_file, "source and target the same file");
+  expect_refusal(app, hybrid::text::same_file, "source and target the same file");
 
   check(read_file(data.path("refused.iso")) == plain, "a refused Start changed the ISO image");
 }
@@ -258,15 +258,22 @@ void refusals(const context& data, program& app) {
 void file_chooser(const context&, program& app) {
   set_item_text(app.main, id_edit_iso, "kept.iso");
   click(app.main, id_browse_iso);
-  HWND chooser = wait_titled(app.pid(), "Open A File", message_timeout_ms);
+  HWND chooser = wait_titled(app.pid(), hybrid::text::open_file_title, message_timeout_ms);
   if (!check(chooser != nullptr, "Browse 505 opened no chooser")) return;
   constexpr int file_types = 0x470;  // the chooser's file type box (cmb1)
   HWND types = GetDlgItem(chooser, file_types);
   DWORD_PTR count = 0;
   SendMessageTimeoutA(types, CB_GETCOUNT, 0, 0, SMTO_NORMAL, message_timeout_ms, &count);
-  check(count == 2, "the chooser offers " + std::to_string(count) + " file types, not 2");
-  const char* expected[] = {"ISO Image files [*.iso]", "All files (*.*)"};
-  for (int i = 0; i < 2 && static_cast<DWORD_PTR>(i) < count; ++i) {
+  // The filter's descriptions: the first part of each pair.
+  std::vector<std::string> expected;
+  bool description = true;
+  for (const char* part = hybrid::text::iso_filter; *part != '\0'; part += std::strlen(part) + 1) {
+    if (description) expected.push_back(part);
+    description = !description;
+  }
+  check(count == expected.size(), "the chooser offers " + std::to_string(count) +
+                                      " file types, not " + std::to_string(expected.size()));
+  for (std::size_t i = 0; i < expected.size() && i < count; ++i) {
     // The chooser keeps its texts in UTF-16 (Wine's does, across processes).
     wchar_t wide[128] = {};
     DWORD_PTR ignored = 0;

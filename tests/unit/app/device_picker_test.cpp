@@ -8,6 +8,7 @@
 #include "fake_bus.h"
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/jobs.h"
+#include "hybrid/messages.h"
 #include "scsi/device_state.h"
 #include "test_support.h"
 
@@ -272,7 +273,7 @@ TEST_F(DevicePicker, HostAdaptersPastNineAreNeverWrittenAsAnotherDevice) {
       } else {
         EXPECT_EQ(app::confirm_device(), app::confirm_result::host_unnamed);
         EXPECT_STREQ(specifier, "kept");
-        EXPECT_NE(app::unnamed_host_text(host).find("host adapter " + std::to_string(host)),
+        EXPECT_NE(hybrid::text::unnamed_host(host).find("host adapter " + std::to_string(host)),
                   std::string::npos);
       }
     }

@@ -4,21 +4,21 @@
 
 #include <cstdint>
 
+#include "hybrid/messages.h"
+
 namespace {
 
 TEST(JobProgress, ProgressStatusShowsShareAndMegabytes) {
   constexpr std::uint64_t mb = 1u << 20;
-  EXPECT_EQ(app::progress_status(312 * mb, 600 * mb),
-            "Working, please wait... 52% (312 of 600 MB)");
-  EXPECT_EQ(app::progress_status(0, 600 * mb), "Working, please wait... 0% (0 of 600 MB)");
-  EXPECT_EQ(app::progress_status(600 * mb, 600 * mb),
-            "Working, please wait... 100% (600 of 600 MB)");
+  using hybrid::text::working_share;
+  EXPECT_EQ(app::progress_status(312 * mb, 600 * mb), working_share(52, 312, 600));
+  EXPECT_EQ(app::progress_status(0, 600 * mb), working_share(0, 0, 600));
+  EXPECT_EQ(app::progress_status(600 * mb, 600 * mb), working_share(100, 600, 600));
   // Past 4 GiB the share is still right (no 32-bit product).
-  EXPECT_EQ(app::progress_status(3000 * mb, 6000 * mb),
-            "Working, please wait... 50% (3000 of 6000 MB)");
+  EXPECT_EQ(app::progress_status(3000 * mb, 6000 * mb), working_share(50, 3000, 6000));
   // Nothing to copy, or a count past the end: never more than 100%.
-  EXPECT_EQ(app::progress_status(0, 0), "Working, please wait... 100% (0 of 0 MB)");
-  EXPECT_EQ(app::progress_status(2 * mb, mb), "Working, please wait... 100% (1 of 1 MB)");
+  EXPECT_EQ(app::progress_status(0, 0), working_share(100, 0, 0));
+  EXPECT_EQ(app::progress_status(2 * mb, mb), working_share(100, 1, 1));
 }
 
 TEST(JobProgress, StatusLineIsRedrawnAtMostFourTimesASecond) {
@@ -35,13 +35,12 @@ TEST(JobProgress, StatusLineIsRedrawnAtMostFourTimesASecond) {
 }
 
 TEST(JobProgress, StopQuestionSaysWhatBecomesOfTheTarget) {
-  EXPECT_EQ(app::stop_question(hybrid::target_kind::iso_image),
-            "Stop the job?\n\nThe ISO image is left as it was.");
-  EXPECT_EQ(app::stop_question(hybrid::target_kind::hfs_image)
-                .rfind("Stop the job?\n\nNo HFS "
-                       "image file is written",
-                       0),
-            0u);
+  EXPECT_EQ(app::stop_question(hybrid::target_kind::iso_image), hybrid::text::stop_question_iso);
+  EXPECT_EQ(app::stop_question(hybrid::target_kind::hfs_image), hybrid::text::stop_question_hfs);
+  EXPECT_STREQ(app::shutdown_block_reason(hybrid::target_kind::iso_image),
+               hybrid::text::shutdown_reason_iso);
+  EXPECT_STREQ(app::shutdown_block_reason(hybrid::target_kind::hfs_image),
+               hybrid::text::shutdown_reason_hfs);
 }
 
 }  // namespace

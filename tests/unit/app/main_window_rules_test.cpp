@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/main_window_ids.h"
+#include "hybrid/messages.h"
 
 namespace {
 

@@ -12,11 +12,14 @@
 #include "fake_bus.h"
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/io/memory_stream.h"
+#include "hybrid/messages.h"
 #include "hybrid/printable.h"
 #include "json_check.h"
 #include "test_support.h"
 
 namespace {
+
+namespace text = hybrid::text;
 
 std::optional<cli::options> parse(std::vector<std::string> args, std::string* error = nullptr) {
   std::string ignored;
@@ -78,45 +81,36 @@ TEST(CliOptions, ValuesAfterAnEqualsSignAndTheEndOfTheOptions) {
   // After --, even --help is a word, not an option.
   std::string error;
   EXPECT_FALSE(parse({"--", "--help"}, &error));
-  EXPECT_EQ(error, "unexpected argument '--help': give paths with their options");
+  EXPECT_EQ(error, text::unexpected_argument("--help"));
 }
 
 TEST(CliOptions, UsageErrorsSayWhy) {
   const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{}, "no source: give --from-file PATH or --from-drive DEVICE"},
-      {{"--from-file", "a"}, "no target: give --to-iso PATH or --to-hfs-image PATH"},
-      {{"--from-file", "a", "--from-drive", "A050", "--to-iso", "b"},
-       "give one source: --from-file or --from-drive"},
-      {{"--from-file", "a", "--to-iso", "b", "--to-hfs-image", "c"},
-       "give one target: --to-iso, --to-hfs-image or --undo"},
-      {{"--undo", "a", "--to-iso", "b"}, "give one target: --to-iso, --to-hfs-image or --undo"},
-      {{"--undo", "a", "--from-file", "b"},
-       "--undo takes no source: give it the hybrid ISO image alone"},
-      {{"--undo", "a", "--dry-run"},
-       "--dry-run plans the jobs that write a hybrid or an HFS image, not --undo"},
-      {{"--yes=no"}, "--yes takes no value"},
-      {{"--from-file", "a", "--to-iso", "b", "--", "c"},
-       "unexpected argument 'c': give paths with their options"},
-      {{"--from-file", "a", "cd.iso"},
-       "unexpected argument 'cd.iso': give paths with their options"},
-      {{"--quiet", "--verbose", "--from-file", "a", "--to-iso", "b"},
-       "give --quiet or --verbose, not both"},
-      {{"--list-devices=tape"}, "--list-devices takes disk or cdrom"},
-      {{"--from-file"}, "--from-file needs a value"},
-      {{"--partition", "8"}, "--partition takes a row 0 to 7, a partition's name or 'all'"},
-      {{"--partition", "-1"}, "--partition takes a row 0 to 7, a partition's name or 'all'"},
-      {{"--partition="}, "--partition takes a row 0 to 7, a partition's name or 'all'"},
-      {{"--frobnicate"}, "unknown option '--frobnicate'"},
-      {{"--attach"}, "--attach needs a value"},
+      {{}, text::no_source},
+      {{"--from-file", "a"}, text::no_target},
+      {{"--from-file", "a", "--from-drive", "A050", "--to-iso", "b"}, text::one_source},
+      {{"--from-file", "a", "--to-iso", "b", "--to-hfs-image", "c"}, text::one_target},
+      {{"--undo", "a", "--to-iso", "b"}, text::one_target},
+      {{"--undo", "a", "--from-file", "b"}, text::undo_no_source},
+      {{"--undo", "a", "--dry-run"}, text::undo_no_dry_run},
+      {{"--yes=no"}, text::takes_no_value("--yes")},
+      {{"--from-file", "a", "--to-iso", "b", "--", "c"}, text::unexpected_argument("c")},
+      {{"--from-file", "a", "cd.iso"}, text::unexpected_argument("cd.iso")},
+      {{"--quiet", "--verbose", "--from-file", "a", "--to-iso", "b"}, text::quiet_or_verbose},
+      {{"--list-devices=tape"}, text::list_devices_kind},
+      {{"--from-file"}, text::needs_value("--from-file")},
+      {{"--partition", "8"}, text::partition_value},
+      {{"--partition", "-1"}, text::partition_value},
+      {{"--partition="}, text::partition_value},
+      {{"--frobnicate"}, text::unknown_option("--frobnicate")},
+      {{"--attach"}, text::needs_value("--attach")},
       {{"--attach", "disk:0:9=d.img", "--from-file", "a", "--to-iso", "b"},
-       "--attach: target '9' in 'disk:0:9=d.img' is not 0 to 7"},
-      {{"--list-devices", "--from-drive", "A050"},
-       "--list-devices runs no job: give it without a source or target"},
-      {{"--info", "a.iso", "--to-iso", "b"}, "--info writes nothing: give it without a target"},
-      {{"--info"}, "--info takes one IMAGE, or a device with --from-drive DEVICE"},
-      {{"--info", "a.iso", "--from-drive", "C030"},
-       "--info takes one IMAGE, or a device with --from-drive DEVICE"},
-      {{"--json", "--from-file", "a", "--to-iso", "b"}, "--json goes with --info"},
+       text::attach_refused("target '9' in 'disk:0:9=d.img' is not 0 to 7")},
+      {{"--list-devices", "--from-drive", "A050"}, text::list_devices_alone},
+      {{"--info", "a.iso", "--to-iso", "b"}, text::info_no_target},
+      {{"--info"}, text::info_one_image},
+      {{"--info", "a.iso", "--from-drive", "C030"}, text::info_one_image},
+      {{"--json", "--from-file", "a", "--to-iso", "b"}, text::json_needs_info},
   };
   for (const auto& [args, message] : cases) {
     std::string error;
@@ -182,15 +176,15 @@ TEST(TerminalQuestions, PartitionByName) {
     hybrid::partition_list list;
     bool quiet;
     int row;
-    const char* printed;
+    std::string printed;  // empty: nothing
   } cases[] = {
       {"Games", two_partitions(), false, 1, "0 System"},
-      {"Games", two_partitions(), true, 1, nullptr},
+      {"Games", two_partitions(), true, 1, ""},
       {"games", two_partitions(), false, hybrid::choice_cancelled,
-       "No partition is named 'games'; answered Cancel. Give its row number.\n"},
+       text::partition_name_refused(0, "games") + "\n"},
       {"Nope", two_partitions(), true, hybrid::choice_cancelled, "1 Games"},
       {"Games", twins, false, hybrid::choice_cancelled,
-       "More than one partition is named 'Games'; answered Cancel. Give its row number.\n"},
+       text::partition_name_refused(2, "Games") + "\n"},
   };
   for (const auto& c : cases) {
     terminal t("");
@@ -199,7 +193,7 @@ TEST(TerminalQuestions, PartitionByName) {
     cli::terminal_questions ask(answers, t.in, t.err, true, false, c.quiet);
     EXPECT_EQ(ask.choose_partition(c.list), c.row) << c.name;
     const std::string printed = t.printed();
-    if (c.printed == nullptr) {
+    if (c.printed.empty()) {
       EXPECT_EQ(printed, "");
     } else {
       EXPECT_NE(printed.find(c.printed), std::string::npos) << printed;
@@ -218,7 +212,7 @@ TEST(TerminalQuestions, QuietShowsOnlyWhatStoppedTheJob) {
   EXPECT_EQ(t.printed(), "");
   cli::terminal_questions cancel({}, t.in, t.err, false, false, true);
   EXPECT_FALSE(cancel.warning("Too big."));
-  EXPECT_EQ(t.printed(), "Too big.\nAnswered Cancel; --yes would answer OK.\n");
+  EXPECT_EQ(t.printed(), std::string("Too big.\n") + text::answered_cancel + "\n");
 }
 
 TEST(TerminalQuestions, PresetAnswersAndCancelWhenNobodyIsThere) {
@@ -228,13 +222,12 @@ TEST(TerminalQuestions, PresetAnswersAndCancelWhenNobodyIsThere) {
     EXPECT_FALSE(ask.warning("Too big."));
     EXPECT_EQ(ask.choose_partition(two_partitions()), hybrid::choice_cancelled);
     const std::string printed = t.printed();
-    EXPECT_NE(printed.find("Too big.\nAnswered Cancel; --yes would answer OK.\n"),
+    EXPECT_NE(printed.find(std::string("Too big.\n") + text::answered_cancel + "\n"),
               std::string::npos);
     EXPECT_NE(printed.find("0 System"), std::string::npos);
     EXPECT_NE(printed.find("1 Games"), std::string::npos);
     EXPECT_NE(printed.find(" 100\n"), std::string::npos);
-    EXPECT_NE(printed.find("--partition N (0 to 1) or --partition all would choose."),
-              std::string::npos);
+    EXPECT_NE(printed.find(text::partition_unanswered(1)), std::string::npos);
   }
   {
     terminal t("");
@@ -251,7 +244,7 @@ TEST(TerminalQuestions, PresetAnswersAndCancelWhenNobodyIsThere) {
     answers.partition = 2;  // only rows 0 and 1 are offered
     cli::terminal_questions ask(answers, t.in, t.err, false, false);
     EXPECT_EQ(ask.choose_partition(two_partitions()), hybrid::choice_cancelled);
-    EXPECT_NE(t.printed().find("There is no partition 2; answered Cancel."), std::string::npos);
+    EXPECT_NE(t.printed().find(text::no_such_partition(2)), std::string::npos);
   }
 }
 
@@ -261,7 +254,7 @@ TEST(TerminalQuestions, AsksAtThePromptUntilAnswered) {
   EXPECT_TRUE(ask.warning("Too big."));
   EXPECT_EQ(ask.choose_partition(two_partitions()), hybrid::choice_all);
   EXPECT_EQ(ask.choose_partition(two_partitions()), 1);
-  EXPECT_NE(t.printed().find("You didn't specify the partition to work with."), std::string::npos);
+  EXPECT_NE(t.printed().find(text::no_partition_chosen), std::string::npos);
 
   terminal closed("");  // the input ends: Cancel
   cli::terminal_questions gone({}, closed.in, closed.err, true, false);
@@ -354,10 +347,10 @@ TEST(TerminalOutput, NamesReadFromImagesAndDevicesCarryNoControlCharacters) {
        "0 " + shown + " "},
       {"--partition NAME",
        at_terminal([&](auto& ask) { ask.choose_partition(two_partitions()); }, by_name),
-       "No partition is named '" + shown + "'"},
+       text::partition_name_refused(0, shown)},
       {"question",
        at_terminal([&](auto& ask) { ask.warning("Take \"" + hostile + "\"?\nGo on?"); }),
-       "Take \"" + shown + "\"?\nGo on?\nAnswered Cancel"},
+       "Take \"" + shown + "\"?\nGo on?\n" + text::answered_cancel},
       {"message", at_terminal([&](auto& ask) { ask.notice(hostile + "\nAborting..."); }),
        shown + "\nAborting...\n"},
       {"--dry-run plan", at_terminal([&](auto& ask) { ask.show_plan(merged, 40960); }),

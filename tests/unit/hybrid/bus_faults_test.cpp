@@ -14,6 +14,7 @@
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/job_dispatch.h"
 #include "hybrid/jobs.h"
+#include "hybrid/messages.h"
 #include "scsi/aspi.h"
 #include "scsi/aspi_manager.h"
 #include "scsi/device_state.h"
@@ -78,14 +79,12 @@ TEST_P(BusFaults, AFailedReadAnywhereUndoesTheJob) {
     EXPECT_EQ(iso.bytes(), iso_before);
     ASSERT_FALSE(user.notices.empty());
     EXPECT_NE(user.notices.back().find("could not be read (ASPI status 04h)."), std::string::npos);
-    EXPECT_NE(user.notices.back().find("The ISO image was left as it was."), std::string::npos);
+    EXPECT_NE(user.notices.back().find(hybrid::text::iso_restored_suffix(true)), std::string::npos);
 
     memory_stream image{"out.img"};
     EXPECT_EQ(hybrid::extract_to_hfs_image(specifier(), image, user), 0);
     EXPECT_TRUE(image.bytes().empty());
-    EXPECT_NE(user.notices.back().find(
-                  "The HFS image was not written; a file already at its path was left as it was."),
-              std::string::npos);
+    EXPECT_NE(user.notices.back().find(hybrid::text::hfs_image_kept_suffix), std::string::npos);
   }
   bus.clear_faults();
   memory_stream iso{"cd.iso", iso_before};
@@ -149,13 +148,12 @@ TEST_P(BusFaults, AnUnfinishedExtractionKeepsTheFileAtTheTarget) {
     bool stop;
     std::string said;  // part of the last notice; empty: none
   };
-  const std::string kept =
-      "The HFS image was not written; a file already at its path was left as it was.";
+  const std::string kept = hybrid::text::hfs_image_kept_suffix;
   const std::vector<round> rounds = {
-      {"unknown specifier", "X340", false, false, "\"X340\" names no device."},
+      {"unknown specifier", "X340", false, false, hybrid::text::unknown_specifier("X340")},
       {"cancelled choice", cdrom() ? "C350" : "A350", false, false, ""},
       {"failed read", specifier(), true, false, kept},
-      {"interrupt", specifier(), false, true, "The job was stopped before it ended.\n" + kept},
+      {"interrupt", specifier(), false, true, hybrid::text::stopped + kept},
   };
   const auto extract = [&](const std::string& specifier, test::scripted_questions& ask) {
     hybrid::job_request request;

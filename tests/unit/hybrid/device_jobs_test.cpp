@@ -5,16 +5,18 @@
 #include <cstring>
 
 #include "fake_bus.h"
-#include "hybrid/device_messages.h"
+#include "hybrid/device/device_read.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
+#include "scsi/aspi_defs.h"
 #include "scsi/device_state.h"
 #include "test_support.h"
 
 namespace {
 
+namespace text = hybrid::text;
 using hybrid::memory_stream;
 using test::bus_scope;
 using test::fake_bus;
@@ -112,12 +114,10 @@ TEST_F(DeviceJobs, RefusalsTouchNeitherDeviceNorImage) {
   EXPECT_EQ(scsi::devices().src_target, 5);
   EXPECT_TRUE(bus.sent.empty());
   ASSERT_EQ(user.notices.size(), 5u);
-  EXPECT_EQ(user.notices[0], "This ISO image is already a Macintosh hybrid image.\nAborting...");
-  EXPECT_EQ(user.notices[1],
-            "32-bit Version\nYou have to first make an HFS image of the floppy disk.\n"
-            "We can't read directly from the floppy.");
-  EXPECT_NE(user.notices[2].find("\"a12\" names no device."), std::string::npos);
-  EXPECT_NE(user.notices[3].find("There is no floppy drive Q:."), std::string::npos);
+  EXPECT_EQ(user.notices[0], text::already_hybrid);
+  EXPECT_EQ(user.notices[1], text::floppy_not_direct);
+  EXPECT_EQ(user.notices[2], text::unknown_specifier("a12"));
+  EXPECT_EQ(user.notices[3], text::no_floppy_drive('Q'));
   EXPECT_EQ(iso.bytes(), iso_before);
 }
 
@@ -144,11 +144,11 @@ TEST_F(DeviceJobs, TheIsoImageIsCheckedAsInTheFileJob) {
   EXPECT_EQ(hybrid::hybridize_from_device("A120", mac, user), 0);
   EXPECT_EQ(mac.bytes(), volume_header);
   EXPECT_TRUE(bus.sent.empty());
-  EXPECT_EQ(user.notices, std::vector<std::string>{
-                              "This ISO image is already a Macintosh hybrid image.\nAborting..."});
+  EXPECT_EQ(user.notices, std::vector<std::string>{text::already_hybrid});
   ASSERT_EQ(user.warnings.size(), 3u);
-  EXPECT_NE(user.warnings[0].find("hold a PC boot record."), std::string::npos);
-  EXPECT_NE(user.warnings[1].find("holds 1000 bytes after its ISO 9660 volume"), std::string::npos);
+  EXPECT_EQ(user.warnings[0],
+            text::system_area_in_use(text::system_area_holding(true, false), true));
+  EXPECT_EQ(user.warnings[1], text::bytes_after_volume(1000));
 
   memory_stream accepted{"cd.iso", target};
   user.warning_answers = {true, true};
@@ -171,7 +171,7 @@ TEST_F(DeviceJobs, SpecifierDigitsReplaceOnlyWhatTheyName) {
   EXPECT_EQ(hybrid::hybridize_from_device("AX7", iso, user), 0);
   EXPECT_EQ(scsi::devices().src_host, 1);
   EXPECT_EQ(scsi::devices().src_target, 7);
-  EXPECT_EQ(user.notices, std::vector<std::string>{"This disk is not a Macintosh HFS volume."});
+  EXPECT_EQ(user.notices, std::vector<std::string>{text::not_mac_volume});
   for (const auto& command : bus.commands()) EXPECT_NE(command.op, 0);
   EXPECT_EQ(iso.bytes(), iso_before);
 }
@@ -215,11 +215,8 @@ TEST_F(DeviceJobs, DisksOfOtherBlockSizesAreRefusedClearly) {
   EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 0);
   EXPECT_EQ(hybrid::hybridize_from_device("A150", iso, user), 0);
   ASSERT_EQ(user.notices.size(), 2u);
-  EXPECT_EQ(user.notices[0],
-            "This disk has blocks of 2048 bytes; only disks with 512-byte blocks can be "
-            "read.\nAborting...");
-  EXPECT_EQ(user.notices[1],
-            "The SCSI disk at host adapter 1, target 5 does not answer.\nAborting...");
+  EXPECT_EQ(user.notices[0], text::unsupported_block_size(2048));
+  EXPECT_EQ(user.notices[1], text::device_silent(false, 1, 5));
   EXPECT_EQ(iso.bytes(), iso_before);
 }
 
@@ -227,20 +224,20 @@ TEST_F(DeviceJobs, DisksOfOtherBlockSizesAreRefusedClearly) {
 // the ISO image is put back byte for byte, wherever the failure falls.
 TEST_F(DeviceJobs, ReadFailuresRestoreTheIsoImage) {
   const auto source = two_partition_disk();
+  using unit = hybrid::device_failure::unit;
   struct probe {
     bool cdrom;
     std::uint32_t block;
-    const char* names;
+    // The transfer named: its unit, first address and length.
+    unit place;
+    std::uint32_t address, count;
   };
   const probe probes[] = {
-      {false, 0, "Block 0 of the SCSI disk"},
-      {false, 3, "Block 3 of the SCSI disk"},
-      {false, 180, "Blocks 174 to 223 of the SCSI disk"},
-      {false, 223, "Blocks 174 to 223 of the SCSI disk"},
-      {true, 1, "Block 0 of the CD-ROM"},
-      {true, 65, "Sectors 16 to 40 of the CD-ROM"},
-      {true, 175, "Block 174 of the CD-ROM"},  // the partial sector before the data
-      {true, 223, "Sectors 44 to 55 of the CD-ROM"},
+      {false, 0, unit::disk_block, 0, 1},      {false, 3, unit::disk_block, 3, 1},
+      {false, 180, unit::disk_block, 174, 50}, {false, 223, unit::disk_block, 174, 50},
+      {true, 1, unit::cd_block, 0, 1},         {true, 65, unit::cd_sector, 16, 25},
+      {true, 175, unit::cd_block, 174, 1},  // the partial sector before the data
+      {true, 223, unit::cd_sector, 44, 12},
   };
   for (const probe& p : probes) {
     SCOPED_TRACE(p.block);
@@ -251,39 +248,11 @@ TEST_F(DeviceJobs, ReadFailuresRestoreTheIsoImage) {
     memory_stream target{"cd.iso", iso_before};
     EXPECT_EQ(hybrid::hybridize_from_device(p.cdrom ? "C120" : "A120", target, one), 0);
     ASSERT_EQ(one.notices.size(), 1u);
-    EXPECT_EQ(one.notices[0].rfind(p.names, 0), 0u) << one.notices[0];
-    EXPECT_NE(one.notices[0].find("(ASPI status 04h)"), std::string::npos);
+    const hybrid::device_failure failure{hybrid::device_failure::what::read, p.place, p.address,
+                                         p.count, scsi::SS_ERR};
+    EXPECT_EQ(one.notices[0].rfind(text::device_read_failed(failure, 1, 2), 0), 0u)
+        << one.notices[0];
     EXPECT_EQ(target.bytes(), iso_before);
-  }
-}
-
-// The range's end is worked out in 64 bits: in 32 it came out as "Blocks
-// 4294967280 to 15".
-TEST(DeviceMessages, AFailedReadNamesItsWholeRange) {
-  using unit = hybrid::device_failure::unit;
-  const struct {
-    unit place;
-    std::uint32_t address, count;
-    std::uint8_t status;
-    const char* named;
-    const char* ending;
-  } cases[] = {
-      {unit::disk_block, 7, 1, 4, "Block 7 of the SCSI disk",
-       "could not be read (ASPI status 04h)."},
-      {unit::cd_sector, 16, 25, 4, "Sectors 16 to 40 of the CD-ROM",
-       "could not be read (ASPI status 04h)."},
-      {unit::disk_block, 4294967280u, 32, 4, "Blocks 4294967280 to 4294967311 of the SCSI disk",
-       "could not be read (ASPI status 04h)."},
-      {unit::cd_block, 4294967295u, 4294967295u, 4, "Blocks 4294967295 to 8589934589 of the CD-ROM",
-       "could not be read (ASPI status 04h)."},
-      {unit::disk_block, 9, 1, 2, "Block 9 of the SCSI disk",
-       "could not be read: the drive did not answer in time (ASPI status 02h)."},
-  };
-  for (const auto& c : cases) {
-    const hybrid::device_failure failure{hybrid::device_failure::what::read, c.place, c.address,
-                                         c.count, c.status};
-    EXPECT_EQ(hybrid::text::device_read_failed(failure, 1, 2),
-              std::string(c.named) + " at host adapter 1, target 2 " + c.ending);
   }
 }
 
@@ -305,7 +274,7 @@ TEST_F(DeviceJobs, ARequestThatNeverEndsIsAbortedAndUndone) {
     user.stop = true;
     EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 0);
     ASSERT_EQ(user.notices.size(), 1u);
-    EXPECT_EQ(user.notices[0].rfind(hybrid::text::stopped, 0), 0u) << user.notices[0];
+    EXPECT_EQ(user.notices[0].rfind(text::stopped, 0), 0u) << user.notices[0];
     EXPECT_EQ(iso.bytes(), iso_before);
   }
 }
@@ -343,17 +312,18 @@ TEST_F(DeviceJobs, ExtractionFailuresLeaveTheImageEmpty) {
   EXPECT_EQ(hybrid::extract_to_hfs_image("A120", image, user), 0);
   EXPECT_TRUE(image.bytes().empty());
   ASSERT_EQ(user.notices.size(), 1u);
-  EXPECT_NE(user.notices[0].find("Blocks 0 to 127"), std::string::npos);
-  EXPECT_NE(user.notices[0].find(
-                "\nThe HFS image was not written; a file already at its path was left as it was."),
-            std::string::npos);
+  const hybrid::device_failure first_transfer{hybrid::device_failure::what::read,
+                                              hybrid::device_failure::unit::disk_block, 0, 128,
+                                              scsi::SS_ERR};
+  EXPECT_EQ(user.notices[0],
+            text::device_read_failed(first_transfer, 1, 2) + text::hfs_image_kept_suffix);
 
   // A CD-ROM needs both signatures, a disk either one.
   bus.fault = nullptr;
   source[512] = 'X';
   attach(source, true);
   EXPECT_EQ(hybrid::extract_to_hfs_image("C120", image, user), 0);
-  EXPECT_EQ(user.notices.back(), "This disk is not a Macintosh HFS volume.");
+  EXPECT_EQ(user.notices.back(), text::not_mac_volume);
   attach(source, false);
   EXPECT_EQ(hybrid::extract_to_hfs_image("A120", image, user), 1);
 
@@ -366,7 +336,7 @@ TEST_F(DeviceJobs, ExtractionFailuresLeaveTheImageEmpty) {
   EXPECT_EQ(no_count.bytes(), test::slice(source, 0, 224 * 512));
 
   EXPECT_EQ(hybrid::extract_to_hfs_image("X120", image, user), 0);
-  EXPECT_NE(user.notices.back().find("names no device"), std::string::npos);
+  EXPECT_EQ(user.notices.back(), text::unknown_specifier("X120"));
 
   // A chosen partition without blocks is refused as every failure is.
   attach(test::hfs_image({{"Apple_partition_map", "Apple", 1, 63},
@@ -379,8 +349,7 @@ TEST_F(DeviceJobs, ExtractionFailuresLeaveTheImageEmpty) {
   EXPECT_EQ(hybrid::extract_to_hfs_image("A120", empty, user), 0);
   EXPECT_TRUE(empty.bytes().empty());
   EXPECT_EQ(user.notices.back(),
-            "The partition \"Empty\" holds no blocks.\nAborting...\nThe HFS image was not "
-            "written; a file already at its path was left as it was.");
+            text::chosen_partition_empty("Empty") + text::hfs_image_kept_suffix);
 }
 
 // A whole-volume copy is all the map describes and all the Driver
@@ -465,11 +434,7 @@ TEST_F(DeviceJobs, WholeVolumeIsAllTheMapDescribesOrRefused) {
       EXPECT_EQ(done, 0);
       EXPECT_TRUE(image.bytes().empty());
       ASSERT_EQ(user.notices.size(), 1u);
-      EXPECT_EQ(user.notices[0],
-                std::string("The partition map of this ") + (v.cdrom ? "CD-ROM" : "disk") +
-                    " reaches block 364, but the " + (v.cdrom ? "CD-ROM" : "disk") +
-                    " holds only 240 blocks of 512 bytes: the volume cannot be "
-                    "copied whole.\nNothing was copied. Aborting...");
+      EXPECT_EQ(user.notices[0], text::map_past_device_end(v.cdrom, 364, 240));
       continue;
     }
     EXPECT_EQ(done, 1);
@@ -498,9 +463,7 @@ TEST_F(DeviceJobs, CapacityCancelLeavesTheImageAlone) {
   user.partition_answer = hybrid::choice_all;
   EXPECT_EQ(hybrid::hybridize_from_device("A120", large, user), 0);
   ASSERT_EQ(user.warnings.size(), 1u);
-  EXPECT_EQ(user.warnings[0],
-            "The total length of the ISO image,\nafter adding the selected partition,\nwould be "
-            "of 1250050 sectors.\nThis exceeds the maximum capacity of a CD-ROM.");
+  EXPECT_EQ(user.warnings[0], text::cd_capacity_warning(1250050));
   std::uint64_t length = 0;
   std::vector<std::uint8_t> head(iso_before.size());
   ASSERT_TRUE(large.length(length) && large.seek(0) &&

@@ -27,7 +27,9 @@
 #endif
 
 #include "fake_bus.h"
+#include "hybrid/io/memory_stream.h"
 #include "hybrid/jobs.h"
+#include "hybrid/messages.h"
 #include "test_support.h"
 
 namespace {
@@ -140,11 +142,10 @@ std::string check_failure(const scenario& s, const fault& f, const outcome& o) {
       wanted = {s.target_stream_name, "Injected failure"};
       break;
     case fault::on::full_disk:
-      wanted = {
-          "Error writing file " + s.target_stream_name,
-          s.target_on_failure.empty()
-              ? "\nThe HFS image was not written; a file already at its path was left as it was."
-              : "\nThe ISO image was left as it was."};
+      wanted = {hybrid::text::io_failure(hybrid::text::failed_operation::write,
+                                         hybrid::memory_stream(s.target_stream_name)),
+                s.target_on_failure.empty() ? hybrid::text::hfs_image_kept_suffix
+                                            : hybrid::text::iso_restored_suffix(true)};
       break;
     case fault::on::device:
       wanted = {s.device_name};
@@ -385,12 +386,12 @@ TEST(FaultCampaign, FileSizeLimitUndoesTheDeviceJobs) {
                        : hybrid::hybridize_from_device(cdrom ? "C120" : "A120", stream, ask);
         if (result != 0) _exit(11);
         if (ask.notices.size() != 1) _exit(12);
-        if (ask.notices[0].find("Error writing file " + path) == std::string::npos) _exit(13);
+        const std::string failed = hybrid::text::io_failure(hybrid::text::failed_operation::write,
+                                                            hybrid::memory_stream(path));
+        if (ask.notices[0].find(failed) == std::string::npos) _exit(13);
         if (ask.notices[0].find("File too large") == std::string::npos) _exit(14);
-        const char* promise =
-            extraction
-                ? "The HFS image was not written; a file already at its path was left as it was."
-                : "The ISO image was left as it was.";
+        const std::string promise = extraction ? hybrid::text::hfs_image_kept_suffix
+                                               : hybrid::text::iso_restored_suffix(true);
         if (ask.notices[0].find(promise) == std::string::npos) _exit(15);
         _exit(0);
       }

@@ -5,7 +5,6 @@
 
 #include <array>
 
-#include "hybrid/device_messages.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/messages.h"
 #include "test_support.h"
@@ -183,6 +182,13 @@ TEST_F(FloppyImage, LeavesAUsersFileOfTheToolsNameAlone) {
 }
 
 TEST_F(FloppyImage, AFailedWriteLeavesTheTargetEmpty) {
+  using hybrid::text::failed_operation;
+  // A stream named as the target, that has just failed: the job names the
+  // target and its reason, and the target forgets it on its next operation.
+  test::failing_stream failed("floppy.hfs");
+  failed.fail_at = 1;
+  std::uint64_t unknown = 0;
+  ASSERT_FALSE(failed.length(unknown));
   insert_disk(test::pattern(5000, 3));
   test::failing_stream counting("floppy.hfs");
   ASSERT_EQ(hybrid::extract_floppy(0, counting, ask, real_tool), 1);
@@ -194,18 +200,22 @@ TEST_F(FloppyImage, AFailedWriteLeavesTheTargetEmpty) {
     EXPECT_EQ(hybrid::extract_floppy(0, target, ask, real_tool), 0);
     EXPECT_TRUE(target.bytes().empty());
     ASSERT_EQ(ask.notices.size(), 1u);
-    EXPECT_NE(ask.notices[0].find("file floppy.hfs.\nInjected failure.\nThe HFS image was not "
-                                  "written; a file already at its path was left as it was."),
-              std::string::npos)
-        << ask.notices[0];
+    // The failed step named, with the reason a failed target gives.
+    bool told = false;
+    for (const auto step : {failed_operation::read, failed_operation::write, failed_operation::seek,
+                            failed_operation::length}) {
+      told = told || ask.notices[0] == hybrid::text::io_failure(step, failed) +
+                                           hybrid::text::hfs_image_kept_suffix;
+    }
+    EXPECT_TRUE(told) << ask.notices[0];
     ask.notices.clear();
   }
   test::failing_stream full("floppy.hfs");
   full.size_limit = 20000;
   EXPECT_EQ(hybrid::extract_floppy(0, full, ask, real_tool), 0);
-  EXPECT_EQ(ask.notices, std::vector<std::string>{
-                             "Error writing file floppy.hfs.\nInjected failure.\nThe HFS image was "
-                             "not written; a file already at its path was left as it was."});
+  EXPECT_EQ(ask.notices,
+            std::vector<std::string>{hybrid::text::io_failure(failed_operation::write, failed) +
+                                     hybrid::text::hfs_image_kept_suffix});
   EXPECT_TRUE(full.bytes().empty());
 }
 

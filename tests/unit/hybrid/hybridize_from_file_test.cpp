@@ -14,6 +14,7 @@
 
 namespace {
 
+namespace text = hybrid::text;
 using hybrid::get_be32;
 using hybrid::memory_stream;
 using test::iso_blocks;
@@ -160,7 +161,7 @@ TEST(HybridizeFromFile, RefusalsAndCancelsLeaveTheIsoImageAlone) {
     const char* what;
     std::vector<std::uint8_t> iso;
     std::vector<std::uint8_t> hfs;
-    const char* message;  // nullptr: a silent cancel
+    std::string message;  // empty: a silent cancel
   };
   auto hybrid_iso = test::iso_image(iso_bytes);
   hybrid_iso[0] = 'E';
@@ -168,21 +169,15 @@ TEST(HybridizeFromFile, RefusalsAndCancelsLeaveTheIsoImageAlone) {
   auto truncated = test::hfs_image(one_partition, 164);
   truncated.resize(150 * 512);
   std::vector<refusal> cases = {
-      {"already hybrid", hybrid_iso, test::hfs_image(one_partition, 164),
-       "This ISO image is already a Macintosh hybrid image.\nAborting..."},
+      {"already hybrid", hybrid_iso, test::hfs_image(one_partition, 164), text::already_hybrid},
       {"partition choice cancelled", test::iso_image(iso_bytes),
-       test::hfs_image(two_partitions, 120), nullptr},
-      {"no partition", test::iso_image(iso_bytes), test::pattern(8192, 3),
-       "This file holds no HFS partition."},
+       test::hfs_image(two_partitions, 120), ""},
+      {"no partition", test::iso_image(iso_bytes), test::pattern(8192, 3), text::no_hfs_partition},
       {"truncated image", test::iso_image(iso_bytes), truncated,
-       "The HFS partition \"MacOS\" ends at byte 83968, but the HFS file is only 76800 bytes "
-       "long.\nAborting..."},
+       text::partition_past_end("MacOS", 83968, 76800)},
       {"iso too small", test::iso_image(20000), test::hfs_image(one_partition, 164),
-       "This ISO image is only 20000 bytes long: it cannot hold an ISO 9660 volume.\nAborting..."},
-      {"empty iso",
-       {},
-       test::hfs_image(one_partition, 164),
-       "This ISO image is only 0 bytes long: it cannot hold an ISO 9660 volume.\nAborting..."},
+       text::iso_too_small(20000)},
+      {"empty iso", {}, test::hfs_image(one_partition, 164), text::iso_too_small(0)},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -190,7 +185,7 @@ TEST(HybridizeFromFile, RefusalsAndCancelsLeaveTheIsoImageAlone) {
     run(job);
     EXPECT_EQ(job.result, 0);
     EXPECT_EQ(job.iso, c.iso);
-    if (c.message) {
+    if (!c.message.empty()) {
       ASSERT_EQ(job.ask.notices.size(), 1u);
       EXPECT_EQ(job.ask.notices[0], c.message);
     } else {
@@ -210,7 +205,7 @@ TEST(HybridizeFromFile, OnlyEmptyPartitionsMeansNoHfsPartition) {
   EXPECT_EQ(job.result, 0);
   EXPECT_EQ(job.iso, before);
   ASSERT_EQ(job.ask.notices.size(), 1u);
-  EXPECT_EQ(job.ask.notices[0], "This file holds no HFS partition.");
+  EXPECT_EQ(job.ask.notices[0], text::no_hfs_partition);
 }
 
 TEST(HybridizeFromFile, BareVolumeIsTakenWholeBehindAFreshMap) {
@@ -271,9 +266,7 @@ TEST(HybridizeFromFile, AMergeFillsAtMostTheSystemArea) {
   EXPECT_EQ(too_many.result, 0);
   EXPECT_EQ(too_many.iso, original);
   ASSERT_EQ(too_many.ask.notices.size(), 1u);
-  EXPECT_EQ(too_many.ask.notices[0],
-            "The HFS file holds 63 HFS partitions; a hybrid image has room for 62 at most.\n"
-            "Aborting...");
+  EXPECT_EQ(too_many.ask.notices[0], text::too_many_entries(63));
 }
 
 TEST(HybridizeFromFile, AnswerOutsideTheOfferedRowsCancels) {
@@ -311,8 +304,7 @@ TEST(HybridizeFromFile, StopRequestRestoresTheIsoImage) {
     EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
     EXPECT_EQ(iso.bytes(), original);
     EXPECT_EQ(ask.notices,
-              std::vector<std::string>{
-                  "The job was stopped before it ended.\nThe ISO image was left as it was."});
+              std::vector<std::string>{text::stopped + text::iso_restored_suffix(true)});
   }
 }
 
@@ -320,12 +312,9 @@ TEST(HybridizeFromFile, StopRequestRestoresTheIsoImage) {
 // asked about, or taken as it is. A Cancel leaves it byte for byte; an OK
 // gives a hybrid whose HFS data begin where `data_at` says.
 TEST(HybridizeFromFile, TargetsAreCheckedBeforeTheFirstWrite) {
-  const std::string overwritten =
-      "Those bytes will be overwritten by the Macintosh partition map.\nGo on?";
-  const std::string not_iso = "The file does not look like an ISO 9660 image.\n";
   const std::string boot_record =
-      "The first 32,768 bytes of the ISO image hold a PC boot record.\n";
-  const std::string already = "This ISO image is already a Macintosh hybrid image.\nAborting...";
+      text::system_area_in_use(text::system_area_holding(true, false), true);
+  const std::string already = text::already_hybrid;
 
   auto not_iso9660 = test::pattern(iso_bytes, 0x21);  // data everywhere, no descriptor
   auto zeros_no_descriptor = test::pattern(iso_bytes, 0x22);
@@ -353,27 +342,23 @@ TEST(HybridizeFromFile, TargetsAreCheckedBeforeTheFirstWrite) {
       {"data, no ISO 9660 volume, Cancel",
        not_iso9660,
        {false},
-       {"The first 32,768 bytes of the ISO image hold data of an unknown kind.\n" + not_iso +
-        overwritten},
+       {text::system_area_in_use(text::system_area_holding(false, false), false)},
        "",
        0},
       {"data, no ISO 9660 volume, OK", not_iso9660, {true}, {}, "", iso_bytes},
       {"zeros, no ISO 9660 volume", zeros_no_descriptor, {}, {}, "", iso_bytes},
-      {"PC boot record, Cancel", mbr, {false}, {boot_record + overwritten}, "", 0},
-      {"PC boot record, OK", mbr, {true}, {boot_record + overwritten}, "", iso_bytes},
+      {"PC boot record, Cancel", mbr, {false}, {boot_record}, "", 0},
+      {"PC boot record, OK", mbr, {true}, {boot_record}, "", iso_bytes},
       {"GPT",
        gpt,
        {false},
-       {"The first 32,768 bytes of the ISO image hold a PC boot record and a GPT partition "
-        "table.\n" +
-        overwritten},
+       {text::system_area_in_use(text::system_area_holding(true, true), true)},
        "",
        0},
       {"bytes after the volume, Cancel",
        after_volume,
        {false},
-       {"The ISO image holds 5000 bytes after its ISO 9660 volume, perhaps left by an "
-        "interrupted run.\nRemove them and go on?"},
+       {text::bytes_after_volume(5000)},
        "",
        0},
       {"bytes after the volume, OK", after_volume, {true}, {}, "", iso_bytes},
@@ -435,8 +420,7 @@ TEST(HybridizeFromFile, APipeIsNoIsoImage) {
   EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
   EXPECT_EQ(iso.operations, 0);
   EXPECT_EQ(ask.notices,
-            std::vector<std::string>{"The ISO image fifo is a pipe, not a file: only an ISO image "
-                                     "file can be made hybrid.\nNothing was written to it."});
+            std::vector<std::string>{text::iso_not_a_file("fifo", platform::file_kind::pipe)});
 }
 
 // A bare volume whose header says it is longer than the file is still being
@@ -451,10 +435,7 @@ TEST(HybridizeFromFile, ABareVolumeLongerThanItsFileIsRefused) {
     EXPECT_EQ(job.result, 0);
     EXPECT_EQ(job.iso, before);
     EXPECT_EQ(job.ask.notices,
-              std::vector<std::string>{
-                  "The HFS volume in hfs.img is 20992 bytes long, but the file is only 20480 "
-                  "bytes long: it is incomplete, or still being written.\nThe ISO image was left "
-                  "as it was."});
+              std::vector<std::string>{text::bare_volume_past_end("hfs.img", 20992, 20480)});
   }
 }
 
@@ -490,8 +471,7 @@ TEST(HybridizeFromFile, ASourceThatChangesDuringTheCopyUndoesTheJob) {
       EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
       EXPECT_TRUE(iso.bytes() == original);
       EXPECT_EQ(ask.notices,
-                std::vector<std::string>{"The HFS file changed while it was being copied.\nThe "
-                                         "ISO image was left as it was."});
+                std::vector<std::string>{text::source_changed + text::iso_restored_suffix(true)});
     }
   }
 }
@@ -533,8 +513,9 @@ TEST(HybridizeFromFile, DataMapAndRollBackReachTheDiskInOrder) {
               (std::vector<std::string>{"write@41060+412", "write@41472+51200", "flush", "sync",
                                         "truncate@41060", "write@0+32768", "sync"}));
     EXPECT_EQ(iso.bytes(), original);
-    EXPECT_EQ(ask.notices, std::vector<std::string>{
-                               "Error writing file cd.iso.\nThe ISO image was left as it was."});
+    EXPECT_EQ(ask.notices,
+              std::vector<std::string>{text::io_failure(text::failed_operation::write, iso) +
+                                       text::iso_restored_suffix(true)});
   }
 }
 
@@ -550,9 +531,9 @@ TEST(HybridizeFromFile, ARollBackIsReadBackBeforeItIsReported) {
   truncate_lies iso("cd.iso", test::iso_image(iso_bytes));
   test::scripted_questions ask;
   ASSERT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
-  EXPECT_EQ(ask.notices, std::vector<std::string>{"Error writing file cd.iso.\nThe ISO image "
-                                                  "could not be put back as it was: it may be "
-                                                  "damaged."});
+  EXPECT_EQ(ask.notices,
+            std::vector<std::string>{text::io_failure(text::failed_operation::write, iso) +
+                                     text::iso_restored_suffix(false)});
 }
 
 // Another program (one that ignores locks) appended to the ISO image while
@@ -575,7 +556,7 @@ TEST(HybridizeFromFile, AnIsoImageThatGrewSinceThePlanIsNotWritten) {
   test::scripted_questions ask;
   EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
   EXPECT_EQ(iso.bytes(), grown);
-  EXPECT_EQ(ask.notices, std::vector<std::string>{hybrid::text::iso_changed_length});
+  EXPECT_EQ(ask.notices, std::vector<std::string>{text::iso_changed_length});
 }
 
 // A dry run asks what the real run asks and writes nothing; the plan it

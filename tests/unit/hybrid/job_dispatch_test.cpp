@@ -11,12 +11,14 @@
 
 #include "hybrid/io/file_stream.h"
 #include "hybrid/jobs.h"
+#include "hybrid/messages.h"
 #include "platform/file_ops.h"
 #include "test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace text = hybrid::text;
 using hybrid::job_request;
 
 // A temporary folder for the files of one test.
@@ -92,19 +94,15 @@ TEST(DispatchJob, RefusalsSpeakBeforeAnyJob) {
   cdrom_without_text.device_text.clear();
 
   const std::vector<refusal> cases = {
-      {"incoherent", incoherent,
-       "Your selection is not coherent (copying an HFS image to another one)."},
-      {"no source path", file_to_iso("", dir.file("cd.iso")), "You didn't specify a file to open."},
+      {"incoherent", incoherent, text::incoherent},
+      {"no source path", file_to_iso("", dir.file("cd.iso")), text::no_file},
       {"missing source", file_to_iso(dir.file("none.img"), dir.file("cd.iso")),
-       "Error opening file " + dir.file("none.img") + "."},
-      {"no target path", file_to_iso(dir.file("hfs.img"), ""),
-       "You didn't specify a file to open."},
+       text::error_opening(dir.file("none.img"))},
+      {"no target path", file_to_iso(dir.file("hfs.img"), ""), text::no_file},
       {"missing iso", file_to_iso(dir.file("hfs.img"), dir.file("missing.iso")),
-       "Error opening file " + dir.file("missing.iso") + "."},
-      {"drive, no kind", drive_without_kind,
-       "You didn't specify the drive holding the HFS volume."},
-      {"cd-rom, no text", cdrom_without_text,
-       "You didn't specify the drive holding the HFS volume."},
+       text::error_opening(dir.file("missing.iso"))},
+      {"drive, no kind", drive_without_kind, text::no_drive},
+      {"cd-rom, no text", cdrom_without_text, text::no_drive},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -128,15 +126,15 @@ TEST(DispatchJob, RefusalsSpeakBeforeAnyJob) {
              return hybrid::dispatch_job(file_to_iso(dir.file("none.img"), dir.file("cd.iso")),
                                          out);
            },
-           "Error opening file " + dir.file("none.img") + ".|" + platform::error_text(ENOENT)},
+           text::error_opening(dir.file("none.img")) + "|" + platform::error_text(ENOENT)},
           {[&](const hybrid::job_outlets& out) {
              return hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("folder")), out);
            },
-           "Error opening file " + dir.file("folder") + ".|" + platform::error_text(folder_error)},
+           text::error_opening(dir.file("folder")) + "|" + platform::error_text(folder_error)},
           {[&](const hybrid::job_outlets& out) {
              return hybrid::dispatch_undo(dir.file("missing.iso"), out);
            },
-           "Error opening file " + dir.file("missing.iso") + ".|" + platform::error_text(ENOENT)},
+           text::error_opening(dir.file("missing.iso")) + "|" + platform::error_text(ENOENT)},
       };
   for (const auto& [run, expected] : with_reason) {
     front_end user;
@@ -158,10 +156,9 @@ TEST(DispatchJob, CompletedJobIsAnnouncedWhileStillWorking) {
   EXPECT_EQ(
       hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
       1);
-  EXPECT_EQ(user.seen,
-            (std::vector<std::string>{"S:Working, please wait...",
-                                      "M:Requested operation completed...\nPlease continue.",
-                                      "S:Select origin and destination of the HFS data..."}));
+  EXPECT_EQ(user.seen, (std::vector<std::string>{std::string("S:") + text::working,
+                                                 std::string("M:") + text::completed,
+                                                 std::string("S:") + text::idle}));
   const auto result = read_file(dir.file("cd.iso"));
   ASSERT_EQ(result.size(), 40960u + 16 * 512);
   EXPECT_EQ(test::slice(result, 40960, 16 * 512), test::slice(hfs, 64 * 512, 16 * 512));
@@ -176,10 +173,9 @@ TEST(DispatchJob, FailedJobStillRestoresTheStatusLine) {
   EXPECT_EQ(
       hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
       0);
-  EXPECT_EQ(user.seen,
-            (std::vector<std::string>{"S:Working, please wait...",
-                                      "S:Select origin and destination of the HFS data..."}));
-  EXPECT_EQ(user.ask.notices, std::vector<std::string>{"This file holds no HFS partition."});
+  EXPECT_EQ(user.seen, (std::vector<std::string>{std::string("S:") + text::working,
+                                                 std::string("S:") + text::idle}));
+  EXPECT_EQ(user.ask.notices, std::vector<std::string>{text::no_hfs_partition});
 }
 
 TEST(DispatchJob, DriveSourcesReachTheDeviceJobs) {
@@ -194,9 +190,7 @@ TEST(DispatchJob, DriveSourcesReachTheDeviceJobs) {
   front_end user;
   EXPECT_EQ(hybrid::dispatch_job(request, user.outlets()), 0);
   // No ASPI layer is installed here: the disk cannot answer.
-  EXPECT_EQ(user.ask.notices,
-            std::vector<std::string>{
-                "The SCSI disk at host adapter 0, target 5 does not answer.\nAborting..."});
+  EXPECT_EQ(user.ask.notices, std::vector<std::string>{text::device_silent(false, 0, 5)});
   // An HFS image target is replaced only by a complete image.
   EXPECT_EQ(read_file(dir.file("old.img")), test::pattern(5000, 2));
 
@@ -225,13 +219,10 @@ TEST(DispatchJob, OneJobAtATime) {
   };
   user.ask.partition_answer = 0;
   EXPECT_EQ(hybrid::dispatch_job(request, user.outlets()), 1);
-  EXPECT_EQ(second.seen, std::vector<std::string>{
-                             "M:A job is already under way.\nPlease wait until it has ended."});
+  EXPECT_EQ(second.seen, std::vector<std::string>{std::string("M:") + text::job_under_way});
   front_end later;  // and the guard is released afterwards
   EXPECT_EQ(hybrid::dispatch_job(request, later.outlets()), 0);
-  EXPECT_EQ(
-      later.ask.notices,
-      std::vector<std::string>{"This ISO image is already a Macintosh hybrid image.\nAborting..."});
+  EXPECT_EQ(later.ask.notices, std::vector<std::string>{text::already_hybrid});
 }
 
 // Every file a job works on is locked until the job ends. A second job on
@@ -252,8 +243,8 @@ TEST(DispatchJob, FilesAnotherJobHoldsAreRefused) {
   extract.target = hybrid::target_kind::hfs_image;
   extract.target_path = dir.file("old.img");
 
-  const std::string iso_in_use = "M:The ISO image is in use by another program.\nAborting...";
-  const std::string hfs_in_use = "M:The HFS image is in use by another program.\nAborting...";
+  const std::string iso_in_use = std::string("M:") + text::iso_in_use;
+  const std::string hfs_in_use = std::string("M:") + text::hfs_image_in_use;
   struct held_case {
     const char* what;
     std::string held;
@@ -304,8 +295,7 @@ TEST(DispatchJob, SameFileAsSourceAndTargetIsRefused) {
   for (const auto& other : {dir.file("cd.iso"), dir.file("linked.iso")}) {
     front_end user;
     EXPECT_EQ(hybrid::dispatch_job(file_to_iso(other, dir.file("cd.iso")), user.outlets()), 0);
-    EXPECT_EQ(user.seen, std::vector<std::string>{"M:The HFS image and the ISO image are the same "
-                                                  "file.\nPlease choose two different files."});
+    EXPECT_EQ(user.seen, std::vector<std::string>{std::string("M:") + text::same_file});
   }
   EXPECT_EQ(read_file(dir.file("cd.iso")), test::iso_image(40960));
 }
@@ -341,10 +331,7 @@ TEST(DispatchJob, CapacityWarningCountsBothWholeFiles) {
         r.result);
     if (r.warned) {
       ASSERT_EQ(user.ask.warnings.size(), 1u);
-      EXPECT_EQ(user.ask.warnings[0],
-                "The HFS file is 8192 bytes long.\nThe ISO file is " +
-                    std::to_string(r.iso_length) +
-                    " bytes long.\nTotal exceeds the maximum capacity of a CD-ROM.");
+      EXPECT_EQ(user.ask.warnings[0], text::capacity_warning(8192, r.iso_length));
     } else {
       EXPECT_TRUE(user.ask.warnings.empty());
     }
