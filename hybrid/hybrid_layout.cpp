@@ -12,11 +12,8 @@ namespace {
 
 constexpr std::uint64_t max_blocks = std::numeric_limits<std::uint32_t>::max();
 
-std::string partition_name(const std::uint8_t* entry) {
-  char name[pm::text_bytes];
-  std::memcpy(name, entry + pm::name, sizeof name - 1);
-  name[sizeof name - 1] = '\0';
-  return name;
+std::string partition_name(const partition_entry& entry) {
+  return text_of(entry.name, entry.name.size() - 1);
 }
 
 // The data of a partition must lie inside the HFS file: a truncated image,
@@ -83,20 +80,22 @@ refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64
   // The stream stands at block 2, right after the head.
   const map_walk_end walked = walk_merged_entries(
       head, read_stream_blocks(hfs, 2), [&](std::uint32_t, std::uint8_t* block) {
-        const std::uint32_t count = get_be32(block + pm::block_count);
-        if (!is_hfs_entry(block) || count == 0) return map_visit::go_on;
+        partition_entry entry = decode_partition_entry(block);
+        const std::uint32_t count = entry.block_count;
+        if (!is_hfs_entry(entry) || count == 0) return map_visit::go_on;
         ++merged;
         if (merged > max_merged_entries) return map_visit::go_on;  // counted for the message only
 
-        const std::uint32_t first = get_be32(block + pm::first_block);
-        const std::string name = partition_name(block);
+        const std::uint32_t first = entry.first_block;
+        const std::string name = partition_name(entry);
         refused = check_inside(name.c_str(), first, count, hfs_bytes);
         if (refused) return map_visit::stop;
         if (end / block_bytes + count > max_blocks) {
           refused = refusal::because(text::image_too_large());
           return map_visit::stop;
         }
-        put_be32(block + pm::first_block, static_cast<std::uint32_t>(end / block_bytes));
+        entry.first_block = static_cast<std::uint32_t>(end / block_bytes);
+        encode_partition_entry(entry, block);
         head.insert(head.end(), block, block + block_bytes);
         runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
         end += std::uint64_t{count} * block_bytes;
@@ -131,7 +130,9 @@ void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run
                           hybrid_layout& layout) {
   // Counts known only now: the blocks of the whole image, and the entries
   // after block 0, which every entry repeats.
-  put_be32(head.data() + ddr::block_count, static_cast<std::uint32_t>(total_blocks));
+  driver_descriptor descriptor = decode_driver_descriptor(head.data());
+  descriptor.block_count = static_cast<std::uint32_t>(total_blocks);
+  encode_driver_descriptor(descriptor, head.data());
   const auto entries = static_cast<std::uint32_t>(merged + 1);
   // Block 1 is the map's own entry whatever the source held there: an
   // Apple_HFS entry kept as it was pointed into the ISO 9660 data, one
@@ -140,7 +141,10 @@ void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run
   build_map_entry(head.data() + block_bytes, entries,
                   map_entry_name(head.data() + block_bytes).c_str());
   for (std::uint32_t entry = 2; entry <= entries; ++entry) {
-    put_be32(head.data() + entry * block_bytes + pm::map_blocks, entries);
+    std::uint8_t* const block = head.data() + entry * block_bytes;
+    partition_entry repeated = decode_partition_entry(block);
+    repeated.map_blocks = entries;
+    encode_partition_entry(repeated, block);
   }
   layout.head = std::move(head);
   layout.iso_bytes = iso_bytes;

@@ -61,8 +61,9 @@ refusal layout_merged(device_source& source, std::uint64_t iso_bytes, hybrid_lay
   };
   const map_walk_end walked =
       walk_merged_entries(head, read_entry, [&](std::uint32_t, std::uint8_t* entry) {
-        const std::uint32_t count = get_be32(entry + pm::block_count);
-        if (!is_hfs_entry(entry) || count == 0) return map_visit::go_on;
+        partition_entry fields = decode_partition_entry(entry);
+        const std::uint32_t count = fields.block_count;
+        if (!is_hfs_entry(fields) || count == 0) return map_visit::go_on;
         ++merged;
         if (merged > max_merged_entries) return map_visit::go_on;  // counted for the message only
         if (end + count > max_blocks) {
@@ -73,8 +74,9 @@ refusal layout_merged(device_source& source, std::uint64_t iso_bytes, hybrid_lay
           cancelled = true;
           return map_visit::stop;
         }
-        const std::uint32_t first = get_be32(entry + pm::first_block);
-        put_be32(entry + pm::first_block, static_cast<std::uint32_t>(end));
+        const std::uint32_t first = fields.first_block;
+        fields.first_block = static_cast<std::uint32_t>(end);
+        encode_partition_entry(fields, entry);
         head.insert(head.end(), entry, entry + block_bytes);
         runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
         end += count;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "hybrid/apm/map_codec.h"
 #include "hybrid/apm/map_walk.h"
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/iso_volume.h"
@@ -181,18 +182,19 @@ void classify_system_area(const std::vector<std::uint8_t>& head, image_info& inf
     area.other = !area.empty;
     return;
   }
-  info.driver_descriptor = head[0] == 'E' && head[1] == 'R';
-  info.map = head[block_bytes] == 'P' && head[block_bytes + 1] == 'M';
+  info.driver_descriptor = is_driver_descriptor(head.data());
+  info.map = is_partition_entry(head.data() + block_bytes);
+  if (info.driver_descriptor) {
+    const driver_descriptor descriptor = decode_driver_descriptor(head.data());
+    info.descriptor_block_size = descriptor.block_size;
+    info.descriptor_block_count = descriptor.block_count;
+  }
   area.apple_map = info.driver_descriptor || info.map;
   area.pc_boot_record = has_pc_boot_record(head.data());
   area.gpt = has_gpt_header(head.data());
   area.hfs_header = bare_volume_kind(head.data() + 2 * block_bytes) != bare_volume::none;
   area.other =
       !area.empty && !area.apple_map && !area.pc_boot_record && !area.gpt && !area.hfs_header;
-  if (info.driver_descriptor) {
-    info.descriptor_block_size = get_be16(head.data() + ddr::block_size);
-    info.descriptor_block_count = get_be32(head.data() + ddr::block_count);
-  }
 }
 
 std::string entry_label(const map_entry_info& entry) {
@@ -296,20 +298,22 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
           }
         },
         [&](std::uint32_t block, std::uint8_t* bytes) {
+          const partition_entry fields = decode_partition_entry(bytes);
           const bool beyond = static_cast<std::int64_t>(block) > info.map_count;
           map_entry_info entry;
           entry.block = block;
-          entry.signature = bytes[pm::signature] == 'P' && bytes[pm::signature + 1] == 'M';
+          entry.signature = is_partition_entry(fields);
           const int before = offered;
           entry.hfs = examine_block(bytes, rows, offered);
           if (entry.hfs && before < max_partitions) entry.row = before;
           // Only entries inside the count are partitions to the other readers.
           if (entry.signature && !beyond) {
             ++with_signature;
-            counts_differ = counts_differ || map_block_count(bytes) != info.map_count;
+            counts_differ =
+                counts_differ || static_cast<std::int32_t>(fields.map_blocks) != info.map_count;
             entry.partx_number = static_cast<int>(block);
           }
-          if (!beyond && std::memcmp(bytes + pm::type, "Apple_HFS\0", 10) == 0) {
+          if (!beyond && is_plain_hfs_entry(fields)) {
             entry.hfsutils_number = ++hfsutils;
           }
           if (!(entry.signature && !beyond) && !entry.hfs) return map_visit::go_on;
@@ -318,11 +322,11 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
             ++info.entries_not_listed;
             return map_visit::go_on;
           }
-          entry.name = field_text(bytes + pm::name, pm::text_bytes, true);
-          entry.type = field_text(bytes + pm::type, pm::text_bytes, true);
-          entry.first_block = get_be32(bytes + pm::first_block);
-          entry.block_count = get_be32(bytes + pm::block_count);
-          entry.status = get_be32(bytes + pm::status);
+          entry.name = field_text(fields.name.data(), fields.name.size(), true);
+          entry.type = field_text(fields.type.data(), fields.type.size(), true);
+          entry.first_block = fields.first_block;
+          entry.block_count = fields.block_count;
+          entry.status = fields.status;
           info.entries.push_back(std::move(entry));
           return map_visit::go_on;
         });

@@ -1,17 +1,21 @@
 #include "hybrid/apm/map_walk.h"
 
 #include <algorithm>
+#include <array>
 
 namespace hybrid {
 
-map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit) {
+map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit,
+                      std::size_t block_size) {
+  if (block_size == 0 || block_size % record_bytes != 0 || block_size > largest_map_block)
+    return map_walk_end::complete;
   const std::uint32_t first_read = span == map_span::blocks_1_to_n ? 1 : 0;
   const std::uint32_t first_handed = span == map_span::blocks_0_to_n_plus_1 ? 0 : 1;
-  std::uint8_t block[block_bytes];
+  std::array<std::uint8_t, largest_map_block> block;
   // Block 1 gives the count; until it is read the walk goes at least that far.
   std::uint32_t last = 1;
   for (std::uint32_t number = first_read; number <= last; ++number) {
-    switch (read(number, block)) {
+    switch (read(number, block.data())) {
       case block_read::ok:
         break;
       case block_read::end:
@@ -24,14 +28,14 @@ map_walk_end walk_map(map_span span, const map_block_reader& read, const map_blo
       // medium ends. A negative one leaves the CD-ROM listing with block 0,
       // the others with nothing; a zero one the CD-ROM listing with blocks 0
       // and 1, the others with nothing.
-      const std::int32_t count = map_block_count(block);
+      const std::int32_t count = map_block_count(block.data());
       if (count < 0 || (count == 0 && span != map_span::blocks_0_to_n_plus_1))
         return map_walk_end::complete;
       const auto entries = static_cast<std::uint32_t>(std::min(count, max_walked_map_blocks));
       last = span == map_span::blocks_1_to_n ? entries : entries + 1;
     }
     if (number < first_handed) continue;
-    if (visit(number, block) == map_visit::stop) return map_walk_end::stopped;
+    if (visit(number, block.data()) == map_visit::stop) return map_walk_end::stopped;
   }
   return map_walk_end::complete;
 }
@@ -47,6 +51,15 @@ map_block_reader read_stream_blocks(byte_stream& stream, std::optional<std::uint
       return stream.error_text().empty() ? block_read::end : block_read::failed;
     }
     next = block + 1;
+    return block_read::ok;
+  };
+}
+
+map_block_reader read_memory_blocks(const std::uint8_t* bytes, std::size_t size,
+                                    std::size_t block_size) {
+  return [bytes, blocks = size / block_size, block_size](std::uint32_t block, std::uint8_t* into) {
+    if (block >= blocks) return block_read::end;
+    std::copy_n(bytes + std::size_t{block} * block_size, block_size, into);
     return block_read::ok;
   };
 }

@@ -1,8 +1,11 @@
-// The one walk over an Apple partition map: every listing and merge reads
-// the map through it, whatever the medium, so they all stop at the same
-// bound. Blocks are 512 bytes, numbered from the start of the medium.
+// The one walk over an Apple partition map: every listing, merge and
+// description reads the map through it, whatever the medium, so they all
+// stop at the same bound. Blocks are numbered from the start of the medium
+// in the map's own block size: 512 bytes for every map the jobs take, 2048
+// for the maps Mac CD-ROM and DVD mastering writes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -17,10 +20,13 @@ namespace hybrid {
 // job reading for hours.
 constexpr std::int32_t max_walked_map_blocks = 65536;
 
+// The largest block a map may use; a walk reads each block whole.
+constexpr std::size_t largest_map_block = 2048;
+
 // `end` is the end of the medium, where a walk stops quietly: a file shorter
 // than its map claims. A device has no such end; a read past it fails.
 enum class block_read { ok, end, failed };
-// Reads block `block` into the 512 bytes at `into`.
+// Reads block `block` into the block-size bytes at `into`.
 using map_block_reader = std::function<block_read(std::uint32_t block, std::uint8_t* into)>;
 
 enum class map_visit { go_on, stop };
@@ -51,13 +57,21 @@ enum class map_walk_end {
 };
 
 // Reads the blocks in order, each once: from block 1 for blocks_1_to_n,
-// from block 0 otherwise, so a reader that streams never goes back.
-map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit);
+// from block 0 otherwise, so a reader that streams never goes back. Blocks
+// are `block_size` bytes, a multiple of 512 up to largest_map_block (any
+// other size walks nothing); the jobs leave it at 512.
+map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit,
+                      std::size_t block_size = block_bytes);
 
-// Reads a stream's blocks. It seeks only when asked for a block other than
+// Reads a stream's 512-byte blocks. It seeks only when asked for a block other than
 // the one after the last it read, so a walk costs one seek, then one read
 // per block. `at` is the block the stream stands at when the caller has just
 // placed it there; without it the first read seeks.
 map_block_reader read_stream_blocks(byte_stream& stream, std::optional<std::uint32_t> at = {});
+
+// Reads the blocks of a map held in memory, `size` bytes at `bytes`, which
+// must outlive the reader; the medium ends with the last whole block.
+map_block_reader read_memory_blocks(const std::uint8_t* bytes, std::size_t size,
+                                    std::size_t block_size = block_bytes);
 
 }  // namespace hybrid

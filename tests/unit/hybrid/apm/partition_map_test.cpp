@@ -88,17 +88,18 @@ struct entry {
 std::vector<std::uint8_t> image_with(std::int32_t map_count, const std::vector<entry>& entries,
                                      std::size_t tail_blocks = 0) {
   std::vector<std::uint8_t> image((1 + entries.size() + tail_blocks) * 512, 0);
-  image[0] = 'E';
-  image[1] = 'R';
+  driver_descriptor descriptor;
+  descriptor.signature = descriptor_signature;
+  encode_driver_descriptor(descriptor, image.data());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    std::uint8_t* block = image.data() + (i + 1) * 512;
-    block[0] = 'P';
-    block[1] = 'M';
-    put_be32(block + pm::map_blocks, static_cast<std::uint32_t>(map_count));
-    put_be32(block + pm::first_block, entries[i].first);
-    put_be32(block + pm::block_count, entries[i].count);
-    std::memcpy(block + pm::name, entries[i].name, std::strlen(entries[i].name));
-    std::memcpy(block + pm::type, entries[i].type, std::strlen(entries[i].type));
+    partition_entry entry;
+    entry.signature = entry_signature;
+    entry.map_blocks = static_cast<std::uint32_t>(map_count);
+    entry.first_block = entries[i].first;
+    entry.block_count = entries[i].count;
+    entry.name = map_text_of(entries[i].name);
+    entry.type = map_text_of(entries[i].type);
+    encode_partition_entry(entry, image.data() + (i + 1) * 512);
   }
   return image;
 }
