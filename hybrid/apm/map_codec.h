@@ -34,6 +34,7 @@ struct driver_descriptor {
   // The driver descriptors and the padding after them, as read: the program
   // never carries a driver over, so it has no use for them one by one.
   std::array<std::uint8_t, 494> drivers{};
+  bool operator==(const driver_descriptor&) const = default;
 };
 
 struct partition_entry {
@@ -56,6 +57,7 @@ struct partition_entry {
   std::uint32_t boot_checksum = 0;
   std::array<std::uint8_t, 16> processor{};
   std::array<std::uint8_t, 376> pad{};  // to the end of the record, as read
+  bool operator==(const partition_entry&) const = default;
 };
 
 // `block` holds at least record_bytes bytes.

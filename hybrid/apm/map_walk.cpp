@@ -57,7 +57,8 @@ map_block_reader read_stream_blocks(byte_stream& stream, std::optional<std::uint
 
 map_block_reader read_memory_blocks(const std::uint8_t* bytes, std::size_t size,
                                     std::size_t block_size) {
-  return [bytes, blocks = size / block_size, block_size](std::uint32_t block, std::uint8_t* into) {
+  const std::size_t blocks = block_size == 0 ? 0 : size / block_size;
+  return [bytes, blocks, block_size](std::uint32_t block, std::uint8_t* into) {
     if (block >= blocks) return block_read::end;
     std::copy_n(bytes + std::size_t{block} * block_size, block_size, into);
     return block_read::ok;

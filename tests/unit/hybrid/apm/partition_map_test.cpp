@@ -251,6 +251,44 @@ TEST(WalkMap, SpansBoundsAndStops) {
   }
 }
 
+// A walk reads whole blocks of a size that holds whole records, up to the
+// largest block a map may use; the block size it is given is not checked
+// against the map's own, and any other size reads nothing.
+TEST(WalkMap, BlockSizes) {
+  // Blocks of 2048 bytes whose first 512 would also pass for a map of
+  // 512-byte blocks: the walk takes the one it is told.
+  std::vector<std::uint8_t> image(6 * 2048);
+  partition_entry entry;
+  entry.signature = entry_signature;
+  entry.map_blocks = 2;
+  encode_partition_entry(entry, image.data() + 512);
+  entry.map_blocks = 4;
+  encode_partition_entry(entry, image.data() + 2048);
+  const struct {
+    std::size_t size;
+    std::uint32_t reads, handed;
+  } rows[] = {{512, 2, 2}, {2048, 4, 4}, {1024, 1, 0}, {0, 0, 0}, {1000, 0, 0}, {4096, 0, 0}};
+  for (const auto& [size, expected_reads, handed] : rows) {
+    SCOPED_TRACE(size);
+    std::uint32_t reads = 0, count = 0;
+    const map_block_reader memory = read_memory_blocks(image.data(), image.size(), size);
+    const map_walk_end end = walk_map(
+        map_span::blocks_1_to_n,
+        [&](std::uint32_t block, std::uint8_t* into) {
+          ++reads;
+          return memory(block, into);
+        },
+        [&](std::uint32_t, std::uint8_t*) {
+          ++count;
+          return map_visit::go_on;
+        },
+        size);
+    EXPECT_EQ(end, map_walk_end::complete);
+    EXPECT_EQ(count, handed);
+    EXPECT_EQ(reads, expected_reads);
+  }
+}
+
 std::vector<std::uint8_t> fixture(const char* name) {
   std::ifstream in(std::string(ZELVORANT_FIXTURES) + "/" + name, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
