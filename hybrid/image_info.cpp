@@ -189,6 +189,13 @@ void classify_system_area(const std::vector<std::uint8_t>& head, image_info& inf
     info.descriptor_block_size = descriptor.block_size;
     info.descriptor_block_count = descriptor.block_count;
   }
+  // Mac CD-ROMs and DVDs count 2048-byte blocks, their entries one to a
+  // block; a map at 512-byte strides is read as one, whatever block 0 says.
+  if (!info.map && info.descriptor_block_size == largest_map_block &&
+      head.size() >= 2 * largest_map_block && is_partition_entry(head.data() + largest_map_block)) {
+    info.map = true;
+    info.map_block_size = largest_map_block;
+  }
   area.apple_map = info.driver_descriptor || info.map;
   area.pc_boot_record = has_pc_boot_record(head.data());
   area.gpt = has_gpt_header(head.data());
@@ -275,8 +282,13 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
   classify_system_area(head, info);
   if (read_descriptors(in, info.iso) == got::failed) return false;
 
-  // The map as the jobs walk it: blocks 1 to the count and the block after,
-  // at most to the walk's bound and never past the file.
+  // A map of 512-byte blocks as the jobs walk it: blocks 1 to the count and
+  // the block after, at most to the walk's bound and never past the file.
+  // One of larger blocks, which no job takes, as partx reads it: blocks 1 to
+  // the count, every number scaled to 512-byte blocks.
+  const std::size_t map_block = info.map_block_size;
+  const std::uint32_t scale = info.map_block_size / block_bytes;
+  const bool jobs_read = map_block == block_bytes;
   std::uint32_t with_signature = 0;
   bool counts_differ = false;
   int offered = 0, hfsutils = 0;
@@ -284,11 +296,11 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
   clear_partition_list(rows);
   bool failed = false;
   if (info.map) {
-    info.map_count = map_block_count(head.data() + block_bytes);
+    info.map_count = map_block_count(head.data() + map_block);
     const map_walk_end walked = walk_map(
-        map_span::blocks_1_to_n_plus_1,
+        jobs_read ? map_span::blocks_1_to_n_plus_1 : map_span::blocks_1_to_n,
         [&](std::uint32_t block, std::uint8_t* into) {
-          switch (in.fetch(std::uint64_t{block} * block_bytes, into, block_bytes)) {
+          switch (in.fetch(std::uint64_t{block} * map_block, into, map_block)) {
             case got::ok:
               return block_read::ok;
             case got::past_end:
@@ -301,11 +313,12 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
           const partition_entry fields = decode_partition_entry(bytes);
           const bool beyond = static_cast<std::int64_t>(block) > info.map_count;
           map_entry_info entry;
-          entry.block = block;
+          entry.block = block * scale;
           entry.signature = is_partition_entry(fields);
+          // The jobs offer rows from maps of 512-byte blocks only.
           const int before = offered;
-          entry.hfs = examine_block(bytes, rows, offered);
-          if (entry.hfs && before < max_partitions) entry.row = before;
+          entry.hfs = jobs_read ? examine_block(bytes, rows, offered) : is_hfs_entry(fields);
+          if (entry.hfs && jobs_read && before < max_partitions) entry.row = before;
           // Only entries inside the count are partitions to the other readers.
           if (entry.signature && !beyond) {
             ++with_signature;
@@ -313,7 +326,7 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
                 counts_differ || static_cast<std::int32_t>(fields.map_blocks) != info.map_count;
             entry.partx_number = static_cast<int>(block);
           }
-          if (!beyond && is_plain_hfs_entry(fields)) {
+          if (jobs_read && !beyond && is_plain_hfs_entry(fields)) {
             entry.hfsutils_number = ++hfsutils;
           }
           if (!(entry.signature && !beyond) && !entry.hfs) return map_visit::go_on;
@@ -324,12 +337,13 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
           }
           entry.name = field_text(fields.name.data(), fields.name.size(), true);
           entry.type = field_text(fields.type.data(), fields.type.size(), true);
-          entry.first_block = fields.first_block;
-          entry.block_count = fields.block_count;
+          entry.first_block = std::uint64_t{fields.first_block} * scale;
+          entry.block_count = std::uint64_t{fields.block_count} * scale;
           entry.status = fields.status;
           info.entries.push_back(std::move(entry));
           return map_visit::go_on;
-        });
+        },
+        map_block);
     failed = walked == map_walk_end::read_failed;
   }
   for (map_entry_info& entry : info.entries) {
@@ -343,8 +357,7 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
   if (failed) return false;
 
   std::uint64_t end = info.iso.present ? info.iso.bytes : 0;
-  if (info.map)
-    end = std::max<std::uint64_t>(end, (std::uint64_t{with_signature} + 1) * block_bytes);
+  if (info.map) end = std::max<std::uint64_t>(end, (std::uint64_t{with_signature} + 1) * map_block);
   for (const map_entry_info& entry : info.entries) {
     end = std::max(end, (std::uint64_t{entry.first_block} + entry.block_count) * block_bytes);
   }

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <set>
 
 #include "hybrid/jobs.h"
@@ -236,6 +238,77 @@ TEST(ImageInfo, ReadsStayInsideTheFile) {
     const image_info info = describe(image, length);
     EXPECT_LE(info.data_end, length);
   }
+}
+
+std::vector<std::uint8_t> fixture(const char* name) {
+  std::ifstream in(std::string(ZELVORANT_FIXTURES) + "/" + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A map of 2048-byte blocks, as Mac CD-ROMs and DVDs carry it, is listed as
+// partx lists it, every number in 512-byte blocks; no job takes it, so it
+// offers no row, and hfsutils refuses it.
+TEST(ImageInfo, MapsOfLargerBlocksAreScaled) {
+  const image_info dvd = describe(fixture("node-apm-mac-osx-snow-leopard.bin"));
+  EXPECT_EQ(dvd.map_block_size, 2048u);
+  EXPECT_EQ(dvd.map_count, 4);
+  // As `partx --show` gives them for the file.
+  const struct {
+    std::uint64_t first, blocks;
+    const char* type;
+  } entries[] = {{4, 60, "Apple_partition_map"},
+                 {64, 2020420, "Apple_Driver_ATAPI"},
+                 {2020488, 13157944, "Apple_HFS"},
+                 {15178432, 12, "Apple_Free"}};
+  ASSERT_EQ(dvd.entries.size(), std::size(entries));
+  for (std::size_t i = 0; i < std::size(entries); ++i) {
+    const auto& entry = dvd.entries[i];
+    EXPECT_EQ(entry.partx_number, static_cast<int>(i + 1)) << i;
+    EXPECT_EQ(entry.block, (i + 1) * 4) << i;
+    EXPECT_EQ(entry.first_block, entries[i].first) << i;
+    EXPECT_EQ(entry.block_count, entries[i].blocks) << i;
+    EXPECT_EQ(entry.type, entries[i].type) << i;
+    EXPECT_EQ(entry.row, -1) << i;
+    EXPECT_EQ(entry.hfsutils_number, 0) << i;
+  }
+  // The file holds the map only: the partitions lie past its end.
+  EXPECT_EQ(problem_codes(dvd), (std::set<std::string>{"block_size", "past_end", "no_volume"}));
+
+  // A whole one: the volume is where the scaled entry puts it, and the data
+  // end with it.
+  std::vector<std::uint8_t> disc((16 + 40) * 2048);
+  hybrid::driver_descriptor descriptor;
+  descriptor.signature = hybrid::descriptor_signature;
+  descriptor.block_size = 2048;
+  descriptor.block_count = 56;
+  hybrid::encode_driver_descriptor(descriptor, disc.data());
+  hybrid::partition_entry entry;
+  entry.signature = hybrid::entry_signature;
+  entry.map_blocks = 2;
+  entry.first_block = 1;
+  entry.block_count = 2;
+  entry.type = hybrid::map_text_of("Apple_partition_map");
+  hybrid::encode_partition_entry(entry, disc.data() + 2048);
+  entry.first_block = 16;
+  entry.block_count = 40;
+  entry.type = hybrid::map_text_of("Apple_HFS");
+  hybrid::encode_partition_entry(entry, disc.data() + 2 * 2048);
+  put_hfs_header(disc, 16 * 2048, "Big");
+  const image_info big = describe(disc);
+  ASSERT_EQ(big.entries.size(), 2u);
+  EXPECT_EQ(big.entries[1].first_block, 64u);
+  EXPECT_EQ(big.entries[1].volume.name, "Big");
+  EXPECT_EQ(big.data_end, disc.size());
+  EXPECT_EQ(problem_codes(big), std::set<std::string>{"block_size"});
+
+  // Entries at 512-byte strides are read as they always were, whatever
+  // block size block 0 claims.
+  auto hybrid = make_hybrid(two_volumes(), hybrid::choice_all);
+  hybrid::put_be16(hybrid.data() + 2, 2048);
+  const image_info claimed = describe(hybrid);
+  EXPECT_EQ(claimed.map_block_size, 512u);
+  EXPECT_EQ(claimed.entries.size(), 3u);
+  EXPECT_EQ(problem_codes(claimed), std::set<std::string>{"block_size"});
 }
 
 // A 32-bit first block and count that add up past 2^32 blocks end past the
