@@ -183,18 +183,14 @@ void classify_system_area(const std::vector<std::uint8_t>& head, image_info& inf
     return;
   }
   info.driver_descriptor = is_driver_descriptor(head.data());
-  info.map = is_partition_entry(head.data() + block_bytes);
   if (info.driver_descriptor) {
     const driver_descriptor descriptor = decode_driver_descriptor(head.data());
     info.descriptor_block_size = descriptor.block_size;
     info.descriptor_block_count = descriptor.block_count;
   }
-  // Mac CD-ROMs and DVDs count 2048-byte blocks, their entries one to a
-  // block; a map at 512-byte strides is read as one, whatever block 0 says.
-  if (!info.map && info.descriptor_block_size == largest_map_block &&
-      head.size() >= 2 * largest_map_block && is_partition_entry(head.data() + largest_map_block)) {
+  if (const std::size_t map_block = find_map_block_size(head.data(), head.size())) {
     info.map = true;
-    info.map_block_size = largest_map_block;
+    info.map_block_size = static_cast<std::uint32_t>(map_block);
   }
   area.apple_map = info.driver_descriptor || info.map;
   area.pc_boot_record = has_pc_boot_record(head.data());

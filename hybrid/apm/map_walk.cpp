@@ -5,6 +5,16 @@
 
 namespace hybrid {
 
+std::size_t find_map_block_size(const std::uint8_t* head, std::size_t size) {
+  if (size >= 2 * block_bytes && is_partition_entry(head + block_bytes)) return block_bytes;
+  if (size >= 2 * largest_map_block && is_driver_descriptor(head) &&
+      decode_driver_descriptor(head).block_size == largest_map_block &&
+      is_partition_entry(head + largest_map_block)) {
+    return largest_map_block;
+  }
+  return 0;
+}
+
 map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit,
                       std::size_t block_size) {
   if (block_size == 0 || block_size % record_bytes != 0 || block_size > largest_map_block)

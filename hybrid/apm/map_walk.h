@@ -23,6 +23,12 @@ constexpr std::int32_t max_walked_map_blocks = 65536;
 // The largest block a map may use; a walk reads each block whole.
 constexpr std::size_t largest_map_block = 2048;
 
+// The block size of the map whose first `size` bytes are at `head`, or 0
+// when there is no entry where block 1 would be: 512 when "PM" lies at byte
+// 512, whatever block 0 says; 2048 when it lies at byte 2048 instead and the
+// Driver Descriptor counts 2048-byte blocks, as on Mac CD-ROMs and DVDs.
+std::size_t find_map_block_size(const std::uint8_t* head, std::size_t size);
+
 // `end` is the end of the medium, where a walk stops quietly: a file shorter
 // than its map claims. A device has no such end; a read past it fails.
 enum class block_read { ok, end, failed };

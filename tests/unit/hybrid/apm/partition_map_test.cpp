@@ -289,6 +289,39 @@ TEST(WalkMap, BlockSizes) {
   }
 }
 
+// "PM" at byte 512 makes a map of 512-byte blocks whatever block 0 says;
+// one at 2048 only with a Driver Descriptor that counts 2048-byte blocks.
+TEST(WalkMap, FindsTheMapsBlockSize) {
+  const struct {
+    const char* what;
+    std::uint16_t descriptor_block_size;  // 0: no Driver Descriptor
+    std::size_t entry_at, head_bytes, found;
+  } rows[] = {
+      {"512-byte map", 512, 512, 4096, 512},
+      {"without a Driver Descriptor", 0, 512, 4096, 512},
+      {"claiming 2048, entries at 512", 2048, 512, 4096, 512},
+      {"2048-byte map", 2048, 2048, 4096, 2048},
+      {"2048 without a Driver Descriptor", 0, 2048, 4096, 0},
+      {"entries at 2048, 512 claimed", 512, 2048, 4096, 0},
+      {"2048-byte map cut short", 2048, 2048, 4000, 0},
+      {"no entry", 2048, 1024, 4096, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<std::uint8_t> head(4096);
+    if (row.descriptor_block_size != 0) {
+      driver_descriptor descriptor;
+      descriptor.signature = descriptor_signature;
+      descriptor.block_size = row.descriptor_block_size;
+      encode_driver_descriptor(descriptor, head.data());
+    }
+    partition_entry entry;
+    entry.signature = entry_signature;
+    encode_partition_entry(entry, head.data() + row.entry_at);
+    EXPECT_EQ(find_map_block_size(head.data(), row.head_bytes), row.found);
+  }
+}
+
 std::vector<std::uint8_t> fixture(const char* name) {
   std::ifstream in(std::string(ZELVORANT_FIXTURES) + "/" + name, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
