@@ -96,7 +96,7 @@ std::vector<region> layout_regions(const image_info& info) {
     fixed_end = std::max(system_area_end, std::min(length, info.iso.bytes));
     placed.push_back({system_area_end, fixed_end, "ISO 9660"});
   } else if (info.map) {
-    const std::uint64_t map_end = (info.entries.size() + 1) * std::uint64_t{hybrid::block_bytes};
+    const std::uint64_t map_end = (info.entries.size() + 1) * std::uint64_t{info.map_block_size};
     fixed_end = std::min(length, map_end);
     placed.push_back({0, fixed_end, "map"});
   }
@@ -106,8 +106,8 @@ std::vector<region> layout_regions(const image_info& info) {
   }
   for (const auto& entry : info.entries) {
     if (entry.block_count == 0 || entry.type == "Apple_partition_map") continue;
-    const std::uint64_t start = std::uint64_t{entry.first_block} * hybrid::block_bytes;
-    const std::uint64_t end = start + std::uint64_t{entry.block_count} * hybrid::block_bytes;
+    const std::uint64_t start = entry.first_block * hybrid::block_bytes;
+    const std::uint64_t end = start + entry.block_count * hybrid::block_bytes;
     others.push_back({std::min(start, length), std::min(end, length),
                       entry.hfs ? volume_label(entry.volume) : entry.type});
   }
@@ -181,7 +181,12 @@ std::string info_text(const image_info& info, const std::string& name) {
            std::to_string(info.descriptor_block_size) + " bytes\n";
   }
   if (info.map) {
-    out += "Partition map: " + std::to_string(info.map_count) + " entries\n";
+    out += "Partition map: " + std::to_string(info.map_count) + " entries";
+    if (info.map_block_size != hybrid::block_bytes) {
+      out += ", " + std::to_string(info.map_block_size) +
+             "-byte blocks (shown below as 512-byte blocks)";
+    }
+    out += "\n";
     out += "  row  hfsutils  partx  first      blocks     status      type / name\n";
     char line[160];
     for (const auto& entry : info.entries) {
@@ -189,9 +194,9 @@ std::string info_text(const image_info& info, const std::string& name) {
       const std::string hfsutils =
           entry.hfsutils_number > 0 ? std::to_string(entry.hfsutils_number) : "-";
       const std::string partx = entry.partx_number > 0 ? std::to_string(entry.partx_number) : "-";
-      std::snprintf(line, sizeof line, "  %-4s %-9s %-6s %-10u %-10u 0x%08x  ", row.c_str(),
-                    hfsutils.c_str(), partx.c_str(), static_cast<unsigned>(entry.first_block),
-                    static_cast<unsigned>(entry.block_count), static_cast<unsigned>(entry.status));
+      std::snprintf(line, sizeof line, "  %-4s %-9s %-6s %-10s %-10s 0x%08x  ", row.c_str(),
+                    hfsutils.c_str(), partx.c_str(), std::to_string(entry.first_block).c_str(),
+                    std::to_string(entry.block_count).c_str(), static_cast<unsigned>(entry.status));
       out += line + entry.type + " \"" + entry.name + "\"\n";
       if (entry.hfs) out += "       volume: " + volume_words(entry.volume) + "\n";
     }
@@ -267,6 +272,10 @@ std::string info_json(const image_info& info, const std::string& name) {
     json.value(static_cast<std::int64_t>(info.map_count));
   } else {
     json.null();
+  }
+  // Only for a map of larger blocks: the JSON of the others stays as it was.
+  if (info.map_block_size != hybrid::block_bytes) {
+    json.key("map_block_size").value(info.map_block_size);
   }
   json.key("entries").begin_array();
   for (const auto& entry : info.entries) {

@@ -1,8 +1,7 @@
 #include "cli/plan_text.h"
 
-#include <algorithm>
-
-#include "hybrid/apm/big_endian.h"
+#include "hybrid/apm/map_codec.h"
+#include "hybrid/apm/map_walk.h"
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/printable.h"
 
@@ -10,9 +9,8 @@ namespace cli {
 namespace {
 
 // A map's name or type field, as the source's map wrote it.
-std::string field_text(const std::uint8_t* at) {
-  const std::uint8_t* end = std::find(at, at + hybrid::pm::text_bytes, 0);
-  return hybrid::printable(std::string(at, end));
+std::string field_text(const hybrid::map_text& field) {
+  return hybrid::printable(hybrid::text_of(field));
 }
 
 std::string number(std::uint64_t value) { return std::to_string(value); }
@@ -28,16 +26,15 @@ std::string plan_text(const hybrid::hybrid_layout& layout, std::uint64_t iso_len
             number(iso_length - *layout.cut_at) + " bytes after it removed)\n";
   }
   text += "Map entries (512-byte blocks; numbered as partx does):\n";
-  const std::uint8_t* head = layout.head.data();
-  const std::size_t blocks = layout.head.size() / block_bytes;
   // The entries written: blocks 1 to the count the first entry gives.
-  const std::uint32_t entries = blocks > 1 ? get_be32(head + block_bytes + pm::map_blocks) : 0;
-  for (std::uint32_t n = 1; n <= entries && n < blocks; ++n) {
-    const std::uint8_t* entry = head + std::size_t{n} * block_bytes;
-    text += "  " + number(n) + "  first " + number(get_be32(entry + pm::first_block)) +
-            "  blocks " + number(get_be32(entry + pm::block_count)) + "  " +
-            field_text(entry + pm::type) + "  \"" + field_text(entry + pm::name) + "\"\n";
-  }
+  walk_map(map_span::blocks_1_to_n, read_memory_blocks(layout.head.data(), layout.head.size()),
+           [&](std::uint32_t n, std::uint8_t* block) {
+             const partition_entry entry = decode_partition_entry(block);
+             text += "  " + number(n) + "  first " + number(entry.first_block) + "  blocks " +
+                     number(entry.block_count) + "  " + field_text(entry.type) + "  \"" +
+                     field_text(entry.name) + "\"\n";
+             return map_visit::go_on;
+           });
   text += "Append at byte " + number(layout.iso_bytes) + ": " + number(layout.pad_bytes) +
           " bytes of zeros, then " + number(layout.append_bytes() - layout.pad_bytes) +
           " bytes of HFS data\n";

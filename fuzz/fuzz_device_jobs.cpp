@@ -27,7 +27,7 @@ void check_extracted(const std::vector<std::uint8_t>& image,
   const bool whole_copy =
       image.size() <= device.size() && std::equal(image.begin(), image.end(), device.begin());
   fuzz::check(
-      whole_copy || std::uint64_t{hybrid::get_be32(image.data() + hybrid::ddr::block_count)} *
+      whole_copy || std::uint64_t{hybrid::decode_driver_descriptor(image.data()).block_count} *
                             hybrid::block_bytes ==
                         image.size(),
       "an extraction is neither the volume copied whole nor counted by its block 0");

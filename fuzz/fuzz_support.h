@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "hybrid/apm/big_endian.h"
+#include "hybrid/apm/map_codec.h"
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/questions.h"
 
@@ -54,24 +54,24 @@ inline void check_hybrid(const std::vector<std::uint8_t>& image,
                          const std::vector<std::uint8_t>& iso_before) {
   check(image.size() >= iso_before.size(), "hybrid shorter than its ISO image");
   check(image.size() % hybrid::block_bytes == 0, "hybrid not whole blocks");
-  check(image[0] == 'E' && image[1] == 'R', "hybrid without a Driver Descriptor");
-  const std::uint64_t blocks = hybrid::get_be32(image.data() + hybrid::ddr::block_count);
+  check(hybrid::is_driver_descriptor(image.data()), "hybrid without a Driver Descriptor");
+  const std::uint64_t blocks = hybrid::decode_driver_descriptor(image.data()).block_count;
   check(blocks * hybrid::block_bytes == image.size(), "block count disagrees with the length");
   const std::uint8_t* first_entry = image.data() + hybrid::block_bytes;
-  const std::uint32_t entries = hybrid::get_be32(first_entry + hybrid::pm::map_blocks);
+  const std::uint32_t entries = hybrid::decode_partition_entry(first_entry).map_blocks;
   check(entries >= 1 && entries < hybrid::map_area_blocks,
         "map entry count out of the system area");
   const std::uint64_t iso_blocks =
       (iso_before.size() + hybrid::block_bytes - 1) / hybrid::block_bytes;
   int hfs_entries = 0;
   for (std::uint32_t index = 1; index <= entries; ++index) {
-    const std::uint8_t* entry = image.data() + index * hybrid::block_bytes;
-    check(hybrid::get_be32(entry + hybrid::pm::map_blocks) == entries,
-          "entries disagree on the count");
+    const hybrid::partition_entry entry =
+        hybrid::decode_partition_entry(image.data() + index * hybrid::block_bytes);
+    check(entry.map_blocks == entries, "entries disagree on the count");
     if (index == 1 || !hybrid::is_hfs_entry(entry)) continue;
     ++hfs_entries;
-    const std::uint64_t start = hybrid::get_be32(entry + hybrid::pm::first_block);
-    const std::uint64_t count = hybrid::get_be32(entry + hybrid::pm::block_count);
+    const std::uint64_t start = entry.first_block;
+    const std::uint64_t count = entry.block_count;
     check(count > 0, "an appended partition without blocks");
     check(start >= iso_blocks, "a partition inside the ISO data");
     check(start + count <= blocks, "a partition past the end of the image");

@@ -15,11 +15,8 @@ using text::failed_operation;
 
 constexpr std::uint64_t max_blocks = std::numeric_limits<std::uint32_t>::max();
 
-std::string partition_name(const std::uint8_t* entry) {
-  char name[pm::text_bytes];
-  std::memcpy(name, entry + pm::name, sizeof name - 1);
-  name[sizeof name - 1] = '\0';
-  return name;
+std::string partition_name(const partition_entry& entry) {
+  return text_of(entry.name, entry.name.size() - 1);
 }
 
 // Blocks 0 and 1 from the head, the others from the source.
@@ -62,7 +59,9 @@ void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run
                           hybrid_layout& layout) {
   // Counts known only now: the blocks of the whole image, and the entries
   // after block 0, which every entry repeats.
-  put_be32(head.data() + ddr::block_count, static_cast<std::uint32_t>(total_blocks));
+  driver_descriptor descriptor = decode_driver_descriptor(head.data());
+  descriptor.block_count = static_cast<std::uint32_t>(total_blocks);
+  encode_driver_descriptor(descriptor, head.data());
   const auto entries = static_cast<std::uint32_t>(merged + 1);
   // Block 1 is the map's own entry whatever the source held there: an
   // Apple_HFS entry kept as it was pointed into the ISO 9660 data, one
@@ -71,7 +70,10 @@ void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run
   build_map_entry(head.data() + block_bytes, entries,
                   map_entry_name(head.data() + block_bytes).c_str());
   for (std::uint32_t entry = 2; entry <= entries; ++entry) {
-    put_be32(head.data() + entry * block_bytes + pm::map_blocks, entries);
+    std::uint8_t* const block = head.data() + entry * block_bytes;
+    partition_entry repeated = decode_partition_entry(block);
+    repeated.map_blocks = entries;
+    encode_partition_entry(repeated, block);
   }
   layout.head = std::move(head);
   layout.iso_bytes = iso_bytes;
@@ -128,16 +130,18 @@ refusal plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1, 
   head_then_rest blocks(head, rest);
   const map_walk_end walked =
       walk_map(map_span::blocks_1_to_n_plus_1, blocks, [&](std::uint32_t, std::uint8_t* entry) {
-        const std::uint32_t count = get_be32(entry + pm::block_count);
-        if (!is_hfs_entry(entry) || count == 0) return map_visit::go_on;
+        partition_entry fields = decode_partition_entry(entry);
+        const std::uint32_t count = fields.block_count;
+        if (!is_hfs_entry(fields) || count == 0) return map_visit::go_on;
         ++merged;
         if (merged > max_merged_entries) return map_visit::go_on;  // counted for the message only
 
-        const std::uint32_t first = get_be32(entry + pm::first_block);
+        const std::uint32_t first = fields.first_block;
         refused =
-            admit_partition(partition_name(entry).c_str(), first, count, end, source, cancelled);
+            admit_partition(partition_name(fields).c_str(), first, count, end, source, cancelled);
         if (refused || cancelled) return map_visit::stop;
-        put_be32(entry + pm::first_block, static_cast<std::uint32_t>(end));
+        fields.first_block = static_cast<std::uint32_t>(end);
+        encode_partition_entry(fields, entry);
         head.insert(head.end(), entry, entry + block_bytes);
         runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
         end += count;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <optional>
 
+#include "hybrid/apm/map_codec.h"
 #include "hybrid/apm/map_walk.h"
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/iso_volume.h"
@@ -181,18 +182,22 @@ void classify_system_area(const std::vector<std::uint8_t>& head, image_info& inf
     area.other = !area.empty;
     return;
   }
-  info.driver_descriptor = head[0] == 'E' && head[1] == 'R';
-  info.map = head[block_bytes] == 'P' && head[block_bytes + 1] == 'M';
+  info.driver_descriptor = is_driver_descriptor(head.data());
+  if (info.driver_descriptor) {
+    const driver_descriptor descriptor = decode_driver_descriptor(head.data());
+    info.descriptor_block_size = descriptor.block_size;
+    info.descriptor_block_count = descriptor.block_count;
+  }
+  if (const std::size_t map_block = find_map_block_size(head.data(), head.size())) {
+    info.map = true;
+    info.map_block_size = static_cast<std::uint32_t>(map_block);
+  }
   area.apple_map = info.driver_descriptor || info.map;
   area.pc_boot_record = has_pc_boot_record(head.data());
   area.gpt = has_gpt_header(head.data());
   area.hfs_header = bare_volume_kind(head.data() + 2 * block_bytes) != bare_volume::none;
   area.other =
       !area.empty && !area.apple_map && !area.pc_boot_record && !area.gpt && !area.hfs_header;
-  if (info.driver_descriptor) {
-    info.descriptor_block_size = get_be16(head.data() + ddr::block_size);
-    info.descriptor_block_count = get_be32(head.data() + ddr::block_count);
-  }
 }
 
 std::string entry_label(const map_entry_info& entry) {
@@ -273,8 +278,13 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
   classify_system_area(head, info);
   if (read_descriptors(in, info.iso) == got::failed) return false;
 
-  // The map as the jobs walk it: blocks 1 to the count and the block after,
-  // at most to the walk's bound and never past the file.
+  // A map of 512-byte blocks as the jobs walk it: blocks 1 to the count and
+  // the block after, at most to the walk's bound and never past the file.
+  // One of larger blocks, which no job takes, as partx reads it: blocks 1 to
+  // the count, every number scaled to 512-byte blocks.
+  const std::size_t map_block = info.map_block_size;
+  const std::uint32_t scale = info.map_block_size / block_bytes;
+  const bool jobs_read = map_block == block_bytes;
   std::uint32_t with_signature = 0;
   bool counts_differ = false;
   int offered = 0, hfsutils = 0;
@@ -282,11 +292,11 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
   clear_partition_list(rows);
   bool failed = false;
   if (info.map) {
-    info.map_count = map_block_count(head.data() + block_bytes);
+    info.map_count = map_block_count(head.data() + map_block);
     const map_walk_end walked = walk_map(
-        map_span::blocks_1_to_n_plus_1,
+        jobs_read ? map_span::blocks_1_to_n_plus_1 : map_span::blocks_1_to_n,
         [&](std::uint32_t block, std::uint8_t* into) {
-          switch (in.fetch(std::uint64_t{block} * block_bytes, into, block_bytes)) {
+          switch (in.fetch(std::uint64_t{block} * map_block, into, map_block)) {
             case got::ok:
               return block_read::ok;
             case got::past_end:
@@ -296,20 +306,23 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
           }
         },
         [&](std::uint32_t block, std::uint8_t* bytes) {
+          const partition_entry fields = decode_partition_entry(bytes);
           const bool beyond = static_cast<std::int64_t>(block) > info.map_count;
           map_entry_info entry;
-          entry.block = block;
-          entry.signature = bytes[pm::signature] == 'P' && bytes[pm::signature + 1] == 'M';
+          entry.block = block * scale;
+          entry.signature = is_partition_entry(fields);
+          // The jobs offer rows from maps of 512-byte blocks only.
           const int before = offered;
-          entry.hfs = examine_block(bytes, rows, offered);
-          if (entry.hfs && before < max_partitions) entry.row = before;
+          entry.hfs = jobs_read ? examine_block(bytes, rows, offered) : is_hfs_entry(fields);
+          if (entry.hfs && jobs_read && before < max_partitions) entry.row = before;
           // Only entries inside the count are partitions to the other readers.
           if (entry.signature && !beyond) {
             ++with_signature;
-            counts_differ = counts_differ || map_block_count(bytes) != info.map_count;
+            counts_differ =
+                counts_differ || static_cast<std::int32_t>(fields.map_blocks) != info.map_count;
             entry.partx_number = static_cast<int>(block);
           }
-          if (!beyond && std::memcmp(bytes + pm::type, "Apple_HFS\0", 10) == 0) {
+          if (jobs_read && !beyond && is_plain_hfs_entry(fields)) {
             entry.hfsutils_number = ++hfsutils;
           }
           if (!(entry.signature && !beyond) && !entry.hfs) return map_visit::go_on;
@@ -318,14 +331,15 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
             ++info.entries_not_listed;
             return map_visit::go_on;
           }
-          entry.name = field_text(bytes + pm::name, pm::text_bytes, true);
-          entry.type = field_text(bytes + pm::type, pm::text_bytes, true);
-          entry.first_block = get_be32(bytes + pm::first_block);
-          entry.block_count = get_be32(bytes + pm::block_count);
-          entry.status = get_be32(bytes + pm::status);
+          entry.name = field_text(fields.name.data(), fields.name.size(), true);
+          entry.type = field_text(fields.type.data(), fields.type.size(), true);
+          entry.first_block = std::uint64_t{fields.first_block} * scale;
+          entry.block_count = std::uint64_t{fields.block_count} * scale;
+          entry.status = fields.status;
           info.entries.push_back(std::move(entry));
           return map_visit::go_on;
-        });
+        },
+        map_block);
     failed = walked == map_walk_end::read_failed;
   }
   for (map_entry_info& entry : info.entries) {
@@ -339,8 +353,7 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
   if (failed) return false;
 
   std::uint64_t end = info.iso.present ? info.iso.bytes : 0;
-  if (info.map)
-    end = std::max<std::uint64_t>(end, (std::uint64_t{with_signature} + 1) * block_bytes);
+  if (info.map) end = std::max<std::uint64_t>(end, (std::uint64_t{with_signature} + 1) * map_block);
   for (const map_entry_info& entry : info.entries) {
     end = std::max(end, (std::uint64_t{entry.first_block} + entry.block_count) * block_bytes);
   }

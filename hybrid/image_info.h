@@ -46,15 +46,19 @@ struct system_area_info {
   bool other = false;           // none of those, and not all zero
 };
 
+// Every block number and count below is in 512-byte blocks, whatever the
+// map's own block size: a map of 2048-byte blocks has its numbers scaled.
 struct map_entry_info {
-  std::uint32_t block = 0;    // where the entry lies, in 512-byte blocks
+  std::uint32_t block = 0;    // where the entry lies
   int row = -1;               // the partition choice's row, from 0; -1 when not offered
   int hfsutils_number = 0;    // Apple_HFS partitions counted from 1; 0 for other entries
+                              // and in maps of 2048-byte blocks, which hfsutils refuses
   int partx_number = 0;       // map entries counted from 1, the map's own entry included
   bool signature = false;     // "PM"
   bool beyond_count = false;  // the block after the last entry the count allows
   std::string name, type;
-  std::uint32_t first_block = 0, block_count = 0, status = 0;
+  std::uint64_t first_block = 0, block_count = 0;
+  std::uint32_t status = 0;
   bool hfs = false;  // a type the jobs take for HFS ("Apple_HFS..."); `volume` then tells
   hfs_volume_info volume;
 };
@@ -73,6 +77,10 @@ struct image_info {
   std::uint32_t descriptor_block_count = 0;
   bool map = false;            // "PM" at block 1
   std::int32_t map_count = 0;  // block 1's map block count
+  // 512, the only size the jobs read, or 2048: a Driver Descriptor that
+  // counts 2048-byte blocks, and entries at 2048-byte strides, as Mac
+  // CD-ROMs and DVDs have them.
+  std::uint32_t map_block_size = 512;
   std::vector<map_entry_info> entries;
   std::uint32_t entries_not_listed = 0;  // past the listing's bound
   hfs_volume_info bare_volume;           // the header at byte 1024, without a map

@@ -95,7 +95,7 @@ refusal check_iso_target(byte_stream& iso, iso_target& target, questions& ask, b
   if (!iso.seek(0) || !read_exact(iso, head.data(), head.size())) {
     return refusal::because(text::io_failure(failed_operation::read, iso));
   }
-  if (length >= 2 && head[0] == 'E' && head[1] == 'R')
+  if (length >= 2 && is_driver_descriptor(head.data()))
     return refusal::because(text::already_hybrid);
   // The map covers the first 32,768 bytes; a shorter file has no room for it
   // and holds no ISO 9660 volume anyway.

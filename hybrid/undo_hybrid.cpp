@@ -7,7 +7,8 @@
 #include <optional>
 #include <vector>
 
-#include "hybrid/apm/big_endian.h"
+#include "hybrid/apm/map_codec.h"
+#include "hybrid/apm/map_walk.h"
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/hybrid_writer.h"
 #include "hybrid/io/iso_transaction.h"
@@ -19,11 +20,6 @@ namespace hybrid {
 namespace {
 
 using text::failed_operation;
-
-std::string entry_name(const std::uint8_t* entry) {
-  const std::uint8_t* end = std::find(entry + pm::name, entry + pm::name + pm::text_bytes, 0);
-  return std::string(entry + pm::name, end);
-}
 
 bool all_zero(const std::uint8_t* from, const std::uint8_t* to) {
   return std::all_of(from, to, [](std::uint8_t byte) { return byte == 0; });
@@ -41,10 +37,10 @@ struct undo_plan {
 // and inside the file. The first of them is where the appended data begin.
 refusal plan_undo(byte_stream& iso, const std::vector<std::uint8_t>& head, undo_plan& plan) {
   const std::uint8_t* block1 = head.data() + block_bytes;
-  if (head[0] != 'E' || head[1] != 'R' || block1[0] != 'P' || block1[1] != 'M') {
+  if (!is_driver_descriptor(head.data()) || !is_partition_entry(block1)) {
     return refusal::because(text::undo_not_hybrid);
   }
-  const std::uint32_t entries = get_be32(block1 + pm::map_blocks);
+  const std::uint32_t entries = decode_partition_entry(block1).map_blocks;
   if (entries == 0 || entries >= map_area_blocks) {
     return refusal::because(text::undo_bad_count(entries));
   }
@@ -55,22 +51,29 @@ refusal plan_undo(byte_stream& iso, const std::vector<std::uint8_t>& head, undo_
   const std::uint64_t volume_blocks = (*volume_end + block_bytes - 1) / block_bytes;
 
   std::optional<std::uint64_t> first_data;
-  for (std::uint32_t n = 1; n <= entries; ++n) {
-    const std::uint8_t* entry = head.data() + std::size_t{n} * block_bytes;
-    if (entry[0] != 'P' || entry[1] != 'M') return refusal::because(text::undo_bad_count(entries));
-    const std::uint32_t first = get_be32(entry + pm::first_block);
-    const std::uint32_t count = get_be32(entry + pm::block_count);
-    if (std::uint64_t{first} + count <= map_area_blocks) continue;  // the map itself
-    if (first < volume_blocks) {
-      return refusal::because(
-          text::undo_entry_inside_volume(entry_name(entry), first, count, volume_blocks));
-    }
-    if (std::uint64_t{first} * block_bytes >= plan.length) {
-      return refusal::because(
-          text::undo_entry_past_end(entry_name(entry), first, plan.length / block_bytes));
-    }
-    first_data = std::min<std::uint64_t>(first_data.value_or(first), first);
-  }
+  refusal refused;
+  // The count is below 64, so the walk stays inside the head.
+  walk_map(map_span::blocks_1_to_n, read_memory_blocks(head.data(), head.size()),
+           [&](std::uint32_t, std::uint8_t* block) {
+             const partition_entry entry = decode_partition_entry(block);
+             const std::uint32_t first = entry.first_block, count = entry.block_count;
+             if (!is_partition_entry(entry)) {
+               refused = refusal::because(text::undo_bad_count(entries));
+             } else if (std::uint64_t{first} + count <= map_area_blocks) {
+               return map_visit::go_on;  // the map itself
+             } else if (first < volume_blocks) {
+               refused = refusal::because(text::undo_entry_inside_volume(text_of(entry.name), first,
+                                                                         count, volume_blocks));
+             } else if (std::uint64_t{first} * block_bytes >= plan.length) {
+               refused = refusal::because(text::undo_entry_past_end(text_of(entry.name), first,
+                                                                    plan.length / block_bytes));
+             } else {
+               first_data = std::min<std::uint64_t>(first_data.value_or(first), first);
+               return map_visit::go_on;
+             }
+             return map_visit::stop;
+           });
+  if (refused) return refused;
   if (!first_data) return refusal::because(text::undo_no_data);
   plan.cut_at = *first_data * block_bytes;
   // Less than a block between the volume's end and the data: the zeros the
@@ -88,9 +91,12 @@ refusal plan_undo(byte_stream& iso, const std::vector<std::uint8_t>& head, undo_
 
   // The job keeps only the device type and id of block 0 and writes zeros
   // in the blocks after the map: anything else there came from elsewhere.
-  plan.other_data =
-      !all_zero(head.data() + ddr::driver_data, head.data() + block_bytes) ||
-      !all_zero(head.data() + (std::size_t{entries} + 1) * block_bytes, head.data() + head.size());
+  const driver_descriptor descriptor = decode_driver_descriptor(head.data());
+  const bool drivers =
+      descriptor.driver_data != 0 || descriptor.driver_count != 0 ||
+      !all_zero(descriptor.drivers.data(), descriptor.drivers.data() + descriptor.drivers.size());
+  plan.other_data = drivers || !all_zero(head.data() + (std::size_t{entries} + 1) * block_bytes,
+                                         head.data() + head.size());
   return accepted();
 }
 

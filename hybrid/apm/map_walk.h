@@ -1,8 +1,11 @@
-// The one walk over an Apple partition map: every listing and merge reads
-// the map through it, whatever the medium, so they all stop at the same
-// bound. Blocks are 512 bytes, numbered from the start of the medium.
+// The one walk over an Apple partition map: every listing, merge and
+// description reads the map through it, whatever the medium, so they all
+// stop at the same bound. Blocks are numbered from the start of the medium
+// in the map's own block size: 512 bytes for every map the jobs take, 2048
+// for the maps Mac CD-ROM and DVD mastering writes.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -16,8 +19,18 @@ namespace hybrid {
 // job reading for hours.
 constexpr std::int32_t max_walked_map_blocks = 65536;
 
-// Reads block `block` into the 512 bytes at `into`: a reader of another
-// shape than a block_source (--info's, bounded by the length it was given).
+// The largest block a map may use; a walk reads each block whole.
+constexpr std::size_t largest_map_block = 2048;
+
+// The block size of the map whose first `size` bytes are at `head`, or 0
+// when there is no entry where block 1 would be: 512 when "PM" lies at byte
+// 512, whatever block 0 says; 2048 when it lies at byte 2048 instead and the
+// Driver Descriptor counts 2048-byte blocks, as on Mac CD-ROMs and DVDs.
+std::size_t find_map_block_size(const std::uint8_t* head, std::size_t size);
+
+// Reads map block `block` into the block-size bytes at `into`: a reader of
+// another shape than a block_source (--info's, bounded by the length it was
+// given; a map held in memory).
 using map_block_reader = std::function<block_read(std::uint32_t block, std::uint8_t* into)>;
 
 enum class map_visit { go_on, stop };
@@ -48,8 +61,18 @@ enum class map_walk_end {
 };
 
 // Reads the blocks in order, each once: from block 1 for blocks_1_to_n,
-// from block 0 otherwise, so a reader that streams never goes back.
-map_walk_end walk_map(map_span span, block_source& blocks, const map_block_visitor& visit);
-map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit);
+// from block 0 otherwise, so a reader that streams never goes back. Blocks
+// are `block_size` bytes, a multiple of 512 up to largest_map_block (any
+// other size walks nothing); the jobs leave it at 512. From a block_source,
+// map block n is its 512-byte blocks n x (block_size / 512) onwards.
+map_walk_end walk_map(map_span span, block_source& blocks, const map_block_visitor& visit,
+                      std::size_t block_size = block_bytes);
+map_walk_end walk_map(map_span span, const map_block_reader& read, const map_block_visitor& visit,
+                      std::size_t block_size = block_bytes);
+
+// Reads the blocks of a map held in memory, `size` bytes at `bytes`, which
+// must outlive the reader; the medium ends with the last whole block.
+map_block_reader read_memory_blocks(const std::uint8_t* bytes, std::size_t size,
+                                    std::size_t block_size = block_bytes);
 
 }  // namespace hybrid

@@ -1,15 +1,29 @@
 #include "hybrid/apm/partition_map.h"
 
-#include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "hybrid/apm/map_walk.h"
 
 namespace hybrid {
 namespace {
 
-void put_text(std::uint8_t* field, const char* text, std::size_t length) {
-  std::memcpy(field, text, length);
+// valid, allocated, in use, readable, writable; not bootable
+constexpr std::uint32_t status_written = 0x37;
+
+partition_entry written_entry(std::uint32_t entries, std::uint32_t first_block,
+                              std::uint32_t block_count, std::string_view name,
+                              std::string_view type) {
+  partition_entry entry;
+  entry.signature = entry_signature;
+  entry.map_blocks = entries;
+  entry.first_block = first_block;
+  entry.block_count = block_count;
+  entry.name = map_text_of(name);
+  entry.type = map_text_of(type);
+  entry.data_count = block_count;
+  entry.status = status_written;
+  return entry;
 }
 
 }  // namespace
@@ -22,82 +36,68 @@ int listed_rows(const partition_list& list) {
   return rows;
 }
 
-bool is_hfs_entry(const std::uint8_t* block) {
-  return std::memcmp(block + pm::type, "Apple_HFS", 9) == 0;
-}
-
 bool examine_block(const std::uint8_t* block, partition_list& list, int& found) {
   if (!is_hfs_entry(block)) return false;
   if (found < max_partitions) {
     hfs_partition& slot = list[static_cast<std::size_t>(found)];
     // Keep the last byte for the terminator: a name that fills its 32 bytes
     // keeps its first 31 characters.
-    std::memcpy(slot.name, block + pm::name, sizeof slot.name - 1);
+    const partition_entry entry = decode_partition_entry(block);
+    std::memcpy(slot.name, entry.name.data(), sizeof slot.name - 1);
     slot.name[sizeof slot.name - 1] = '\0';
     // An empty name ends the list, so a partition without a name would hide
     // itself and every one after it from the choice.
     if (slot.name[0] == '\0') std::memcpy(slot.name, unnamed_partition, sizeof unnamed_partition);
-    slot.first_block = get_be32(block + pm::first_block);
-    slot.block_count = get_be32(block + pm::block_count);
+    slot.first_block = entry.first_block;
+    slot.block_count = entry.block_count;
     ++found;
   }
   return true;
 }
 
 std::int32_t map_block_count(const std::uint8_t* entry) {
-  return static_cast<std::int32_t>(get_be32(entry + pm::map_blocks));
+  return static_cast<std::int32_t>(decode_partition_entry(entry).map_blocks);
 }
 
 void merged_driver_descriptor(const std::uint8_t* source_block0, std::uint8_t* block0) {
-  std::memset(block0, 0, block_bytes);
-  std::memcpy(block0, source_block0, ddr::driver_data);
-  put_text(block0 + ddr::signature, "ER", 2);
-  put_be16(block0 + ddr::block_size, static_cast<std::uint16_t>(block_bytes));
+  const driver_descriptor source = decode_driver_descriptor(source_block0);
+  driver_descriptor merged;
+  merged.signature = descriptor_signature;
+  merged.block_size = static_cast<std::uint16_t>(block_bytes);
+  merged.block_count = source.block_count;
+  merged.device_type = source.device_type;
+  merged.device_id = source.device_id;
+  encode_driver_descriptor(merged, block0);
 }
 
 void build_map_entry(std::uint8_t* block, std::uint32_t entries, const char* name) {
-  std::memset(block, 0, block_bytes);
-  put_text(block + pm::signature, "PM", 2);
-  put_be32(block + pm::map_blocks, entries);
-  put_be32(block + pm::first_block, 1);
-  put_be32(block + pm::block_count, map_area_blocks - 1);
-  put_text(block + pm::name, name, std::min(std::strlen(name), pm::text_bytes - 1));
-  put_text(block + pm::type, "Apple_partition_map", 19);
-  put_be32(block + pm::data_count, map_area_blocks - 1);
-  put_be32(block + pm::status, pm::status_written);
+  encode_partition_entry(
+      written_entry(entries, 1, map_area_blocks - 1,
+                    std::string_view(name).substr(0, map_text{}.size() - 1), "Apple_partition_map"),
+      block);
 }
 
 std::string map_entry_name(const std::uint8_t* source_block1) {
-  const char* const type = reinterpret_cast<const char*>(source_block1 + pm::type);
-  const char* const name = reinterpret_cast<const char*>(source_block1 + pm::name);
-  if (std::memcmp(type, "Apple_partition_map", 19) != 0 || name[0] == '\0') return "Apple";
-  const void* const nul = std::memchr(name, '\0', pm::text_bytes - 1);
-  return std::string(name,
-                     nul != nullptr ? static_cast<const char*>(nul) : name + pm::text_bytes - 1);
+  const partition_entry entry = decode_partition_entry(source_block1);
+  if (!is_map_own_entry(entry) || entry.name[0] == 0) return "Apple";
+  return text_of(entry.name, entry.name.size() - 1);
 }
 
 void build_partition_map(std::array<std::uint8_t, map_area_bytes>& map, std::uint32_t total_blocks,
                          std::uint32_t hfs_first_block, std::uint32_t hfs_block_count) {
   map.fill(0);
 
-  std::uint8_t* const descriptor = map.data();
-  put_text(descriptor + ddr::signature, "ER", 2);
-  put_be16(descriptor + ddr::block_size, block_bytes);
-  put_be32(descriptor + ddr::block_count, total_blocks);
+  driver_descriptor descriptor;
+  descriptor.signature = descriptor_signature;
+  descriptor.block_size = block_bytes;
+  descriptor.block_count = total_blocks;
+  encode_driver_descriptor(descriptor, map.data());
 
   // The map's own entry covers every block after the Driver Descriptor. Its
   // name is "Apple", as Apple's tools write it.
   build_map_entry(map.data() + block_bytes, 2, "Apple");
-
-  std::uint8_t* const hfs = map.data() + 2 * block_bytes;
-  put_text(hfs + pm::signature, "PM", 2);
-  put_be32(hfs + pm::map_blocks, 2);
-  put_be32(hfs + pm::first_block, hfs_first_block);
-  put_be32(hfs + pm::block_count, hfs_block_count);
-  put_text(hfs + pm::name, "MacOS", 5);
-  put_text(hfs + pm::type, "Apple_HFS", 9);
-  put_be32(hfs + pm::data_count, hfs_block_count);
-  put_be32(hfs + pm::status, pm::status_written);
+  encode_partition_entry(written_entry(2, hfs_first_block, hfs_block_count, "MacOS", "Apple_HFS"),
+                         map.data() + 2 * block_bytes);
 }
 
 bool write_partition_map(byte_stream& stream, std::uint32_t total_blocks,

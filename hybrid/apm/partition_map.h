@@ -9,6 +9,7 @@
 #include <string>
 
 #include "hybrid/apm/big_endian.h"
+#include "hybrid/apm/map_codec.h"
 #include "hybrid/io/block_source.h"
 #include "hybrid/io/byte_stream.h"
 
@@ -18,31 +19,6 @@ namespace hybrid {
 // ending where the first volume descriptor begins.
 constexpr std::size_t map_area_blocks = 64;
 constexpr std::size_t map_area_bytes = map_area_blocks * block_bytes;
-
-// Field offsets inside block 0 (Driver Descriptor).
-namespace ddr {
-constexpr std::size_t signature = 0;     // "ER"
-constexpr std::size_t block_size = 2;    // u16
-constexpr std::size_t block_count = 4;   // u32, blocks of the whole image
-constexpr std::size_t device_type = 8;   // u16, then the device id (u16)
-constexpr std::size_t driver_data = 12;  // u32
-constexpr std::size_t drivers = 16;      // driver count and descriptors, to the end
-}  // namespace ddr
-
-// Field offsets inside a map entry.
-namespace pm {
-constexpr std::size_t signature = 0;     // "PM"
-constexpr std::size_t map_blocks = 4;    // u32, entries in the map
-constexpr std::size_t first_block = 8;   // u32, first physical block
-constexpr std::size_t block_count = 12;  // u32, partition length in blocks
-constexpr std::size_t name = 16;         // 32 bytes, NUL-padded
-constexpr std::size_t type = 48;         // 32 bytes, NUL-padded
-constexpr std::size_t text_bytes = 32;
-constexpr std::size_t data_count = 84;  // u32
-constexpr std::size_t status = 88;      // u32
-// valid, allocated, in use, readable, writable; not bootable
-constexpr std::uint32_t status_written = 0x37;
-}  // namespace pm
 
 // One Apple_HFS partition found on a source.
 struct hfs_partition {
@@ -62,12 +38,9 @@ void clear_partition_list(partition_list& list);
 // Rows a reader offers: the slots before the first one with an empty name.
 int listed_rows(const partition_list& list);
 
-// A block describes an HFS partition when its type field begins with the nine
-// characters "Apple_HFS" ("Apple_HFSX" matches too). Neither "PM" nor the
-// block count is tested. This is the one rule every listing uses.
-bool is_hfs_entry(const std::uint8_t* block);
-// Examines one block; a match fills the next free slot while fewer than eight
-// are filled and counts in `found`. Returns true for a match.
+// Examines one block by the rule every listing uses (is_hfs_entry: neither
+// "PM" nor the block count is tested); a match fills the next free slot while
+// fewer than eight are filled and counts in `found`. Returns true for a match.
 bool examine_block(const std::uint8_t* block, partition_list& list, int& found);
 // The map block count of an entry, as the signed number the walks use.
 std::int32_t map_block_count(const std::uint8_t* entry);

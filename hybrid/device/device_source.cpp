@@ -140,11 +140,11 @@ refusal open_device_source(device_source& source, bool cdrom) {
   }
   if (!read_source_block(source, 0)) return refusal::because(read_failure_text(source));
   std::memcpy(source.block0.data(), source.entry.data(), block_bytes);
-  source.has_driver_descriptor = source.block0[0] == 'E' && source.block0[1] == 'R';
+  source.has_driver_descriptor = is_driver_descriptor(source.block0.data());
   if (cdrom) {
     state.src_block_size = scsi::cd_sector_bytes;
   } else if (source.has_driver_descriptor) {
-    state.src_block_size = get_be16(source.block0.data() + ddr::block_size);
+    state.src_block_size = decode_driver_descriptor(source.block0.data()).block_size;
     if (state.src_block_size != block_bytes) {
       return refusal::because(text::unsupported_block_size(state.src_block_size));
     }
@@ -154,7 +154,7 @@ refusal open_device_source(device_source& source, bool cdrom) {
     state.src_block_size = state.aspi_unit_size;
   }
   if (!read_source_block(source, 1)) return refusal::because(read_failure_text(source));
-  source.has_map_entry = source.entry[0] == 'P' && source.entry[1] == 'M';
+  source.has_map_entry = is_partition_entry(source.entry.data());
   return accepted();
 }
 

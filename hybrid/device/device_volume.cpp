@@ -13,13 +13,15 @@ namespace {
 // PM entries only has no Driver Descriptor, and its block 0 counts nothing.
 std::uint64_t descriptor_blocks(const device_source& source) {
   if (!source.has_driver_descriptor) return 0;
-  const std::uint64_t unit = get_be16(source.block0.data() + ddr::block_size);
-  const std::uint64_t count = get_be32(source.block0.data() + ddr::block_count);
+  const driver_descriptor descriptor = decode_driver_descriptor(source.block0.data());
+  const std::uint64_t unit = descriptor.block_size;
+  const std::uint64_t count = descriptor.block_count;
   return (count * unit + block_bytes - 1) / block_bytes;
 }
 
-std::uint64_t entry_end(const std::uint8_t* entry) {
-  return std::uint64_t{get_be32(entry + pm::first_block)} + get_be32(entry + pm::block_count);
+std::uint64_t entry_end(const std::uint8_t* block) {
+  const partition_entry entry = decode_partition_entry(block);
+  return std::uint64_t{entry.first_block} + entry.block_count;
 }
 
 }  // namespace
@@ -39,8 +41,8 @@ refusal whole_volume_blocks(device_source& source, const partition_list& listed,
   request_blocks map_blocks = source_blocks(source);
   const map_walk_end walked =
       walk_map(map_span::blocks_1_to_n, map_blocks, [&](std::uint32_t, std::uint8_t* entry) {
-        const bool pm = entry[pm::signature] == 'P' && entry[pm::signature + 1] == 'M';
-        if (pm || is_hfs_entry(entry)) map_end = std::max(map_end, entry_end(entry));
+        if (is_partition_entry(entry) || is_hfs_entry(entry))
+          map_end = std::max(map_end, entry_end(entry));
         return map_visit::go_on;
       });
   if (walked == map_walk_end::read_failed) return refusal::because(read_failure_text(source));

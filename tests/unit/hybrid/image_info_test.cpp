@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <set>
 
 #include "hybrid/jobs.h"
@@ -236,6 +238,47 @@ TEST(ImageInfo, ReadsStayInsideTheFile) {
     const image_info info = describe(image, length);
     EXPECT_LE(info.data_end, length);
   }
+}
+
+std::vector<std::uint8_t> fixture(const char* name) {
+  std::ifstream in(std::string(ZELVORANT_FIXTURES) + "/" + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A map of 2048-byte blocks, as Mac CD-ROMs and DVDs carry it, is listed as
+// partx lists it, every number in 512-byte blocks; no job takes it, so it
+// offers no row, and hfsutils refuses it.
+TEST(ImageInfo, MapsOfLargerBlocksAreScaled) {
+  const image_info dvd = describe(fixture("node-apm-mac-osx-snow-leopard.bin"));
+  EXPECT_EQ(dvd.map_block_size, 2048u);
+  std::vector<std::string> seen;  // partx's number, first, blocks; row, hfsutils' number
+  for (const auto& e : dvd.entries) {
+    seen.push_back(std::to_string(e.partx_number) + " " + std::to_string(e.first_block) + " " +
+                   std::to_string(e.block_count) + " " + std::to_string(e.row) + " " +
+                   std::to_string(e.hfsutils_number));
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"1 4 60 -1 0", "2 64 2020420 -1 0",
+                                            "3 2020488 13157944 -1 0", "4 15178432 12 -1 0"}));
+  EXPECT_EQ(problem_codes(dvd), (std::set<std::string>{"block_size", "past_end", "no_volume"}));
+
+  // A whole disc: the volume is where the scaled entry puts it.
+  std::vector<std::uint8_t> disc(56 * 2048);
+  std::memcpy(disc.data(), "ER\x08\x00", 4);
+  for (const std::uint32_t n : {1u, 2u}) {
+    std::uint8_t* entry = disc.data() + n * 2048;
+    std::memcpy(entry, "PM", 2);
+    hybrid::put_be32(entry + 4, 2);
+    hybrid::put_be32(entry + 8, n == 1 ? 1 : 16);
+    hybrid::put_be32(entry + 12, n == 1 ? 2 : 40);
+    const char* type = n == 1 ? "Apple_partition_map" : "Apple_HFS";
+    std::memcpy(entry + 48, type, std::strlen(type));
+  }
+  put_hfs_header(disc, 16 * 2048, "Big");
+  const image_info big = describe(disc);
+  ASSERT_EQ(big.entries.size(), 2u);
+  EXPECT_EQ(big.entries[1].first_block, 64u);
+  EXPECT_EQ(big.entries[1].volume.name, "Big");
+  EXPECT_EQ(big.data_end, disc.size());
 }
 
 // A 32-bit first block and count that add up past 2^32 blocks end past the

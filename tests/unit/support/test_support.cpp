@@ -90,22 +90,23 @@ std::vector<std::uint8_t> hfs_image(const std::vector<map_entry>& entries,
                                     std::uint32_t total_blocks) {
   std::vector<std::uint8_t> image = pattern(std::size_t{total_blocks} * 512, 0x40);
   std::memset(image.data(), 0, (entries.size() + 1) * 512);
-  image[0] = 'E';
-  image[1] = 'R';
-  hybrid::put_be16(image.data() + 2, 512);
-  hybrid::put_be32(image.data() + 4, total_blocks);
-  image[20] = 0xAA;  // a driver descriptor that a hybrid must not carry over
+  hybrid::driver_descriptor descriptor;
+  descriptor.signature = hybrid::descriptor_signature;
+  descriptor.block_size = 512;
+  descriptor.block_count = total_blocks;
+  descriptor.drivers[2] = 0xAA;  // a driver descriptor that a hybrid must not carry over
+  hybrid::encode_driver_descriptor(descriptor, image.data());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    std::uint8_t* block = image.data() + (i + 1) * 512;
-    block[0] = 'P';
-    block[1] = 'M';
-    hybrid::put_be32(block + hybrid::pm::map_blocks, static_cast<std::uint32_t>(entries.size()));
-    hybrid::put_be32(block + hybrid::pm::first_block, entries[i].first_block);
-    hybrid::put_be32(block + hybrid::pm::block_count, entries[i].block_count);
-    std::memcpy(block + hybrid::pm::name, entries[i].name.data(), entries[i].name.size());
-    std::memcpy(block + hybrid::pm::type, entries[i].type.data(), entries[i].type.size());
-    hybrid::put_be32(block + hybrid::pm::data_count, entries[i].block_count);
-    hybrid::put_be32(block + hybrid::pm::status, 0x33);
+    hybrid::partition_entry entry;
+    entry.signature = hybrid::entry_signature;
+    entry.map_blocks = static_cast<std::uint32_t>(entries.size());
+    entry.first_block = entries[i].first_block;
+    entry.block_count = entries[i].block_count;
+    entry.name = hybrid::map_text_of(entries[i].name);
+    entry.type = hybrid::map_text_of(entries[i].type);
+    entry.data_count = entries[i].block_count;
+    entry.status = 0x33;
+    hybrid::encode_partition_entry(entry, image.data() + (i + 1) * 512);
   }
   return image;
 }

@@ -88,17 +88,18 @@ struct entry {
 std::vector<std::uint8_t> image_with(std::int32_t map_count, const std::vector<entry>& entries,
                                      std::size_t tail_blocks = 0) {
   std::vector<std::uint8_t> image((1 + entries.size() + tail_blocks) * 512, 0);
-  image[0] = 'E';
-  image[1] = 'R';
+  driver_descriptor descriptor;
+  descriptor.signature = descriptor_signature;
+  encode_driver_descriptor(descriptor, image.data());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    std::uint8_t* block = image.data() + (i + 1) * 512;
-    block[0] = 'P';
-    block[1] = 'M';
-    put_be32(block + pm::map_blocks, static_cast<std::uint32_t>(map_count));
-    put_be32(block + pm::first_block, entries[i].first);
-    put_be32(block + pm::block_count, entries[i].count);
-    std::memcpy(block + pm::name, entries[i].name, std::strlen(entries[i].name));
-    std::memcpy(block + pm::type, entries[i].type, std::strlen(entries[i].type));
+    partition_entry entry;
+    entry.signature = entry_signature;
+    entry.map_blocks = static_cast<std::uint32_t>(map_count);
+    entry.first_block = entries[i].first;
+    entry.block_count = entries[i].count;
+    entry.name = map_text_of(entries[i].name);
+    entry.type = map_text_of(entries[i].type);
+    encode_partition_entry(entry, image.data() + (i + 1) * 512);
   }
   return image;
 }
@@ -247,6 +248,25 @@ TEST(WalkMap, SpansBoundsAndStops) {
     EXPECT_EQ(last, r.last);
     EXPECT_EQ(handed, r.handed);
     EXPECT_EQ(stream.operations, r.operations);
+  }
+}
+
+// "PM" at byte 512 makes a map of 512-byte blocks whatever block 0 says;
+// one at 2048 only with a Driver Descriptor that counts 2048-byte blocks.
+TEST(WalkMap, FindsTheMapsBlockSize) {
+  const struct {
+    std::uint16_t descriptor_block_size;  // 0: no Driver Descriptor
+    std::size_t entry_at, head_bytes, found;
+  } rows[] = {{512, 512, 4096, 512},    {0, 512, 4096, 512},  {2048, 512, 4096, 512},
+              {2048, 2048, 4096, 2048}, {0, 2048, 4096, 0},   {512, 2048, 4096, 0},
+              {2048, 2048, 4000, 0},    {2048, 1024, 4096, 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.descriptor_block_size << " " << row.entry_at);
+    std::vector<std::uint8_t> head(4096);
+    if (row.descriptor_block_size != 0) std::memcpy(head.data(), "ER", 2);
+    put_be16(head.data() + 2, row.descriptor_block_size);
+    std::memcpy(head.data() + row.entry_at, "PM", 2);
+    EXPECT_EQ(find_map_block_size(head.data(), row.head_bytes), row.found);
   }
 }
 

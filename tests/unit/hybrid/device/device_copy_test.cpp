@@ -116,14 +116,12 @@ TEST_F(DeviceCopies, WriteFailuresAndStopsAreReported) {
 // A disk map and what each listing walks.
 struct DeviceListings : DeviceCopies {
   void put_entry(std::uint32_t block, const char* type, std::uint32_t count_field) {
-    std::uint8_t* at = data.data() + block * 512;
-    std::memset(at, 0, 512);
-    at[0] = 'P';
-    at[1] = 'M';
-    hybrid::put_be32(at + hybrid::pm::map_blocks, count_field);
-    hybrid::put_be32(at + hybrid::pm::block_count, 10);
-    std::memcpy(at + hybrid::pm::name, type, std::strlen(type));
-    std::memcpy(at + hybrid::pm::type, type, std::strlen(type));
+    hybrid::partition_entry fields;
+    fields.signature = hybrid::entry_signature;
+    fields.map_blocks = count_field;
+    fields.block_count = 10;
+    fields.name = fields.type = hybrid::map_text_of(type);
+    hybrid::encode_partition_entry(fields, data.data() + block * 512);
   }
   void attach() {
     bus.devices[{0, 0}].data = data;
