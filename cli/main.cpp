@@ -113,7 +113,8 @@ hybrid::job_outlets terminal_outlets(const cli::options& parsed, cli::terminal_q
     const bool completed = text == hybrid::text::completed;
     if (completed && quiet) return;
     std::FILE* out = completed ? stdout : stderr;
-    std::fprintf(out, "%s\n", completed && dry_run ? hybrid::text::dry_run_done : shown(text).c_str());
+    std::fprintf(out, "%s\n",
+                 completed && dry_run ? hybrid::text::dry_run_done : shown(text).c_str());
     std::fflush(out);
   };
   // The window's status line: the job's start and end, worth a line only

@@ -104,7 +104,8 @@ handled dry_run(parse_state& state, const std::optional<std::string>&, std::stri
 
 handled attach(parse_state& state, const std::optional<std::string>& device, std::string& error) {
   scsi::sim_device attached;
-  if (!scsi::parse_attach(*device, attached, error)) return refuse(error, text::attach_refused(error));
+  if (!scsi::parse_attach(*device, attached, error))
+    return refuse(error, text::attach_refused(error));
   state.parsed.attached.push_back(attached);
   return handled::next;
 }
@@ -276,8 +277,7 @@ bool check_info(parse_state& state, std::string& error) {
 
 bool check_undo(const parse_state& state, std::string& error) {
   if (state.parsed.dry_run) {
-    return broken_rule(error,
-                       text::undo_no_dry_run);
+    return broken_rule(error, text::undo_no_dry_run);
   }
   if (state.have_source) {
     return broken_rule(error, text::undo_no_source);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/io/copy_stream.h"
@@ -39,11 +40,10 @@ class scratch_folder {
 // cannot be mistaken for a good one (and the dispatch does not let it take
 // the target's place). The user hears about the HFS image when it had been
 // written to.
-int fail(byte_stream& hfs_image, questions& ask, std::string message, bool written = false) {
+job_outcome fail(byte_stream& hfs_image, std::string message, bool written = false) {
   if (hfs_image.truncate(0)) hfs_image.seek(0);
-  if (written) message += text::hfs_image_kept_suffix;
-  ask.notice(message);
-  return 0;
+  if (written) return job_outcome::failed(std::move(message), files_state::hfs_image_not_written);
+  return job_outcome::refused(std::move(message));
 }
 
 // Refused unless the tool ran to a good end.
@@ -107,35 +107,35 @@ std::string floppy_command_line(std::uint8_t drive_index) {
   return line;
 }
 
-int extract_floppy(std::uint8_t drive_index, byte_stream& hfs_image, questions& ask) {
+job_outcome extract_floppy(std::uint8_t drive_index, byte_stream& hfs_image, questions& ask) {
   return extract_floppy(drive_index, hfs_image, ask, platform::default_tool_places());
 }
 
-int extract_floppy(std::uint8_t drive_index, byte_stream& hfs_image, questions& ask,
-                   const platform::tool_places& tool_places) {
+job_outcome extract_floppy(std::uint8_t drive_index, byte_stream& hfs_image, questions& ask,
+                           const platform::tool_places& tool_places) {
   if (drive_index > 1) {
     const char letter = drive_index < 26 ? static_cast<char>('A' + drive_index) : '?';
-    return fail(hfs_image, ask, text::no_floppy_drive(letter));
+    return fail(hfs_image, text::no_floppy_drive(letter));
   }
   scratch_folder folder;
   std::string error;
-  if (!folder.make(error)) return fail(hfs_image, ask, text::floppy_no_scratch_folder(error));
+  if (!folder.make(error)) return fail(hfs_image, text::floppy_no_scratch_folder(error));
 
   const tool_run run =
       platform::run_tool(floppy_command_line(drive_index), folder.path(), tool_places);
-  if (refusal why = tool_failure(run, ask)) return fail(hfs_image, ask, why.text());
+  if (refusal why = tool_failure(run, ask)) return fail(hfs_image, why.text());
   // Declared after the folder, so the file is closed before the folder goes.
   file_stream disk(folder.path() + "/" + floppy_temp_file_name, "rb");
-  if (!disk.is_open()) return fail(hfs_image, ask, text::floppy_no_image);
+  if (!disk.is_open()) return fail(hfs_image, text::floppy_no_image);
   std::uint64_t bytes = 0;
   if (!disk.length(bytes)) {
-    return fail(hfs_image, ask, text::io_failure(text::failed_operation::length, disk));
+    return fail(hfs_image, text::io_failure(text::failed_operation::length, disk));
   }
-  if (bytes == 0) return fail(hfs_image, ask, text::floppy_image_empty);
+  if (bytes == 0) return fail(hfs_image, text::floppy_image_empty);
   if (refusal why = write_image(disk, bytes, hfs_image, ask)) {
-    return fail(hfs_image, ask, why.text(), true);
+    return fail(hfs_image, why.text(), true);
   }
-  return 1;
+  return job_outcome::completed();
 }
 
 }  // namespace hybrid

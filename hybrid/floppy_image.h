@@ -8,6 +8,7 @@
 #include <string>
 
 #include "hybrid/io/byte_stream.h"
+#include "hybrid/job_outcome.h"
 #include "hybrid/questions.h"
 #include "platform/process.h"
 
@@ -21,11 +22,11 @@ std::string floppy_command_line(std::uint8_t drive_index);
 
 // Copies the floppy disk in drive 0 (A:) or 1 (B:) into the HFS image: a
 // 64-block partition map with one Apple_HFS partition of the disk's whole
-// 512-byte blocks, then every byte of the disk. Returns 1 when done; 0 after
-// telling the user why not, with the HFS image left empty.
-int extract_floppy(std::uint8_t drive_index, byte_stream& hfs_image, questions& ask);
+// 512-byte blocks, then every byte of the disk. Unless completed, the HFS
+// image is left empty.
+job_outcome extract_floppy(std::uint8_t drive_index, byte_stream& hfs_image, questions& ask);
 // The same with the places the tool is looked for in (tests bring their own).
-int extract_floppy(std::uint8_t drive_index, byte_stream& hfs_image, questions& ask,
-                   const platform::tool_places& tool_places);
+job_outcome extract_floppy(std::uint8_t drive_index, byte_stream& hfs_image, questions& ask,
+                           const platform::tool_places& tool_places);
 
 }  // namespace hybrid

@@ -16,39 +16,37 @@ bool write_zeros(byte_stream& stream, std::uint64_t count) {
 
 }  // namespace
 
-int roll_back_and_report(questions& ask, iso_transaction& transaction, const std::string& what) {
-  const bool restored = transaction.roll_back();
-  ask.notice(what + text::iso_restored_suffix(restored));
-  return 0;
+job_outcome roll_back_failure(iso_transaction& transaction, const std::string& what) {
+  return job_outcome::failed(
+      what, transaction.roll_back() ? files_state::iso_as_it_was : files_state::iso_not_restored);
 }
 
-int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
-                 const run_copier& copy_run, const map_check& before_map) {
+job_outcome write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
+                         const run_copier& copy_run, const map_check& before_map) {
   // An interrupt that came while the job was being set up or asked its
   // questions ends it here, before the first write.
   if (ask.stop_requested()) {
-    ask.notice(text::stopped + text::iso_restored_suffix(true));
-    return 0;
+    return job_outcome::failed(text::stopped, files_state::iso_as_it_was);
   }
   if (ask.dry_run()) {
     ask.show_plan(layout, layout.iso_bytes + layout.removed_bytes);
-    return 1;
+    return job_outcome::completed();
   }
   iso_transaction transaction(iso);
   if (!transaction.begin(layout.iso_bytes + layout.removed_bytes)) {
-    ask.notice(transaction.changed() ? text::iso_changed_length
-                                     : text::io_failure(failed_operation::read, iso));
-    return 0;
+    return job_outcome::refused(transaction.changed()
+                                    ? text::iso_changed_length
+                                    : text::io_failure(failed_operation::read, iso));
   }
   if (layout.cut_at && !transaction.remove_tail(*layout.cut_at)) {
-    return roll_back_and_report(ask, transaction, text::tail_not_kept(transaction.tail(), iso));
+    return roll_back_failure(transaction, text::tail_not_kept(transaction.tail(), iso));
   }
   // The data go exactly where the layout's block numbers say, whatever the
   // file's end is now.
   if (!iso.seek(layout.iso_bytes))
-    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::seek, iso));
+    return roll_back_failure(transaction, text::io_failure(failed_operation::seek, iso));
   if (!write_zeros(iso, layout.pad_bytes)) {
-    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::write, iso));
+    return roll_back_failure(transaction, text::io_failure(failed_operation::write, iso));
   }
 
   std::uint64_t done = 0;
@@ -56,7 +54,7 @@ int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
   for (const append_run& run : layout.runs) {
     if (const refusal failure = copy_run(run, done)) {
       ask.copy_ended();
-      return roll_back_and_report(ask, transaction, failure.text());
+      return roll_back_failure(transaction, failure.text());
     }
     done += run.byte_count;
   }
@@ -66,20 +64,19 @@ int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
   // or a power cut at any moment leaves a plain ISO image with bytes after
   // it, never a map pointing at nothing.
   if (!flush_to_disk(iso))
-    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::flush, iso));
+    return roll_back_failure(transaction, text::io_failure(failed_operation::flush, iso));
   if (before_map) {
-    if (const refusal refused = before_map())
-      return roll_back_and_report(ask, transaction, refused.text());
+    if (const refusal refused = before_map()) return roll_back_failure(transaction, refused.text());
   }
-  if (ask.stop_requested()) return roll_back_and_report(ask, transaction, text::stopped);
+  if (ask.stop_requested()) return roll_back_failure(transaction, text::stopped);
   if (!iso.seek(0) || !iso.write(layout.head.data(), layout.head.size())) {
-    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::write, iso));
+    return roll_back_failure(transaction, text::io_failure(failed_operation::write, iso));
   }
   // Only a map on the disk is a completed job.
   if (!flush_to_disk(iso))
-    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::flush, iso));
+    return roll_back_failure(transaction, text::io_failure(failed_operation::flush, iso));
   transaction.commit();
-  return 1;
+  return job_outcome::completed();
 }
 
 }  // namespace hybrid

@@ -1,7 +1,7 @@
 // Writes a decided hybrid layout into the ISO image as one transaction: the
 // runs are appended first and the map is written last, so until the very end
 // the ISO image keeps its own head; any failure puts the image back byte for
-// byte and tells the user why.
+// byte and ends the job with the reason.
 #pragma once
 
 #include <functional>
@@ -10,6 +10,7 @@
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/io/byte_stream.h"
 #include "hybrid/io/iso_transaction.h"
+#include "hybrid/job_outcome.h"
 #include "hybrid/questions.h"
 #include "hybrid/refusal.h"
 
@@ -25,12 +26,12 @@ using run_copier = std::function<refusal(const append_run& run, std::uint64_t do
 // changed); a refusal rolls the image back.
 using map_check = std::function<refusal()>;
 
-// Puts the ISO image back, then tells the user what failed and whether the
-// image is as it was; returns 0, the jobs' "not done". The job and --undo
-// end every failure after their first write here.
-int roll_back_and_report(questions& ask, iso_transaction& transaction, const std::string& what);
+// Puts the ISO image back: the failure `what`, with the image as it was or
+// not restored. The job and --undo end every failure after their first
+// write here.
+job_outcome roll_back_failure(iso_transaction& transaction, const std::string& what);
 
-int write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
-                 const run_copier& copy_run, const map_check& before_map = {});
+job_outcome write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
+                         const run_copier& copy_run, const map_check& before_map = {});
 
 }  // namespace hybrid

@@ -62,49 +62,39 @@ refusal copy_device_run(device_source& source, byte_stream& iso, const append_ru
 
 }  // namespace
 
-int hybridize_from_device(const std::string& specifier, byte_stream& iso, questions& ask) {
+job_outcome hybridize_from_device(const std::string& specifier, byte_stream& iso, questions& ask) {
   // A refused specifier leaves the device state as the device dialog left it.
   const device_specifier device = parse_specifier(specifier);
   const specifier_form form = device.form;
   if (form != specifier_form::disk && form != specifier_form::cdrom) {
-    ask.notice(refuse_specifier(form, specifier));
-    return 0;
+    return job_outcome::refused(refuse_specifier(form, specifier));
   }
   select_source_device(device);
   iso_target target;
-  bool cancelled = false;
-  if (refusal refused = prepare_iso_target(iso, target, ask, cancelled)) {
-    ask.notice(refused.text());
-    return 0;
-  }
-  if (cancelled) return 0;
+  if (job_stop stop = prepare_iso_target(iso, target, ask)) return *stop;
   const std::uint64_t iso_bytes = target.kept_length;
 
   device_source source;
   source.ask = &ask;
   if (refusal refused = open_device_source(source, form == specifier_form::cdrom)) {
-    ask.notice(refused.text());
-    return 0;
+    return job_outcome::refused(refused.text());
   }
   if (!source.has_driver_descriptor && !source.has_map_entry) {
-    ask.notice(text::not_mac_volume);
-    return 0;
+    return job_outcome::refused(text::not_mac_volume);
   }
   partition_list list;
-  const std::optional<int> choice = choose_source_partition(source, false, list, ask);
-  if (!choice) return 0;
+  int choice = choice_cancelled;
+  if (job_stop stop = choose_source_partition(source, false, list, ask, choice)) return *stop;
 
   hybrid_layout layout;
   const plan_source terms = device_plan_source(source, ask);
-  const refusal refused = *choice == choice_all
+  bool cancelled = false;
+  const refusal refused = choice == choice_all
                               ? plan_device_map(source, iso_bytes, terms, layout, cancelled)
-                              : plan_chosen_partition(list[static_cast<std::size_t>(*choice)],
+                              : plan_chosen_partition(list[static_cast<std::size_t>(choice)],
                                                       iso_bytes, terms, layout, cancelled);
-  if (cancelled) return 0;
-  if (refused) {
-    ask.notice(refused.text());
-    return 0;
-  }
+  if (cancelled) return job_outcome::cancelled();
+  if (refused) return job_outcome::refused(refused.text());
   set_layout_cut(target, layout);
   return write_hybrid(iso, layout, ask, [&](const append_run& run, std::uint64_t done) {
     return copy_device_run(source, iso, run, done, ask);

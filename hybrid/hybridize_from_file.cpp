@@ -44,33 +44,24 @@ refusal check_unchanged(byte_stream& hfs, const platform::file_status& before) {
 
 }  // namespace
 
-int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, questions& ask) {
+job_outcome hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, questions& ask) {
   platform::file_status source_at_start;
   std::uint64_t hfs_bytes = 0;
   if (!hfs_image.status(source_at_start) || !hfs_image.length(hfs_bytes)) {
-    ask.notice(text::io_failure(failed_operation::length, hfs_image));
-    return 0;
+    return job_outcome::refused(text::io_failure(failed_operation::length, hfs_image));
   }
   iso_target target;
-  bool cancelled = false;
   const auto capacity_accepted = [&](const iso_target& measured) {
     return hfs_bytes + measured.length <= cdrom_capacity_bytes ||
            ask.warning(text::capacity_warning(hfs_bytes, measured.length));
   };
-  if (refusal refused = prepare_iso_target(iso_image, target, ask, cancelled, capacity_accepted)) {
-    ask.notice(refused.text());
-    return 0;
-  }
-  if (cancelled) return 0;
+  if (job_stop stop = prepare_iso_target(iso_image, target, ask, capacity_accepted)) return *stop;
   const std::uint64_t iso_bytes = target.kept_length;
 
   partition_list list;
   clear_partition_list(list);
   const int listed = list_hfs_partitions(hfs_image, list);
-  if (listed < 0) {
-    ask.notice(text::io_failure(failed_operation::read, hfs_image));
-    return 0;
-  }
+  if (listed < 0) return job_outcome::refused(text::io_failure(failed_operation::read, hfs_image));
 
   hybrid_layout layout;
   refusal refused;
@@ -83,16 +74,15 @@ int hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, question
     if (choice == choice_all) {
       refused = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
     } else if (choice >= 0 && choice < listed_rows(list)) {
+      // The file's source asks no capacity question: nothing to cancel.
+      bool cancelled = false;
       refused = plan_chosen_partition(list[static_cast<std::size_t>(choice)], iso_bytes,
                                       file_plan_source(hfs_image, hfs_bytes), layout, cancelled);
     } else {
-      return 0;  // cancelled
+      return job_outcome::cancelled();
     }
   }
-  if (refused) {
-    ask.notice(refused.text());
-    return 0;
-  }
+  if (refused) return job_outcome::refused(refused.text());
   set_layout_cut(target, layout);
   copy_buffer buffer;
   return write_hybrid(

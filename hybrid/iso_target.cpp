@@ -88,22 +88,22 @@ refusal measure_iso_target(byte_stream& iso, iso_target& target) {
   return accepted();
 }
 
-refusal check_iso_target(byte_stream& iso, iso_target& target, questions& ask, bool& cancelled) {
+job_stop check_iso_target(byte_stream& iso, iso_target& target, questions& ask) {
   const std::uint64_t length = target.length;
   std::vector<std::uint8_t> head(
       static_cast<std::size_t>(std::min<std::uint64_t>(length, map_area_bytes + sector_bytes)));
   if (!iso.seek(0) || !read_exact(iso, head.data(), head.size())) {
-    return refusal::because(text::io_failure(failed_operation::read, iso));
+    return job_outcome::refused(text::io_failure(failed_operation::read, iso));
   }
   if (length >= 2 && is_driver_descriptor(head.data()))
-    return refusal::because(text::already_hybrid);
+    return job_outcome::refused(text::already_hybrid);
   // The map covers the first 32,768 bytes; a shorter file has no room for it
   // and holds no ISO 9660 volume anyway.
-  if (length < map_area_bytes) return refusal::because(text::iso_too_small(length));
+  if (length < map_area_bytes) return job_outcome::refused(text::iso_too_small(length));
   // A hybrid made without a partition map, or an HFS volume given as the
   // target: the map would overwrite the volume's header.
   if (bare_volume_kind(head.data() + 2 * block_bytes) != bare_volume::none) {
-    return refusal::because(text::already_hybrid);
+    return job_outcome::refused(text::already_hybrid);
   }
 
   const bool looks_like_iso9660 =
@@ -112,32 +112,30 @@ refusal check_iso_target(byte_stream& iso, iso_target& target, questions& ask, b
   if (std::any_of(head.begin(), system_area_end, [](std::uint8_t byte) { return byte != 0; }) &&
       !ask.warning(
           text::system_area_in_use(system_area_contents(head.data()), looks_like_iso9660))) {
-    cancelled = true;
-    return accepted();
+    return job_outcome::cancelled();
   }
 
   std::optional<std::uint64_t> volume_end;
-  if (refusal refused = find_volume_end(iso, length, volume_end)) return refused;
-  if (!volume_end || *volume_end >= length) return accepted();
-  bool padding = false;
-  if (refusal refused = is_padding(iso, *volume_end, length, padding)) return refused;
-  if (padding) return accepted();
-  if (!ask.warning(text::bytes_after_volume(length - *volume_end))) {
-    cancelled = true;
-    return accepted();
+  if (refusal refused = find_volume_end(iso, length, volume_end)) {
+    return job_outcome::refused(refused.text());
   }
+  if (!volume_end || *volume_end >= length) return std::nullopt;
+  bool padding = false;
+  if (refusal refused = is_padding(iso, *volume_end, length, padding)) {
+    return job_outcome::refused(refused.text());
+  }
+  if (padding) return std::nullopt;
+  if (!ask.warning(text::bytes_after_volume(length - *volume_end))) return job_outcome::cancelled();
   target.kept_length = *volume_end;
-  return accepted();
+  return std::nullopt;
 }
 
-refusal prepare_iso_target(byte_stream& iso, iso_target& target, questions& ask, bool& cancelled,
-                           const std::function<bool(const iso_target&)>& before_checks) {
-  if (refusal refused = measure_iso_target(iso, target)) return refused;
-  if (before_checks && !before_checks(target)) {
-    cancelled = true;
-    return accepted();
-  }
-  return check_iso_target(iso, target, ask, cancelled);
+job_stop prepare_iso_target(byte_stream& iso, iso_target& target, questions& ask,
+                            const std::function<bool(const iso_target&)>& before_checks) {
+  if (refusal refused = measure_iso_target(iso, target))
+    return job_outcome::refused(refused.text());
+  if (before_checks && !before_checks(target)) return job_outcome::cancelled();
+  return check_iso_target(iso, target, ask);
 }
 
 void set_layout_cut(const iso_target& target, hybrid_layout& layout) {

@@ -13,6 +13,7 @@
 
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/io/byte_stream.h"
+#include "hybrid/job_outcome.h"
 #include "hybrid/questions.h"
 #include "hybrid/refusal.h"
 
@@ -42,15 +43,15 @@ refusal measure_iso_target(byte_stream& iso, iso_target& target);
 // map, an HFS or HFS+ volume header at byte 1024 (already hybrid, or an HFS
 // volume): refused. Then the questions, OK or Cancel: anything but zeros in
 // the first 32,768 bytes, and bytes after the ISO 9660 volume that are not
-// all zero. `cancelled` is set when the user answered Cancel; nothing is
-// written either way.
-refusal check_iso_target(byte_stream& iso, iso_target& target, questions& ask, bool& cancelled);
+// all zero. Nothing is written either way; the job goes on when nothing
+// stopped it.
+job_stop check_iso_target(byte_stream& iso, iso_target& target, questions& ask);
 
 // What both hybrid jobs do first: measure_iso_target, then `before_checks`
 // with the target measured (the file job's capacity question; false is a
 // Cancel), then check_iso_target.
-refusal prepare_iso_target(byte_stream& iso, iso_target& target, questions& ask, bool& cancelled,
-                           const std::function<bool(const iso_target&)>& before_checks = {});
+job_stop prepare_iso_target(byte_stream& iso, iso_target& target, questions& ask,
+                            const std::function<bool(const iso_target&)>& before_checks = {});
 
 // Cuts the ISO image where the layout was planned to begin, when the user
 // agreed to remove the bytes after its ISO 9660 volume.

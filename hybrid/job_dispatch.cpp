@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "hybrid/io/file_stream.h"
 #include "hybrid/io/memory_stream.h"
@@ -61,22 +62,52 @@ std::unique_ptr<file_stream> open_file(const std::string& path, const char* mode
   return stream;
 }
 
-// The status line says "working" for exactly the length of the job, and the
-// completion message is read while it still does.
-int run_job(const job_outlets& out, const std::function<int()>& job) {
-  out.set_status(text::working);
-  const int result = job();
-  if (result != 0) out.show_message(text::completed);
-  out.set_status(text::idle);
-  return result != 0 ? 1 : 0;
+}  // namespace
+
+std::optional<std::string> outcome_notice(const job_outcome& outcome) {
+  switch (outcome.end()) {
+    case job_outcome::ending::completed:
+      if (outcome.text().empty()) return std::nullopt;
+      return outcome.text();
+    case job_outcome::ending::refused:
+      return outcome.text();
+    case job_outcome::ending::cancelled:
+      return std::nullopt;
+    case job_outcome::ending::failed:
+      break;
+  }
+  switch (outcome.files()) {
+    case files_state::iso_as_it_was:
+      return outcome.text() + text::iso_restored_suffix(true);
+    case files_state::iso_not_restored:
+      return outcome.text() + text::iso_restored_suffix(false);
+    case files_state::hfs_image_not_written:
+      break;
+  }
+  return outcome.text() + text::hfs_image_kept_suffix;
 }
+
+void tell_outcome(const job_outlets& out, const job_outcome& outcome) {
+  if (const std::optional<std::string> notice = outcome_notice(outcome)) out.ask->notice(*notice);
+  if (outcome.end() == job_outcome::ending::completed) out.show_message(text::completed);
+}
+
+int run_job(const job_outlets& out, const std::function<job_outcome()>& job) {
+  out.set_status(text::working);
+  const job_outcome outcome = job();
+  tell_outcome(out, outcome);
+  out.set_status(text::idle);
+  return outcome.code();
+}
+
+namespace {
 
 // The image is made in a new file, which takes the target's place only when
 // the job completed; the specifier is checked before the target is touched.
 int extract_into_new_image(const job_request& request, const job_outlets& out) {
   questions& ask = *out.ask;
   if (refusal refused = hybrid::check_extract_specifier(request.device_text)) {
-    ask.notice(refused.text());
+    tell_outcome(out, job_outcome::refused(refused.text()));
     return 0;
   }
   if (ask.dry_run()) {
@@ -111,16 +142,17 @@ int extract_into_new_image(const job_request& request, const job_outlets& out) {
       return 0;
   }
   return run_job(out, [&] {
-    if (hybrid::extract_to_hfs_image(request.device_text, image.stream(), ask) == 0) return 0;
+    job_outcome outcome = hybrid::extract_to_hfs_image(request.device_text, image.stream(), ask);
+    if (outcome.end() != job_outcome::ending::completed) return outcome;
     if (ask.stop_requested()) {
-      ask.notice(text::stopped + std::string(text::hfs_image_kept_suffix));
-      return 0;
+      return job_outcome::failed(text::stopped, files_state::hfs_image_not_written);
     }
     if (!image.commit()) {
-      ask.notice(text::hfs_image_not_replaced(request.target_path, image.error_text()));
-      return 0;
+      return job_outcome::failed(
+          text::hfs_image_not_replaced(request.target_path, image.error_text()),
+          files_state::hfs_image_not_written);
     }
-    return 1;
+    return outcome;
   });
 }
 

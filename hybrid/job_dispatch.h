@@ -4,8 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
+#include "hybrid/job_outcome.h"
 #include "hybrid/questions.h"
 
 namespace hybrid {
@@ -41,6 +43,20 @@ struct job_outlets {
 // the request was refused or the job did not complete; the user has been told
 // either way.
 int dispatch_job(const job_request& request, const job_outlets& outlets);
+
+// How a job ended, told on the two channels: what the job has to say in a
+// notice (questions::notice; in the Windows program a box with no owner),
+// then, when it completed, the completion message through show_message.
+// outcome_notice is that notice: a refusal's or a report's text, a
+// failure's with what became of the files; nothing after a Cancel or a
+// completion without a report.
+std::optional<std::string> outcome_notice(const job_outcome& outcome);
+void tell_outcome(const job_outlets& outlets, const job_outcome& outcome);
+
+// Runs one job under the status line: "working" for exactly the length of
+// the job, every message about how it ended read while it still says so.
+// The job's 1 or 0.
+int run_job(const job_outlets& outlets, const std::function<job_outcome()>& job);
 
 // --undo on the ISO image at `path`: opened and locked as the job's target
 // is, the same answers.

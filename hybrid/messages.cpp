@@ -176,7 +176,7 @@ std::string iso_restored_suffix(bool restored) {
 std::string hfs_image_not_replaced(const std::string& path, const std::string& reason) {
   std::string message = "Error writing file " + path + ".";
   if (!reason.empty()) message += "\n" + reason + ".";
-  return message + hfs_image_kept_suffix;
+  return message;
 }
 
 std::string floppy_no_scratch_folder(const std::string& reason) {

@@ -153,7 +153,8 @@ enum class failed_operation { read, write, seek, flush, length };
 std::string io_failure(failed_operation operation, const byte_stream& stream);
 std::string ended_early(const byte_stream& stream);
 std::string iso_restored_suffix(bool restored);
-// The new HFS image could not take the target's place.
+// The new HFS image could not take the target's place (a failure: the
+// dispatch adds hfs_image_kept_suffix).
 std::string hfs_image_not_replaced(const std::string& path, const std::string& reason);
 
 std::string floppy_no_scratch_folder(const std::string& reason);

@@ -102,59 +102,55 @@ refusal plan_undo(byte_stream& iso, const std::vector<std::uint8_t>& head, undo_
 
 }  // namespace
 
-int undo_hybrid(byte_stream& iso, questions& ask) {
+job_outcome undo_hybrid(byte_stream& iso, questions& ask) {
   iso_target target;
   if (refusal refused = measure_iso_target(iso, target)) {
-    ask.notice(refused.text());
-    return 0;
+    return job_outcome::refused(refused.text());
   }
   undo_plan plan;
   plan.length = target.length;
   if (plan.length < system_area_bytes) {
-    ask.notice(text::undo_not_hybrid);
-    return 0;
+    return job_outcome::refused(text::undo_not_hybrid);
   }
   std::vector<std::uint8_t> head(system_area_bytes);
   if (!iso.seek(0) || !read_exact(iso, head.data(), head.size())) {
-    ask.notice(text::io_failure(failed_operation::read, iso));
-    return 0;
+    return job_outcome::refused(text::io_failure(failed_operation::read, iso));
   }
   if (refusal refused = plan_undo(iso, head, plan)) {
-    ask.notice(refused.text());
-    return 0;
+    return job_outcome::refused(refused.text());
   }
-  if (plan.other_data && !ask.warning(text::undo_system_area_data)) return 0;
+  if (plan.other_data && !ask.warning(text::undo_system_area_data)) {
+    return job_outcome::cancelled();
+  }
   if (ask.stop_requested()) {
-    ask.notice(text::stopped + text::iso_restored_suffix(true));
-    return 0;
+    return job_outcome::failed(text::stopped, files_state::iso_as_it_was);
   }
 
   iso_transaction transaction(iso);
   if (!transaction.begin(plan.length)) {
-    ask.notice(transaction.changed() ? text::iso_changed_length
-                                     : text::io_failure(failed_operation::read, iso));
-    return 0;
+    return job_outcome::refused(transaction.changed()
+                                    ? text::iso_changed_length
+                                    : text::io_failure(failed_operation::read, iso));
   }
   const std::vector<std::uint8_t> zeros(system_area_bytes);
   if (!iso.seek(0) || !iso.write(zeros.data(), zeros.size())) {
-    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::write, iso));
+    return roll_back_failure(transaction, text::io_failure(failed_operation::write, iso));
   }
   if (!flush_to_disk(iso)) {
-    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::flush, iso));
+    return roll_back_failure(transaction, text::io_failure(failed_operation::flush, iso));
   }
-  if (ask.stop_requested()) return roll_back_and_report(ask, transaction, text::stopped);
+  if (ask.stop_requested()) return roll_back_failure(transaction, text::stopped);
   // The appended data are kept aside until the cut is on the disk, so a
   // failure puts the hybrid back whole.
   if (!transaction.remove_tail(plan.cut_at)) {
-    return roll_back_and_report(ask, transaction, text::tail_not_kept(transaction.tail(), iso));
+    return roll_back_failure(transaction, text::tail_not_kept(transaction.tail(), iso));
   }
   std::uint64_t length = 0;
   if (!flush_to_disk(iso) || !iso.length(length) || length != plan.cut_at) {
-    return roll_back_and_report(ask, transaction, text::io_failure(failed_operation::flush, iso));
+    return roll_back_failure(transaction, text::io_failure(failed_operation::flush, iso));
   }
   transaction.commit();
-  ask.notice(text::undo_done(plan.cut_at, plan.length - plan.cut_at));
-  return 1;
+  return job_outcome::completed(text::undo_done(plan.cut_at, plan.length - plan.cut_at));
 }
 
 }  // namespace hybrid

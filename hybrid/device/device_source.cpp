@@ -167,8 +167,8 @@ std::string refuse_specifier(specifier_form form, const std::string& specifier) 
   return text::unknown_specifier(specifier);
 }
 
-std::optional<int> choose_source_partition(device_source& source, bool cd_walk,
-                                           partition_list& list, questions& ask) {
+job_stop choose_source_partition(device_source& source, bool cd_walk, partition_list& list,
+                                 questions& ask, int& choice) {
   clear_partition_list(list);
   int listed = 0;
   if (cd_walk) {
@@ -178,17 +178,13 @@ std::optional<int> choose_source_partition(device_source& source, bool cd_walk,
   } else {
     listed = list_hfs_partitions_dev(source.read, source.request, list, source.failure);
   }
-  if (listed < 0) {
-    ask.notice(read_failure_text(source));
-    return std::nullopt;
+  if (listed < 0) return job_outcome::refused(read_failure_text(source));
+  if (listed == 0) return job_outcome::refused(text::disk_holds_no_hfs);
+  choice = listed == 1 ? choice_all : ask.choose_partition(list);
+  if (choice != choice_all && (choice < 0 || choice >= listed_rows(list))) {
+    return job_outcome::cancelled();
   }
-  if (listed == 0) {
-    ask.notice(text::disk_holds_no_hfs);
-    return std::nullopt;
-  }
-  const int choice = listed == 1 ? choice_all : ask.choose_partition(list);
-  if (choice != choice_all && (choice < 0 || choice >= listed_rows(list))) return std::nullopt;
-  return choice;
+  return std::nullopt;
 }
 
 }  // namespace hybrid

@@ -11,6 +11,7 @@
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/device/device_blocks.h"
 #include "hybrid/device/device_read.h"
+#include "hybrid/job_outcome.h"
 #include "hybrid/questions.h"
 #include "hybrid/refusal.h"
 #include "scsi/scsi_request.h"
@@ -76,11 +77,11 @@ std::string read_failure_text(const device_source& source);
 
 // Lists the source's HFS partitions and asks which to take when there are
 // several: a disk block by block from block 1 (already in the entry buffer),
-// with `cd_walk` a CD-ROM sector by sector from sector 0. Returns a row or
-// choice_all; nothing when the job ends here (a failed read or no partition,
-// which the user has been told, or a cancelled choice).
-std::optional<int> choose_source_partition(device_source& source, bool cd_walk,
-                                           partition_list& list, questions& ask);
+// with `cd_walk` a CD-ROM sector by sector from sector 0. Sets `choice` to a
+// row or choice_all; or the job ends here (a failed read or no partition is
+// refused, a Cancel at the choice).
+job_stop choose_source_partition(device_source& source, bool cd_walk, partition_list& list,
+                                 questions& ask, int& choice);
 
 // Reads one 512-byte block into the entry buffer; false with source.failure.
 bool read_source_block(device_source& source, std::uint32_t block);

@@ -308,7 +308,7 @@ TEST_F(DevicePicker, AJobUsesTheBlockLengthOfTheDeviceItReads) {
   user.partition_answer = 0;
   hybrid::memory_stream iso{"cd.iso", test::iso_image(40960)};
   const int asked_before = capacity_requests();
-  EXPECT_EQ(hybrid::hybridize_from_device("A010", iso, user), 1);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A010", iso, user), user), 1);
   EXPECT_TRUE(user.notices.empty());
   EXPECT_EQ(capacity_requests(), asked_before + 1);  // the disk was asked
   EXPECT_EQ(scsi::devices().aspi_unit_size, 512);
@@ -319,7 +319,7 @@ TEST_F(DevicePicker, AJobUsesTheBlockLengthOfTheDeviceItReads) {
   ASSERT_EQ(app::confirm_device(), app::confirm_result::ended);
   hybrid::memory_stream image{"out.img"};
   const int asked_by_dialog = capacity_requests();
-  EXPECT_EQ(hybrid::extract_to_hfs_image("A010", image, user), 1);
+  EXPECT_EQ(test::told(hybrid::extract_to_hfs_image("A010", image, user), user), 1);
   EXPECT_EQ(capacity_requests(), asked_by_dialog);
   EXPECT_EQ(image.bytes().size(), (64u + 20) * 512);
 }

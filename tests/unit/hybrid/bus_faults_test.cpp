@@ -75,20 +75,20 @@ TEST_P(BusFaults, AFailedReadAnywhereUndoesTheJob) {
     bus.clear_faults();
     bus.fail_blocks(3, 4, unit(block), 1);
     memory_stream iso{"cd.iso", iso_before};
-    EXPECT_EQ(hybrid::hybridize_from_device(specifier(), iso, user), 0);
+    EXPECT_EQ(test::told(hybrid::hybridize_from_device(specifier(), iso, user), user), 0);
     EXPECT_EQ(iso.bytes(), iso_before);
     ASSERT_FALSE(user.notices.empty());
     EXPECT_NE(user.notices.back().find("could not be read (ASPI status 04h)."), std::string::npos);
     EXPECT_NE(user.notices.back().find(hybrid::text::iso_restored_suffix(true)), std::string::npos);
 
     memory_stream image{"out.img"};
-    EXPECT_EQ(hybrid::extract_to_hfs_image(specifier(), image, user), 0);
+    EXPECT_EQ(test::told(hybrid::extract_to_hfs_image(specifier(), image, user), user), 0);
     EXPECT_TRUE(image.bytes().empty());
     EXPECT_NE(user.notices.back().find(hybrid::text::hfs_image_kept_suffix), std::string::npos);
   }
   bus.clear_faults();
   memory_stream iso{"cd.iso", iso_before};
-  EXPECT_EQ(hybrid::hybridize_from_device(specifier(), iso, user), 1);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device(specifier(), iso, user), user), 1);
   EXPECT_EQ(test::slice(iso.bytes(), 36352, 600 * 512),
             test::slice(disk_image(), 66 * 512, 600 * 512));
 }
@@ -96,7 +96,7 @@ TEST_P(BusFaults, AFailedReadAnywhereUndoesTheJob) {
 TEST_P(BusFaults, ARequestThatNeverCompletesIsAbortedAndUndone) {
   bus.never_complete(3);
   memory_stream iso{"cd.iso", iso_before};
-  EXPECT_EQ(hybrid::hybridize_from_device(specifier(), iso, user), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device(specifier(), iso, user), user), 0);
   EXPECT_EQ(iso.bytes(), iso_before);
   ASSERT_EQ(user.notices.size(), 1u);
   EXPECT_NE(user.notices[0].find("(ASPI status 02h)"), std::string::npos) << user.notices[0];
@@ -104,7 +104,7 @@ TEST_P(BusFaults, ARequestThatNeverCompletesIsAbortedAndUndone) {
 
   bus.never_complete(4);
   memory_stream image{"out.img"};
-  EXPECT_EQ(hybrid::extract_to_hfs_image(specifier(), image, user), 0);
+  EXPECT_EQ(test::told(hybrid::extract_to_hfs_image(specifier(), image, user), user), 0);
   EXPECT_TRUE(image.bytes().empty());
 }
 

@@ -61,7 +61,7 @@ struct DeviceJobs : ::testing::Test {
     memory_stream expected{"cd.iso", iso_before};
     test::scripted_questions file_user;
     file_user.partition_answer = answer;
-    EXPECT_EQ(hybrid::hybridize_from_file(hfs, expected, file_user), 1);
+    EXPECT_EQ(test::told(hybrid::hybridize_from_file(hfs, expected, file_user), file_user), 1);
     return expected.bytes();
   }
 };
@@ -76,7 +76,9 @@ TEST_F(DeviceJobs, HybridMatchesTheFileJobOnEveryPath) {
       attach(source, cdrom);
       memory_stream target{"cd.iso", iso_before};
       user.partition_answer = answer;
-      EXPECT_EQ(hybrid::hybridize_from_device(cdrom ? "C120" : "A120", target, user), 1);
+      EXPECT_EQ(
+          test::told(hybrid::hybridize_from_device(cdrom ? "C120" : "A120", target, user), user),
+          1);
       EXPECT_EQ(target.bytes(), file_job_result(source, answer));
       EXPECT_TRUE(user.notices.empty());
     }
@@ -88,7 +90,7 @@ TEST_F(DeviceJobs, OnePartitionIsMergedWithoutAQuestion) {
   const auto source = test::hfs_image(
       {{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "Only", 64, 40}}, 104);
   attach(source, false);
-  EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 1);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", iso, user), user), 1);
   EXPECT_EQ(user.partition_questions, 0);
   EXPECT_EQ(iso.bytes(), file_job_result(source, hybrid::choice_all));
 }
@@ -99,17 +101,17 @@ TEST_F(DeviceJobs, RefusalsTouchNeitherDeviceNorImage) {
   hybrid_iso[0] = 'E';
   hybrid_iso[1] = 'R';
   memory_stream already{"old.iso", hybrid_iso};
-  EXPECT_EQ(hybrid::hybridize_from_device("A120", already, user), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", already, user), user), 0);
   EXPECT_TRUE(bus.sent.empty());
 
   // A refused specifier leaves the device the dialog chose, in both jobs.
   scsi::devices().src_host = 3;
   scsi::devices().src_target = 5;
-  EXPECT_EQ(hybrid::hybridize_from_device("a:", iso, user), 0);
-  EXPECT_EQ(hybrid::hybridize_from_device("a12", iso, user), 0);
-  EXPECT_EQ(hybrid::hybridize_from_device("Q:", iso, user), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("a:", iso, user), user), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("a12", iso, user), user), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("Q:", iso, user), user), 0);
   memory_stream image{"out.img"};
-  EXPECT_EQ(hybrid::extract_to_hfs_image("Q:", image, user), 0);
+  EXPECT_EQ(test::told(hybrid::extract_to_hfs_image("Q:", image, user), user), 0);
   EXPECT_EQ(scsi::devices().src_host, 3);
   EXPECT_EQ(scsi::devices().src_target, 5);
   EXPECT_TRUE(bus.sent.empty());
@@ -137,11 +139,11 @@ TEST_F(DeviceJobs, TheIsoImageIsCheckedAsInTheFileJob) {
     memory_stream cancelled{"cd.iso", target};
     user.warning_answers = {true, second_answer};
     if (second_answer) user.warning_answers.push_front(false);
-    EXPECT_EQ(hybrid::hybridize_from_device("A120", cancelled, user), 0);
+    EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", cancelled, user), user), 0);
     EXPECT_EQ(cancelled.bytes(), target);
   }
   memory_stream mac{"mac.iso", volume_header};
-  EXPECT_EQ(hybrid::hybridize_from_device("A120", mac, user), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", mac, user), user), 0);
   EXPECT_EQ(mac.bytes(), volume_header);
   EXPECT_TRUE(bus.sent.empty());
   EXPECT_EQ(user.notices, std::vector<std::string>{text::already_hybrid});
@@ -153,13 +155,13 @@ TEST_F(DeviceJobs, TheIsoImageIsCheckedAsInTheFileJob) {
   memory_stream accepted{"cd.iso", target};
   user.warning_answers = {true, true};
   user.partition_answer = hybrid::choice_all;
-  EXPECT_EQ(hybrid::hybridize_from_device("A120", accepted, user), 1);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", accepted, user), user), 1);
   memory_stream hfs{"source.img", two_partition_disk()};
   memory_stream expected{"cd.iso", target};
   test::scripted_questions file_user;
   file_user.warning_answers = {true, true};
   file_user.partition_answer = hybrid::choice_all;
-  EXPECT_EQ(hybrid::hybridize_from_file(hfs, expected, file_user), 1);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_file(hfs, expected, file_user), file_user), 1);
   EXPECT_EQ(accepted.bytes(), expected.bytes());
   EXPECT_EQ(hybrid::get_be32(accepted.bytes().data() + 1024 + 8), 40960u / 512);
 }
@@ -168,7 +170,7 @@ TEST_F(DeviceJobs, SpecifierDigitsReplaceOnlyWhatTheyName) {
   scsi::devices().src_host = 1;
   attach(std::vector<std::uint8_t>(64 * 512), false);
   bus.devices[{host, 7}] = bus.devices[{host, disk_target}];
-  EXPECT_EQ(hybrid::hybridize_from_device("AX7", iso, user), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("AX7", iso, user), user), 0);
   EXPECT_EQ(scsi::devices().src_host, 1);
   EXPECT_EQ(scsi::devices().src_target, 7);
   EXPECT_EQ(user.notices, std::vector<std::string>{text::not_mac_volume});
@@ -181,7 +183,7 @@ TEST_F(DeviceJobs, DiskWithAMapButNoDriverDescriptorIsAccepted) {
   std::memset(source.data(), 0, 512);
   attach(source, false);
   user.partition_answer = 1;
-  EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 1);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", iso, user), user), 1);
   EXPECT_EQ(scsi::devices().src_block_size, 512);
   EXPECT_EQ(test::slice(iso.bytes(), 40448, 50 * 512), test::slice(source, 174 * 512, 50 * 512));
 }
@@ -194,7 +196,7 @@ TEST_F(DeviceJobs, MergedHybridsAlwaysStartWithADriverDescriptor) {
   std::memset(source.data(), 0, 512);
   attach(source, false);
   user.partition_answer = hybrid::choice_all;
-  EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 1);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", iso, user), user), 1);
   EXPECT_EQ(iso.bytes()[0], 'E');
   EXPECT_EQ(iso.bytes()[1], 'R');
   EXPECT_EQ(hybrid::get_be16(iso.bytes().data() + 2), 512);
@@ -212,8 +214,8 @@ TEST_F(DeviceJobs, DisksOfOtherBlockSizesAreRefusedClearly) {
   optical.block_bytes = 2048;
   optical.data = std::vector<std::uint8_t>(64 * 2048);
   bus.devices[{host, disk_target}] = optical;
-  EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 0);
-  EXPECT_EQ(hybrid::hybridize_from_device("A150", iso, user), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", iso, user), user), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A150", iso, user), user), 0);
   ASSERT_EQ(user.notices.size(), 2u);
   EXPECT_EQ(user.notices[0], text::unsupported_block_size(2048));
   EXPECT_EQ(user.notices[1], text::device_silent(false, 1, 5));
@@ -246,7 +248,8 @@ TEST_F(DeviceJobs, ReadFailuresRestoreTheIsoImage) {
     test::scripted_questions one;
     one.partition_answer = hybrid::choice_all;
     memory_stream target{"cd.iso", iso_before};
-    EXPECT_EQ(hybrid::hybridize_from_device(p.cdrom ? "C120" : "A120", target, one), 0);
+    EXPECT_EQ(
+        test::told(hybrid::hybridize_from_device(p.cdrom ? "C120" : "A120", target, one), one), 0);
     ASSERT_EQ(one.notices.size(), 1u);
     const hybrid::device_failure failure{hybrid::device_failure::what::read, p.place, p.address,
                                          p.count, scsi::SS_ERR};
@@ -260,7 +263,7 @@ TEST_F(DeviceJobs, ARequestThatNeverEndsIsAbortedAndUndone) {
   attach(two_partition_disk(), false);
   bus.hang_from_transfer = 8;
   user.partition_answer = hybrid::choice_all;
-  EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", iso, user), user), 0);
   ASSERT_EQ(user.notices.size(), 1u);
   EXPECT_NE(user.notices[0].find("(ASPI status 02h)"), std::string::npos);
   EXPECT_EQ(iso.bytes(), iso_before);
@@ -272,7 +275,7 @@ TEST_F(DeviceJobs, ARequestThatNeverEndsIsAbortedAndUndone) {
     bus.sent.clear();
     user.notices.clear();
     user.stop = true;
-    EXPECT_EQ(hybrid::hybridize_from_device("A120", iso, user), 0);
+    EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", iso, user), user), 0);
     ASSERT_EQ(user.notices.size(), 1u);
     EXPECT_EQ(user.notices[0].rfind(text::stopped, 0), 0u) << user.notices[0];
     EXPECT_EQ(iso.bytes(), iso_before);
@@ -285,12 +288,14 @@ TEST_F(DeviceJobs, ExtractionCopiesTheVolumeOrWrapsTheChosenPartition) {
     attach(source, cdrom);
     memory_stream whole{"whole.img"};
     user.partition_answer = hybrid::choice_all;
-    EXPECT_EQ(hybrid::extract_to_hfs_image(cdrom ? "C120" : "A120", whole, user), 1);
+    EXPECT_EQ(test::told(hybrid::extract_to_hfs_image(cdrom ? "C120" : "A120", whole, user), user),
+              1);
     EXPECT_EQ(whole.bytes(), source);  // the first D blocks, its own map included
 
     memory_stream chosen{"two.img"};
     user.partition_answer = 1;
-    EXPECT_EQ(hybrid::extract_to_hfs_image(cdrom ? "C120" : "A120", chosen, user), 1);
+    EXPECT_EQ(test::told(hybrid::extract_to_hfs_image(cdrom ? "C120" : "A120", chosen, user), user),
+              1);
     ASSERT_EQ(chosen.bytes().size(), (64u + 50) * 512);
     EXPECT_EQ(hybrid::get_be32(chosen.bytes().data() + 4), 114u);
     EXPECT_EQ(test::slice(chosen.bytes(), 64 * 512, 50 * 512),
@@ -298,7 +303,7 @@ TEST_F(DeviceJobs, ExtractionCopiesTheVolumeOrWrapsTheChosenPartition) {
     // The file job takes the result as a source.
     memory_stream again{"two.img", chosen.bytes()};
     memory_stream target{"cd.iso", iso_before};
-    EXPECT_EQ(hybrid::hybridize_from_file(again, target, user), 1);
+    EXPECT_EQ(test::told(hybrid::hybridize_from_file(again, target, user), user), 1);
   }
   EXPECT_TRUE(user.notices.empty());
 }
@@ -309,7 +314,7 @@ TEST_F(DeviceJobs, ExtractionFailuresLeaveTheImageEmpty) {
   fail_reads_of(120);
   memory_stream image{"out.img"};
   user.partition_answer = hybrid::choice_all;
-  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", image, user), 0);
+  EXPECT_EQ(test::told(hybrid::extract_to_hfs_image("A120", image, user), user), 0);
   EXPECT_TRUE(image.bytes().empty());
   ASSERT_EQ(user.notices.size(), 1u);
   const hybrid::device_failure first_transfer{hybrid::device_failure::what::read,
@@ -322,20 +327,20 @@ TEST_F(DeviceJobs, ExtractionFailuresLeaveTheImageEmpty) {
   bus.fault = nullptr;
   source[512] = 'X';
   attach(source, true);
-  EXPECT_EQ(hybrid::extract_to_hfs_image("C120", image, user), 0);
+  EXPECT_EQ(test::told(hybrid::extract_to_hfs_image("C120", image, user), user), 0);
   EXPECT_EQ(user.notices.back(), text::not_mac_volume);
   attach(source, false);
-  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", image, user), 1);
+  EXPECT_EQ(test::told(hybrid::extract_to_hfs_image("A120", image, user), user), 1);
 
   // A Driver Descriptor without a block count: the map still says how far
   // the volume goes.
   hybrid::put_be32(source.data() + 4, 0);
   attach(source, false);
   memory_stream no_count{"none.img"};
-  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", no_count, user), 1);
+  EXPECT_EQ(test::told(hybrid::extract_to_hfs_image("A120", no_count, user), user), 1);
   EXPECT_EQ(no_count.bytes(), test::slice(source, 0, 224 * 512));
 
-  EXPECT_EQ(hybrid::extract_to_hfs_image("X120", image, user), 0);
+  EXPECT_EQ(test::told(hybrid::extract_to_hfs_image("X120", image, user), user), 0);
   EXPECT_EQ(user.notices.back(), text::unknown_specifier("X120"));
 
   // A chosen partition without blocks is refused as every failure is.
@@ -346,7 +351,7 @@ TEST_F(DeviceJobs, ExtractionFailuresLeaveTheImageEmpty) {
          false);
   user.partition_answer = 1;
   memory_stream empty{"empty.img"};
-  EXPECT_EQ(hybrid::extract_to_hfs_image("A120", empty, user), 0);
+  EXPECT_EQ(test::told(hybrid::extract_to_hfs_image("A120", empty, user), user), 0);
   EXPECT_TRUE(empty.bytes().empty());
   EXPECT_EQ(user.notices.back(),
             text::chosen_partition_empty("Empty") + text::hfs_image_kept_suffix);
@@ -429,7 +434,8 @@ TEST_F(DeviceJobs, WholeVolumeIsAllTheMapDescribesOrRefused) {
     memory_stream image{"whole.img"};
     user.partition_answer = hybrid::choice_all;
     user.notices.clear();
-    const int done = hybrid::extract_to_hfs_image(v.cdrom ? "C120" : "A120", image, user);
+    const int done =
+        test::told(hybrid::extract_to_hfs_image(v.cdrom ? "C120" : "A120", image, user), user);
     if (v.copied_blocks == 0) {
       EXPECT_EQ(done, 0);
       EXPECT_TRUE(image.bytes().empty());
@@ -461,7 +467,7 @@ TEST_F(DeviceJobs, CapacityCancelLeavesTheImageAlone) {
   }
   hybrid::file_stream large(path, "r+b");
   user.partition_answer = hybrid::choice_all;
-  EXPECT_EQ(hybrid::hybridize_from_device("A120", large, user), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", large, user), user), 0);
   ASSERT_EQ(user.warnings.size(), 1u);
   EXPECT_EQ(user.warnings[0], text::cd_capacity_warning(1250050));
   std::uint64_t length = 0;
@@ -472,7 +478,7 @@ TEST_F(DeviceJobs, CapacityCancelLeavesTheImageAlone) {
   EXPECT_TRUE(head == iso_before);
 
   user.partition_answer = 0;  // the first alone fits exactly: no warning
-  EXPECT_EQ(hybrid::hybridize_from_device("A120", large, user), 1);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", large, user), user), 1);
   EXPECT_EQ(user.warnings.size(), 1u);
   ASSERT_TRUE(large.length(length));
   EXPECT_EQ(length, std::uint64_t{1250000} * 512);

@@ -259,7 +259,7 @@ scenario file_job(const std::string& path, std::vector<std::uint8_t> hfs, int an
     ask.partition_answer = answer;
     ask.warning_answers = {true};
     outcome o;
-    o.result = hybrid::hybridize_from_file(hfs_stream, iso_stream, ask);
+    o.result = test::told(hybrid::hybridize_from_file(hfs_stream, iso_stream, ask), ask);
     o.notices = ask.notices;
     o.target = iso_stream.bytes();
     o.source_operations = hfs_stream.operations;
@@ -282,7 +282,8 @@ std::vector<std::uint8_t> two_partition_disk() {
 using test::device_of;
 
 // A device job: `job` runs on the bus with the target stream.
-using device_job = int (*)(const std::string&, hybrid::byte_stream&, hybrid::questions&);
+using device_job = hybrid::job_outcome (*)(const std::string&, hybrid::byte_stream&,
+                                           hybrid::questions&);
 
 scenario device_scenario(const std::string& job_name, device_job job, const std::string& path,
                          bool cdrom, int answer, std::vector<std::uint8_t> target_before,
@@ -299,7 +300,7 @@ scenario device_scenario(const std::string& job_name, device_job job, const std:
     test::scripted_questions ask;
     ask.partition_answer = answer;
     outcome o;
-    o.result = job(cdrom ? "C120" : "A120", stream, ask);
+    o.result = test::told(job(cdrom ? "C120" : "A120", stream, ask), ask);
     o.notices = ask.notices;
     o.target = stream.bytes();
     o.target_operations = stream.operations;
@@ -382,8 +383,11 @@ TEST(FaultCampaign, FileSizeLimitUndoesTheDeviceJobs) {
         test::scripted_questions ask;
         ask.partition_answer = hybrid::choice_all;
         const int result =
-            extraction ? hybrid::extract_to_hfs_image(cdrom ? "C120" : "A120", stream, ask)
-                       : hybrid::hybridize_from_device(cdrom ? "C120" : "A120", stream, ask);
+            extraction
+                ? test::told(hybrid::extract_to_hfs_image(cdrom ? "C120" : "A120", stream, ask),
+                             ask)
+                : test::told(hybrid::hybridize_from_device(cdrom ? "C120" : "A120", stream, ask),
+                             ask);
         if (result != 0) _exit(11);
         if (ask.notices.size() != 1) _exit(12);
         const std::string failed = hybrid::text::io_failure(hybrid::text::failed_operation::write,

@@ -32,7 +32,7 @@ struct job_run {
 inline void run(job_run& job) {
   hybrid::memory_stream hfs("hfs.img", job.hfs);
   hybrid::memory_stream iso("cd.iso", job.iso);
-  job.result = hybrid::hybridize_from_file(hfs, iso, job.ask);
+  job.result = test::told(hybrid::hybridize_from_file(hfs, iso, job.ask), job.ask);
   job.iso = iso.bytes();
 }
 

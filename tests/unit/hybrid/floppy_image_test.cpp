@@ -44,8 +44,9 @@ struct FloppyImage : ::testing::Test {
     return test::tool_places_in("", files / "bin");
   }
   // The job failed with exactly this notice and left the target empty.
-  void expect_refused(int result, const hybrid::memory_stream& target, const std::string& notice) {
-    EXPECT_EQ(result, 0);
+  void expect_refused(const hybrid::job_outcome& outcome, const hybrid::memory_stream& target,
+                      const std::string& notice) {
+    EXPECT_EQ(test::told(outcome, ask), 0);
     EXPECT_EQ(ask.notices, std::vector<std::string>{notice});
     EXPECT_TRUE(target.bytes().empty());
   }
@@ -63,7 +64,7 @@ TEST_F(FloppyImage, PutsAMapBeforeTheWholeDisk) {
   ASSERT_EQ(disk.size(), 1474560u);
   setenv("ZELVORANT_FLOPPY_IMAGE", fixture.c_str(), 1);
   hybrid::memory_stream target("floppy.hfs");
-  EXPECT_EQ(hybrid::extract_floppy(0, target, ask, real_tool), 1);
+  EXPECT_EQ(test::told(hybrid::extract_floppy(0, target, ask, real_tool), ask), 1);
   EXPECT_TRUE(ask.notices.empty());
   ASSERT_EQ(target.bytes().size(), hybrid::map_area_bytes + disk.size());
   EXPECT_EQ(test::slice(target.bytes(), 0, hybrid::map_area_bytes), expected_map(2880));
@@ -79,7 +80,7 @@ TEST_F(FloppyImage, CopiesAPartBlockButMapsOnlyWholeBlocks) {
   const auto disk = test::pattern(3 * 512 + 100, 5);
   insert_disk(disk);
   hybrid::memory_stream target("floppy.hfs", test::pattern(100000, 1));
-  EXPECT_EQ(hybrid::extract_floppy(1, target, ask, real_tool), 1);
+  EXPECT_EQ(test::told(hybrid::extract_floppy(1, target, ask, real_tool), ask), 1);
   ASSERT_EQ(target.bytes().size(), hybrid::map_area_bytes + disk.size());
   EXPECT_EQ(test::slice(target.bytes(), 0, hybrid::map_area_bytes), expected_map(3));
   EXPECT_EQ(test::slice(target.bytes(), hybrid::map_area_bytes, disk.size()), disk);
@@ -90,7 +91,7 @@ TEST_F(FloppyImage, TheResultMountsAsTheDisksVolume) {
   setenv("ZELVORANT_FLOPPY_IMAGE", fixture.c_str(), 1);
   {
     hybrid::file_stream target(files / "floppy.hfs", "w+b");
-    ASSERT_EQ(hybrid::extract_floppy(0, target, ask, real_tool), 1);
+    ASSERT_EQ(test::told(hybrid::extract_floppy(0, target, ask, real_tool), ask), 1);
   }
   // hfsutils keep the mounted volume in $HOME; partitions count from 1.
   const std::string list = "cd " + files.path() + " && HOME=" + files.path() +
@@ -146,7 +147,9 @@ struct stopping_questions : test::scripted_questions {
 TEST_F(FloppyImage, AnInterruptedToolIsAStopNotAFault) {
   stopping_questions stopping;
   hybrid::memory_stream target("floppy.hfs");
-  EXPECT_EQ(hybrid::extract_floppy(0, target, stopping, fake_tool("kill -INT $$")), 0);
+  EXPECT_EQ(
+      test::told(hybrid::extract_floppy(0, target, stopping, fake_tool("kill -INT $$")), stopping),
+      0);
   EXPECT_EQ(stopping.notices, std::vector<std::string>{hybrid::text::stopped});
 }
 
@@ -176,7 +179,7 @@ TEST_F(FloppyImage, LeavesAUsersFileOfTheToolsNameAlone) {
   test::write_file(files / "zelvora$.nt", {'m', 'i', 'n', 'e'});
   insert_disk(test::pattern(2048, 3));
   hybrid::memory_stream target("floppy.hfs");
-  EXPECT_EQ(hybrid::extract_floppy(0, target, ask, real_tool), 1);
+  EXPECT_EQ(test::told(hybrid::extract_floppy(0, target, ask, real_tool), ask), 1);
   std::filesystem::current_path(before);
   EXPECT_EQ(test::read_text(files / "zelvora$.nt"), "mine");
 }
@@ -191,13 +194,13 @@ TEST_F(FloppyImage, AFailedWriteLeavesTheTargetEmpty) {
   ASSERT_FALSE(failed.length(unknown));
   insert_disk(test::pattern(5000, 3));
   test::failing_stream counting("floppy.hfs");
-  ASSERT_EQ(hybrid::extract_floppy(0, counting, ask, real_tool), 1);
+  ASSERT_EQ(test::told(hybrid::extract_floppy(0, counting, ask, real_tool), ask), 1);
   ASSERT_GT(counting.operations, 64);
   for (long n = 1; n <= counting.operations; ++n) {
     SCOPED_TRACE(n);
     test::failing_stream target("floppy.hfs");
     target.fail_at = n;
-    EXPECT_EQ(hybrid::extract_floppy(0, target, ask, real_tool), 0);
+    EXPECT_EQ(test::told(hybrid::extract_floppy(0, target, ask, real_tool), ask), 0);
     EXPECT_TRUE(target.bytes().empty());
     ASSERT_EQ(ask.notices.size(), 1u);
     // The failed step named, with the reason a failed target gives.
@@ -212,7 +215,7 @@ TEST_F(FloppyImage, AFailedWriteLeavesTheTargetEmpty) {
   }
   test::failing_stream full("floppy.hfs");
   full.size_limit = 20000;
-  EXPECT_EQ(hybrid::extract_floppy(0, full, ask, real_tool), 0);
+  EXPECT_EQ(test::told(hybrid::extract_floppy(0, full, ask, real_tool), ask), 0);
   EXPECT_EQ(ask.notices,
             std::vector<std::string>{hybrid::text::io_failure(failed_operation::write, failed) +
                                      hybrid::text::hfs_image_kept_suffix});
@@ -228,7 +231,7 @@ struct uncuttable_stream : hybrid::memory_stream {
 
 TEST_F(FloppyImage, AnImageThatCannotBeCutBackChangesNothingSaid) {
   uncuttable_stream target("floppy.hfs");
-  EXPECT_EQ(hybrid::extract_floppy(0, target, ask, fake_tool("exit 0")), 0);
+  EXPECT_EQ(test::told(hybrid::extract_floppy(0, target, ask, fake_tool("exit 0")), ask), 0);
   EXPECT_EQ(ask.notices, std::vector<std::string>{hybrid::text::floppy_no_image});
 }
 

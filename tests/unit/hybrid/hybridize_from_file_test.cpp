@@ -301,7 +301,7 @@ TEST(HybridizeFromFile, StopRequestRestoresTheIsoImage) {
     memory_stream iso("cd.iso", original);
     interrupting_questions ask;
     ask.stop_after = stop_after;
-    EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+    EXPECT_EQ(test::told(hybrid::hybridize_from_file(hfs, iso, ask), ask), 0);
     EXPECT_EQ(iso.bytes(), original);
     EXPECT_EQ(ask.notices,
               std::vector<std::string>{text::stopped + text::iso_restored_suffix(true)});
@@ -417,7 +417,7 @@ TEST(HybridizeFromFile, APipeIsNoIsoImage) {
   memory_stream hfs("hfs.img", test::hfs_image(one_partition, 164));
   pipe_stream iso("fifo");
   test::scripted_questions ask;
-  EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_file(hfs, iso, ask), ask), 0);
   EXPECT_EQ(iso.operations, 0);
   EXPECT_EQ(ask.notices,
             std::vector<std::string>{text::iso_not_a_file("fifo", platform::file_kind::pipe)});
@@ -468,7 +468,7 @@ TEST(HybridizeFromFile, ASourceThatChangesDuringTheCopyUndoesTheJob) {
       ask.hfs = &hfs;
       ask.grow = grow;
       ask.warning_answers = {true};
-      EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+      EXPECT_EQ(test::told(hybrid::hybridize_from_file(hfs, iso, ask), ask), 0);
       EXPECT_TRUE(iso.bytes() == original);
       EXPECT_EQ(ask.notices,
                 std::vector<std::string>{text::source_changed + text::iso_restored_suffix(true)});
@@ -499,7 +499,7 @@ TEST(HybridizeFromFile, DataMapAndRollBackReachTheDiskInOrder) {
     memory_stream hfs("hfs.img", hfs_bytes);
     test::failing_stream iso("cd.iso", original);
     test::scripted_questions ask;
-    ASSERT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 1);
+    ASSERT_EQ(test::told(hybrid::hybridize_from_file(hfs, iso, ask), ask), 1);
     EXPECT_EQ(iso.journal,
               (std::vector<std::string>{"write@41060+412", "write@41472+51200", "flush", "sync",
                                         "write@0+1536", "flush", "sync"}));
@@ -508,7 +508,7 @@ TEST(HybridizeFromFile, DataMapAndRollBackReachTheDiskInOrder) {
     memory_stream hfs("hfs.img", hfs_bytes);
     map_write_fails iso("cd.iso", original);
     test::scripted_questions ask;
-    ASSERT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+    ASSERT_EQ(test::told(hybrid::hybridize_from_file(hfs, iso, ask), ask), 0);
     EXPECT_EQ(iso.journal,
               (std::vector<std::string>{"write@41060+412", "write@41472+51200", "flush", "sync",
                                         "truncate@41060", "write@0+32768", "sync"}));
@@ -530,7 +530,7 @@ TEST(HybridizeFromFile, ARollBackIsReadBackBeforeItIsReported) {
   memory_stream hfs("hfs.img", test::hfs_image(one_partition, 164));
   truncate_lies iso("cd.iso", test::iso_image(iso_bytes));
   test::scripted_questions ask;
-  ASSERT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+  ASSERT_EQ(test::told(hybrid::hybridize_from_file(hfs, iso, ask), ask), 0);
   EXPECT_EQ(ask.notices,
             std::vector<std::string>{text::io_failure(text::failed_operation::write, iso) +
                                      text::iso_restored_suffix(false)});
@@ -554,7 +554,7 @@ TEST(HybridizeFromFile, AnIsoImageThatGrewSinceThePlanIsNotWritten) {
   grows_after_the_plan iso("cd.iso", grown);
   grown.resize(iso_bytes + 2048);
   test::scripted_questions ask;
-  EXPECT_EQ(hybrid::hybridize_from_file(hfs, iso, ask), 0);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_file(hfs, iso, ask), ask), 0);
   EXPECT_EQ(iso.bytes(), grown);
   EXPECT_EQ(ask.notices, std::vector<std::string>{text::iso_changed_length});
 }

@@ -66,7 +66,7 @@ std::vector<std::uint8_t> make_hybrid(std::vector<std::uint8_t> hfs, int answer)
   memory_stream iso("cd.iso", test::iso_image(iso_bytes));
   test::scripted_questions ask;
   ask.partition_answer = answer;
-  EXPECT_EQ(hybrid::hybridize_from_file(source, iso, ask), 1);
+  EXPECT_EQ(test::told(hybrid::hybridize_from_file(source, iso, ask), ask), 1);
   return iso.bytes();
 }
 

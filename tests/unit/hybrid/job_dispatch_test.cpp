@@ -178,6 +178,57 @@ TEST(DispatchJob, FailedJobStillRestoresTheStatusLine) {
   EXPECT_EQ(user.ask.notices, std::vector<std::string>{text::no_hfs_partition});
 }
 
+// Each way a job can end, as the user reads it: the job's own notice (N:)
+// and the completion message (M:) on their two channels, both while the
+// status line still says "working", and the 1 or 0 the program returns.
+TEST(DispatchJob, EachOutcomeIsToldOnItsChannel) {
+  using hybrid::files_state;
+  using hybrid::job_outcome;
+  const std::string working = std::string("S:") + text::working;
+  const std::string idle = std::string("S:") + text::idle;
+  const std::string completed = std::string("M:") + text::completed;
+  struct told {
+    const char* what;
+    job_outcome outcome;
+    std::vector<std::string> seen;
+    int code;
+  };
+  const std::vector<told> cases = {
+      {"completed", job_outcome::completed(), {working, completed, idle}, 1},
+      {"with a report", job_outcome::completed("Cut."), {working, "N:Cut.", completed, idle}, 1},
+      {"refused",
+       job_outcome::refused(text::already_hybrid),
+       {working, std::string("N:") + text::already_hybrid, idle},
+       0},
+      {"cancelled", job_outcome::cancelled(), {working, idle}, 0},
+      {"failed, put back",
+       job_outcome::failed(text::stopped, files_state::iso_as_it_was),
+       {working, "N:" + (text::stopped + text::iso_restored_suffix(true)), idle},
+       0},
+      {"failed, not put back",
+       job_outcome::failed("Lost.", files_state::iso_not_restored),
+       {working, "N:Lost." + text::iso_restored_suffix(false), idle},
+       0},
+      {"failed, no HFS image",
+       job_outcome::failed("Lost.", files_state::hfs_image_not_written),
+       {working, "N:Lost." + std::string(text::hfs_image_kept_suffix), idle},
+       0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    struct noting : test::scripted_questions {
+      std::vector<std::string> seen;
+      void notice(const std::string& t) override { seen.push_back("N:" + t); }
+    } ask;
+    hybrid::job_outlets out;
+    out.show_message = [&](const std::string& t) { ask.seen.push_back("M:" + t); };
+    out.set_status = [&](const std::string& t) { ask.seen.push_back("S:" + t); };
+    out.ask = &ask;
+    EXPECT_EQ(hybrid::run_job(out, [&] { return c.outcome; }), c.code);
+    EXPECT_EQ(ask.seen, c.seen);
+  }
+}
+
 TEST(DispatchJob, DriveSourcesReachTheDeviceJobs) {
   temp_dir dir;
   write_file(dir.file("old.img"), test::pattern(5000, 2));

@@ -182,10 +182,11 @@ TEST(Messages, TheJobs) {
       {text::iso_restored_suffix(true), "\nThe ISO image was left as it was."},
       {text::iso_restored_suffix(false),
        "\nThe ISO image could not be put back as it was: it may be damaged."},
-      {text::hfs_image_not_replaced("out.img", "Access denied"),
+      // A failure as it is shown: with what became of the files.
+      {text::hfs_image_not_replaced("out.img", "Access denied") + text::hfs_image_kept_suffix,
        "Error writing file out.img.\nAccess denied.\nThe HFS image was not written; a file "
        "already at its path was left as it was."},
-      {text::hfs_image_not_replaced("out.img", ""),
+      {text::hfs_image_not_replaced("out.img", "") + text::hfs_image_kept_suffix,
        "Error writing file out.img.\nThe HFS image was not written; a file already at its path "
        "was left as it was."},
       {text::floppy_no_scratch_folder("No room."),

@@ -43,7 +43,7 @@ TEST(UndoHybrid, GivesBackTheIsoImageTheJobStartedFrom) {
       const undo_run images = make_hybrid(original, partition);
       test::failing_stream iso("cd.iso", images.hybrid);
       test::scripted_questions ask;
-      ASSERT_EQ(hybrid::undo_hybrid(iso, ask), 1);
+      ASSERT_EQ(test::told(hybrid::undo_hybrid(iso, ask), ask), 1);
       EXPECT_EQ(iso.bytes(), images.original) << original.size() << " " << partition;
       EXPECT_TRUE(ask.warnings.empty());
       ASSERT_EQ(ask.notices.size(), 1u);
@@ -62,12 +62,12 @@ TEST(UndoHybrid, AFailureAtAnyStepLeavesTheHybridWhole) {
   const undo_run images = make_hybrid(test::iso_image(iso_bytes), hybrid::choice_all);
   test::failing_stream clean("cd.iso", images.hybrid);
   test::scripted_questions quiet;
-  ASSERT_EQ(hybrid::undo_hybrid(clean, quiet), 1);
+  ASSERT_EQ(test::told(hybrid::undo_hybrid(clean, quiet), quiet), 1);
   for (long step = 1; step <= clean.operations; ++step) {
     test::failing_stream iso("cd.iso", images.hybrid);
     iso.fail_at = step;
     test::scripted_questions ask;
-    if (hybrid::undo_hybrid(iso, ask) == 1) {
+    if (test::told(hybrid::undo_hybrid(iso, ask), ask) == 1) {
       EXPECT_EQ(iso.bytes(), images.original) << "step " << step;
     } else {
       EXPECT_EQ(iso.bytes(), images.hybrid) << "step " << step;
@@ -93,7 +93,7 @@ TEST(UndoHybrid, RefusesWhatItCannotUndoAndWritesNothing) {
   for (const auto& [bytes, message] : cases) {
     test::failing_stream iso("cd.iso", bytes);
     test::scripted_questions ask;
-    EXPECT_EQ(hybrid::undo_hybrid(iso, ask), 0);
+    EXPECT_EQ(test::told(hybrid::undo_hybrid(iso, ask), ask), 0);
     EXPECT_EQ(ask.notices, std::vector<std::string>{message});
     EXPECT_EQ(iso.bytes(), bytes);
     EXPECT_TRUE(iso.journal.empty());
@@ -110,7 +110,7 @@ TEST(UndoHybrid, AsksBeforeZeroingDataThatIsNotTheMap) {
     test::failing_stream iso("cd.iso", images.hybrid);
     test::scripted_questions ask;
     ask.warning_answers = {ok};
-    EXPECT_EQ(hybrid::undo_hybrid(iso, ask), ok ? 1 : 0);
+    EXPECT_EQ(test::told(hybrid::undo_hybrid(iso, ask), ask), ok ? 1 : 0);
     EXPECT_EQ(ask.warnings, std::vector<std::string>{hybrid::text::undo_system_area_data});
     EXPECT_EQ(iso.bytes(), ok ? images.original : images.hybrid);
   }

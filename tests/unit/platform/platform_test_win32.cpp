@@ -182,7 +182,7 @@ TEST(FloppyImageWin32, TheDiskBehindAFreshMapAndNoScratchLeft) {
   ASSERT_EQ(disk.size(), 1474560u);
   test::scripted_questions ask;
   hybrid::memory_stream target("floppy.hfs");
-  EXPECT_EQ(hybrid::extract_floppy(0, target, ask, real_tool), 1);
+  EXPECT_EQ(test::told(hybrid::extract_floppy(0, target, ask, real_tool), ask), 1);
   EXPECT_TRUE(ask.notices.empty());
   ASSERT_EQ(target.bytes().size(), hybrid::map_area_bytes + disk.size());
   EXPECT_EQ(test::slice(target.bytes(), hybrid::map_area_bytes, disk.size()), disk);

@@ -11,6 +11,8 @@
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/io/memory_stream.h"
+#include "hybrid/job_dispatch.h"
+#include "hybrid/job_outcome.h"
 #include "hybrid/questions.h"
 #include "platform/process.h"
 
@@ -53,6 +55,13 @@ class scripted_questions : public hybrid::questions {
     return partition_answer;
   }
 };
+
+// A job's outcome told as the dispatch tells it on the job's own channel:
+// its notice, if any, joins ask.notices. The job's 1 or 0.
+inline int told(const hybrid::job_outcome& outcome, hybrid::questions& ask) {
+  if (const auto notice = hybrid::outcome_notice(outcome)) ask.notice(*notice);
+  return outcome.code();
+}
 
 // A memory stream that fails on purpose: either the Nth operation of any kind
 // (once), or, like a full disk, every write that would grow it past a limit.
