@@ -39,16 +39,16 @@ class head_then_rest final : public block_source {
 // refusals first: its data inside the source (a truncated image, or an entry
 // that points past its end, would otherwise append bytes that are not
 // there), block numbers within 32 bits; then the capacity question.
-refusal admit_partition(const char* name, std::uint32_t first, std::uint32_t count,
-                        std::uint64_t at, const plan_source& source, bool& cancelled) {
+job_stop admit_partition(const char* name, std::uint32_t first, std::uint32_t count,
+                         std::uint64_t at, const plan_source& source) {
   if (source.length) {
     const std::uint64_t end = (std::uint64_t{first} + count) * block_bytes;
     if (end > *source.length)
-      return refusal::because(text::partition_past_end(name, end, *source.length));
+      return job_outcome::refused(text::partition_past_end(name, end, *source.length));
   }
-  if (at + count > max_blocks) return refusal::because(text::image_too_large());
-  if (source.capacity && !source.capacity(at + count)) cancelled = true;
-  return accepted();
+  if (at + count > max_blocks) return job_outcome::refused(text::image_too_large());
+  if (source.capacity && !source.capacity(at + count)) return job_outcome::cancelled();
+  return std::nullopt;
 }
 
 // Completes a merged map once every entry is in `head`: block 0 counts the
@@ -93,16 +93,15 @@ std::uint64_t padded_length(std::uint64_t iso_bytes) {
   return (iso_bytes + block_bytes - 1) / block_bytes * block_bytes;
 }
 
-refusal plan_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
-                              const plan_source& source, hybrid_layout& layout, bool& cancelled) {
+job_stop plan_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
+                               const plan_source& source, hybrid_layout& layout) {
   if (partition.block_count == 0)
-    return refusal::because(text::chosen_partition_empty(partition.name));
+    return job_outcome::refused(text::chosen_partition_empty(partition.name));
   const std::uint64_t iso_blocks = padded_length(iso_bytes) / block_bytes;
-  if (refusal refused = admit_partition(partition.name, partition.first_block,
-                                        partition.block_count, iso_blocks, source, cancelled)) {
-    return refused;
+  if (job_stop stop = admit_partition(partition.name, partition.first_block, partition.block_count,
+                                      iso_blocks, source)) {
+    return stop;
   }
-  if (cancelled) return accepted();
 
   std::array<std::uint8_t, map_area_bytes> map;
   build_partition_map(map, static_cast<std::uint32_t>(iso_blocks + partition.block_count),
@@ -112,12 +111,12 @@ refusal plan_chosen_partition(const hfs_partition& partition, std::uint64_t iso_
   layout.pad_bytes = padded_length(iso_bytes) - iso_bytes;
   layout.runs = {{std::uint64_t{partition.first_block} * block_bytes,
                   std::uint64_t{partition.block_count} * block_bytes}};
-  return accepted();
+  return std::nullopt;
 }
 
-refusal plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1, block_source& rest,
-                        std::uint64_t iso_bytes, const plan_source& source, hybrid_layout& layout,
-                        bool& cancelled) {
+job_stop plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1, block_source& rest,
+                         std::uint64_t iso_bytes, const plan_source& source,
+                         hybrid_layout& layout) {
   std::vector<std::uint8_t> head(2 * block_bytes);
   // The source's drivers mean nothing behind an ISO image.
   merged_driver_descriptor(block0, head.data());
@@ -126,7 +125,7 @@ refusal plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1, 
   std::uint64_t end = padded_length(iso_bytes) / block_bytes;
   std::vector<append_run> runs;
   int merged = 0;
-  refusal refused;
+  job_stop stop;
   head_then_rest blocks(head, rest);
   const map_walk_end walked =
       walk_map(map_span::blocks_1_to_n_plus_1, blocks, [&](std::uint32_t, std::uint8_t* entry) {
@@ -137,9 +136,8 @@ refusal plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1, 
         if (merged > max_merged_entries) return map_visit::go_on;  // counted for the message only
 
         const std::uint32_t first = fields.first_block;
-        refused =
-            admit_partition(partition_name(fields).c_str(), first, count, end, source, cancelled);
-        if (refused || cancelled) return map_visit::stop;
+        stop = admit_partition(partition_name(fields).c_str(), first, count, end, source);
+        if (stop) return map_visit::stop;
         fields.first_block = static_cast<std::uint32_t>(end);
         encode_partition_entry(fields, entry);
         head.insert(head.end(), entry, entry + block_bytes);
@@ -147,13 +145,13 @@ refusal plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1, 
         end += count;
         return map_visit::go_on;
       });
-  if (walked == map_walk_end::read_failed) return refusal::because(source.read_failure());
-  if (walked == map_walk_end::stopped) return refused;
-  if (merged > max_merged_entries) return refusal::because(source.too_many_entries(merged));
-  if (merged == 0) return refusal::because(source.no_hfs_partition);
+  if (walked == map_walk_end::read_failed) return job_outcome::refused(source.read_failure());
+  if (walked == map_walk_end::stopped) return stop;
+  if (merged > max_merged_entries) return job_outcome::refused(source.too_many_entries(merged));
+  if (merged == 0) return job_outcome::refused(source.no_hfs_partition);
 
   finish_merged_layout(std::move(head), std::move(runs), end, merged, iso_bytes, layout);
-  return accepted();
+  return std::nullopt;
 }
 
 plan_source file_plan_source(byte_stream& hfs, std::uint64_t hfs_bytes) {
@@ -164,46 +162,43 @@ plan_source file_plan_source(byte_stream& hfs, std::uint64_t hfs_bytes) {
           text::no_hfs_partition};
 }
 
-refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
-                          hybrid_layout& layout) {
+job_stop layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                           hybrid_layout& layout) {
   std::array<std::uint8_t, block_bytes> block0;
   std::array<std::uint8_t, block_bytes> block1;
-  if (!hfs.seek(0)) return refusal::because(text::io_failure(failed_operation::seek, hfs));
+  if (!hfs.seek(0)) return job_outcome::refused(text::io_failure(failed_operation::seek, hfs));
   if (!read_exact(hfs, block0.data(), block0.size()) ||
       !read_exact(hfs, block1.data(), block1.size())) {
-    return refusal::because(text::io_failure(failed_operation::read, hfs));
+    return job_outcome::refused(text::io_failure(failed_operation::read, hfs));
   }
   // The stream stands at block 2, right after the head.
   stream_blocks rest(hfs, 2);
-  bool cancelled = false;
   return plan_merged_map(block0.data(), block1.data(), rest, iso_bytes,
-                         file_plan_source(hfs, hfs_bytes), layout, cancelled);
+                         file_plan_source(hfs, hfs_bytes), layout);
 }
 
-refusal plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
-                         hybrid_layout& layout) {
+job_stop plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                          hybrid_layout& layout) {
   std::uint8_t header[block_bytes] = {};
-  if (hfs_bytes < 2 * block_bytes + 2) return refusal::because(text::no_hfs_partition);
+  if (hfs_bytes < 2 * block_bytes + 2) return job_outcome::refused(text::no_hfs_partition);
   const auto count =
       static_cast<std::size_t>(std::min<std::uint64_t>(hfs_bytes - 2 * block_bytes, sizeof header));
   if (!hfs.seek(2 * block_bytes) || !read_exact(hfs, header, count)) {
-    return refusal::because(text::io_failure(failed_operation::read, hfs));
+    return job_outcome::refused(text::io_failure(failed_operation::read, hfs));
   }
   if (bare_volume_kind(header) == bare_volume::none)
-    return refusal::because(text::no_hfs_partition);
+    return job_outcome::refused(text::no_hfs_partition);
   const std::uint64_t volume_bytes = bare_volume_bytes(header);
   if (volume_bytes > hfs_bytes) {
-    return refusal::because(text::bare_volume_past_end(hfs.name(), volume_bytes, hfs_bytes));
+    return job_outcome::refused(text::bare_volume_past_end(hfs.name(), volume_bytes, hfs_bytes));
   }
-  if (hfs_bytes / block_bytes > 0xFFFFFFFFu) return refusal::because(text::no_hfs_partition);
+  if (hfs_bytes / block_bytes > 0xFFFFFFFFu) return job_outcome::refused(text::no_hfs_partition);
   hfs_partition volume;
   std::memset(&volume, 0, sizeof volume);
   std::memcpy(volume.name, "MacOS", 5);
   volume.first_block = 0;
   volume.block_count = static_cast<std::uint32_t>(hfs_bytes / block_bytes);
-  bool cancelled = false;
-  return plan_chosen_partition(volume, iso_bytes, file_plan_source(hfs, hfs_bytes), layout,
-                               cancelled);
+  return plan_chosen_partition(volume, iso_bytes, file_plan_source(hfs, hfs_bytes), layout);
 }
 
 }  // namespace hybrid

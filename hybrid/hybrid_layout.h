@@ -1,9 +1,11 @@
 // A hybrid image is decided in full before its first byte is written: the
 // blocks that go over the ISO image's system area, the zeros that bring the
 // ISO image to a block boundary, and the runs of the HFS source appended
-// behind it. Every check that can refuse runs while the layout is made, so a
-// refusal never leaves a half-written image. One planner serves both hybrid
-// jobs: what differs between an image file and a device is passed in.
+// behind it. Every check that can refuse, and every question, runs while the
+// layout is made, so a refusal or a Cancel never leaves a half-written image.
+// One planner serves both hybrid jobs: what differs between an image file and
+// a device is passed in. Each plan_ function answers nothing when the layout
+// is made, or the outcome the job ends with (refused, or cancelled).
 #pragma once
 
 #include <cstdint>
@@ -15,6 +17,7 @@
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/io/block_source.h"
 #include "hybrid/io/byte_stream.h"
+#include "hybrid/job_outcome.h"
 #include "hybrid/refusal.h"
 
 namespace hybrid {
@@ -64,10 +67,9 @@ struct plan_source {
 };
 
 // A fresh 64-block map with the one partition "MacOS" taken from
-// `partition`, appended behind an ISO image of `iso_bytes`. `cancelled` is
-// set when the capacity question was answered Cancel.
-refusal plan_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
-                              const plan_source& source, hybrid_layout& layout, bool& cancelled);
+// `partition`, appended behind an ISO image of `iso_bytes`.
+job_stop plan_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
+                               const plan_source& source, hybrid_layout& layout);
 
 // The source's own map carried over: its Driver Descriptor without drivers
 // (from `block0`), the map's own entry (named as in `block1`), and every
@@ -75,25 +77,24 @@ refusal plan_chosen_partition(const hfs_partition& partition, std::uint64_t iso_
 // included, each pointing at its data appended behind the ISO data. Blocks
 // 2 on are read from `rest`. The whole walk and every question come before
 // the first write, so a Cancel leaves the ISO image untouched.
-refusal plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1, block_source& rest,
-                        std::uint64_t iso_bytes, const plan_source& source, hybrid_layout& layout,
-                        bool& cancelled);
+job_stop plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1, block_source& rest,
+                         std::uint64_t iso_bytes, const plan_source& source, hybrid_layout& layout);
 
 // An image file as the planner's source: every partition inside its
 // `hfs_bytes`, no capacity question.
 plan_source file_plan_source(byte_stream& hfs, std::uint64_t hfs_bytes);
 
 // An image file's merged map: blocks 0 and 1 read, then planned as above.
-refusal layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
-                          hybrid_layout& layout);
+job_stop layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                           hybrid_layout& layout);
 
 // A file without a partition map may be a bare volume, as hfsutils and the
 // emulators make them: then the whole file is the one partition. Refused
 // when the file is no such volume, or one whose own header says it is longer
 // than the file (a copy or a download still under way, a truncated file),
 // like a partition that runs past the end.
-refusal plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
-                         hybrid_layout& layout);
+job_stop plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                          hybrid_layout& layout);
 
 // The ISO image rounded up to whole blocks: where appended data begin.
 std::uint64_t padded_length(std::uint64_t iso_bytes);

@@ -31,12 +31,11 @@ plan_source device_plan_source(device_source& source, questions& ask) {
 
 // The device's own map carried over: block 0 as the source was opened with,
 // block 1 read again, the rest one request per block.
-refusal plan_device_map(device_source& source, std::uint64_t iso_bytes, const plan_source& terms,
-                        hybrid_layout& layout, bool& cancelled) {
-  if (!read_source_block(source, 1)) return refusal::because(read_failure_text(source));
+job_stop plan_device_map(device_source& source, std::uint64_t iso_bytes, const plan_source& terms,
+                         hybrid_layout& layout) {
+  if (!read_source_block(source, 1)) return job_outcome::refused(read_failure_text(source));
   request_blocks rest = source_blocks(source);
-  return plan_merged_map(source.block0.data(), source.entry.data(), rest, iso_bytes, terms, layout,
-                         cancelled);
+  return plan_merged_map(source.block0.data(), source.entry.data(), rest, iso_bytes, terms, layout);
 }
 
 refusal copy_device_run(device_source& source, byte_stream& iso, const append_run& run,
@@ -88,13 +87,12 @@ job_outcome hybridize_from_device(const std::string& specifier, byte_stream& iso
 
   hybrid_layout layout;
   const plan_source terms = device_plan_source(source, ask);
-  bool cancelled = false;
-  const refusal refused = choice == choice_all
-                              ? plan_device_map(source, iso_bytes, terms, layout, cancelled)
-                              : plan_chosen_partition(list[static_cast<std::size_t>(choice)],
-                                                      iso_bytes, terms, layout, cancelled);
-  if (cancelled) return job_outcome::cancelled();
-  if (refused) return job_outcome::refused(refused.text());
+  if (job_stop stop = choice == choice_all
+                          ? plan_device_map(source, iso_bytes, terms, layout)
+                          : plan_chosen_partition(list[static_cast<std::size_t>(choice)], iso_bytes,
+                                                  terms, layout)) {
+    return *stop;
+  }
   set_layout_cut(target, layout);
   return write_hybrid(iso, layout, ask, [&](const append_run& run, std::uint64_t done) {
     return copy_device_run(source, iso, run, done, ask);

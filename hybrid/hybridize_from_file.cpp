@@ -64,25 +64,23 @@ job_outcome hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, 
   if (listed < 0) return job_outcome::refused(text::io_failure(failed_operation::read, hfs_image));
 
   hybrid_layout layout;
-  refusal refused;
+  job_stop stop;
   if (listed == 0) {
-    refused = plan_bare_volume(hfs_image, iso_bytes, hfs_bytes, layout);
+    stop = plan_bare_volume(hfs_image, iso_bytes, hfs_bytes, layout);
   } else if (listed == 1) {
-    refused = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
+    stop = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
   } else {
     const int choice = ask.choose_partition(list);
     if (choice == choice_all) {
-      refused = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
+      stop = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
     } else if (choice >= 0 && choice < listed_rows(list)) {
-      // The file's source asks no capacity question: nothing to cancel.
-      bool cancelled = false;
-      refused = plan_chosen_partition(list[static_cast<std::size_t>(choice)], iso_bytes,
-                                      file_plan_source(hfs_image, hfs_bytes), layout, cancelled);
+      stop = plan_chosen_partition(list[static_cast<std::size_t>(choice)], iso_bytes,
+                                   file_plan_source(hfs_image, hfs_bytes), layout);
     } else {
       return job_outcome::cancelled();
     }
   }
-  if (refused) return job_outcome::refused(refused.text());
+  if (stop) return *stop;
   set_layout_cut(target, layout);
   copy_buffer buffer;
   return write_hybrid(
