@@ -283,7 +283,7 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
   // One of larger blocks, which no job takes, as partx reads it: blocks 1 to
   // the count, every number scaled to 512-byte blocks.
   const std::size_t map_block = info.map_block_size;
-  const std::uint32_t scale = info.map_block_size / block_bytes;
+  const auto scale = static_cast<std::uint32_t>(map_block / block_bytes);
   const bool jobs_read = map_block == block_bytes;
   std::uint32_t with_signature = 0;
   bool counts_differ = false;
