@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* specifier = cdrom ? "C120" : "A120";
   if (extract) {
     hybrid::memory_stream image{"out.img"};
-    const int result = hybrid::extract_to_hfs_image(specifier, image, user);
+    const int result = hybrid::extract_to_hfs_image(specifier, image, user).code();
     if (result == 0) {
       fuzz::check(image.bytes().empty(), "a failed extraction left bytes behind");
     } else {
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < iso_before.size(); ++i)
     iso_before[i] = static_cast<std::uint8_t>(i * 13 + 5);
   hybrid::memory_stream iso{"cd.iso", iso_before};
-  const int result = hybrid::hybridize_from_device(specifier, iso, user);
+  const int result = hybrid::hybridize_from_device(specifier, iso, user).code();
   if (result == 0) {
     fuzz::check(iso.bytes() == iso_before, "a refused device job changed the ISO image");
   } else {

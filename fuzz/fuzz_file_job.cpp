@@ -18,10 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   hybrid::memory_stream iso{"cd.iso", iso_before};
   hybrid::memory_stream hfs{"hfs.img", std::vector<std::uint8_t>(data + 2, data + size)};
   fuzz::answering_user user(answers);
-  const int result = hybrid::hybridize_from_file(hfs, iso, user);
+  const hybrid::job_outcome outcome = hybrid::hybridize_from_file(hfs, iso, user);
+  const int result = outcome.code();
   if (result == 0) {
     fuzz::check(iso.bytes() == iso_before, "a refused job changed the ISO image");
-    fuzz::check(!user.notices.empty() || ((answers >> 1) & 3) == 0 || (answers & 1) == 0,
+    fuzz::check(!outcome.text().empty() || ((answers >> 1) & 3) == 0 || (answers & 1) == 0,
                 "a refusal without a word");
   } else {
     fuzz::check(result == 1, "a job result other than 0 or 1");
