@@ -142,6 +142,10 @@ fi
 WINEDLLOVERRIDES=$base_overrides timeout 60 \
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 ||
   failure "wine reg add: windows stay managed"
+# A program that crashes must end, not wait in Wine's crash dialog.
+WINEDLLOVERRIDES=$base_overrides timeout 60 \
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f \
+  >/dev/null 2>&1 || failure "wine reg add: crashes would wait in a dialog"
 # Only C:, Z: and the floppy drives: no other letter may pass for a CD-ROM.
 for link in "$WINEPREFIX"/dosdevices/?:; do
   case ${link##*/} in c: | z:) ;; *) rm -f "$link" ;; esac
