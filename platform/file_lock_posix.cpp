@@ -16,10 +16,6 @@ int try_lock(int fd, file_lock lock) {
   return system_calls::lock_whole_file(fd, lock == file_lock::shared);
 }
 
-bool held_by_another(int error_number) {
-  return error_number == EAGAIN || error_number == EACCES || error_number == EWOULDBLOCK;
-}
-
 }  // namespace
 
 open_outcome open_file(const std::string& path, const char* mode, file_lock lock,
@@ -32,7 +28,8 @@ open_outcome open_file(const std::string& path, const char* mode, file_lock lock
   fcntl(fd, F_SETFD, fcntl(fd, F_GETFD) | FD_CLOEXEC);
   if (lock == file_lock::none || try_lock(fd, lock) == 0) return open_outcome::opened;
   const int error_number = errno;
-  if (!held_by_another(error_number)) return open_outcome::opened;  // cannot lock here
+  if (!system_calls::lock_held_elsewhere(error_number))
+    return open_outcome::opened;  // cannot lock here
   std::fclose(file);
   file = nullptr;
   errno = error_number;

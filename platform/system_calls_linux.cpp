@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <climits>
@@ -11,15 +12,24 @@ namespace platform {
 
 namespace system_calls {
 
-// Open-file-description locks: held by the open file like flock(), but they
-// also work over NFS and collide with other programs' fcntl() locks.
+// Two locks of the same kind, so that every other program sees us and we see
+// every other program: an open-file-description lock, which also works over
+// NFS and collides with fcntl() and lockf() locks, and a flock() lock, which
+// collides with flock() and the flock command, and which the first does not
+// see. Both belong to the open file: the last close ends them. The file is
+// held by another when either says so; a file system that has only one of
+// them is locked with that one.
 int lock_whole_file(int fd, bool shared) {
   struct flock region {};
   region.l_type = static_cast<short>(shared ? F_RDLCK : F_WRLCK);
   region.l_whence = SEEK_SET;
   region.l_start = 0;
   region.l_len = 0;  // the whole file, however long it grows
-  return fcntl(fd, F_OFD_SETLK, &region);
+  const int whole = (shared ? LOCK_SH : LOCK_EX) | LOCK_NB;
+  if (fcntl(fd, F_OFD_SETLK, &region) != 0) {
+    return lock_held_elsewhere(errno) ? -1 : flock(fd, whole);
+  }
+  return flock(fd, whole) == 0 || !lock_held_elsewhere(errno) ? 0 : -1;
 }
 
 // The data and the length; times of access and change can wait.

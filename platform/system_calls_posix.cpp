@@ -13,6 +13,9 @@ namespace platform {
 
 namespace system_calls {
 
+// flock() is what these systems' own tools take. fcntl() record locks are
+// left out: they belong to the process, and any close of the file in it (a
+// look at whether two paths name one file) would end them.
 int lock_whole_file(int fd, bool shared) {
   return flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB);
 }

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 
@@ -15,6 +16,11 @@ namespace platform::system_calls {
 // with errno. The lock belongs to the open file, not to the process, so a
 // second open in this process collides like another program's.
 int lock_whole_file(int fd, bool shared);
+// True for the errors a lock refused because someone else holds it; the
+// others say the file cannot be locked at all.
+inline bool lock_held_elsewhere(int error_number) {
+  return error_number == EAGAIN || error_number == EACCES || error_number == EWOULDBLOCK;
+}
 // Puts the file's data and length on the disk; 0 or -1 with errno.
 int sync_data(int fd);
 // A pipe whose two ends are closed on exec; 0 or -1 with errno.

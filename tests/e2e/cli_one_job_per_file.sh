@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # One job at a time per file. Two jobs started together on one ISO image:
 # exactly one completes, the other is refused as the file is in use, and the
-# hybrid reads back with hfsutils. A file locked by another program refuses
-# the job before anything is written. Ctrl-C and Ctrl-\ in the middle of the
-# copy stop the job and leave the ISO image byte-identical.
+# hybrid reads back with hfsutils. A file locked by another program (a
+# record lock or the flock command's) refuses the job before anything is
+# written, and the flock command sees a running job's lock. Ctrl-C and
+# Ctrl-\ in the middle of the copy stop the job and leave the ISO image
+# byte-identical.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -80,7 +82,34 @@ PY
     kill "$holder"
     wait "$holder" 2>/dev/null || true
   done
+
+  # The flock command's locks, which record locks do not see: exclusive or
+  # shared on the ISO image, exclusive on the source, each refuses the job;
+  # a shared one on the source lets the job read it beside.
+  hold_with_flock() {  # -x|-s FILE
+    rm -f locked
+    (
+      exec 9<"$2"
+      flock "$1" 9
+      : >locked
+      exec sleep 60
+    ) &
+    holder=$!
+    for _ in $(seq 1000); do [[ -e locked ]] && break; sleep 0.01; done
+  }
+  release() {
+    kill "$holder"
+    wait "$holder" 2>/dev/null || true
+  }
+  for row in "-x held.iso iso_in_use" "-s held.iso iso_in_use" "-x mac.img hfs_image_in_use"; do
+    read -r kind held in_use <<<"$row"
+    hold_with_flock "$kind" "$held"
+    expect_refused held.iso "${TEXT[$in_use]}" --from-file mac.img --to-iso held.iso
+    release
+  done
+  hold_with_flock -s mac.img
   run_cli 0 --from-file mac.img --to-iso held.iso
+  release
 fi
 
 # A job started while another appends to the same ISO image is refused at
@@ -103,6 +132,8 @@ for signal in "${endings[@]}"; do
   (($(size_of sig.iso) > size)) || fail "the first job never began its append"
   run_cli 1 --from-file mac.img --to-iso sig.iso
   [[ $(<err.txt) == "${TEXT[iso_in_use]}" ]] || fail "a job beside a running one said: $(<err.txt)"
+  # The flock command sees the job's lock too.
+  on_wine || ! flock -n -s sig.iso true || fail "flock took the ISO image a running job holds"
   rc=0
   if [[ $signal == none ]]; then
     wait "$pid" || rc=$?

@@ -8,6 +8,13 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+#endif
 
 #include "hybrid/io/file_stream.h"
 #include "hybrid/jobs.h"
@@ -49,6 +56,23 @@ std::vector<std::uint8_t> read_head(const std::string& path, std::size_t bytes) 
   in.read(reinterpret_cast<char*>(head.data()), static_cast<std::streamsize>(bytes));
   return head;
 }
+
+#ifndef _WIN32
+// Another program's flock() on a file of its own opening, held while this
+// lives; `holds` is false when the lock was refused.
+struct flock_holder {
+  int fd;
+  bool holds;
+  flock_holder(const std::string& path, bool shared)
+      : fd(open(path.c_str(), O_RDONLY)),
+        holds(fd >= 0 && flock(fd, (shared ? LOCK_SH : LOCK_EX) | LOCK_NB) == 0) {}
+  ~flock_holder() {
+    if (fd >= 0) close(fd);
+  }
+  flock_holder(const flock_holder&) = delete;
+  flock_holder& operator=(const flock_holder&) = delete;
+};
+#endif
 
 // What the user saw, in order: messages as "M:", status lines as "S:".
 struct front_end {
@@ -302,8 +326,9 @@ TEST(DispatchJob, FilesAnotherJobHoldsAreRefused) {
     platform::file_lock lock;
     job_request request;
     std::string message;
+    bool by_flock = false;  // another program's flock(), not a job's lock
   };
-  const std::vector<held_case> cases = {
+  std::vector<held_case> cases = {
       {"ISO image written by another job", dir.file("cd.iso"), platform::file_lock::exclusive,
        file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), iso_in_use},
       {"ISO image read by another job", dir.file("cd.iso"), platform::file_lock::shared,
@@ -313,10 +338,34 @@ TEST(DispatchJob, FilesAnotherJobHoldsAreRefused) {
       {"HFS image target written by another job", dir.file("old.img"),
        platform::file_lock::exclusive, extract, hfs_in_use},
   };
+#ifndef _WIN32
+  // Programs that know flock() alone, as the flock command does.
+  const std::vector<held_case> flock_cases = {
+      {"ISO image under flock LOCK_EX", dir.file("cd.iso"), platform::file_lock::exclusive,
+       file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), iso_in_use, true},
+      {"ISO image under flock LOCK_SH", dir.file("cd.iso"), platform::file_lock::shared,
+       file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), iso_in_use, true},
+      {"HFS source under flock LOCK_EX", dir.file("hfs.img"), platform::file_lock::exclusive,
+       file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), hfs_in_use, true},
+      {"HFS image target under flock LOCK_SH", dir.file("old.img"), platform::file_lock::shared,
+       extract, hfs_in_use, true},
+  };
+  cases.insert(cases.end(), flock_cases.begin(), flock_cases.end());
+#endif
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    hybrid::file_stream other(c.held, "r+b", c.lock);
-    ASSERT_TRUE(other.is_open());
+    std::optional<hybrid::file_stream> other;
+#ifndef _WIN32
+    std::optional<flock_holder> other_program;
+    if (c.by_flock) {
+      other_program.emplace(c.held, c.lock == platform::file_lock::shared);
+      ASSERT_TRUE(other_program->holds);
+    }
+#endif
+    if (!c.by_flock) {
+      other.emplace(c.held, "r+b", c.lock);
+      ASSERT_TRUE(other->is_open());
+    }
     front_end user;
     EXPECT_EQ(hybrid::dispatch_job(c.request, user.outlets()), 0);
     EXPECT_EQ(user.seen, std::vector<std::string>{c.message});
@@ -336,6 +385,42 @@ TEST(DispatchJob, FilesAnotherJobHoldsAreRefused) {
     EXPECT_TRUE(after.is_open()) << name;
   }
 }
+
+#ifndef _WIN32
+// And the other way round: while a job holds its files, a program that
+// takes flock() locks may read the source beside it, and nothing more.
+TEST(DispatchJob, ProgramsThatTakeFlockLocksSeeTheJobs) {
+  temp_dir dir;
+  const std::vector<test::map_entry> two = {{"Apple_partition_map", "Apple", 1, 63},
+                                            {"Apple_HFS", "One", 64, 8},
+                                            {"Apple_HFS", "Two", 72, 8}};
+  write_file(dir.file("hfs.img"), test::hfs_image(two, 80));
+  write_file(dir.file("cd.iso"), test::iso_image(40960));
+  struct probe {
+    const char* file;
+    bool shared;
+    bool granted;
+  };
+  const std::vector<probe> probes = {
+      {"cd.iso", true, false},
+      {"cd.iso", false, false},
+      {"hfs.img", true, true},
+      {"hfs.img", false, false},
+  };
+  front_end user;
+  user.ask.on_partition_question = [&] {
+    for (const auto& p : probes) {
+      SCOPED_TRACE(std::string(p.file) + (p.shared ? " LOCK_SH" : " LOCK_EX"));
+      EXPECT_EQ(flock_holder(dir.file(p.file), p.shared).holds, p.granted);
+    }
+  };
+  user.ask.partition_answer = 0;
+  EXPECT_EQ(
+      hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), user.outlets()),
+      1);
+  EXPECT_TRUE(flock_holder(dir.file("cd.iso"), false).holds);  // and gone with the job
+}
+#endif
 
 TEST(DispatchJob, SameFileAsSourceAndTargetIsRefused) {
   temp_dir dir;
