@@ -32,11 +32,13 @@ refusal copy_file_run(byte_stream& hfs, byte_stream& iso, copy_buffer& buffer,
 
 // The HFS file must be what it was when the job began: one that grew or was
 // rewritten during the copy (a copy or a download still under way) gave a
-// hybrid with a cut or mixed volume.
+// hybrid with a cut or mixed volume. A writer may put the time of its change
+// back; the status change time, which it cannot set, still shows it.
 refusal check_unchanged(byte_stream& hfs, const platform::file_status& before) {
   platform::file_status now;
   if (!hfs.status(now)) return refusal::because(text::io_failure(failed_operation::length, hfs));
-  if (now.length != before.length || now.modified_ns != before.modified_ns) {
+  if (now.length != before.length || now.modified_ns != before.modified_ns ||
+      now.changed_ns != before.changed_ns) {
     return refusal::because(text::source_changed);
   }
   return accepted();

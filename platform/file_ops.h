@@ -35,6 +35,11 @@ struct file_status {
   file_kind kind = file_kind::other;
   std::uint64_t length = 0;      // meaningful for a regular file or a block device
   std::int64_t modified_ns = 0;  // time of the last change to its bytes
+  // The time of the last change to the file or what the system records of
+  // it, the other time included. Unlike that one, no program can set it, so
+  // a writer that puts the time of its change back still shows here. 0 where
+  // the system does not tell (Windows XP).
+  std::int64_t changed_ns = 0;
 };
 bool file_status_of(std::FILE* file, file_status& status);
 

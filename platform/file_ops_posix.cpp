@@ -85,6 +85,7 @@ bool file_status_of(std::FILE* file, file_status& status) {
     status.kind = file_kind::pipe;
   }
   status.modified_ns = system_calls::modified_ns(info);
+  status.changed_ns = system_calls::changed_ns(info);
   if (status.kind == file_kind::regular) {
     status.length = static_cast<std::uint64_t>(info.st_size);
   } else if (status.kind == file_kind::block_device) {

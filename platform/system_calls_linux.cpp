@@ -48,5 +48,9 @@ std::int64_t modified_ns(const struct stat& info) {
   return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
 
+std::int64_t changed_ns(const struct stat& info) {
+  return static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+}
+
 }  // namespace system_calls
 }  // namespace platform

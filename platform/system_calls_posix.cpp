@@ -42,13 +42,28 @@ int make_pipe(int fds[2]) {
 // the system's folders and on PATH.
 std::string own_program_path() { return {}; }
 
+namespace {
+
+std::int64_t nanoseconds(const struct timespec& at) {
+  return static_cast<std::int64_t>(at.tv_sec) * 1000000000 + at.tv_nsec;
+}
+
+}  // namespace
+
 std::int64_t modified_ns(const struct stat& info) {
 #ifdef __APPLE__
-  const struct timespec& at = info.st_mtimespec;
+  return nanoseconds(info.st_mtimespec);
 #else
-  const struct timespec& at = info.st_mtim;
+  return nanoseconds(info.st_mtim);
 #endif
-  return static_cast<std::int64_t>(at.tv_sec) * 1000000000 + at.tv_nsec;
+}
+
+std::int64_t changed_ns(const struct stat& info) {
+#ifdef __APPLE__
+  return nanoseconds(info.st_ctimespec);
+#else
+  return nanoseconds(info.st_ctim);
+#endif
 }
 
 }  // namespace system_calls

@@ -29,5 +29,8 @@ int make_pipe(int fds[2]);
 std::string own_program_path();
 // The time of the last change, in nanoseconds since 1970.
 std::int64_t modified_ns(const struct stat& info);
+// The time of the last change to the file or its status (st_ctime), in
+// nanoseconds since 1970.
+std::int64_t changed_ns(const struct stat& info);
 
 }  // namespace platform::system_calls

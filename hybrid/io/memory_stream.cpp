@@ -53,7 +53,7 @@ bool memory_stream::truncate(std::uint64_t bytes) {
 }
 
 bool memory_stream::status(platform::file_status& status) {
-  status = {platform::file_kind::regular, bytes_.size(), changes_};
+  status = {platform::file_kind::regular, bytes_.size(), changes_, changes_};
   return true;
 }
 

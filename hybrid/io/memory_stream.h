@@ -23,8 +23,8 @@ class memory_stream : public byte_stream {
   bool sync_to_disk() override { return true; }
   bool length(std::uint64_t& bytes) override;
   bool truncate(std::uint64_t bytes) override;
-  // A regular file whose count of changes stands in for the time of the last
-  // change: every write and truncate, and every touch(), counts one.
+  // A regular file whose count of changes stands in for both times of the
+  // last change: every write and truncate, and every touch(), counts one.
   bool status(platform::file_status& status) override;
   std::unique_ptr<byte_stream> open_scratch(std::string& why_not) override;
   const std::string& name() const override { return name_; }

@@ -151,12 +151,26 @@ else
   sha256sum --quiet -c ro.sum || fail "the read-only source changed"
 fi
 
-# A source that grows while the job runs. The job waits at the partition
-# question on a terminal; the file grows meanwhile, then the answer comes.
-# Without the change the same run completes.
+# A source that changes while the job runs. The job waits at the partition
+# question on a terminal; the file grows, or is rewritten in place with its
+# time of change put back, meanwhile, then the answer comes. Without the
+# change the same run completes.
 if ! on_wine && command -v script >/dev/null; then
-  new_partitioned two.img $((64 + 2048 + 2048)) Apple_HFS:First:64:2048 Apple_HFS:Second:2112:2048
-  run_on_terminal() {  # CHANGE(true/false) [interrupt]
+  # What another program does to the source while the question waits.
+  change_source() {  # grow|rewrite|none
+    case $1 in
+      grow) printf 'more' >>two.img ;;
+      rewrite)
+        local before
+        before=$(stat -c '%y %s' two.img)
+        touch -r two.img stamp
+        printf 'XXXX' | dd of=two.img bs=1 seek=$((70 * 512)) conv=notrunc status=none
+        touch -m -r stamp two.img
+        [[ $(stat -c '%y %s' two.img) == "$before" ]] || fail "the time of change was not put back"
+        ;;
+    esac
+  }
+  run_on_terminal() {  # grow|rewrite|none [interrupt]
     cp plain.iso grow.iso
     # Emptied here, not only by the redirection below: that one happens in
     # the background, and the wait for the question could read the last
@@ -175,7 +189,7 @@ if ! on_wine && command -v script >/dev/null; then
       kill "$pid" 2>/dev/null || true
       fail "no partition question: $(cat term.txt)"
     fi
-    ! $1 || printf 'more' >>two.img
+    change_source "$1"
     if [[ ${2:-} == interrupt ]]; then
       printf '\003' >&3  # Ctrl-C typed on the terminal: SIGINT from its line discipline
     else
@@ -194,17 +208,20 @@ if ! on_wine && command -v script >/dev/null; then
     wait "$pid" || rc=$?
     return "$rc"
   }
-  run_on_terminal true && fail "a source that grew was copied"
-  [[ $(tr -d '\r' <term.txt) == *"${TEXT[source_changed]}${TEXT[iso_left]}"* ]] ||
-    fail "no message for a source that grew: $(cat term.txt)"
-  cmp -s grow.iso plain.iso || fail "grow.iso changed"
+  for change in grow rewrite; do
+    new_partitioned two.img $((64 + 2048 + 2048)) Apple_HFS:First:64:2048 Apple_HFS:Second:2112:2048
+    run_on_terminal "$change" && fail "a source changed by '$change' was copied"
+    [[ $(tr -d '\r' <term.txt) == *"${TEXT[source_changed]}${TEXT[iso_left]}"* ]] ||
+      fail "no message for a source changed by '$change': $(cat term.txt)"
+    cmp -s grow.iso plain.iso || fail "grow.iso changed after '$change'"
+  done
   new_partitioned two.img $((64 + 2048 + 2048)) Apple_HFS:First:64:2048 Apple_HFS:Second:2112:2048
-  run_on_terminal false || fail "the same run without a change failed: $(cat term.txt)"
+  run_on_terminal none || fail "the same run without a change failed: $(cat term.txt)"
   [[ $(volume_name grow.iso 2) == Second ]] || fail "grow.iso holds no second volume"
   # SIGINT (Ctrl-C) at the question: Cancel, exit 130 (128 + SIGINT), the
   # ISO image as it was.
   rc=0
-  run_on_terminal false interrupt || rc=$?
+  run_on_terminal none interrupt || rc=$?
   [[ $rc == 130 ]] || fail "Ctrl-C at the question: exit $rc, expected 130: $(cat term.txt)"
   cmp -s grow.iso plain.iso || fail "Ctrl-C at the question changed the ISO image"
 else

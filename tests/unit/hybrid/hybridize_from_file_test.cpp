@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 #include <deque>
+#include <optional>
+#include <utility>
 
 #include "file_job_runs.h"
 #include "hybrid/io/copy_stream.h"
@@ -441,32 +443,52 @@ TEST(HybridizeFromFile, ABareVolumeLongerThanItsFileIsRefused) {
 
 // The HFS file grows, or is rewritten, while its data are copied: the job
 // sees it before the map, and puts the ISO image back, the bytes it removed
-// after the volume included.
+// after the volume included. A writer that puts the time of its change back
+// still shows in the status change time.
+enum class writer { grows, rewrites, rewrites_and_sets_time_back };
+
+struct source_with_times : memory_stream {
+  using memory_stream::memory_stream;
+  std::optional<std::int64_t> modified_set_to;
+  bool status(platform::file_status& status) override {
+    if (!memory_stream::status(status)) return false;
+    if (modified_set_to) status.modified_ns = *modified_set_to;
+    return true;
+  }
+};
+
 struct changing_source : test::scripted_questions {
-  memory_stream* hfs = nullptr;
-  bool grow = true;
+  source_with_times* hfs = nullptr;
+  writer how = writer::grows;
   void copy_advanced(std::uint64_t) override {
-    if (grow) {
+    if (how == writer::grows) {
       hfs->bytes().push_back(0);
-    } else {
-      hfs->bytes()[70 * 512] ^= 0xFF;
-      hfs->touch();
+      return;
     }
+    platform::file_status before;
+    hfs->status(before);
+    hfs->bytes()[70 * 512] ^= 0xFF;
+    hfs->touch();
+    if (how == writer::rewrites_and_sets_time_back) hfs->modified_set_to = before.modified_ns;
   }
 };
 
 TEST(HybridizeFromFile, ASourceThatChangesDuringTheCopyUndoesTheJob) {
-  for (const bool grow : {true, false}) {
+  const std::vector<std::pair<writer, const char*>> writers = {
+      {writer::grows, "grows"},
+      {writer::rewrites, "rewritten"},
+      {writer::rewrites_and_sets_time_back, "rewritten, its time put back"},
+  };
+  for (const auto& [how, what] : writers) {
     for (const bool bytes_after_volume : {false, true}) {
-      SCOPED_TRACE(std::string(grow ? "grows" : "rewritten") +
-                   (bytes_after_volume ? ", bytes after the volume" : ""));
+      SCOPED_TRACE(std::string(what) + (bytes_after_volume ? ", bytes after the volume" : ""));
       auto original = test::iso_image(iso_bytes);
       if (bytes_after_volume) original = test::with_bytes_after_volume(original, 4000);
-      memory_stream hfs("hfs.img", test::hfs_image(one_partition, 164));
+      source_with_times hfs("hfs.img", test::hfs_image(one_partition, 164));
       memory_stream iso("cd.iso", original);
       changing_source ask;
       ask.hfs = &hfs;
-      ask.grow = grow;
+      ask.how = how;
       ask.warning_answers = {true};
       EXPECT_EQ(test::told(hybrid::hybridize_from_file(hfs, iso, ask), ask), 0);
       EXPECT_TRUE(iso.bytes() == original);
