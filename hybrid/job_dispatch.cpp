@@ -181,6 +181,14 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
     source = open_file(request.source_path, "rb", platform::file_lock::shared,
                        text::hfs_image_in_use, out);
     if (!source) return 0;
+    // A pipe hands out its bytes once, and the job reads its source more
+    // than once: only a file or a device will do.
+    platform::file_status status;
+    if (source->status(status) &&
+        (status.kind == platform::file_kind::pipe || status.kind == platform::file_kind::other)) {
+      show_open_failure(out, request.source_path, text::not_a_regular_file);
+      return 0;
+    }
   } else if (request.device == device_kind::none || request.device_text.empty()) {
     // A drive source with no kind chosen names no device at all: no job can
     // start without a specifier.

@@ -80,7 +80,7 @@ inline constexpr const char* same_file =
     "The HFS image and the ISO image are the same file.\nPlease choose two different files.";
 std::string error_opening(const std::string& path);  // "Error opening file %s."
 // The reason given with error_opening for a target that is neither a file
-// nor a folder.
+// nor a folder, and for a source that is neither a file nor a device.
 inline constexpr const char* not_a_regular_file = "Not a regular file";
 
 // ---- The jobs --------------------------------------------------------------

@@ -13,6 +13,7 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -144,8 +145,8 @@ TEST(DispatchJob, RefusalsSpeakBeforeAnyJob) {
 #else
   const int folder_error = EISDIR;  // it opens for reading, and is refused
 #endif
-  const std::vector<std::pair<std::function<int(const hybrid::job_outlets&)>, std::string>>
-      with_reason = {
+  std::vector<std::pair<std::function<int(const hybrid::job_outlets&)>, std::string>> with_reason =
+      {
           {[&](const hybrid::job_outlets& out) {
              return hybrid::dispatch_job(file_to_iso(dir.file("none.img"), dir.file("cd.iso")),
                                          out);
@@ -160,6 +161,18 @@ TEST(DispatchJob, RefusalsSpeakBeforeAnyJob) {
            },
            text::error_opening(dir.file("missing.iso")) + "|" + platform::error_text(ENOENT)},
       };
+#ifndef _WIN32
+  // A pipe as the source: it hands out its bytes once. The test holds its
+  // other end, so that an open that waits for one cannot hang it.
+  ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+  const int other_end = open(dir.file("pipe").c_str(), O_RDWR);
+  ASSERT_GE(other_end, 0);
+  with_reason.emplace_back(
+      [&](const hybrid::job_outlets& out) {
+        return hybrid::dispatch_job(file_to_iso(dir.file("pipe"), dir.file("cd.iso")), out);
+      },
+      text::error_opening(dir.file("pipe")) + "|" + text::not_a_regular_file);
+#endif
   for (const auto& [run, expected] : with_reason) {
     front_end user;
     hybrid::job_outlets out = user.outlets();
@@ -169,6 +182,9 @@ TEST(DispatchJob, RefusalsSpeakBeforeAnyJob) {
     EXPECT_EQ(run(out), 0);
     EXPECT_EQ(user.seen, std::vector<std::string>{expected});
   }
+#ifndef _WIN32
+  close(other_end);
+#endif
 }
 
 TEST(DispatchJob, CompletedJobIsAnnouncedWhileStillWorking) {
