@@ -1,6 +1,7 @@
 // zelvorant-cli: the jobs of the main window, driven from a command line.
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -103,6 +104,33 @@ bool name_the_device(hybrid::job_request& request, cli::verbosity talk, std::str
   return true;
 }
 
+// What could not be written to the standard output (a closed one, a pipe
+// whose reader has gone, a full disk): the first reason, and the completion
+// line lost with it. A job's outcome is what it was whatever became of the
+// line that tells it; the loss is told on stderr as the program ends.
+struct lost_output {
+  int error_number = 0;
+  std::string result;
+};
+lost_output lost;
+
+void note_output_failure(int error_number) {
+  if (lost.error_number == 0) lost.error_number = error_number != 0 ? error_number : EIO;
+}
+
+// Ends the program's output: a loss is told on stderr, with the job's result
+// that went missing. `status` stays a job's; a command whose result is its
+// output (--info, --list-devices, --help, --version) failed with it.
+int end_output(int status, bool job) {
+  errno = 0;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) note_output_failure(errno);
+  if (lost.error_number == 0) return status;
+  std::fprintf(stderr, "%s\n",
+               hybrid::text::output_lost(platform::error_text(lost.error_number)).c_str());
+  if (!lost.result.empty()) std::fprintf(stderr, "%s\n", lost.result.c_str());
+  return job || status != 0 ? status : 1;
+}
+
 // The main window's outlets, on a terminal.
 hybrid::job_outlets terminal_outlets(const cli::options& parsed, cli::terminal_questions& ask) {
   const bool quiet = parsed.talk == cli::verbosity::quiet;
@@ -113,9 +141,13 @@ hybrid::job_outlets terminal_outlets(const cli::options& parsed, cli::terminal_q
     const bool completed = text == hybrid::text::completed;
     if (completed && quiet) return;
     std::FILE* out = completed ? stdout : stderr;
-    std::fprintf(out, "%s\n",
-                 completed && dry_run ? hybrid::text::dry_run_done : shown(text).c_str());
-    std::fflush(out);
+    const std::string line = completed && dry_run ? hybrid::text::dry_run_done : shown(text);
+    errno = 0;
+    const bool written = std::fprintf(out, "%s\n", line.c_str()) >= 0 && std::fflush(out) == 0;
+    if (completed && !written) {
+      note_output_failure(errno);
+      lost.result = line;
+    }
   };
   // The window's status line: the job's start and end, worth a line only
   // to those who asked for everything.
@@ -173,13 +205,16 @@ int run_command(const cli::options& parsed, const cli::real_devices& real) {
   return run_job(parsed, request);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run_program(int argc, char** argv, bool& job) {
   // Past a file-size limit a write must fail and be undone, not kill us
-  // halfway through an ISO image.
+  // halfway through an ISO image; a reader of our output that has gone
+  // makes a write fail, which end_output tells, and does not end a job
+  // that completed.
 #ifdef SIGXFSZ
   std::signal(SIGXFSZ, SIG_IGN);
+#endif
+#ifdef SIGPIPE
+  std::signal(SIGPIPE, SIG_IGN);
 #endif
   std::string error;
   const auto parsed = cli::parse_options(std::vector<std::string>(argv + 1, argv + argc), error);
@@ -209,5 +244,17 @@ int main(int argc, char** argv) {
                  hybrid::text::program_error(hybrid::text::attach_refused(shown(error))).c_str());
     return 2;
   }
+  job = parsed->what == cli::options::action::run_job || parsed->what == cli::options::action::undo;
   return run_command(*parsed, devices.real);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Started with stdout closed, the program would give its number to the
+  // first file it opens, and print its result into the ISO image.
+  platform::hold_standard_descriptors();
+  bool job = false;
+  const int status = run_program(argc, argv, job);
+  return end_output(status, job);
 }

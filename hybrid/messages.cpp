@@ -362,4 +362,9 @@ std::string info_device_refused(const std::string& reason) {
   return program_error(reason) + "\nNothing was written to the device.";
 }
 
+std::string output_lost(const std::string& reason) {
+  return program_error("the standard output could not be written (" + reason +
+                       "): what it was to show is lost.");
+}
+
 }  // namespace hybrid::text

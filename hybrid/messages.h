@@ -258,5 +258,10 @@ std::string info_unreadable(const std::string& reason);
 std::string info_file_refused(const std::string& name, const std::string& why_not);
 std::string info_device_refused(const std::string& reason);
 
+// What was to be printed on the standard output could not be written there
+// (closed, a pipe whose reader has gone, a full disk); a job's result
+// follows on stderr.
+std::string output_lost(const std::string& reason);
+
 }  // namespace text
 }  // namespace hybrid

@@ -43,6 +43,14 @@ struct file_status {
 };
 bool file_status_of(std::FILE* file, file_status& status);
 
+// Takes the numbers of the standard input, output and error that the
+// program was started without (`prog >&-`) with the null device, opened
+// for reading only: a file the program opens later would get the number,
+// and what is printed would be written into it. A write to a stream that
+// was closed then fails, as it would have. Nothing on Windows, whose C
+// library keeps those numbers for the standard streams.
+void hold_standard_descriptors();
+
 // A new, empty file in the folder of `beside`, open for reading and writing,
 // that has no name anyone could open or find: it is deleted when it is closed,
 // or when the process ends in any way. It sits on the same disk as `beside`.

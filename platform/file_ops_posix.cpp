@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +61,15 @@ bool file_truncate(std::FILE* file, std::uint64_t bytes) {
 }
 
 std::string error_text(int error_number) { return std::strerror(error_number); }
+
+void hold_standard_descriptors() {
+  for (int number = 0; number <= 2; ++number) {
+    if (fcntl(number, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free number is the one just found closed.
+    const int held = open("/dev/null", O_RDONLY);
+    if (held != number && held >= 0) close(held);
+  }
+}
 
 bool same_file(std::FILE* a, std::FILE* b) {
   struct stat sa {

@@ -120,6 +120,8 @@ bool same_file(std::FILE* a, std::FILE* b) {
 // A disk file answers GetFileInformationByHandle; a raw disk or volume
 // (\\.\PhysicalDrive0, \\.\C:) is of the disk type too, but has no file
 // record, or carries the device attribute.
+void hold_standard_descriptors() {}
+
 bool file_status_of(std::FILE* file, file_status& status) {
   if (std::fflush(file) != 0) return false;
   const HANDLE handle = handle_of(file);

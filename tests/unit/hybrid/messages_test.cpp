@@ -376,6 +376,9 @@ TEST(Messages, TheCommandLine) {
        "changed."},
       {text::info_device_refused("\"X99\" names no device."),
        "zelvorant-cli: \"X99\" names no device.\nNothing was written to the device."},
+      {text::output_lost("Broken pipe"),
+       "zelvorant-cli: the standard output could not be written (Broken pipe): what it was to "
+       "show is lost."},
   });
 }
 
