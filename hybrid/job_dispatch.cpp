@@ -209,8 +209,12 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
     out.show_message(text::same_file);
     return 0;
   }
-  auto iso =
-      open_file(request.target_path, "r+b", platform::file_lock::exclusive, text::iso_in_use, out);
+  // A dry run only reads the ISO image, so a user who may not write it can
+  // rehearse the job; other readers may share it, a writer may not.
+  const bool rehearsal = ask.dry_run();
+  auto iso = open_file(request.target_path, rehearsal ? "rb" : "r+b",
+                       rehearsal ? platform::file_lock::shared : platform::file_lock::exclusive,
+                       text::iso_in_use, out);
   if (!iso) return 0;
   if (source) {
     return run_job(out, [&] { return hybrid::hybridize_from_file(*source, *iso, ask); });

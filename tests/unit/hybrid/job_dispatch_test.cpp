@@ -438,6 +438,50 @@ TEST(DispatchJob, ProgramsThatTakeFlockLocksSeeTheJobs) {
 }
 #endif
 
+// A dry run only reads the ISO image: beside another job that reads it, or
+// on a file its user may not write, it plans; a job that writes it still
+// keeps it out. The real job is refused in each case, as ever.
+TEST(DispatchJob, ADryRunOnlyReadsTheIsoImage) {
+  temp_dir dir;
+  write_file(dir.file("hfs.img"), test::hfs_image(one_partition, 80));
+  const auto iso = test::iso_image(40960);
+  write_file(dir.file("cd.iso"), iso);
+  struct rehearsal_case {
+    const char* what;
+    platform::file_lock held;  // none: the file is made read-only instead
+    bool planned;
+  };
+  std::vector<rehearsal_case> cases = {
+      {"ISO image read by another job", platform::file_lock::shared, true},
+      {"ISO image written by another job", platform::file_lock::exclusive, false},
+  };
+#ifndef _WIN32
+  if (geteuid() != 0) cases.push_back({"ISO image of mode 444", platform::file_lock::none, true});
+#endif
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::optional<hybrid::file_stream> other;
+    if (c.held != platform::file_lock::none) {
+      other.emplace(dir.file("cd.iso"), "rb", c.held);
+    } else {
+      fs::permissions(dir.file("cd.iso"),
+                      fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
+    front_end dry;
+    dry.ask.rehearse = true;
+    EXPECT_EQ(
+        hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), dry.outlets()),
+        c.planned ? 1 : 0);
+    EXPECT_EQ(dry.ask.plans.size(), c.planned ? 1u : 0u);
+    front_end real;
+    EXPECT_EQ(
+        hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), real.outlets()),
+        0);
+    EXPECT_TRUE(real.ask.plans.empty());
+    EXPECT_EQ(read_file(dir.file("cd.iso")), iso);
+  }
+}
+
 TEST(DispatchJob, SameFileAsSourceAndTargetIsRefused) {
   temp_dir dir;
   write_file(dir.file("cd.iso"), test::iso_image(40960));
