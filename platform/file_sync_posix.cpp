@@ -95,18 +95,26 @@ std::FILE* open_named_new_file(const std::string& path) {
   return adopt(fd);
 }
 
-// A shared lock is enough to see a job's exclusive one, and needs only a
-// descriptor for reading. Both kinds of lock are tried, so that a program
-// that holds either keeps its file. Where no lock can be taken at all, no
-// one can tell whether the file is in use: it is kept.
+// Any lock another process holds keeps the file: both kinds are tried,
+// exclusive, so that a program that holds either, of either kind, keeps it.
+// A record lock for writing needs a descriptor for writing; a file its
+// owner may only read is tried for reading, which shows a job's exclusive
+// lock. Where no lock can be taken at all, no one can tell whether the file
+// is in use: it is kept.
 bool remove_unheld_file(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  const int flags = O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  bool writable = true;
+  int fd = open(path.c_str(), O_RDWR | flags);
+  if (fd < 0 && errno == EACCES) {
+    writable = false;
+    fd = open(path.c_str(), O_RDONLY | flags);
+  }
   if (fd < 0) return false;
   struct stat info {
   }, named{};
   const bool removed = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
-                       system_calls::lock_whole_file(fd, true) == 0 &&
-                       flock(fd, LOCK_SH | LOCK_NB) == 0 && lstat(path.c_str(), &named) == 0 &&
+                       system_calls::lock_whole_file(fd, !writable) == 0 &&
+                       flock(fd, LOCK_EX | LOCK_NB) == 0 && lstat(path.c_str(), &named) == 0 &&
                        same_inode(info, named) && unlink(path.c_str()) == 0;
   close(fd);
   return removed;
