@@ -179,8 +179,8 @@ TEST(ReplacementFile, LeftoversGoUnlessHeldOrNotOurs) {
       {"out.img.0123abcd0.part", kind::stale, false},
       {"other.iso.89abcdef15.part", kind::stale, false},
       {"download.part", kind::stale, true},
-      {"out.img.0123ABCD0.part", kind::stale, true},
-      {"out.img.11111111.part", kind::stale, true},
+      {"upper.img.0123ABCD0.part", kind::stale, true},
+      {"short.img.11111111.part", kind::stale, true},
       {"busy.img.0123abcd1.part", kind::held, true},
       {"folder.0123abcd2.part", kind::directory, true},
   };
