@@ -25,7 +25,9 @@ void catch_interrupts() {
   // SIGQUIT (Ctrl-\) would otherwise end the program halfway through an
   // append, leaving the data behind the ISO volume.
   action.sa_flags = 0;
-  for (const int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP})
+  // USR1, USR2 and ALRM end a program by default just as TERM does, and
+  // are sent as such: they stop the job the same way.
+  for (const int signal_number : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGALRM})
     sigaction(signal_number, &action, nullptr);
 }
 

@@ -27,8 +27,32 @@ bool sync_folder(const std::string& folder);
 // (Windows): the caller closes both files first.
 bool replace_needs_closed_files();
 
-// Gives the new file `to` the access rights of `from`, so that a replaced
-// file keeps them; best effort.
-void copy_permissions(std::FILE* from, std::FILE* to);
+// A new file that is to take another's place is readable and writable by
+// its owner alone, and locked against other jobs (platform/file_lock.h,
+// exclusive), until it is complete: nobody else reads a half-written image.
+//
+// Where the system can (Linux, a file system with O_TMPFILE), the new file
+// has no name in `folder` until name_new_file gives it one at the end, so
+// that nothing of it outlives a kill. Null, with errno, where it cannot: the
+// caller then makes a named one.
+std::FILE* open_unnamed_new_file(const std::string& folder);
+// Links a file from open_unnamed_new_file under `path`, in its folder;
+// false with errno (EEXIST when the name is taken).
+bool name_new_file(std::FILE* file, const std::string& path);
+// A new file under `path`; null with errno (EEXIST when the name is taken).
+std::FILE* open_named_new_file(const std::string& path);
+// Removes `path`, a new file that a run of this program left behind, only
+// when no other process holds it (a lock, or on Windows an open handle), it
+// is a regular file and (POSIX) its owner is this user. True when removed.
+bool remove_unheld_file(const std::string& path);
+
+// The access rights a file made with no other to copy them from gets here
+// (0666 less the umask); 0 where files have no such modes.
+unsigned usual_new_file_mode();
+// Widens a complete new file to the access rights it keeps: those of `old`,
+// the file it replaces, or `usual` (usual_new_file_mode) where there is none;
+// never more. Best effort: a file system that has no modes (or refuses
+// these) leaves the file as it is, owner only.
+void set_final_permissions(std::FILE* fresh, std::FILE* old, unsigned usual);
 
 }  // namespace platform

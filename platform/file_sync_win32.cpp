@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -36,7 +37,66 @@ bool sync_folder(const std::string&) { return true; }
 
 bool replace_needs_closed_files() { return true; }
 
+// No unnamed files on Windows: the caller makes a named one.
+std::FILE* open_unnamed_new_file(const std::string&) {
+  errno = ENOSYS;
+  return nullptr;
+}
+
+bool name_new_file(std::FILE*, const std::string&) {
+  errno = ENOSYS;
+  return false;
+}
+
+// Opened with no sharing at all: that is the lock. No other process can
+// open it, to read it or to remove it, until the job closes it.
+std::FILE* open_named_new_file(const std::string& path) {
+  const HANDLE handle = CreateFileW(wide_path(path).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                    nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                    error == ERROR_SHARING_VIOLATION
+                ? EEXIST
+            : error == ERROR_ACCESS_DENIED  ? EACCES
+            : error == ERROR_DISK_FULL      ? ENOSPC
+            : error == ERROR_PATH_NOT_FOUND ? ENOENT
+                                            : EIO;
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDWR | _O_BINARY);
+  if (fd < 0) {
+    CloseHandle(handle);
+    errno = EMFILE;
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "w+b");
+  if (file == nullptr) _close(fd);  // closes the handle too
+  return file;
+}
+
+// An open that shares nothing fails while any other handle is open; one
+// that succeeds deletes the file as it closes. A folder or a link is no file
+// of ours; a link is opened as itself, so that what it points to is never
+// what goes.
+bool remove_unheld_file(const std::string& path) {
+  const std::wstring wide = wide_path(path);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) {
+    return false;
+  }
+  const HANDLE handle =
+      CreateFileW(wide.c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                  FILE_FLAG_DELETE_ON_CLOSE | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(handle);
+  return true;
+}
+
 // A new file takes the folder's access rights, as the old one did.
-void copy_permissions(std::FILE*, std::FILE*) {}
+unsigned usual_new_file_mode() { return 0; }
+
+void set_final_permissions(std::FILE*, std::FILE*, unsigned) {}
 
 }  // namespace platform

@@ -1,9 +1,13 @@
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 
 #include "platform/file_ops.h"
 #include "platform/system_calls_posix.h"
@@ -50,6 +54,42 @@ std::int64_t modified_ns(const struct stat& info) {
 
 std::int64_t changed_ns(const struct stat& info) {
   return static_cast<std::int64_t>(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec;
+}
+
+// Linking goes through /proc/self/fd: AT_EMPTY_PATH asks for a privilege
+// before Linux 6.10. Without /proc the caller takes the named way from the
+// start rather than fail at the end. ZELVORANT_TEST_NO_TMPFILE makes the
+// file system refuse, so that the tests take the named way here too.
+int open_unnamed_file(const std::string& folder) {
+  if (std::getenv("ZELVORANT_TEST_NO_TMPFILE") != nullptr || access("/proc/self/fd", X_OK) != 0) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+}
+
+int link_unnamed_file(int fd, const std::string& path) {
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) == 0) return 0;
+  const int error_number = errno;
+  if (error_number == EEXIST) return -1;
+  if (linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+  if (errno != EEXIST) errno = error_number;
+  return -1;
+}
+
+// Read where the kernel tells it (Linux 4.7 on): setting the umask to read
+// it would leave it changed for a moment for every thread.
+mode_t creation_mask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0)
+      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+  }
+  const mode_t mask = umask(077);
+  umask(mask);
+  return mask;
 }
 
 }  // namespace system_calls

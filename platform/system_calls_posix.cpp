@@ -66,5 +66,24 @@ std::int64_t changed_ns(const struct stat& info) {
 #endif
 }
 
+// No unnamed files here: the caller makes a named one.
+int open_unnamed_file(const std::string&) {
+  errno = EOPNOTSUPP;
+  return -1;
+}
+
+int link_unnamed_file(int, const std::string&) {
+  errno = EOPNOTSUPP;
+  return -1;
+}
+
+// POSIX reads the umask only by setting it. 077 meanwhile: a file another
+// thread makes in that moment is the narrower for it, never the wider.
+mode_t creation_mask() {
+  const mode_t mask = umask(077);
+  umask(mask);
+  return mask;
+}
+
 }  // namespace system_calls
 }  // namespace platform

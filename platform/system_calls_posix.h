@@ -32,5 +32,14 @@ std::int64_t modified_ns(const struct stat& info);
 // The time of the last change to the file or its status (st_ctime), in
 // nanoseconds since 1970.
 std::int64_t changed_ns(const struct stat& info);
+// A new file in `folder` that has no name (O_TMPFILE), open for reading and
+// writing, with mode 0600; -1 with errno where the system or the folder's file
+// system cannot make one, and always in the generic twin.
+int open_unnamed_file(const std::string& folder);
+// Gives the unnamed file `fd` the name `path`; 0 or -1 with errno (EEXIST when
+// the name is taken).
+int link_unnamed_file(int fd, const std::string& path);
+// The bits the umask takes from a new file's mode.
+mode_t creation_mask();
 
 }  // namespace platform::system_calls

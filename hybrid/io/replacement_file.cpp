@@ -1,9 +1,11 @@
 #include "hybrid/io/replacement_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <string_view>
 #include <system_error>
 
 #include "platform/file_ops.h"
@@ -13,6 +15,8 @@ namespace hybrid {
 namespace {
 
 namespace fs = std::filesystem;
+
+constexpr unsigned name_attempts = 16;
 
 // A name next to `place` that no other file has: the job's pid is not
 // portable, a random number is.
@@ -28,7 +32,35 @@ std::string folder_of(const std::string& path) {
   return parent.empty() ? std::string(".") : parent.string();
 }
 
+bool is_lower_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
 }  // namespace
+
+// NAME, a dot, eight lowercase hex digits, the attempt (0 to 15), ".part".
+bool is_new_file_name(const std::string& leaf) {
+  constexpr std::string_view part = ".part";
+  if (!leaf.ends_with(part)) return false;
+  const std::string_view stem(leaf.data(), leaf.size() - part.size());
+  const std::size_t dot = stem.rfind('.');
+  if (dot == std::string_view::npos || dot == 0) return false;
+  const std::string_view tail = stem.substr(dot + 1);
+  if (tail.size() != 9 && tail.size() != 10) return false;
+  return std::all_of(tail.begin(), tail.begin() + 8, is_lower_hex) &&
+         std::all_of(tail.begin() + 8, tail.end(), is_digit);
+}
+
+std::size_t remove_leftover_new_files(const std::string& folder) {
+  std::error_code error;
+  std::size_t removed = 0;
+  for (fs::directory_iterator entry(folder, fs::directory_options::skip_permission_denied, error),
+       end;
+       !error && entry != end; entry.increment(error)) {
+    if (!is_new_file_name(entry->path().filename().string())) continue;
+    if (platform::remove_unheld_file(entry->path().string())) ++removed;
+  }
+  return removed;
+}
 
 replacement_file::replacement_file(std::string target) : target_(std::move(target)) {}
 
@@ -62,19 +94,27 @@ replacement_file::opened replacement_file::open() {
       error_ = old_->error_text();
       return old_->in_use() ? opened::in_use : opened::failed;
     }
+  } else {
+    usual_mode_ = platform::usual_new_file_mode();
   }
-  for (unsigned attempt = 0; attempt < 16; ++attempt) {
+  const std::string folder = folder_of(place_);
+  remove_leftover_new_files(folder);
+  if (std::FILE* unnamed = platform::open_unnamed_new_file(folder)) {
+    fresh_ = std::make_unique<file_stream>(target_, unnamed);  // messages name the target
+    unnamed_ = true;
+    return opened::ok;
+  }
+  for (unsigned attempt = 0; attempt < name_attempts; ++attempt) {
     const std::string path = fresh_name(place_, attempt);
-    auto stream = std::make_unique<file_stream>(path, "w+bx", platform::file_lock::none);
-    if (stream->is_open()) {
-      stream->show_as(target_);  // messages name the file the user knows
-      fresh_ = std::move(stream);
+    errno = 0;
+    if (std::FILE* named = platform::open_named_new_file(path)) {
+      fresh_ = std::make_unique<file_stream>(target_, named);
       fresh_path_ = path;
-      if (old_) platform::copy_permissions(old_->file_handle(), fresh_->file_handle());
       return opened::ok;
     }
-    error_ = stream->error_text();
-    if (!fs::exists(path, error)) break;  // not a name taken by chance
+    const int error_number = errno != 0 ? errno : EIO;
+    error_ = platform::error_text(error_number);
+    if (error_number != EEXIST) break;  // not a name taken by chance
   }
   return opened::failed;
 }
@@ -84,13 +124,36 @@ bool replacement_file::commit() {
     error_ = fresh_->error_text();
     return false;
   }
-  fresh_.reset();
-  if (platform::replace_needs_closed_files()) old_.reset();
+  platform::set_final_permissions(fresh_->file_handle(), old_ ? old_->file_handle() : nullptr,
+                                  usual_mode_);
+  // Named the way a leftover is: a kill before the rename leaves a file
+  // that the next run removes.
+  for (unsigned attempt = 0; unnamed_ && attempt < name_attempts; ++attempt) {
+    const std::string path = fresh_name(place_, attempt);
+    errno = 0;
+    if (platform::name_new_file(fresh_->file_handle(), path)) {
+      fresh_path_ = path;
+      unnamed_ = false;
+    } else if (errno != EEXIST) {
+      break;
+    }
+  }
+  if (unnamed_) {
+    error_ = platform::error_text(errno != 0 ? errno : EIO);
+    return false;
+  }
+  // Where the system allows, the new file stays open, and locked, until it
+  // has taken the target's place.
+  if (platform::replace_needs_closed_files()) {
+    fresh_.reset();
+    old_.reset();
+  }
   if (!platform::replace_file(fresh_path_, place_)) {
     error_ = platform::error_text(errno);
     return false;
   }
   committed_ = true;
+  fresh_.reset();
   old_.reset();
   // The rename is what makes the image the target: it must last as well.
   // A folder that cannot say so is taken as it is.
