@@ -126,6 +126,9 @@ std::string undo_entry_inside_volume(const std::string& name, std::uint32_t firs
 std::string undo_entry_past_end(const std::string& name, std::uint32_t first,
                                 std::uint64_t file_blocks);
 std::string undo_done(std::uint64_t cut_at, std::uint64_t removed);
+// What an --undo did that found the map cleared by an earlier one, which was
+// interrupted before it ended (`removed` is 0 when that one had cut the data).
+std::string undo_finished(std::uint64_t cut_at, std::uint64_t removed);
 
 // "The HFS file is %lu bytes long.\nThe ISO file is %lu bytes long.\n
 // Total exceeds the maximum capacity of a CD-ROM."
