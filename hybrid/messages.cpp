@@ -238,6 +238,13 @@ std::string undo_finished(std::uint64_t cut_at, std::uint64_t removed) {
          "made, such as a boot record, is not restored.";
 }
 
+std::string undo_bytes_after_data(std::uint64_t bytes) {
+  return "The ISO image holds " + std::to_string(bytes) +
+         " bytes after the end of the hybrid's last partition, which its Apple partition map does "
+         "not account for: another program may have added them.\nUndoing the hybrid removes "
+         "them too. Remove them and go on?";
+}
+
 // ---- The device jobs
 
 std::string cd_capacity_warning(std::uint64_t sectors) {

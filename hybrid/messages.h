@@ -129,6 +129,9 @@ std::string undo_done(std::uint64_t cut_at, std::uint64_t removed);
 // What an --undo did that found the map cleared by an earlier one, which was
 // interrupted before it ended (`removed` is 0 when that one had cut the data).
 std::string undo_finished(std::uint64_t cut_at, std::uint64_t removed);
+// Asked before --undo cuts bytes after the end of the hybrid's last
+// partition, which its map does not account for.
+std::string undo_bytes_after_data(std::uint64_t bytes);
 
 // "The HFS file is %lu bytes long.\nThe ISO file is %lu bytes long.\n
 // Total exceeds the maximum capacity of a CD-ROM."

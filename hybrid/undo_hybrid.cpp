@@ -34,11 +34,12 @@ bool all_zero(const std::uint8_t* from, const std::uint8_t* to) {
 
 // What the undo will do, decided before anything is written.
 struct undo_plan {
-  std::uint64_t length = 0;   // the file's length now
-  std::uint64_t cut_at = 0;   // where the plain ISO image ends; `length` when nothing is cut
-  std::uint32_t entries = 0;  // the map's block count
-  bool cleared = false;       // an earlier --undo cleared the map and was interrupted
-  bool other_data = false;    // the system area holds more than our map
+  std::uint64_t length = 0;         // the file's length now
+  std::uint64_t cut_at = 0;         // where the plain ISO image ends; `length` when nothing is cut
+  std::uint32_t entries = 0;        // the map's block count
+  bool cleared = false;             // an earlier --undo cleared the map and was interrupted
+  bool other_data = false;          // the system area holds more than our map
+  std::uint64_t foreign_bytes = 0;  // after the end of the last partition
 };
 
 // The map's entries, read from the head: those inside the system area are
@@ -65,6 +66,7 @@ refusal plan_undo(byte_stream& iso, const std::vector<std::uint8_t>& head, undo_
   const std::uint64_t volume_blocks = (*volume_end + block_bytes - 1) / block_bytes;
 
   std::optional<std::uint64_t> first_data;
+  std::uint64_t data_end = 0;
   refusal refused;
   // The count is below 64, so the walk stays inside the head.
   walk_map(map_span::blocks_1_to_n, read_memory_blocks(head.data(), head.size()),
@@ -88,6 +90,7 @@ refusal plan_undo(byte_stream& iso, const std::vector<std::uint8_t>& head, undo_
                                                                     plan.length / block_bytes));
              } else {
                first_data = std::min<std::uint64_t>(first_data.value_or(first), first);
+               data_end = std::max<std::uint64_t>(data_end, std::uint64_t{first} + count);
                return map_visit::go_on;
              }
              return map_visit::stop;
@@ -95,6 +98,10 @@ refusal plan_undo(byte_stream& iso, const std::vector<std::uint8_t>& head, undo_
   if (refused) return refused;
   if (!first_data && !plan.cleared) return refusal::because(text::undo_no_data);
   plan.cut_at = first_data ? std::min(plan.length, *first_data * block_bytes) : plan.length;
+  // Bytes past the last partition's end were added after the job: asked about.
+  if (first_data && plan.length > data_end * block_bytes) {
+    plan.foreign_bytes = plan.length - data_end * block_bytes;
+  }
   // Less than a block between the volume's end and the data: the zeros the
   // job wrote to reach a whole block go, the image's own bytes before them
   // stay. (Zeros the image itself ended with cannot be told from them.)
@@ -142,6 +149,9 @@ job_outcome undo_hybrid(byte_stream& iso, questions& ask) {
     return job_outcome::refused(refused.text());
   }
   if (plan.other_data && !ask.warning(text::undo_system_area_data)) {
+    return job_outcome::cancelled();
+  }
+  if (plan.foreign_bytes != 0 && !ask.warning(text::undo_bytes_after_data(plan.foreign_bytes))) {
     return job_outcome::cancelled();
   }
   if (ask.stop_requested()) {

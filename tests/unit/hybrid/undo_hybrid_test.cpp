@@ -228,4 +228,25 @@ TEST(UndoHybrid, AKillAtAnyPointLeavesWhatTheNextRunsFinish) {
   }
 }
 
+// Bytes past the last partition's end are no part of the hybrid: cut only
+// when the user agrees, and Cancel leaves the file as it was.
+TEST(UndoHybrid, AsksBeforeCuttingBytesTheMapDoesNotAccountFor) {
+  const undo_run images = make_hybrid(test::iso_image(iso_bytes), hybrid::choice_all);
+  for (const std::size_t foreign : {std::size_t{100}, std::size_t{1} << 20}) {
+    auto grown = images.hybrid;
+    const auto added = test::pattern(foreign, 7);
+    grown.insert(grown.end(), added.begin(), added.end());
+    for (const bool ok : {false, true}) {
+      test::failing_stream iso("cd.iso", grown);
+      test::scripted_questions ask;
+      ask.warning_answers = {ok};
+      EXPECT_EQ(test::told(hybrid::undo_hybrid(iso, ask), ask), ok ? 1 : 0);
+      EXPECT_EQ(ask.warnings,
+                std::vector<std::string>{hybrid::text::undo_bytes_after_data(foreign)});
+      EXPECT_EQ(iso.bytes(), ok ? images.original : grown) << foreign;
+      EXPECT_EQ(iso.journal.empty(), !ok) << foreign;
+    }
+  }
+}
+
 }  // namespace
