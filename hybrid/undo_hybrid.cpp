@@ -129,6 +129,16 @@ refusal plan_undo(byte_stream& iso, const std::vector<std::uint8_t>& head, undo_
   return accepted();
 }
 
+// The tail copy hears only whether to stop: --undo shows no progress.
+class stop_only : public copy_progress {
+ public:
+  explicit stop_only(questions& ask) : ask_(ask) {}
+  bool stop_requested() override { return ask_.stop_requested(); }
+
+ private:
+  questions& ask_;
+};
+
 }  // namespace
 
 job_outcome undo_hybrid(byte_stream& iso, questions& ask) {
@@ -188,14 +198,18 @@ job_outcome undo_hybrid(byte_stream& iso, questions& ask) {
   if (job_stop failed = write_step(0, zeros.data(), block_bytes)) return *failed;
   if (ask.stop_requested()) return roll_back_failure(transaction, text::stopped);
   // 3. The appended data are kept aside until the cut is on the disk, so a
-  // failure puts the hybrid back whole.
-  if (plan.cut_at < plan.length && !transaction.remove_tail(plan.cut_at)) {
-    return roll_back_failure(transaction, text::tail_not_kept(transaction.tail(), iso));
+  // failure or a stop puts the hybrid back whole.
+  stop_only stop(ask);
+  if (plan.cut_at < plan.length && !transaction.remove_tail(plan.cut_at, &stop)) {
+    return roll_back_failure(transaction, ask.stop_requested()
+                                              ? std::string(text::stopped)
+                                              : text::tail_not_kept(transaction.tail(), iso));
   }
   std::uint64_t length = 0;
   if (!flush_to_disk(iso) || !iso.length(length) || length != plan.cut_at) {
     return roll_back_failure(transaction, text::io_failure(failed_operation::flush, iso));
   }
+  if (ask.stop_requested()) return roll_back_failure(transaction, text::stopped);
   // 4. Blocks 2-63, then 5. block 1, the last trace of the map.
   if (job_stop failed = write_step(2 * block_bytes, zeros.data(), zeros.size() - 2 * block_bytes)) {
     return *failed;

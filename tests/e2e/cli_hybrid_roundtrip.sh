@@ -185,4 +185,36 @@ for state in cleared cut zeroed; do
   cmp -s job.iso hybrid.iso || fail "the job on what a killed --undo left ($state)"
 done
 
+# --- A signal while --undo copies the hybrid's data aside stops it there,
+# and the hybrid is put back whole; SIGKILL there leaves a state the next
+# --undo finishes. (Wine turns no signal into a console event.)
+if ! on_wine; then
+  truncate -s 400M big.img
+  printf BD | dd of=big.img bs=1 seek=1024 conv=notrunc status=none
+  cp plain.iso big.iso
+  run_cli 0 --from-file big.img --to-iso big.iso
+  sum=$(cksum <big.iso)
+  for signal in INT KILL; do
+    cp big.iso sig.iso
+    "$CLI" --undo sig.iso </dev/null >first.out 2>first.err &
+    pid=$!
+    # Block 0 zeroed: the copy has begun.
+    for _ in $(seq 2000); do
+      [[ $(od -An -tx1 -N 2 sig.iso) == " 00 00" ]] && break
+      sleep 0.005
+    done
+    kill -s $signal "$pid"
+    rc=0
+    wait "$pid" || rc=$?
+    [[ $rc == $((128 + $(kill -l $signal))) ]] || fail "SIG$signal during --undo: exit $rc"
+    if [[ $signal == INT ]]; then
+      [[ $(<first.err) == *"${TEXT[stopped]}${TEXT[iso_left]}"* ]] || fail "SIGINT: $(<first.err)"
+      [[ $(cksum <sig.iso) == "$sum" ]] || fail "SIGINT during --undo: the hybrid changed"
+    else
+      run_cli 0 --undo sig.iso
+      cmp -s sig.iso plain.iso || fail "--undo did not finish what SIGKILL left"
+    fi
+  done
+fi
+
 echo "cli_hybrid_roundtrip: all checks passed"

@@ -26,8 +26,9 @@ struct undo_run {
   std::vector<std::uint8_t> hybrid;
 };
 
-undo_run make_hybrid(std::vector<std::uint8_t> iso, int partition) {
-  job_run job{iso, test::hfs_image(two_partitions, 120), {}, -1};
+undo_run make_hybrid(std::vector<std::uint8_t> iso, int partition,
+                     std::vector<std::uint8_t> hfs = test::hfs_image(two_partitions, 120)) {
+  job_run job{iso, std::move(hfs), {}, -1};
   job.ask.partition_answer = partition;
   run(job);
   EXPECT_EQ(job.result, 1);
@@ -124,11 +125,13 @@ TEST(UndoHybrid, AsksBeforeZeroingDataThatIsNotTheMap) {
   }
 }
 // The ISO image's stream, watched: after each change (a write or a cut) a
-// test keeps the state a kill would leave.
+// test keeps the state a kill would leave, or raises a stop; reads are seen
+// with their size.
 class watched_stream : public test::failing_stream {
  public:
   using failing_stream::failing_stream;
   std::function<void()> after_change;
+  std::function<void(std::size_t)> on_read;
 
   bool write(const void* buffer, std::size_t count) override {
     const bool written = failing_stream::write(buffer, count);
@@ -139,6 +142,10 @@ class watched_stream : public test::failing_stream {
     const bool cut = failing_stream::truncate(bytes);
     if (cut && after_change) after_change();
     return cut;
+  }
+  std::size_t read(void* buffer, std::size_t count) override {
+    if (on_read) on_read(count);
+    return failing_stream::read(buffer, count);
   }
 };
 
@@ -249,4 +256,37 @@ TEST(UndoHybrid, AsksBeforeCuttingBytesTheMapDoesNotAccountFor) {
   }
 }
 
+// A stop asked while the appended data are copied aside is seen at the next
+// chunk, and one asked once they are cut still puts them back: the hybrid is
+// whole again, and the notice says so.
+TEST(UndoHybrid, AStopDuringTheCopyPutsTheHybridBack) {
+  const std::vector<test::map_entry> big = {{"Apple_partition_map", "Apple", 1, 63},
+                                            {"Apple_HFS", "Big", 64, 5000}};  // 2.4 MiB
+  const undo_run images =
+      make_hybrid(test::iso_image(iso_bytes), hybrid::choice_all, test::hfs_image(big, 5064));
+  struct row {
+    const char* when;
+    bool at_first_chunk;  // else at the cut
+    int chunks_read;
+  };
+  for (const row& r : {row{"during the copy", true, 1}, row{"after the copy", false, 3}}) {
+    watched_stream iso("cd.iso", images.hybrid);
+    test::scripted_questions ask;
+    int chunks = 0;
+    iso.on_read = [&](std::size_t count) {
+      if (count <= 32768) return;
+      ++chunks;
+      if (r.at_first_chunk) ask.stop = true;
+    };
+    iso.after_change = [&] {
+      if (iso.journal.back().rfind("truncate@", 0) == 0 && !r.at_first_chunk) ask.stop = true;
+    };
+    EXPECT_EQ(test::told(hybrid::undo_hybrid(iso, ask), ask), 0) << r.when;
+    EXPECT_EQ(chunks, r.chunks_read) << r.when;
+    EXPECT_EQ(iso.bytes(), images.hybrid) << r.when;
+    EXPECT_EQ(ask.notices, std::vector<std::string>{std::string(hybrid::text::stopped) +
+                                                    hybrid::text::iso_restored_suffix(true)})
+        << r.when;
+  }
+}
 }  // namespace
