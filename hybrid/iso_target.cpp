@@ -95,7 +95,11 @@ job_stop check_iso_target(byte_stream& iso, iso_target& target, questions& ask) 
   if (!iso.seek(0) || !read_exact(iso, head.data(), head.size())) {
     return job_outcome::refused(text::io_failure(failed_operation::read, iso));
   }
-  if (length >= 2 && is_driver_descriptor(head.data()))
+  // What an interrupted --undo left (the map with its signatures cleared) is
+  // neither a hybrid nor another program's data: the job overwrites it, and
+  // the data it pointed at are asked about below as bytes after the volume.
+  const bool cleared_map = head.size() >= 2 * block_bytes && holds_cleared_map(head.data());
+  if (length >= 2 && is_driver_descriptor(head.data()) && !cleared_map)
     return job_outcome::refused(text::already_hybrid);
   // The map covers the first 32,768 bytes; a shorter file has no room for it
   // and holds no ISO 9660 volume anyway.
@@ -109,7 +113,8 @@ job_stop check_iso_target(byte_stream& iso, iso_target& target, questions& ask) 
   const bool looks_like_iso9660 =
       length >= map_area_bytes + 6 && is_volume_descriptor(head.data() + map_area_bytes);
   const auto system_area_end = head.begin() + static_cast<std::ptrdiff_t>(map_area_bytes);
-  if (std::any_of(head.begin(), system_area_end, [](std::uint8_t byte) { return byte != 0; }) &&
+  if (!cleared_map &&
+      std::any_of(head.begin(), system_area_end, [](std::uint8_t byte) { return byte != 0; }) &&
       !ask.warning(
           text::system_area_in_use(system_area_contents(head.data()), looks_like_iso9660))) {
     return job_outcome::cancelled();

@@ -225,6 +225,26 @@ std::string undo_done(std::uint64_t cut_at, std::uint64_t removed) {
          "the hybrid was made, such as a boot record, is not restored.";
 }
 
+std::string undo_finished(std::uint64_t cut_at, std::uint64_t removed) {
+  std::string text =
+      "An earlier --undo of this image was interrupted after it had cleared the Apple partition "
+      "map; this one finished it.\n";
+  text += removed == 0 ? "The ISO image already ended at byte " + std::to_string(cut_at) +
+                             ", where the earlier --undo had cut it,"
+                       : "The ISO image was cut at byte " + std::to_string(cut_at) + " (" +
+                             std::to_string(removed) + " bytes removed)";
+  return text +
+         " and its first 32,768 bytes were zeroed.\nWhatever stood there before the hybrid was "
+         "made, such as a boot record, is not restored.";
+}
+
+std::string undo_bytes_after_data(std::uint64_t bytes) {
+  return "The ISO image holds " + std::to_string(bytes) +
+         " bytes after the end of the hybrid's last partition, which its Apple partition map does "
+         "not account for: another program may have added them.\nUndoing the hybrid removes "
+         "them too. Remove them and go on?";
+}
+
 // ---- The device jobs
 
 std::string cd_capacity_warning(std::uint64_t sectors) {

@@ -126,6 +126,12 @@ std::string undo_entry_inside_volume(const std::string& name, std::uint32_t firs
 std::string undo_entry_past_end(const std::string& name, std::uint32_t first,
                                 std::uint64_t file_blocks);
 std::string undo_done(std::uint64_t cut_at, std::uint64_t removed);
+// What an --undo did that found the map cleared by an earlier one, which was
+// interrupted before it ended (`removed` is 0 when that one had cut the data).
+std::string undo_finished(std::uint64_t cut_at, std::uint64_t removed);
+// Asked before --undo cuts bytes after the end of the hybrid's last
+// partition, which its map does not account for.
+std::string undo_bytes_after_data(std::uint64_t bytes);
 
 // "The HFS file is %lu bytes long.\nThe ISO file is %lu bytes long.\n
 // Total exceeds the maximum capacity of a CD-ROM."

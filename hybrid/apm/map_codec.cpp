@@ -153,6 +153,10 @@ bool is_map_own_entry(const partition_entry& entry) {
   return type_begins(entry, "Apple_partition_map");
 }
 
+void clear_entry_signature(partition_entry& entry) { entry.signature = 0; }
+
+bool is_cleared_entry(const partition_entry& entry) { return entry.signature == 0; }
+
 std::string text_of(const map_text& field, std::size_t longest) {
   const auto end = field.begin() + static_cast<std::ptrdiff_t>(std::min(longest, field.size()));
   return std::string(field.begin(), std::find(field.begin(), end, 0));

@@ -80,6 +80,11 @@ bool is_hfs_entry(const std::uint8_t* block);
 bool is_plain_hfs_entry(const partition_entry& entry);
 // The map's own entry: a type that begins with "Apple_partition_map".
 bool is_map_own_entry(const partition_entry& entry);
+// --undo takes a map apart before it cuts the data behind it: an entry first
+// loses its signature, so that no reader takes it for an entry any more,
+// while its fields still say where the data began.
+void clear_entry_signature(partition_entry& entry);
+bool is_cleared_entry(const partition_entry& entry);
 
 // The text of a name or type field up to its first NUL, at most `longest`
 // characters of it.

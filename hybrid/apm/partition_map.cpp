@@ -144,4 +144,10 @@ std::uint64_t bare_volume_bytes(const std::uint8_t* block2) {
   return 0;
 }
 
+bool holds_cleared_map(const std::uint8_t* head) {
+  const partition_entry own = decode_partition_entry(head + block_bytes);
+  return is_cleared_entry(own) && is_map_own_entry(own) && own.map_blocks > 0 &&
+         own.map_blocks < map_area_blocks;
+}
+
 }  // namespace hybrid

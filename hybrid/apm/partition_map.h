@@ -88,4 +88,12 @@ bare_volume bare_volume_kind(const std::uint8_t* block2);
 // `block2` holds at least the first 48 bytes of the header.
 std::uint64_t bare_volume_bytes(const std::uint8_t* block2);
 
+// The system area as an --undo that did not finish leaves it: block 1 is the
+// map's own entry with its signature cleared (--undo clears every entry's,
+// then zeroes block 0, cuts the data, and zeroes block 1 last). No reader
+// takes it for a map; the next --undo finishes the work, and the jobs take
+// it for what it is, not for a hybrid or another program's data. `head`
+// holds blocks 0 and 1 at least.
+bool holds_cleared_map(const std::uint8_t* head);
+
 }  // namespace hybrid

@@ -33,8 +33,11 @@ class iso_transaction {
   bool begin(std::uint64_t planned_length);
   // Cuts the image at `from` (the end of its ISO 9660 volume) with the bytes
   // after it kept aside, so that a roll-back puts them back too. False when
-  // that failed: tail() says how; roll back then.
-  bool remove_tail(std::uint64_t from) { return tail_.remove(from); }
+  // that failed: tail() says how; roll back then. `progress` may stop the
+  // copy between chunks (see removed_tail::remove).
+  bool remove_tail(std::uint64_t from, copy_progress* progress = nullptr) {
+    return tail_.remove(from, progress);
+  }
   const removed_tail& tail() const { return tail_; }
   // The job's writes are final.
   void commit() {

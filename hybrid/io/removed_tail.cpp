@@ -10,7 +10,7 @@ bool removed_tail::fail(step at, const byte_stream* stream) {
   return false;
 }
 
-bool removed_tail::remove(std::uint64_t from) {
+bool removed_tail::remove(std::uint64_t from, copy_progress* progress) {
   std::uint64_t length = 0;
   if (!iso_.length(length)) return fail(step::measure, &iso_);
   if (length <= from) return true;
@@ -18,7 +18,7 @@ bool removed_tail::remove(std::uint64_t from) {
   if (!scratch_) return fail(step::make_scratch, nullptr);
   if (!iso_.seek(from)) return fail(step::seek, &iso_);
   copy_buffer buffer;
-  switch (copy_stream(iso_, *scratch_, length - from, buffer)) {
+  switch (copy_stream(iso_, *scratch_, length - from, buffer, progress)) {
     case copy_result::ok:
       break;
     case copy_result::destination_failed:

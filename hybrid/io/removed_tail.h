@@ -11,6 +11,7 @@
 #include <string>
 
 #include "hybrid/io/byte_stream.h"
+#include "hybrid/io/copy_progress.h"
 
 namespace hybrid {
 
@@ -26,8 +27,9 @@ class removed_tail {
   // Keeps the bytes from `from` to the end aside and cuts the image at
   // `from`. False when that could not be done (failed_step, failed_stream);
   // the image is cut only once the bytes are safe, and put_back undoes a cut
-  // that failed halfway.
-  bool remove(std::uint64_t from);
+  // that failed halfway. `progress` (may be null) may stop the copy between
+  // two chunks, which fails it too: the caller that asked to stop knows why.
+  bool remove(std::uint64_t from, copy_progress* progress = nullptr);
   // Cuts the image at `from` again and appends the bytes kept aside; true
   // when there was nothing to put back.
   bool put_back();

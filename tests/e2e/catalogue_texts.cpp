@@ -36,6 +36,8 @@ const named_text texts[] = {
     {"answered_cancel", text::answered_cancel},
     {"no_host_adapter_answers", text::no_host_adapter_answers},
     {"not_a_regular_file", text::not_a_regular_file},
+    // With the values the scripts' images give them.
+    {"undo_1_mib_after_data", text::undo_bytes_after_data(1048576)},
 };
 
 // bash's $'...' quoting: every byte but a letter, a digit or a space as an

@@ -228,6 +228,20 @@ TEST(Messages, Undo) {
        "The ISO image was cut at byte 1048576 (4096 bytes removed) and its first 32,768 bytes "
        "were zeroed.\nWhatever stood there before the hybrid was made, such as a boot record, is "
        "not restored."},
+      {text::undo_finished(1048576, 4096),
+       "An earlier --undo of this image was interrupted after it had cleared the Apple partition "
+       "map; this one finished it.\nThe ISO image was cut at byte 1048576 (4096 bytes removed) "
+       "and its first 32,768 bytes were zeroed.\nWhatever stood there before the hybrid was "
+       "made, such as a boot record, is not restored."},
+      {text::undo_finished(1048576, 0),
+       "An earlier --undo of this image was interrupted after it had cleared the Apple partition "
+       "map; this one finished it.\nThe ISO image already ended at byte 1048576, where the "
+       "earlier --undo had cut it, and its first 32,768 bytes were zeroed.\nWhatever stood there "
+       "before the hybrid was made, such as a boot record, is not restored."},
+      {text::undo_bytes_after_data(1048576),
+       "The ISO image holds 1048576 bytes after the end of the hybrid's last partition, which its "
+       "Apple partition map does not account for: another program may have added them.\nUndoing "
+       "the hybrid removes them too. Remove them and go on?"},
   });
 }
 
