@@ -139,6 +139,11 @@ job_stop plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1,
         stop = admit_partition(partition_name(fields).c_str(), first, count, end, source);
         if (stop) return map_visit::stop;
         fields.first_block = static_cast<std::uint32_t>(end);
+        // The map is ours: every entry in it carries "PM". An Apple_HFS entry
+        // whose signature was damaged in the source is taken (the listing
+        // offers it), and carried over as it was it made partx refuse the
+        // whole map and --info count one entry less than the map says.
+        fields.signature = entry_signature;
         encode_partition_entry(fields, entry);
         head.insert(head.end(), entry, entry + block_bytes);
         runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
@@ -179,11 +184,13 @@ job_stop layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint6
 
 job_stop plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
                           hybrid_layout& layout) {
+  // The whole header block must be in the file, as --info reads it: a file
+  // that ends inside it ("BD" at byte 1024 and little more) holds no volume,
+  // and its one partition would end before the header.
   std::uint8_t header[block_bytes] = {};
-  if (hfs_bytes < 2 * block_bytes + 2) return job_outcome::refused(text::no_hfs_partition);
-  const auto count =
-      static_cast<std::size_t>(std::min<std::uint64_t>(hfs_bytes - 2 * block_bytes, sizeof header));
-  if (!hfs.seek(2 * block_bytes) || !read_exact(hfs, header, count)) {
+  if (hfs_bytes < 2 * block_bytes + sizeof header)
+    return job_outcome::refused(text::no_hfs_partition);
+  if (!hfs.seek(2 * block_bytes) || !read_exact(hfs, header, sizeof header)) {
     return job_outcome::refused(text::io_failure(failed_operation::read, hfs));
   }
   if (bare_volume_kind(header) == bare_volume::none)
