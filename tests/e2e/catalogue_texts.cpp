@@ -35,6 +35,8 @@ const named_text texts[] = {
     {"answered_ok", text::answered_ok},
     {"answered_cancel", text::answered_cancel},
     {"no_host_adapter_answers", text::no_host_adapter_answers},
+    // PROBLEM stands for --info's words, which the script puts in.
+    {"planned_hybrid_unsound", text::planned_hybrid_unsound({"PROBLEM"})},
 };
 
 // bash's $'...' quoting: every byte but a letter, a digit or a space as an
