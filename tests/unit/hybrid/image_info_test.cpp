@@ -346,7 +346,8 @@ TEST(ImageInfo, APlanIsJudgedAsItsWrittenHybridIsDescribed) {
 
     test::scripted_questions ask;
     const auto copy = [&](const hybrid::append_run& run, std::uint64_t) {
-      const bool copied = iso.write(r.hfs.data() + run.source_offset, run.byte_count);
+      const bool copied = iso.write(r.hfs.data() + static_cast<std::size_t>(run.source_offset),
+                                    static_cast<std::size_t>(run.byte_count));
       return copied ? hybrid::accepted() : hybrid::refusal::because("not copied");
     };
     ASSERT_EQ(hybrid::write_hybrid(iso, layout, ask, copy).code(), 1);
