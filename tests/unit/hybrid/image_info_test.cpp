@@ -296,51 +296,34 @@ TEST(ImageInfo, APlanIsJudgedAsItsWrittenHybridIsDescribed) {
   auto overlapping = source({map, one, {"Apple_HFS", "B", 70, 30}});
   overlapping[72 * 512] = 0;  // B begins inside One's volume, where no header stands
   const hybrid::plan_source terms{{}, {}, [] { return std::string("unreadable"); }, {}, "none"};
+  // A merged map unless a partition is chosen; "PM" put back as the source
+  // had it, damaged, where the planner mends it.
   const struct {
     const char* what;
     std::vector<std::uint8_t> hfs;
-    std::function<hybrid::job_stop(hybrid::memory_stream&, hybrid::hybrid_layout&)> plan;
+    hybrid::hfs_partition chosen;
+    bool damaged_pm;
     std::set<std::string> codes;
   } rows[] = {
-      {"a damaged \"PM\" as the source had it",
-       source({map, one}),
-       [](hybrid::memory_stream& hfs, hybrid::hybrid_layout& layout) {
-         const hybrid::job_stop stop = hybrid::layout_merged_map(hfs, iso_bytes, 104 * 512, layout);
-         layout.head[2 * 512] = 'X';
-         return stop;
-       },
-       {"map_count"}},
+      {"a damaged \"PM\" as the source had it", source({map, one}), {}, true, {"map_count"}},
       {"an entry over the map",
        source({map, one, {"Apple_HFS", "Map", 0, 64}}),
-       [](hybrid::memory_stream& hfs, hybrid::hybrid_layout& layout) {
-         return hybrid::layout_merged_map(hfs, iso_bytes, 104 * 512, layout);
-       },
+       {},
+       false,
        {"no_volume"}},
-      {"overlapping entries",
-       overlapping,
-       [](hybrid::memory_stream& hfs, hybrid::hybrid_layout& layout) {
-         return hybrid::layout_merged_map(hfs, iso_bytes, 104 * 512, layout);
-       },
-       {"no_volume"}},
-      {"two blocks before a volume's header",
-       source({map}),
-       [&](hybrid::memory_stream&, hybrid::hybrid_layout& layout) {
-         return hybrid::plan_chosen_partition({"Short", 0, 2}, iso_bytes, terms, layout);
-       },
-       {"no_volume"}},
-      {"a sound map",
-       source({map, one}),
-       [](hybrid::memory_stream& hfs, hybrid::hybrid_layout& layout) {
-         return hybrid::layout_merged_map(hfs, iso_bytes, 104 * 512, layout);
-       },
-       {}},
+      {"overlapping entries", overlapping, {}, false, {"no_volume"}},
+      {"two blocks before a volume's header", source({map}), {"Short", 0, 2}, false, {"no_volume"}},
+      {"a sound map", source({map, one}), {}, false, {}},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     memory_stream hfs("hfs.img", r.hfs);
     memory_stream iso("cd.iso", test::iso_image(iso_bytes));
     hybrid::hybrid_layout layout;
-    ASSERT_FALSE(r.plan(hfs, layout));
+    ASSERT_FALSE(r.chosen.block_count
+                     ? hybrid::plan_chosen_partition(r.chosen, iso_bytes, terms, layout)
+                     : hybrid::layout_merged_map(hfs, iso_bytes, 104 * 512, layout));
+    if (r.damaged_pm) layout.head[2 * 512] = 'X';
     hybrid::stream_blocks blocks(hfs);
     const hybrid::job_stop judged = hybrid::judge_planned_hybrid(layout, iso, blocks, terms);
 
