@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "hybrid/apm/map_codec.h"
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/image_info.h"
 #include "hybrid/questions.h"
 
 namespace fuzz {
@@ -49,7 +51,8 @@ inline void check(bool holds, const char* what) {
 
 // A finished hybrid: block 0 is a Driver Descriptor whose block count is the
 // image's length, every Apple_HFS entry's data lie inside the image and
-// after the ISO data, and the ISO data past the system area are untouched.
+// after the ISO data, and the ISO data past the system area are untouched;
+// --info finds nothing wrong with it.
 inline void check_hybrid(const std::vector<std::uint8_t>& image,
                          const std::vector<std::uint8_t>& iso_before) {
   check(image.size() >= iso_before.size(), "hybrid shorter than its ISO image");
@@ -81,6 +84,13 @@ inline void check_hybrid(const std::vector<std::uint8_t>& image,
   for (std::size_t i = head; i < iso_before.size(); ++i) {
     if (image[i] != iso_before[i]) check(false, "ISO data changed past the system area");
   }
+  hybrid::image_info info;
+  const auto read = [&](std::uint64_t offset, std::uint8_t* into, std::size_t count) {
+    std::memcpy(into, image.data() + offset, count);
+    return true;
+  };
+  check(hybrid::describe_image(read, image.size(), info) && info.sound(),
+        "a completed hybrid that --info flags");
 }
 
 }  // namespace fuzz

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "hybrid/apm/map_walk.h"
+#include "hybrid/image_info.h"
 #include "hybrid/messages.h"
 
 namespace hybrid {
@@ -81,6 +82,75 @@ void finish_merged_layout(std::vector<std::uint8_t> head, std::vector<append_run
   layout.runs = std::move(runs);
 }
 
+// The bytes of the hybrid a layout plans, read from where each will come
+// from: the head, the ISO image up to the layout's length, the padding, then
+// each run from the source. Only what --info asks for is read: the system
+// area, the volume descriptors and a block at each partition's start.
+class planned_bytes {
+ public:
+  planned_bytes(const hybrid_layout& layout, byte_stream& iso, block_source& blocks)
+      : layout_(layout), iso_(iso), blocks_(blocks) {}
+
+  bool read(std::uint64_t offset, std::uint8_t* into, std::size_t count) {
+    const std::uint64_t runs_at = padded_length(layout_.iso_bytes);
+    while (count > 0) {
+      std::size_t taken = 0;
+      if (offset < layout_.head.size()) {
+        taken = up_to(count, layout_.head.size() - offset);
+        std::memcpy(into, layout_.head.data() + offset, taken);
+      } else if (offset < layout_.iso_bytes) {
+        taken = up_to(count, layout_.iso_bytes - offset);
+        if (!iso_.seek(offset) || !read_exact(iso_, into, taken)) return false;
+      } else if (offset < runs_at) {
+        taken = up_to(count, runs_at - offset);
+        std::memset(into, 0, taken);
+      } else if (!read_run(offset - runs_at, into, count, taken)) {
+        return false;
+      }
+      offset += taken;
+      into += taken;
+      count -= taken;
+    }
+    return true;
+  }
+
+  // A failed read was the source's; otherwise the ISO image's.
+  bool source_failed = false;
+
+ private:
+  static std::size_t up_to(std::size_t count, std::uint64_t left) {
+    return static_cast<std::size_t>(std::min<std::uint64_t>(count, left));
+  }
+
+  // `offset` bytes after the ISO data and their padding: in the run that
+  // holds it, at most to that run's end.
+  bool read_run(std::uint64_t offset, std::uint8_t* into, std::size_t count, std::size_t& taken) {
+    for (const append_run& run : layout_.runs) {
+      if (offset >= run.byte_count) {
+        offset -= run.byte_count;
+        continue;
+      }
+      taken = up_to(count, run.byte_count - offset);
+      const std::uint64_t at = run.source_offset + offset;
+      const std::uint64_t first = at / block_bytes;
+      const std::uint64_t blocks = (at + taken + block_bytes - 1) / block_bytes - first;
+      std::vector<std::uint8_t> bytes(static_cast<std::size_t>(blocks) * block_bytes);
+      source_failed =
+          first + blocks > max_blocks + 1 ||
+          blocks_.read(static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(blocks),
+                       bytes.data()) != block_read::ok;
+      if (source_failed) return false;
+      std::memcpy(into, bytes.data() + at % block_bytes, taken);
+      return true;
+    }
+    return false;  // past the planned end, which --info's reader never asks for
+  }
+
+  const hybrid_layout& layout_;
+  byte_stream& iso_;
+  block_source& blocks_;
+};
+
 }  // namespace
 
 std::uint64_t hybrid_layout::append_bytes() const {
@@ -91,6 +161,29 @@ std::uint64_t hybrid_layout::append_bytes() const {
 
 std::uint64_t padded_length(std::uint64_t iso_bytes) {
   return (iso_bytes + block_bytes - 1) / block_bytes * block_bytes;
+}
+
+std::uint64_t planned_length(const hybrid_layout& layout) {
+  return padded_length(layout.iso_bytes) + layout.append_bytes() - layout.pad_bytes;
+}
+
+job_stop judge_planned_hybrid(const hybrid_layout& layout, byte_stream& iso, block_source& blocks,
+                              const plan_source& source) {
+  planned_bytes bytes(layout, iso, blocks);
+  image_info info;
+  const bool read =
+      describe_image([&](std::uint64_t offset, std::uint8_t* into,
+                         std::size_t count) { return bytes.read(offset, into, count); },
+                     planned_length(layout), info);
+  if (!read) {
+    return job_outcome::refused(bytes.source_failed
+                                    ? source.read_failure()
+                                    : text::io_failure(failed_operation::read, iso));
+  }
+  if (info.sound()) return std::nullopt;
+  std::vector<std::string> problems;
+  for (const image_problem& problem : info.problems) problems.push_back(problem.text);
+  return job_outcome::refused(text::planned_hybrid_unsound(problems));
 }
 
 job_stop plan_chosen_partition(const hfs_partition& partition, std::uint64_t iso_bytes,
@@ -139,6 +232,11 @@ job_stop plan_merged_map(const std::uint8_t* block0, const std::uint8_t* block1,
         stop = admit_partition(partition_name(fields).c_str(), first, count, end, source);
         if (stop) return map_visit::stop;
         fields.first_block = static_cast<std::uint32_t>(end);
+        // The map is ours: every entry in it carries "PM". An Apple_HFS entry
+        // whose signature was damaged in the source is taken (the listing
+        // offers it), and carried over as it was it made partx refuse the
+        // whole map and --info count one entry less than the map says.
+        fields.signature = entry_signature;
         encode_partition_entry(fields, entry);
         head.insert(head.end(), entry, entry + block_bytes);
         runs.push_back({std::uint64_t{first} * block_bytes, std::uint64_t{count} * block_bytes});
@@ -179,11 +277,13 @@ job_stop layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint6
 
 job_stop plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
                           hybrid_layout& layout) {
+  // The whole header block must be in the file, as --info reads it: a file
+  // that ends inside it ("BD" at byte 1024 and little more) holds no volume,
+  // and its one partition would end before the header.
   std::uint8_t header[block_bytes] = {};
-  if (hfs_bytes < 2 * block_bytes + 2) return job_outcome::refused(text::no_hfs_partition);
-  const auto count =
-      static_cast<std::size_t>(std::min<std::uint64_t>(hfs_bytes - 2 * block_bytes, sizeof header));
-  if (!hfs.seek(2 * block_bytes) || !read_exact(hfs, header, count)) {
+  if (hfs_bytes < 2 * block_bytes + sizeof header)
+    return job_outcome::refused(text::no_hfs_partition);
+  if (!hfs.seek(2 * block_bytes) || !read_exact(hfs, header, sizeof header)) {
     return job_outcome::refused(text::io_failure(failed_operation::read, hfs));
   }
   if (bare_volume_kind(header) == bare_volume::none)

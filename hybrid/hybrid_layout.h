@@ -99,4 +99,16 @@ job_stop plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64
 // The ISO image rounded up to whole blocks: where appended data begin.
 std::uint64_t padded_length(std::uint64_t iso_bytes);
 
+// The hybrid's length once `layout` is written.
+std::uint64_t planned_length(const hybrid_layout& layout);
+
+// Judges the hybrid `layout` would make, before anything is written, by the
+// very rules --info judges a finished one by: its bytes are read as they
+// would stand, the head from the layout, the ISO data from `iso`, the runs
+// from `blocks` (the source's blocks, whose failed read `source` words).
+// Refused, with --info's words, when --info would report a problem; a job
+// never completes for a hybrid its own --info flags.
+job_stop judge_planned_hybrid(const hybrid_layout& layout, byte_stream& iso, block_source& blocks,
+                              const plan_source& source);
+
 }  // namespace hybrid

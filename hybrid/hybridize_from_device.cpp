@@ -94,6 +94,8 @@ job_outcome hybridize_from_device(const std::string& specifier, byte_stream& iso
     return *stop;
   }
   set_layout_cut(target, layout);
+  request_blocks blocks = source_blocks(source);
+  if (job_stop judged = judge_planned_hybrid(layout, iso, blocks, terms)) return *judged;
   return write_hybrid(iso, layout, ask, [&](const append_run& run, std::uint64_t done) {
     return copy_device_run(source, iso, run, done, ask);
   });

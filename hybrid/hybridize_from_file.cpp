@@ -84,6 +84,11 @@ job_outcome hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, 
   }
   if (stop) return *stop;
   set_layout_cut(target, layout);
+  stream_blocks source_blocks(hfs_image);
+  if (job_stop judged = judge_planned_hybrid(layout, iso_image, source_blocks,
+                                             file_plan_source(hfs_image, hfs_bytes))) {
+    return *judged;
+  }
   copy_buffer buffer;
   return write_hybrid(
       iso_image, layout, ask,

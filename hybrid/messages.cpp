@@ -245,6 +245,13 @@ std::string undo_bytes_after_data(std::uint64_t bytes) {
          "them too. Remove them and go on?";
 }
 
+std::string planned_hybrid_unsound(const std::vector<std::string>& problems) {
+  std::string text = "The hybrid image would be faulty, as --info would report: ";
+  for (std::size_t n = 0; n < problems.size(); ++n)
+    text += (n ? "; " : "") + printable(problems[n]);
+  return text + ".\nThe ISO image was left as it was.";
+}
+
 // ---- The device jobs
 
 std::string cd_capacity_warning(std::uint64_t sectors) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "hybrid/io/byte_stream.h"
 #include "hybrid/io/removed_tail.h"
@@ -167,6 +168,9 @@ std::string floppy_no_scratch_folder(const std::string& reason);
 std::string floppy_tool_not_started(const std::string& reason);
 std::string floppy_tool_failed(int exit_code);
 std::string floppy_tool_killed(int signal_number);
+// The hybrid a job planned would have the problems --info reports (its
+// words, one per problem), so nothing was written.
+std::string planned_hybrid_unsound(const std::vector<std::string>& problems);
 
 // ---- The device jobs -------------------------------------------------------
 

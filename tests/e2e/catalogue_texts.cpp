@@ -38,6 +38,8 @@ const named_text texts[] = {
     {"not_a_regular_file", text::not_a_regular_file},
     // With the values the scripts' images give them.
     {"undo_1_mib_after_data", text::undo_bytes_after_data(1048576)},
+    // PROBLEM stands for --info's words, which the script puts in.
+    {"planned_hybrid_unsound", text::planned_hybrid_unsound({"PROBLEM"})},
 };
 
 // bash's $'...' quoting: every byte but a letter, a digit or a space as an

@@ -16,6 +16,20 @@ new_volume bare.img 1024 Bare
 new_partitioned two.img $((64 + 2048)) Apple_HFS:First:64:2048
 new_partitioned pair.img $((64 + 2 * 1600)) Apple_HFS:A:64:1600 Apple_HFS:B:1664:1600
 mkdir folder sub
+# Sources whose hybrid --info would flag: an Apple_HFS entry over the map
+# itself, one that begins inside another's volume, and "BD" at byte 1024 of
+# a file that ends two bytes later.
+N=1700
+new_map over_map.img $((64 + N)) Apple_partition_map:Apple:1:63 "Apple_HFS:MacOS:64:$N" \
+  Apple_HFS:Map:0:64
+format_partitions over_map.img MacOS
+new_map overlapping.img $((64 + N)) Apple_partition_map:Apple:1:63 "Apple_HFS:A:64:$N" \
+  "Apple_HFS:B:100:$((N - 36))"
+format_partitions overlapping.img A
+{
+  head -c 1024 /dev/zero
+  printf BD
+} >cut_short.img
 : >empty.img
 printf 'E' >byte.img
 
@@ -108,6 +122,28 @@ if ! on_wine; then
     --from-file bare.img --to-iso folder
 fi
 
+# A hybrid that --info would flag is refused in --info's words.
+unsound() {  # PROBLEM
+  echo "${TEXT[planned_hybrid_unsound]/PROBLEM/"$1"}"
+}
+OVER_MAP=$(unsound 'entry 3 ("Map", Apple_HFS) holds no HFS or HFS+ volume header')
+OVERLAP=$(unsound 'entry 3 ("B", Apple_HFS) holds no HFS or HFS+ volume header')
+refused "an entry over the map" "$OVER_MAP" \
+  --from-file over_map.img --to-iso target.iso --partition all
+refused "an entry over the map, chosen" \
+  "$(unsound 'entry 2 ("MacOS", Apple_HFS) holds no HFS or HFS+ volume header')" \
+  --from-file over_map.img --to-iso target.iso --partition 1
+refused "an entry over the map, from a disk" "$OVER_MAP" \
+  --attach disk:1:2=over_map.img --from-drive A120 --to-iso target.iso --partition all
+refused "overlapping entries" "$OVERLAP" \
+  --from-file overlapping.img --to-iso target.iso --partition all
+refused "overlapping entries, from a CD-ROM" "$OVERLAP" \
+  --attach cdrom:1:2=overlapping.img --from-drive C120 --to-iso target.iso --partition all
+refused "a volume cut short after its signature" "${TEXT[no_hfs_partition]}" \
+  --from-file cut_short.img --to-iso target.iso
+refused "a dry run of an unsound hybrid" "$OVERLAP" \
+  --from-file overlapping.img --to-iso target.iso --partition all --dry-run
+
 # A file that opens but cannot be read: the program's own memory at offset 0.
 if [[ -r /proc/self/mem ]]; then
   refused "unreadable HFS image" "Error reading file /proc/self/mem." \
@@ -162,6 +198,7 @@ expect_err "cannot open folder: "
 cp target.iso big.iso
 sparse_far far_whole.img 2048
 random_file part.bin $((2048 * 512))
+printf BD | dd of=part.bin bs=1 seek=1024 conv=notrunc status=none  # a volume's header
 dd if=part.bin of=far_whole.img bs=512 seek="$FAR" conv=notrunc status=none
 run_cli 0 --from-file far_whole.img --to-iso big.iso --yes
 expect_completed

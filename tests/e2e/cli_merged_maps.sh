@@ -25,6 +25,9 @@ printf '\0\0' | dd of=no_pm.img bs=1 seek=512 conv=notrunc status=none
 new_map packed.img $((5 + 3 * N)) Apple_partition_map:Apple:1:4 "Apple_HFS:One:5:$N" \
   "Apple_HFS:Two:$((5 + N)):$N" "Apple_HFS:Three:$((5 + 2 * N)):$N"
 format_partitions packed.img One Two Three
+# An Apple_HFS entry whose "PM" is damaged: the merged entry gets a sound one.
+new_partitioned damaged_pm.img $((64 + N)) "Apple_HFS:MacOS:64:$N"
+printf 'XX' | dd of=damaged_pm.img bs=1 seek=1024 conv=notrunc status=none
 # Another tool's blocks 0 and 1 (device type and id, driver data 0xFA7F0000,
 # a map entry over blocks 1-2), then an Apple_HFS entry over a fresh volume.
 new_map driver_data.img $((16 + 1748)) Apple_partition_map:x:1:2 Apple_HFS:Clean:16:1748
@@ -72,12 +75,24 @@ check_hybrid() {  # SOURCE MAP_NAME NAME:SOURCE_FIRST...
   [[ $(size_of out.iso) == $((at * 512)) ]] || fail "out.iso is $(size_of out.iso) bytes"
 }
 
+# --info finds nothing wrong with out.iso.
+expect_sound() {
+  "$CLI" --info out.iso --json >info.json || fail "--info out.iso"
+  python3 -c 'import json, sys; sys.exit(not json.load(open("info.json"))["sound"])' ||
+    fail "--info flags out.iso: $(cat info.json)"
+}
+
 for job in file disk cdrom; do
   hybrid_from $job hfs_in_block1.img
   check_hybrid hfs_in_block1.img Apple First:64
 
   hybrid_from $job no_pm.img
   check_hybrid no_pm.img Map MacOS:64
+
+  hybrid_from $job damaged_pm.img
+  check_hybrid damaged_pm.img Apple MacOS:64
+  expect_sound
+  [[ $(od -An -c -j 1024 -N 2 out.iso | tr -d ' ') == PM ]] || fail "entry 2 lacks its PM"
 
   hybrid_from $job packed.img
   check_hybrid packed.img Apple One:5 Two:$((5 + N)) Three:$((5 + 2 * N))

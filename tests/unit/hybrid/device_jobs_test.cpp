@@ -235,11 +235,17 @@ TEST_F(DeviceJobs, ReadFailuresRestoreTheIsoImage) {
     std::uint32_t address, count;
   };
   const probe probes[] = {
-      {false, 0, unit::disk_block, 0, 1},      {false, 3, unit::disk_block, 3, 1},
-      {false, 180, unit::disk_block, 174, 50}, {false, 223, unit::disk_block, 174, 50},
-      {true, 1, unit::cd_block, 0, 1},         {true, 65, unit::cd_sector, 16, 25},
+      {false, 0, unit::disk_block, 0, 1},
+      {false, 3, unit::disk_block, 3, 1},
+      {false, 180, unit::disk_block, 174, 50},
+      {false, 223, unit::disk_block, 174, 50},
+      {true, 1, unit::cd_block, 0, 1},
+      {true, 100, unit::cd_sector, 16, 25},
       {true, 175, unit::cd_block, 174, 1},  // the partial sector before the data
       {true, 223, unit::cd_sector, 44, 12},
+      // The volume header of "One", read to judge the hybrid before any write.
+      {false, 66, unit::disk_block, 66, 1},
+      {true, 65, unit::cd_block, 66, 1},
   };
   for (const probe& p : probes) {
     SCOPED_TRACE(p.block);

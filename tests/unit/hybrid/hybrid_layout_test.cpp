@@ -166,4 +166,111 @@ TEST_F(Planner, TheCapacityRuleIsAskedBeforeEachPartition) {
   }
 }
 
+// The four sources a hybrid once came from that --info then flagged, and a
+// sound one: each plan is judged before anything is written, from a file, a
+// disk and a CD-ROM alike.
+std::vector<std::uint8_t> source_of(const std::vector<map_entry>& entries,
+                                    std::size_t without_header = 0) {
+  auto data = test::hfs_image(entries, 104);
+  if (without_header != 0) data[without_header * 512] = 0;
+  return data;
+}
+
+std::string no_volume(const char* entry) {
+  return hybrid::text::planned_hybrid_unsound(
+      {std::string("entry ") + entry + ", Apple_HFS) holds no HFS or HFS+ volume header"});
+}
+
+TEST_F(Planner, APlanIsJudgedAsInfoJudgesItsHybrid) {
+  const map_entry map = {"Apple_partition_map", "Apple", 1, 63};
+  const map_entry one = {"Apple_HFS", "One", 64, 40};
+  auto damaged_pm = source_of({map, one});
+  damaged_pm[2 * 512] = 'X';
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> data;
+    std::string refused;
+  } rows[] = {
+      {"a sound map", source_of({map, one, {"Apple_HFS", "Two", 74, 30}}), ""},
+      {"a damaged \"PM\", mended", damaged_pm, ""},
+      {"an entry over the map", source_of({map, one, {"Apple_HFS", "Map", 0, 64}}),
+       no_volume("3 (\"Map\"")},
+      // B begins inside A's volume, where no header stands.
+      {"overlapping entries", source_of({map, one, {"Apple_HFS", "B", 70, 30}}, 72),
+       no_volume("3 (\"B\"")},
+  };
+  for (const auto& r : rows) {
+    for (kind k : {kind::file, kind::disk, kind::cd_blocks, kind::cd_sectors}) {
+      SCOPED_TRACE(std::string(r.what) + " " + std::to_string(static_cast<int>(k)));
+      hybrid::hybrid_layout layout;
+      ASSERT_FALSE(plan(k, r.data, plain_source(), layout));
+      hybrid::memory_stream iso("cd.iso", test::iso_image(40000));
+      auto blocks = blocks_of(k, r.data);
+      EXPECT_EQ(refused_text(hybrid::judge_planned_hybrid(layout, iso, *blocks, plain_source())),
+                r.refused);
+      EXPECT_TRUE(hybrid::is_partition_entry(layout.head.data() + 2 * 512));
+      EXPECT_EQ(iso.bytes(), test::iso_image(40000));
+    }
+  }
+}
+
+// A bare volume is one only when its whole header is in the file; a
+// partition too short for its header is refused by the judge.
+TEST_F(Planner, AVolumeCutShortIsRefused) {
+  const struct {
+    const char* what;
+    std::size_t bytes;
+    std::string refused;
+  } rows[] = {
+      {"\"BD\" and a byte", 1026, hybrid::text::no_hfs_partition},
+      {"a header block less a byte", 1535, hybrid::text::no_hfs_partition},
+      {"a whole header block", 1536, ""},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    std::vector<std::uint8_t> data(r.bytes);
+    data[1024] = 'B';
+    data[1025] = 'D';
+    hybrid::memory_stream hfs("short.img", data);
+    hybrid::memory_stream iso("cd.iso", test::iso_image(40000));
+    hybrid::hybrid_layout layout;
+    hybrid::job_stop stop = hybrid::plan_bare_volume(hfs, 40000, r.bytes, layout);
+    hybrid::stream_blocks blocks(hfs);
+    if (!stop) stop = hybrid::judge_planned_hybrid(layout, iso, blocks, plain_source());
+    EXPECT_EQ(refused_text(stop), r.refused);
+  }
+  // What the planner once took from the 1,026-byte file: two blocks, which
+  // end before the header.
+  const auto data = test::hfs_image({{"Apple_partition_map", "Apple", 1, 63}}, 104);
+  hybrid::memory_stream hfs("short.img", data);
+  hybrid::memory_stream iso("cd.iso", test::iso_image(40960));
+  hybrid::hybrid_layout layout;
+  ASSERT_FALSE(hybrid::plan_chosen_partition({"Tiny", 0, 2}, 40960, plain_source(), layout));
+  hybrid::stream_blocks blocks(hfs);
+  EXPECT_EQ(refused_text(hybrid::judge_planned_hybrid(layout, iso, blocks, plain_source())),
+            no_volume("2 (\"MacOS\""));
+}
+
+// A read the judge needs that fails refuses the plan with the failing
+// side's text.
+TEST_F(Planner, AFailedReadOfTheJudgeIsARefusal) {
+  const auto data =
+      source_of({{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "A", 64, 40}});
+  hybrid::hybrid_layout layout;
+  ASSERT_FALSE(plan(kind::file, data, plain_source(), layout));
+  test::failing_stream iso("cd.iso", test::iso_image(40000));
+  iso.fail_at = 2;  // the seek is the first operation, the read the second
+  auto blocks = blocks_of(kind::file, data);
+  const std::string iso_failed =
+      refused_text(hybrid::judge_planned_hybrid(layout, iso, *blocks, plain_source()));
+  EXPECT_EQ(iso_failed, hybrid::text::io_failure(hybrid::text::failed_operation::read, iso));
+
+  test::failing_stream source("source.img", data);
+  source.fail_at = 2;
+  hybrid::stream_blocks failing(source);
+  hybrid::memory_stream good_iso("cd.iso", test::iso_image(40000));
+  EXPECT_EQ(refused_text(hybrid::judge_planned_hybrid(layout, good_iso, failing, plain_source())),
+            "unreadable");
+}
+
 }  // namespace

@@ -240,18 +240,19 @@ TEST(HybridizeFromFile, OddIsoLengthIsPaddedSoMapAndBytesAgree) {
   EXPECT_EQ(get_be32(job.iso.data() + 4), iso_blocks + 1 + 100);
 }
 
+// Volumes of three blocks, the least that holds a volume header.
 std::vector<map_entry> many_partitions(int count) {
   std::vector<map_entry> entries = {{"Apple_partition_map", "Apple", 1, 63}};
   for (int i = 0; i < count; ++i) {
     std::string name = "P";  // (gcc 12 warns wrongly about "P" + std::to_string)
     name += std::to_string(i);
-    entries.push_back({"Apple_HFS", name, static_cast<std::uint32_t>(100 + i), 1});
+    entries.push_back({"Apple_HFS", name, static_cast<std::uint32_t>(100 + 3 * i), 3});
   }
   return entries;
 }
 
 TEST(HybridizeFromFile, AMergeFillsAtMostTheSystemArea) {
-  job_run fits{test::iso_image(iso_bytes), test::hfs_image(many_partitions(62), 200), {}, -1};
+  job_run fits{test::iso_image(iso_bytes), test::hfs_image(many_partitions(62), 300), {}, -1};
   fits.ask.partition_answer = hybrid::choice_all;
   const auto before = fits.iso;
   run(fits);
@@ -261,7 +262,7 @@ TEST(HybridizeFromFile, AMergeFillsAtMostTheSystemArea) {
   EXPECT_EQ(slice(fits.iso, 32768, iso_bytes - 32768), slice(before, 32768, iso_bytes - 32768));
   EXPECT_EQ(hybrid::listed_rows(fits.ask.last_list), 8);
 
-  job_run too_many{test::iso_image(iso_bytes), test::hfs_image(many_partitions(63), 200), {}, -1};
+  job_run too_many{test::iso_image(iso_bytes), test::hfs_image(many_partitions(63), 300), {}, -1};
   too_many.ask.partition_answer = hybrid::choice_all;
   const auto original = too_many.iso;
   run(too_many);

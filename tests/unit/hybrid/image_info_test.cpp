@@ -9,7 +9,10 @@
 #include <iterator>
 #include <set>
 
+#include "hybrid/hybrid_layout.h"
+#include "hybrid/hybrid_writer.h"
 #include "hybrid/jobs.h"
+#include "hybrid/messages.h"
 #include "test_support.h"
 
 namespace {
@@ -279,6 +282,65 @@ TEST(ImageInfo, MapsOfLargerBlocksAreScaled) {
   EXPECT_EQ(big.entries[1].first_block, 64u);
   EXPECT_EQ(big.entries[1].volume.name, "Big");
   EXPECT_EQ(big.data_end, disc.size());
+}
+
+// The judge of a plan and --info on the hybrid written from that plan say
+// the same, for the four sources whose hybrids --info once flagged: each plan
+// is written here without being judged, as the jobs once wrote it.
+TEST(ImageInfo, APlanIsJudgedAsItsWrittenHybridIsDescribed) {
+  const map_entry map = {"Apple_partition_map", "Apple", 1, 63};
+  const map_entry one = {"Apple_HFS", "One", 64, 40};
+  const auto source = [](const std::vector<map_entry>& entries) {
+    return test::hfs_image(entries, 104);
+  };
+  auto overlapping = source({map, one, {"Apple_HFS", "B", 70, 30}});
+  overlapping[72 * 512] = 0;  // B begins inside One's volume, where no header stands
+  const hybrid::plan_source terms{{}, {}, [] { return std::string("unreadable"); }, {}, "none"};
+  // A merged map unless a partition is chosen; "PM" put back as the source
+  // had it, damaged, where the planner mends it.
+  const struct {
+    const char* what;
+    std::vector<std::uint8_t> hfs;
+    hybrid::hfs_partition chosen;
+    bool damaged_pm;
+    std::set<std::string> codes;
+  } rows[] = {
+      {"a damaged \"PM\" as the source had it", source({map, one}), {}, true, {"map_count"}},
+      {"an entry over the map",
+       source({map, one, {"Apple_HFS", "Map", 0, 64}}),
+       {},
+       false,
+       {"no_volume"}},
+      {"overlapping entries", overlapping, {}, false, {"no_volume"}},
+      {"two blocks before a volume's header", source({map}), {"Short", 0, 2}, false, {"no_volume"}},
+      {"a sound map", source({map, one}), {}, false, {}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    memory_stream hfs("hfs.img", r.hfs);
+    memory_stream iso("cd.iso", test::iso_image(iso_bytes));
+    hybrid::hybrid_layout layout;
+    ASSERT_FALSE(r.chosen.block_count
+                     ? hybrid::plan_chosen_partition(r.chosen, iso_bytes, terms, layout)
+                     : hybrid::layout_merged_map(hfs, iso_bytes, 104 * 512, layout));
+    if (r.damaged_pm) layout.head[2 * 512] = 'X';
+    hybrid::stream_blocks blocks(hfs);
+    const hybrid::job_stop judged = hybrid::judge_planned_hybrid(layout, iso, blocks, terms);
+
+    test::scripted_questions ask;
+    const auto copy = [&](const hybrid::append_run& run, std::uint64_t) {
+      const bool copied = iso.write(r.hfs.data() + static_cast<std::size_t>(run.source_offset),
+                                    static_cast<std::size_t>(run.byte_count));
+      return copied ? hybrid::accepted() : hybrid::refusal::because("not copied");
+    };
+    ASSERT_EQ(hybrid::write_hybrid(iso, layout, ask, copy).code(), 1);
+    const image_info info = describe(iso.bytes());
+    EXPECT_EQ(problem_codes(info), r.codes);
+    std::vector<std::string> problems;
+    for (const auto& problem : info.problems) problems.push_back(problem.text);
+    EXPECT_EQ(judged ? judged->text() : "",
+              problems.empty() ? "" : hybrid::text::planned_hybrid_unsound(problems));
+  }
 }
 
 // A 32-bit first block and count that add up past 2^32 blocks end past the

@@ -196,6 +196,12 @@ TEST(Messages, TheJobs) {
       {text::floppy_tool_failed(3), "The floppy imaging tool ended with an error (exit code 3)."},
       {text::floppy_tool_killed(9),
        "The floppy imaging tool was ended by signal 9 before it finished."},
+      {text::planned_hybrid_unsound({"entry 3 (\"B\x07\", Apple_HFS) holds no volume"}),
+       "The hybrid image would be faulty, as --info would report: entry 3 (\"B?\", Apple_HFS) "
+       "holds no volume.\nThe ISO image was left as it was."},
+      {text::planned_hybrid_unsound({"one", "two"}),
+       "The hybrid image would be faulty, as --info would report: one; two.\nThe ISO image was "
+       "left as it was."},
   });
 }
 

@@ -109,6 +109,17 @@ std::vector<std::uint8_t> hfs_image(const std::vector<map_entry>& entries,
     entry.status = 0x33;
     hybrid::encode_partition_entry(entry, image.data() + (i + 1) * 512);
   }
+  // Every Apple_HFS partition of three blocks or more begins with a volume
+  // ("BD" at its byte 1024), unless its header would fall on the map: the
+  // jobs refuse a hybrid whose partition holds none, as --info flags it.
+  for (const map_entry& entry : entries) {
+    const std::uint64_t header_block = std::uint64_t{entry.first_block} + 2;
+    if (entry.type.rfind("Apple_HFS", 0) != 0 || entry.block_count < 3 ||
+        header_block <= entries.size() || header_block >= total_blocks) {
+      continue;
+    }
+    std::memcpy(image.data() + header_block * 512, "BD", 2);
+  }
   return image;
 }
 
