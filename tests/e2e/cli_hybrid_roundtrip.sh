@@ -139,23 +139,16 @@ for original in plain.iso xorriso-mkisofs.iso xorriso-native.iso; do
   cmp -s job.iso "$original" || fail "--undo did not give back $original"
 done
 
-# --- What becomes of the output does not change how a job ended: with
-# stdout closed, a pipe whose reader has gone, or a full disk, a completed
-# job exits 0 and writes the same files, and stderr tells the loss and the
-# result. Nothing the program prints lands in a file it works on (a closed
-# stdout's number is the first one an open hands out). --info, whose result
-# is its output, fails with it.
+# --- A completed job exits 0 whatever becomes of stdout (closed, a pipe
+# whose reader has gone, a full disk); stderr tells the loss and the result,
+# and nothing printed lands in the ISO image. --info fails with its output.
 if ! on_wine; then
-  # A pipe with no reader left: the write end alone stays open, on fd 4.
-  rm -f nobody-reads
   mkfifo nobody-reads
-  exec 3<>nobody-reads 4>nobody-reads 3<&-
+  exec 3<>nobody-reads 4>nobody-reads 3<&-  # fd 4: a pipe with no reader
   cp plain.iso hybrid.iso
   run_cli 0 --from-file bare.img --to-iso hybrid.iso
-  lost="zelvorant-cli: the standard output could not be written ("
-  # ROW: stdout, target.iso before, exit status, the result told on stderr
-  # (- for none), target.iso afterwards, the arguments.
-  while read -r stdout before want result after args; do
+  # ROW: stdout, target.iso before and after, exit status, result (- none), arguments
+  while read -r stdout before after want result args; do
     read -ra words <<<"$args"
     cp "$before" target.iso
     rc=0
@@ -165,18 +158,16 @@ if ! on_wine; then
       full) "$CLI" "${words[@]}" </dev/null >/dev/full 2>err.txt || rc=$? ;;
     esac
     [[ $rc == "$want" ]] || fail "stdout $stdout, $args: exit $rc, expected $want"
-    expect_err "$lost"
+    expect_err "zelvorant-cli: the standard output could not be written ("
     [[ $result == - ]] || expect_err "${TEXT[$result]}"
     cmp -s target.iso "$after" || fail "stdout $stdout, $args: target.iso is not $after"
   done <<'ROWS'
-closed plain.iso     0 completed    hybrid.iso --from-file bare.img --to-iso target.iso
-gone   plain.iso     0 completed    hybrid.iso --from-file bare.img --to-iso target.iso
-full   plain.iso     0 completed    hybrid.iso --from-file bare.img --to-iso target.iso
-closed hybrid.iso    0 completed    plain.iso  --undo target.iso
-gone   hybrid.iso    0 completed    plain.iso  --undo target.iso
-gone   plain.iso     0 dry_run_done plain.iso  --dry-run --from-file bare.img --to-iso target.iso
-gone   plain.iso     1 -            plain.iso  --info target.iso
-closed plain.iso     1 -            plain.iso  --info target.iso
+closed plain.iso  hybrid.iso 0 completed    --from-file bare.img --to-iso target.iso
+gone   plain.iso  hybrid.iso 0 completed    --from-file bare.img --to-iso target.iso
+full   plain.iso  hybrid.iso 0 completed    --from-file bare.img --to-iso target.iso
+closed hybrid.iso plain.iso  0 completed    --undo target.iso
+gone   plain.iso  plain.iso  0 dry_run_done --dry-run --from-file bare.img --to-iso target.iso
+gone   plain.iso  plain.iso  1 -            --info target.iso
 ROWS
   exec 4>&-
 fi

@@ -62,18 +62,24 @@ done
 echo "$TRIALS races with overlapping jobs in $attempts: one completed, one refused, each time"
 
 # Another program's lock, on the ISO image or on the HFS source: a POSIX
-# record lock, which the program's own locks respect.
+# record lock, or the flock command's (exclusive or shared), which record
+# locks do not see; the program takes both kinds.
 if ! on_wine; then
   cp plain.iso held.iso
-  for held in held.iso mac.img; do
+  for row in "lockf held.iso" "lockf mac.img" "-x held.iso" "-s held.iso" "-x mac.img"; do
+    read -r how held <<<"$row"
     rm -f locked
-    python3 - "$held" <<'PY' &
+    if [[ $how == lockf ]]; then
+      python3 - "$held" <<'PY' &
 import fcntl, sys, time
 with open(sys.argv[1], "r+b") as f:
     fcntl.lockf(f, fcntl.LOCK_EX)
     open("locked", "w").close()
     time.sleep(60)
 PY
+    else
+      (exec 9<"$held" && flock "$how" 9 && : >locked && exec sleep 60) &
+    fi
     holder=$!
     for _ in $(seq 1000); do [[ -e locked ]] && break; sleep 0.01; done
     in_use=${TEXT[iso_in_use]}
@@ -82,34 +88,7 @@ PY
     kill "$holder"
     wait "$holder" 2>/dev/null || true
   done
-
-  # The flock command's locks, which record locks do not see: exclusive or
-  # shared on the ISO image, exclusive on the source, each refuses the job;
-  # a shared one on the source lets the job read it beside.
-  hold_with_flock() {  # -x|-s FILE
-    rm -f locked
-    (
-      exec 9<"$2"
-      flock "$1" 9
-      : >locked
-      exec sleep 60
-    ) &
-    holder=$!
-    for _ in $(seq 1000); do [[ -e locked ]] && break; sleep 0.01; done
-  }
-  release() {
-    kill "$holder"
-    wait "$holder" 2>/dev/null || true
-  }
-  for row in "-x held.iso iso_in_use" "-s held.iso iso_in_use" "-x mac.img hfs_image_in_use"; do
-    read -r kind held in_use <<<"$row"
-    hold_with_flock "$kind" "$held"
-    expect_refused held.iso "${TEXT[$in_use]}" --from-file mac.img --to-iso held.iso
-    release
-  done
-  hold_with_flock -s mac.img
   run_cli 0 --from-file mac.img --to-iso held.iso
-  release
 fi
 
 # A job started while another appends to the same ISO image is refused at

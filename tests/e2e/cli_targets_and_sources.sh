@@ -130,18 +130,13 @@ expect_refused plain.iso \
   "The HFS volume in cut.img is 2097152 bytes long, but the file is only 1572864 bytes long" \
   --from-file cut.img --to-iso plain.iso
 expect_err "${TEXT[iso_left]}"
-# A pipe as the source hands out its bytes once: refused at once, without
-# waiting for a writer that never comes.
+# A pipe as the source is refused at once, not waited on for a writer.
 if ! on_wine; then
   mkfifo pipe.hfs
-  cp plain.iso pipe-target.iso
   rc=0
-  timeout 20 "$CLI" --from-file pipe.hfs --to-iso pipe-target.iso </dev/null >out.txt 2>err.txt ||
-    rc=$?
+  timeout 20 "$CLI" --from-file pipe.hfs --to-iso plain.iso </dev/null >out.txt 2>err.txt || rc=$?
   [[ $rc == 1 ]] || fail "a pipe as the source: exit $rc (124: it waited for a writer)"
-  [[ $(<err.txt) == "$(printf 'Error opening file pipe.hfs.\n%s' "${TEXT[not_a_regular_file]}")" ]] ||
-    fail "a pipe as the source: $(<err.txt)"
-  cmp -s pipe-target.iso plain.iso || fail "a pipe as the source changed the ISO image"
+  expect_err "$(printf 'Error opening file pipe.hfs.\n%s' "${TEXT[not_a_regular_file]}")"
 fi
 # A source of mode 444, run as a user who may not write it. As root that
 # takes another user, and Wine will not run in a prefix another user owns.
@@ -174,12 +169,9 @@ if ! on_wine && command -v script >/dev/null; then
     case $1 in
       grow) printf 'more' >>two.img ;;
       rewrite)
-        local before
-        before=$(stat -c '%y %s' two.img)
         touch -r two.img stamp
         printf 'XXXX' | dd of=two.img bs=1 seek=$((70 * 512)) conv=notrunc status=none
         touch -m -r stamp two.img
-        [[ $(stat -c '%y %s' two.img) == "$before" ]] || fail "the time of change was not put back"
         ;;
     esac
   }

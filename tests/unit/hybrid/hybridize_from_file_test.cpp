@@ -5,7 +5,6 @@
 #include <cstring>
 #include <deque>
 #include <optional>
-#include <utility>
 
 #include "file_job_runs.h"
 #include "hybrid/io/copy_stream.h"
@@ -446,43 +445,36 @@ TEST(HybridizeFromFile, ABareVolumeLongerThanItsFileIsRefused) {
 // sees it before the map, and puts the ISO image back, the bytes it removed
 // after the volume included. A writer that puts the time of its change back
 // still shows in the status change time.
-enum class writer { grows, rewrites, rewrites_and_sets_time_back };
-
 struct source_with_times : memory_stream {
   using memory_stream::memory_stream;
-  std::optional<std::int64_t> modified_set_to;
+  std::optional<std::int64_t> modified;  // the time a writer put back
   bool status(platform::file_status& status) override {
-    if (!memory_stream::status(status)) return false;
-    if (modified_set_to) status.modified_ns = *modified_set_to;
-    return true;
+    const bool known = memory_stream::status(status);
+    if (modified) status.modified_ns = *modified;
+    return known;
   }
 };
 
 struct changing_source : test::scripted_questions {
   source_with_times* hfs = nullptr;
-  writer how = writer::grows;
+  std::string how;
   void copy_advanced(std::uint64_t) override {
-    if (how == writer::grows) {
+    if (how == "grows") {
       hfs->bytes().push_back(0);
-      return;
+    } else {
+      platform::file_status before;
+      hfs->status(before);
+      hfs->bytes()[70 * 512] ^= 0xFF;
+      hfs->touch();
+      if (how == "rewritten, its time put back") hfs->modified = before.modified_ns;
     }
-    platform::file_status before;
-    hfs->status(before);
-    hfs->bytes()[70 * 512] ^= 0xFF;
-    hfs->touch();
-    if (how == writer::rewrites_and_sets_time_back) hfs->modified_set_to = before.modified_ns;
   }
 };
 
 TEST(HybridizeFromFile, ASourceThatChangesDuringTheCopyUndoesTheJob) {
-  const std::vector<std::pair<writer, const char*>> writers = {
-      {writer::grows, "grows"},
-      {writer::rewrites, "rewritten"},
-      {writer::rewrites_and_sets_time_back, "rewritten, its time put back"},
-  };
-  for (const auto& [how, what] : writers) {
+  for (const char* how : {"grows", "rewritten", "rewritten, its time put back"}) {
     for (const bool bytes_after_volume : {false, true}) {
-      SCOPED_TRACE(std::string(what) + (bytes_after_volume ? ", bytes after the volume" : ""));
+      SCOPED_TRACE(std::string(how) + (bytes_after_volume ? ", bytes after the volume" : ""));
       auto original = test::iso_image(iso_bytes);
       if (bytes_after_volume) original = test::with_bytes_after_volume(original, 4000);
       source_with_times hfs("hfs.img", test::hfs_image(one_partition, 164));

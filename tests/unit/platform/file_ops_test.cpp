@@ -55,31 +55,17 @@ TEST(FileOps, ARegularFileItsLengthAndItsLastChange) {
   fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(30));
   ASSERT_TRUE(platform::file_status_of(file.get(), later));
   EXPECT_NE(later.modified_ns, first.modified_ns);
-}
 
-// A writer that rewrites bytes in place and puts the time of its change
-// back: length and time are as they were, the status change time is not.
-TEST(FileOps, ATimePutBackStillShowsAsAChange) {
-  folder dir;
-  const fs::path path = dir.path / "source.img";
-  std::ofstream(path, std::ios::binary) << std::string(5000, 'x');
-  const file_ptr file = open_file(path, "rb");
-  ASSERT_TRUE(file);
-  platform::file_status first, later;
-  ASSERT_TRUE(platform::file_status_of(file.get(), first));
+  // A rewrite in place whose time is put back shows in the status change
+  // time alone (its clock may move in steps of a few ms).
+  const platform::file_status before = later;
   const auto written = fs::last_write_time(path);
-  // The system's clock for these times may move in steps of several ms.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  {
-    std::fstream rewrite(path, std::ios::binary | std::ios::in | std::ios::out);
-    rewrite.seekp(1000);
-    rewrite << "yyyy";
-  }
+  std::fstream(path, std::ios::binary | std::ios::in | std::ios::out) << "yyyy";
   fs::last_write_time(path, written);
   ASSERT_TRUE(platform::file_status_of(file.get(), later));
-  EXPECT_EQ(later.length, first.length);
-  EXPECT_EQ(later.modified_ns, first.modified_ns);
-  EXPECT_NE(later.changed_ns, first.changed_ns);
+  EXPECT_EQ(later.modified_ns, before.modified_ns);
+  EXPECT_NE(later.changed_ns, before.changed_ns);
 }
 
 TEST(FileOps, DevicesAndPipesAreNoRegularFiles) {
