@@ -186,8 +186,8 @@ job_outcome undo_hybrid(byte_stream& iso, questions& ask) {
     return std::nullopt;
   };
   // 1. The entries lose their signatures; 2. block 0 goes.
-  std::vector<std::uint8_t> entries(
-      head.begin() + block_bytes, head.begin() + (std::ptrdiff_t{plan.entries} + 1) * block_bytes);
+  const std::uint8_t* const map = head.data() + block_bytes;
+  std::vector<std::uint8_t> entries(map, map + std::size_t{plan.entries} * block_bytes);
   for (std::size_t at = 0; at < entries.size(); at += block_bytes) {
     partition_entry entry = decode_partition_entry(entries.data() + at);
     clear_entry_signature(entry);

@@ -124,6 +124,7 @@ TEST(UndoHybrid, AsksBeforeZeroingDataThatIsNotTheMap) {
     EXPECT_EQ(iso.bytes(), ok ? images.original : images.hybrid);
   }
 }
+
 // The ISO image's stream, watched: after each change (a write or a cut) a
 // test keeps the state a kill would leave, or raises a stop; reads are seen
 // with their size.
