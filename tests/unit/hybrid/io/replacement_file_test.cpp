@@ -34,11 +34,12 @@ struct folder {
   std::map<std::string, unsigned> names() const {  // each with its mode; 0 on Windows
     std::map<std::string, unsigned> found;
     for (const auto& entry : fs::directory_iterator(path)) {
-      unsigned& mode = found[entry.path().filename().string()];
+      unsigned mode = 0;
 #ifndef _WIN32
       struct stat info {};
       if (lstat(entry.path().c_str(), &info) == 0) mode = info.st_mode & 07777;
 #endif
+      found[entry.path().filename().string()] = mode;
     }
     return found;
   }
