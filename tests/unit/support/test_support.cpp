@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <random>
@@ -193,19 +192,6 @@ std::string unique_temp_path(const std::string& stem) {
   const std::string leaf =
       stem + "-" + std::to_string(process_part) + "-" + std::to_string(counter++);
   return (std::filesystem::temp_directory_path() / leaf).string();
-}
-
-// The system's own switch for its tests (platform/system_calls_linux.cpp).
-named_new_files::named_new_files(bool named) : named_(named) {
-#ifndef _WIN32
-  if (named_) setenv("ZELVORANT_TEST_NO_TMPFILE", "1", 1);
-#endif
-}
-
-named_new_files::~named_new_files() {
-#ifndef _WIN32
-  if (named_) unsetenv("ZELVORANT_TEST_NO_TMPFILE");
-#endif
 }
 
 }  // namespace test

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <string>
@@ -144,18 +145,18 @@ std::vector<std::uint8_t> slice(const std::vector<std::uint8_t>& bytes, std::siz
 // process uses (tests run in parallel processes); nothing is created there.
 std::string unique_temp_path(const std::string& stem);
 
-// While it lives, a new file for an HFS image target is made the named way
-// (NAME.XXXXXXXXN.part) where the system could make it unnamed (Linux), so
-// that both ways are tested there; `named` false keeps the system's way.
-class named_new_files {
- public:
-  explicit named_new_files(bool named);
-  ~named_new_files();
-  named_new_files(const named_new_files&) = delete;
-  named_new_files& operator=(const named_new_files&) = delete;
-
- private:
-  bool named_;
+// While it lives, an HFS image target's new file is made the named way
+// (NAME.XXXXXXXXN.part) where Linux would make it unnamed: both are tested.
+struct named_new_files {
+  explicit named_new_files(bool named) { set(named); }
+  ~named_new_files() { set(false); }
+  static void set(bool named) {
+#ifndef _WIN32
+    named ? setenv("ZELVORANT_TEST_NO_TMPFILE", "1", 1) : unsetenv("ZELVORANT_TEST_NO_TMPFILE");
+#else
+    (void)named;
+#endif
+  }
 };
 
 }  // namespace test
