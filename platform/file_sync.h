@@ -27,6 +27,11 @@ bool sync_folder(const std::string& folder);
 // (Windows): the caller closes both files first.
 bool replace_needs_closed_files();
 
+// Gives the closed file `from` the name `to`, in the same folder, only when
+// no file has that name: never over another file (false, errno EEXIST). On a
+// file system without hard links the check and the rename are two steps.
+bool rename_new_name(const std::string& from, const std::string& to);
+
 // Gives the new file `to` the access rights of `from`, so that a replaced
 // file keeps them; best effort.
 void copy_permissions(std::FILE* from, std::FILE* to);
