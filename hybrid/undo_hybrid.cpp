@@ -15,6 +15,7 @@
 #include "hybrid/iso_target.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
+#include "hybrid/tail_recovery.h"
 
 namespace hybrid {
 namespace {
@@ -103,6 +104,7 @@ refusal plan_undo(byte_stream& iso, const std::vector<std::uint8_t>& head, undo_
 }  // namespace
 
 job_outcome undo_hybrid(byte_stream& iso, questions& ask) {
+  if (job_stop stop = recover_removed_tail(iso, ask)) return *stop;
   iso_target target;
   if (refusal refused = measure_iso_target(iso, target)) {
     return job_outcome::refused(refused.text());
