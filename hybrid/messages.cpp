@@ -272,15 +272,16 @@ std::string tail_not_put_back(const std::string& kept, const std::string& iso, s
   return with_reason(left_by(kept, iso) + "\nThey could not be put back from byte " +
                          std::to_string(from) + " on.",
                      reason) +
-         "\nThey are still in that file, and the next run on the image puts them back; nothing "
-         "else was written.";
+         "\nThey are still in that file, and the image ends where that run cut it; the next "
+         "run on the image puts them back.";
 }
 
 std::string tail_left_beside(const std::string& kept, const std::string& iso, std::uint64_t from,
                              const std::string& reason) {
   return left_by(kept, iso) + "\nThey were not put back (" + reason +
          "): they belong after the volume, from byte " + std::to_string(from) +
-         " on.\nNothing was written. Put them back or delete that file, then run the job again.";
+         " on.\nNothing was written. Put them back at that byte or delete that file, then run "
+         "the job again.";
 }
 
 std::string tail_put_back_first(const std::string& kept, const std::string& iso,
