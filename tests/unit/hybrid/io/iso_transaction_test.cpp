@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "hybrid/io/file_stream.h"
 #include "hybrid/io/removed_tail.h"
 #include "test_support.h"
 
@@ -101,6 +106,56 @@ TEST(IsoTransaction, ARollBackWritesBackWhatItCanAndReportsWhatItReadsBack) {
       EXPECT_EQ(iso.shared_folder()->files.size(), r.tail && !r.restored ? 1u : 0u);
     }
   }
+}
+
+// On the disk: the bytes after the volume go into a new file beside the
+// image, which never takes the name of a file that is there; they come back
+// from it, and it goes once they are back.
+TEST(IsoTransaction, TheBytesAfterTheVolumeWaitInANamedFileOnTheDisk) {
+  namespace fs = std::filesystem;
+  const fs::path dir = test::unique_temp_path("zelvorant-tail");
+  fs::create_directory(dir);
+  const std::string path = (dir / "cd.iso").string();
+  const auto original = test::with_bytes_after_volume(test::iso_image(iso_bytes), tail_bytes);
+  const auto write_file = [](const std::string& name, const std::vector<std::uint8_t>& bytes) {
+    std::ofstream(name, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+  };
+  const auto read_file = [](const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
+  };
+  write_file(path, original);
+  std::string kept;
+  {
+    hybrid::file_stream iso(path, "r+b");
+    ASSERT_TRUE(iso.is_open());
+    std::uint32_t fingerprint = 0;
+    ASSERT_TRUE(hybrid::volume_fingerprint(iso, fingerprint));
+    kept = hybrid::kept_tail_names_for(path, iso_bytes, fingerprint).complete;
+
+    // A file already under the name: it is neither replaced nor used.
+    write_file(kept, {1, 2, 3});
+    hybrid::removed_tail refused(iso);
+    EXPECT_FALSE(refused.remove(iso_bytes, hybrid::tail_keeping::beside_image));
+    EXPECT_EQ(refused.failed_step(), hybrid::removed_tail::step::keep_file);
+    EXPECT_EQ(read_file(kept), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_FALSE(fs::exists(kept + ".incomplete"));
+    fs::remove(kept);
+
+    hybrid::removed_tail tail(iso);
+    ASSERT_TRUE(tail.remove(iso_bytes, hybrid::tail_keeping::beside_image));
+    EXPECT_EQ(fs::file_size(path), iso_bytes);
+    EXPECT_EQ(read_file(kept), slice(original, iso_bytes, tail_bytes));
+    ASSERT_TRUE(iso.seek_to_end() && iso.write(test::pattern(700, 5).data(), 700));
+    EXPECT_TRUE(tail.put_back());
+    EXPECT_TRUE(tail.reads_back());
+    EXPECT_TRUE(tail.drop());
+  }
+  EXPECT_EQ(read_file(path), original);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+  fs::remove_all(dir);
 }
 
 }  // namespace
