@@ -17,8 +17,11 @@ bool write_zeros(byte_stream& stream, std::uint64_t count) {
 }  // namespace
 
 job_outcome roll_back_failure(iso_transaction& transaction, const std::string& what) {
-  return job_outcome::failed(
-      what, transaction.roll_back() ? files_state::iso_as_it_was : files_state::iso_not_restored);
+  if (transaction.roll_back()) return job_outcome::failed(what, files_state::iso_as_it_was);
+  const removed_tail& tail = transaction.tail();
+  if (!tail.named_file_kept()) return job_outcome::failed(what, files_state::iso_not_restored);
+  return job_outcome::failed(what + text::tail_kept_in(tail.kept_name(), tail.from()),
+                             files_state::iso_not_restored);
 }
 
 job_outcome write_hybrid(byte_stream& iso, const hybrid_layout& layout, questions& ask,
@@ -32,13 +35,16 @@ job_outcome write_hybrid(byte_stream& iso, const hybrid_layout& layout, question
     ask.show_plan(layout, layout.iso_bytes + layout.removed_bytes);
     return job_outcome::completed();
   }
-  iso_transaction transaction(iso);
+  // A map the job wrote goes before the data it points at.
+  iso_transaction transaction(iso, restore_order::head_then_bytes);
   if (!transaction.begin(layout.iso_bytes + layout.removed_bytes)) {
     return job_outcome::refused(transaction.changed()
                                     ? text::iso_changed_length
                                     : text::io_failure(failed_operation::read, iso));
   }
-  if (layout.cut_at && !transaction.remove_tail(*layout.cut_at)) {
+  // The bytes after the volume are the user's: they wait beside the image,
+  // where a kill leaves them for the next run, until the job is final.
+  if (layout.cut_at && !transaction.remove_tail(*layout.cut_at, tail_keeping::beside_image)) {
     return roll_back_failure(transaction, text::tail_not_kept(transaction.tail(), iso));
   }
   // The data go exactly where the layout's block numbers say, whatever the
@@ -75,7 +81,12 @@ job_outcome write_hybrid(byte_stream& iso, const hybrid_layout& layout, question
   // Only a map on the disk is a completed job.
   if (!flush_to_disk(iso))
     return roll_back_failure(transaction, text::io_failure(failed_operation::flush, iso));
-  transaction.commit();
+  if (!transaction.commit()) {
+    const removed_tail& tail = transaction.tail();
+    const file_folder* folder = iso.folder();
+    return job_outcome::completed(
+        text::tail_file_left(tail.kept_name(), folder ? folder->error_text() : std::string()));
+  }
   return job_outcome::completed();
 }
 

@@ -8,6 +8,7 @@
 #include "hybrid/apm/partition_map.h"
 #include "hybrid/iso_volume.h"
 #include "hybrid/messages.h"
+#include "hybrid/tail_recovery.h"
 
 namespace hybrid {
 namespace {
@@ -137,6 +138,7 @@ job_stop check_iso_target(byte_stream& iso, iso_target& target, questions& ask) 
 
 job_stop prepare_iso_target(byte_stream& iso, iso_target& target, questions& ask,
                             const std::function<bool(const iso_target&)>& before_checks) {
+  if (job_stop stop = recover_removed_tail(iso, ask)) return stop;
   if (refusal refused = measure_iso_target(iso, target))
     return job_outcome::refused(refused.text());
   if (before_checks && !before_checks(target)) return job_outcome::cancelled();

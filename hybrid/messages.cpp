@@ -101,6 +101,9 @@ std::string bare_volume_past_end(const std::string& name, std::uint64_t volume_b
 
 std::string tail_not_kept(const removed_tail& tail, const byte_stream& iso) {
   const byte_stream* failed = tail.failed_stream();
+  if (tail.failed_step() == removed_tail::step::keep_file) {
+    return tail_not_kept_in(iso.name(), tail.kept_name(), tail.scratch_refusal());
+  }
   if (failed == nullptr) {
     std::string text = "No temporary file could be made beside " + iso.name() +
                        " to keep the bytes after its ISO 9660 volume.";
@@ -250,6 +253,68 @@ std::string planned_hybrid_unsound(const std::vector<std::string>& problems) {
   for (std::size_t n = 0; n < problems.size(); ++n)
     text += (n ? "; " : "") + printable(problems[n]);
   return text + ".\nThe ISO image was left as it was.";
+}
+
+namespace {
+
+std::string with_reason(const std::string& text, const std::string& reason) {
+  return reason.empty() ? text : text + "\n" + reason + ".";
+}
+
+std::string left_by(const std::string& kept, const std::string& iso) {
+  return "A run on " + iso +
+         " that did not finish had removed the bytes after its ISO 9660 volume and kept them in " +
+         kept + ".";
+}
+
+}  // namespace
+
+std::string tail_not_kept_in(const std::string& iso, const std::string& kept,
+                             const std::string& reason) {
+  return with_reason(
+      "The bytes after the ISO 9660 volume of " + iso + " could not be kept in " + kept + ".",
+      reason);
+}
+
+std::string tail_kept_in(const std::string& kept, std::uint64_t from) {
+  return "\nThe bytes that stood after its ISO 9660 volume, from byte " + std::to_string(from) +
+         " on, are kept in " + kept + ".";
+}
+
+std::string tail_file_left(const std::string& kept, const std::string& reason) {
+  return with_reason("The bytes removed after the ISO 9660 volume are no longer needed, but " +
+                         kept + ", which kept them, could not be deleted.",
+                     reason) +
+         "\nYou may delete it.";
+}
+
+std::string tail_put_back(const std::string& kept, const std::string& iso, std::uint64_t count,
+                          std::uint64_t from) {
+  return left_by(kept, iso) + "\nThe " + std::to_string(count) + " bytes were put back from byte " +
+         std::to_string(from) + " on, and that file was deleted.";
+}
+
+std::string tail_not_put_back(const std::string& kept, const std::string& iso, std::uint64_t from,
+                              const std::string& reason) {
+  return with_reason(left_by(kept, iso) + "\nThey could not be put back from byte " +
+                         std::to_string(from) + " on.",
+                     reason) +
+         "\nThey are still in that file, and the image ends where that run cut it; the next "
+         "run on the image puts them back.";
+}
+
+std::string tail_left_beside(const std::string& kept, const std::string& iso, std::uint64_t from,
+                             const std::string& reason) {
+  return left_by(kept, iso) + "\nThey were not put back (" + reason +
+         "): they belong after the volume, from byte " + std::to_string(from) +
+         " on.\nNothing was written. Put them back at that byte or delete that file, then run "
+         "the job again.";
+}
+
+std::string tail_put_back_first(const std::string& kept, const std::string& iso,
+                                std::uint64_t count) {
+  return left_by(kept, iso) + "\nA run that writes puts the " + std::to_string(count) +
+         " bytes back first; a dry run writes nothing.\nNothing was written.";
 }
 
 // ---- The device jobs

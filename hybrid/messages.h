@@ -172,6 +172,28 @@ std::string floppy_tool_killed(int signal_number);
 // words, one per problem), so nothing was written.
 std::string planned_hybrid_unsound(const std::vector<std::string>& problems);
 
+// The bytes removed after the ISO 9660 volume, kept in the named file
+// `kept` beside the image until the job is final (hybrid/tail_recovery.h):
+// the file could not be made or completed, so nothing was cut;
+std::string tail_not_kept_in(const std::string& iso, const std::string& kept,
+                             const std::string& reason);
+// a roll-back that did not bring them back says where they are;
+std::string tail_kept_in(const std::string& kept, std::uint64_t from);
+// the job completed, but the file could not be deleted.
+std::string tail_file_left(const std::string& kept, const std::string& reason);
+// The next run found the file of a run that did not finish: the bytes were
+// put back, could not be, or were left where they are for `reason`; a dry
+// run stops there.
+std::string tail_put_back(const std::string& kept, const std::string& iso, std::uint64_t count,
+                          std::uint64_t from);
+std::string tail_not_put_back(const std::string& kept, const std::string& iso, std::uint64_t from,
+                              const std::string& reason);
+std::string tail_left_beside(const std::string& kept, const std::string& iso, std::uint64_t from,
+                             const std::string& reason);
+inline constexpr const char* tail_image_changed = "the image is not as that run left it";
+std::string tail_put_back_first(const std::string& kept, const std::string& iso,
+                                std::uint64_t count);
+
 // ---- The device jobs -------------------------------------------------------
 
 inline constexpr const char* not_mac_volume = "This disk is not a Macintosh HFS volume.";

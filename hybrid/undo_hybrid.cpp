@@ -22,6 +22,7 @@
 #include "hybrid/iso_target.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
+#include "hybrid/tail_recovery.h"
 
 namespace hybrid {
 namespace {
@@ -142,6 +143,7 @@ class stop_only : public copy_progress {
 }  // namespace
 
 job_outcome undo_hybrid(byte_stream& iso, questions& ask) {
+  if (job_stop stop = recover_removed_tail(iso, ask)) return *stop;
   iso_target target;
   if (refusal refused = measure_iso_target(iso, target)) {
     return job_outcome::refused(refused.text());
@@ -200,7 +202,8 @@ job_outcome undo_hybrid(byte_stream& iso, questions& ask) {
   // 3. The appended data are kept aside until the cut is on the disk, so a
   // failure or a stop puts the hybrid back whole.
   stop_only stop(ask);
-  if (plan.cut_at < plan.length && !transaction.remove_tail(plan.cut_at, &stop)) {
+  if (plan.cut_at < plan.length &&
+      !transaction.remove_tail(plan.cut_at, tail_keeping::scratch, &stop)) {
     return roll_back_failure(transaction, ask.stop_requested()
                                               ? std::string(text::stopped)
                                               : text::tail_not_kept(transaction.tail(), iso));

@@ -55,4 +55,9 @@ unsigned usual_new_file_mode();
 // these) leaves the file as it is, owner only.
 void set_final_permissions(std::FILE* fresh, std::FILE* old, unsigned usual);
 
+// Gives the closed file `from` the name `to`, in the same folder, only when
+// no file has that name: never over another file (false, errno EEXIST). On a
+// file system without hard links the check and the rename are two steps.
+bool rename_new_name(const std::string& from, const std::string& to);
+
 }  // namespace platform

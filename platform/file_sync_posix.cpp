@@ -34,6 +34,18 @@ bool sync_folder(const std::string& folder) {
   return synced;
 }
 
+// A second name, then the first one gone: link() never replaces a file.
+bool rename_new_name(const std::string& from, const std::string& to) {
+  if (link(from.c_str(), to.c_str()) == 0) return unlink(from.c_str()) == 0;
+  if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOTSUP && errno != ENOSYS) return false;
+  struct stat info {};
+  if (lstat(to.c_str(), &info) == 0) {
+    errno = EEXIST;
+    return false;
+  }
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool replace_needs_closed_files() { return false; }
 
 namespace {

@@ -30,6 +30,18 @@ bool replace_file(const std::string& from, const std::string& to) {
   return false;
 }
 
+// Without MOVEFILE_REPLACE_EXISTING MoveFileEx refuses a name that is taken.
+bool rename_new_name(const std::string& from, const std::string& to) {
+  if (MoveFileExW(wide_path(from).c_str(), wide_path(to).c_str(), MOVEFILE_WRITE_THROUGH) != 0) {
+    return true;
+  }
+  const DWORD error = GetLastError();
+  errno = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS        ? EEXIST
+          : error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ? EACCES
+                                                                             : EIO;
+  return false;
+}
+
 bool remove_file(const std::string& path) { return DeleteFileW(wide_path(path).c_str()) != 0; }
 
 // MoveFileEx wrote the rename through already.

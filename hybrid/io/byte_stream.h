@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "hybrid/io/file_folder.h"
 #include "platform/file_ops.h"
 
 namespace hybrid {
@@ -39,6 +40,9 @@ class byte_stream {
   // keep aside for a while; it is gone once destroyed, and leaves nothing
   // behind. Null when none could be made: `why_not` then says why.
   virtual std::unique_ptr<byte_stream> open_scratch(std::string& why_not) = 0;
+  // The folder the stream's file lies in, for files a job keeps beside it
+  // by name; null when there is none (a stream that is no file).
+  virtual file_folder* folder() { return nullptr; }
 
   // The path as the user gave it, for messages.
   virtual const std::string& name() const = 0;

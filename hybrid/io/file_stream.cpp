@@ -1,6 +1,7 @@
 #include "hybrid/io/file_stream.h"
 
 #include <cerrno>
+#include <filesystem>
 
 #include "platform/file_ops.h"
 #include "platform/file_sync.h"
@@ -121,6 +122,57 @@ std::unique_ptr<byte_stream> file_stream::open_scratch(std::string& why_not) {
     return nullptr;
   }
   return std::make_unique<file_stream>("a temporary file beside " + path_, scratch);
+}
+
+bool system_folder::failed() {
+  last_errno_ = errno != 0 ? errno : EIO;
+  return false;
+}
+
+std::unique_ptr<byte_stream> system_folder::make_file(const std::string& name,
+                                                      const byte_stream& like) {
+  errno = 0;
+  auto made = std::make_unique<file_stream>(name, "w+bx");
+  if (!made->is_open()) {
+    failed();
+    return nullptr;
+  }
+  // Bytes of the user's file stay as private as the file they came from.
+  if (like.file_handle() != nullptr) {
+    platform::set_final_permissions(made->file_handle(), like.file_handle(),
+                                    platform::usual_new_file_mode());
+  }
+  return made;
+}
+
+std::unique_ptr<byte_stream> system_folder::open_file(const std::string& name, bool& missing) {
+  errno = 0;
+  auto opened = std::make_unique<file_stream>(name, "rb");
+  missing = false;
+  if (opened->is_open()) return opened;
+  missing = errno == ENOENT;
+  failed();
+  return nullptr;
+}
+
+bool system_folder::rename(const std::string& from, const std::string& to) {
+  errno = 0;
+  return platform::rename_new_name(from, to) || failed();
+}
+
+bool system_folder::remove(const std::string& name) {
+  errno = 0;
+  return platform::remove_file(name) || failed();
+}
+
+bool system_folder::sync() {
+  errno = 0;
+  const std::filesystem::path parent = std::filesystem::path(file_.name()).parent_path();
+  return platform::sync_folder(parent.empty() ? std::string(".") : parent.string()) || failed();
+}
+
+std::string system_folder::error_text() const {
+  return last_errno_ != 0 ? platform::error_text(last_errno_) : std::string();
 }
 
 std::string file_stream::error_text() const {

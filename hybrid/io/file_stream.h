@@ -11,6 +11,26 @@
 
 namespace hybrid {
 
+class file_stream;
+
+// The system's folder that a file_stream's file lies in.
+class system_folder final : public file_folder {
+ public:
+  explicit system_folder(const file_stream& file) : file_(file) {}
+  std::unique_ptr<byte_stream> make_file(const std::string& name, const byte_stream& like) override;
+  std::unique_ptr<byte_stream> open_file(const std::string& name, bool& missing) override;
+  bool rename(const std::string& from, const std::string& to) override;
+  bool remove(const std::string& name) override;
+  bool sync() override;
+  std::string error_text() const override;
+
+ private:
+  bool failed();  // records errno; always false
+
+  const file_stream& file_;
+  int last_errno_ = 0;
+};
+
 class file_stream final : public byte_stream {
  public:
   // Opens `path` with a standard library mode ("r+b", "w+b", ...); check
@@ -42,6 +62,7 @@ class file_stream final : public byte_stream {
   bool truncate(std::uint64_t bytes) override;
   bool status(platform::file_status& status) override;
   std::unique_ptr<byte_stream> open_scratch(std::string& why_not) override;
+  file_folder* folder() override { return &folder_; }
   const std::string& name() const override { return path_; }
   std::string error_text() const override;
   std::FILE* file_handle() const override { return file_; }
@@ -53,6 +74,7 @@ class file_stream final : public byte_stream {
   std::FILE* file_ = nullptr;
   int last_errno_ = 0;
   bool in_use_ = false;
+  system_folder folder_{*this};
 };
 
 }  // namespace hybrid

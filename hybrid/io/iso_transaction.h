@@ -20,9 +20,17 @@ namespace hybrid {
 // hybrid's partition map takes over.
 constexpr std::size_t system_area_bytes = 32768;
 
+// What a roll-back writes first, so that a kill or a power cut in the
+// middle of it never leaves a partition map pointing at bytes that are not
+// there: the head, where the job may have written its map over data it
+// appended (it goes with them); the bytes after the volume, where the map
+// stood before and the job cut what it points at (--undo).
+enum class restore_order { bytes_then_head, head_then_bytes };
+
 class iso_transaction {
  public:
-  explicit iso_transaction(byte_stream& iso) : iso_(iso), tail_(iso) {}
+  explicit iso_transaction(byte_stream& iso, restore_order order = restore_order::bytes_then_head)
+      : iso_(iso), tail_(iso), order_(order) {}
   ~iso_transaction();
   iso_transaction(const iso_transaction&) = delete;
   iso_transaction& operator=(const iso_transaction&) = delete;
@@ -35,19 +43,24 @@ class iso_transaction {
   // after it kept aside, so that a roll-back puts them back too. False when
   // that failed: tail() says how; roll back then. `progress` may stop the
   // copy between chunks (see removed_tail::remove).
-  bool remove_tail(std::uint64_t from, copy_progress* progress = nullptr) {
-    return tail_.remove(from, progress);
+  bool remove_tail(std::uint64_t from, tail_keeping keeping = tail_keeping::scratch,
+                   copy_progress* progress = nullptr) {
+    return tail_.remove(from, keeping, progress);
   }
   const removed_tail& tail() const { return tail_; }
-  // The job's writes are final.
-  void commit() {
+  // The job's writes are final (and on the disk): the bytes kept aside go.
+  // False when their named file could not be removed (tail().kept_name()).
+  bool commit() {
     active_ = false;
-    tail_.drop();
+    return tail_.drop();
   }
-  // Restores the image (the bytes kept aside included), syncs it to the disk
-  // and checks its length and head; false when that failed too (the stream's
-  // error_text says why, when the system said anything). Rolling back twice
-  // is harmless.
+  // Restores the image: every part that can be written back is (the bytes
+  // kept aside, the length, the head), each tried even when one before it
+  // failed, then synced to the disk and read back; a read-back that differs
+  // gets one more round. The answer is final: false only when the image
+  // read back differs from what it was, or could not be read (the stream's
+  // error_text says why, when the system said anything). Bytes kept in a
+  // named file stay there when they did not come back.
   bool roll_back();
 
   std::uint64_t original_length() const { return length_; }
@@ -58,9 +71,13 @@ class iso_transaction {
   removed_tail tail_;
   std::vector<std::uint8_t> head_;
   std::uint64_t length_ = 0;
+  restore_order order_;
   bool active_ = false;
+  bool rolled_back_ = false;  // roll_back() answered: the destructor adds nothing
   bool changed_ = false;
 
+  bool write_head();
+  bool write_bytes_and_length();
   bool reads_as_before();
 };
 

@@ -5,8 +5,35 @@
 
 namespace hybrid {
 
+std::unique_ptr<byte_stream> memory_folder::make_file(const std::string& name, const byte_stream&) {
+  if (files.count(name) != 0) return nullptr;
+  return std::make_unique<memory_stream>(
+      name, files[name] = std::make_shared<std::vector<std::uint8_t>>());
+}
+
+std::unique_ptr<byte_stream> memory_folder::open_file(const std::string& name, bool& missing) {
+  const auto found = files.find(name);
+  missing = found == files.end();
+  if (missing) return nullptr;
+  return std::make_unique<memory_stream>(name, found->second);
+}
+
+bool memory_folder::rename(const std::string& from, const std::string& to) {
+  const auto found = files.find(from);
+  if (found == files.end() || files.count(to) != 0) return false;
+  files[to] = found->second;
+  files.erase(from);
+  return true;
+}
+
+bool memory_folder::remove(const std::string& name) { return files.erase(name) != 0; }
+
 memory_stream::memory_stream(std::string name, std::vector<std::uint8_t> bytes)
-    : name_(std::move(name)), bytes_(std::move(bytes)) {}
+    : memory_stream(std::move(name),
+                    std::make_shared<std::vector<std::uint8_t>>(std::move(bytes))) {}
+
+memory_stream::memory_stream(std::string name, shared_bytes bytes)
+    : name_(std::move(name)), store_(std::move(bytes)) {}
 
 std::size_t memory_stream::read(void* buffer, std::size_t count) {
   if (count == 0 || position_ >= bytes_.size()) return 0;

@@ -109,6 +109,48 @@ cmp -s tail-device.iso tail-file.iso || fail "device and file jobs differ after 
 [[ $(be32 tail-device.iso $((1024 + 8))) == $((ISO_BYTES / 512)) ]] ||
   fail "the device job did not append at the end of the volume"
 
+# --- A run killed while the bytes after the volume waited beside the image,
+# in NAME.removed-OFFSET-CHECK (CHECK: the CRC-32 of the first volume
+# descriptor): the next run, the job or --undo, puts them back, or deletes a
+# copy that is no longer needed, or names it and writes nothing.
+KEPT=$(python3 -c 'import sys, zlib
+print("killed.iso.removed-%s-%08x" % (sys.argv[2], zlib.crc32(open(sys.argv[1], "rb").read()[32768:34816])))' \
+  plain.iso "$ISO_BYTES")
+cat plain.iso tail.bin >whole.iso
+# Cut, and part of the HFS data appended: --undo puts the bytes back first.
+cp tail.bin "$KEPT"
+cat plain.iso <(head -c 100000 bare.img) >killed.iso
+run_cli 1 --undo killed.iso
+expect_err "had removed the bytes after its ISO 9660 volume and kept them in $KEPT."
+expect_err "The 70000 bytes were put back from byte $ISO_BYTES on, and that file was deleted."
+expect_err "${TEXT[undo_not_hybrid]}"
+cmp -s killed.iso whole.iso || fail "the bytes after the volume did not come back"
+[[ ! -e $KEPT ]] || fail "$KEPT left after the bytes came back"
+# Cut, nothing appended: a dry run writes nothing; the job puts the bytes
+# back, asks about them again and makes the hybrid an uninterrupted run makes.
+cp plain.iso killed.iso
+cp tail.bin "$KEPT"
+expect_refused killed.iso "A run that writes puts the 70000 bytes back first" \
+  --from-file bare.img --to-iso killed.iso --yes --dry-run
+cmp -s "$KEPT" tail.bin || fail "a dry run changed $KEPT"
+expect_hybrid killed.iso "$ISO_BYTES" --from-file bare.img --to-iso killed.iso --yes
+expect_err "The 70000 bytes were put back from byte $ISO_BYTES on"
+[[ ! -e $KEPT ]] || fail "$KEPT left after the job"
+# The hybrid finished, its copy not yet deleted: the copy goes, silently.
+cp tail.bin "$KEPT"
+run_cli 0 --undo killed.iso
+cmp -s killed.iso plain.iso || fail "--undo after a finished job did not give the plain image"
+[[ ! -e $KEPT ]] || fail "$KEPT left after a finished job"
+# Another map than the job's: the bytes stay where they are, named.
+cp plain.iso killed.iso
+printf ER | dd of=killed.iso conv=notrunc status=none
+cp tail.bin "$KEPT"
+expect_refused killed.iso "kept them in $KEPT.
+They were not put back (${TEXT[tail_image_changed]}): they belong after the volume, from byte $ISO_BYTES on." \
+  --undo killed.iso
+cmp -s "$KEPT" tail.bin || fail "$KEPT changed"
+rm "$KEPT"
+
 # --- What ISO 9660 tools make passes without a question (none could be
 # answered here: each would be Cancel).
 genisoimage -quiet -R -J -o gen-rj.iso iso

@@ -62,6 +62,18 @@ before=$(ls -A)
 expect_write_failure tail.iso "$HALF_MB" --from-file bare.img --to-iso tail.iso --yes
 expect_err "The ISO image holds 200000 bytes after its ISO 9660 volume"
 [[ $(ls -A) == "$before" ]] || fail "the folder changed: $(ls -A)"
+# ... and when they cannot be kept (their file beside the image passes the
+# limit too), nothing is cut and nothing is left beside the image.
+rc=0
+(ulimit -f 100 && exec "$CLI" --from-file bare.img --to-iso tail.iso --yes) </dev/null >out.txt \
+  2>err.txt || rc=$?
+[[ $rc == 1 ]] || fail "exit $rc, expected 1, when the bytes after the volume cannot be kept"
+expect_err "The bytes after the ISO 9660 volume of tail.iso could not be kept in tail.iso.removed-$ISO_BYTES-"
+expect_err "File too large."
+expect_err "${TEXT[iso_left]}"
+cmp -s tail.iso <(cat plain.iso tail.bin) || fail "tail.iso changed when its bytes could not be kept"
+[[ $(ls -A) == "$before" ]] || fail "the folder changed: $(ls -A)"
+[[ ! -s out.txt ]] || fail "completion reported when the bytes could not be kept"
 
 # --yes passes the capacity warning; the write failure is undone all the same.
 truncate -s 700M huge.img

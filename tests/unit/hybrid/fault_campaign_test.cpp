@@ -30,6 +30,7 @@
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
+#include "hybrid/tail_recovery.h"
 #include "test_support.h"
 
 namespace {
@@ -91,6 +92,7 @@ struct outcome {
   int result = -1;
   std::vector<std::string> notices;
   std::vector<std::uint8_t> target;
+  std::vector<std::string> files_left;  // beside the target
   long source_operations = 0, target_operations = 0;
   long requests = 0;
 };
@@ -131,8 +133,14 @@ std::string describe(const fault& f) {
 // Why a failed run does not hold; empty when it does.
 std::string check_failure(const scenario& s, const fault& f, const outcome& o) {
   if (o.target != s.target_on_failure) return "the target was changed";
+  if (!o.files_left.empty()) return "left beside the target: " + o.files_left[0];
   if (o.notices.size() != 1) return std::to_string(o.notices.size()) + " messages";
   const std::string& notice = o.notices[0];
+  // An ISO image read back intact is never called damaged.
+  if (!s.target_on_failure.empty() &&
+      notice.find(hybrid::text::iso_restored_suffix(false)) != std::string::npos) {
+    return "an intact ISO image called damaged: " + notice;
+  }
   std::vector<std::string> wanted;
   switch (f.where) {
     case fault::on::source_stream:
@@ -170,6 +178,7 @@ campaign_row run_campaign(const scenario& s) {
   const outcome clean = s.run({});
   EXPECT_EQ(clean.result, 1);
   EXPECT_TRUE(clean.notices.empty());
+  EXPECT_TRUE(clean.files_left.empty());
   if (clean.result != 1) return row;
 
   std::vector<fault> points;
@@ -192,8 +201,16 @@ campaign_row run_campaign(const scenario& s) {
   for (const fault& f : points) {
     const outcome o = s.run(f);
     ++row.points;
-    if (o.result == 1 && o.notices.empty() && o.target == clean.target) {
+    if (o.result == 1 && o.notices.empty() && o.target == clean.target && o.files_left.empty()) {
       ++row.unaffected;
+      continue;
+    }
+    // The job completed, but the file that kept the bytes after the volume
+    // could not be deleted: the user is told which.
+    if (o.result == 1 && o.target == clean.target && o.files_left.size() == 1 &&
+        o.notices == std::vector<std::string>{
+                         hybrid::text::tail_file_left(o.files_left[0], "Injected failure")}) {
+      ++row.held;
       continue;
     }
     const std::string why =
@@ -262,6 +279,7 @@ scenario file_job(const std::string& path, std::vector<std::uint8_t> hfs, int an
     o.result = test::told(hybrid::hybridize_from_file(hfs_stream, iso_stream, ask), ask);
     o.notices = ask.notices;
     o.target = iso_stream.bytes();
+    for (const auto& file : iso_stream.shared_folder()->files) o.files_left.push_back(file.first);
     o.source_operations = hfs_stream.operations;
     o.target_operations = iso_stream.operations;
     return o;
@@ -303,6 +321,7 @@ scenario device_scenario(const std::string& job_name, device_job job, const std:
     o.result = test::told(job(cdrom ? "C120" : "A120", stream, ask), ask);
     o.notices = ask.notices;
     o.target = stream.bytes();
+    for (const auto& file : stream.shared_folder()->files) o.files_left.push_back(file.first);
     o.target_operations = stream.operations;
     o.requests = static_cast<long>(bus.distinct.size());
     return o;
@@ -345,6 +364,61 @@ TEST(FaultCampaign, EveryFaultPointOfEveryJobHolds) {
   std::vector<campaign_row> table;
   for (const scenario& s : scenarios) table.push_back(run_campaign(s));
   print_table(table);
+}
+
+// A failure, then a second one while the job rolls back: the roll-back
+// writes back what it can, and the user reads what the image reads back,
+// "left as it was" or "could not be put back", never the one for the other;
+// bytes after the volume that did not come back are named where they wait.
+TEST(FaultCampaign, ARollBackThatFailsTooSaysWhatItReadsBack) {
+  const auto hfs = test::hfs_image(
+      {{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "MacOS", 64, 100}}, 164);
+  const auto plain = test::iso_image(80 * 512 + 100);
+  const auto with_tail = test::with_bytes_after_volume(test::iso_image(80 * 512), 3 * 512 + 100);
+  long points = 0, restored = 0;
+  for (const auto& original : {plain, with_tail}) {
+    const scenario s = file_job("", hfs, hybrid::choice_cancelled, original);
+    const long operations = s.run({}).target_operations;
+    for (long first = 1; first <= operations; ++first) {
+      for (long second = first + 1; second <= first + 30; ++second) {
+        test::failing_stream hfs_stream("hfs.img", hfs), iso("cd.iso", original);
+        iso.fail_at = first;
+        iso.fail_again_at = second;
+        test::scripted_questions ask;
+        ask.warning_answers = {true};
+        const hybrid::job_outcome outcome = hybrid::hybridize_from_file(hfs_stream, iso, ask);
+        if (outcome.end() != hybrid::job_outcome::ending::failed) continue;  // nothing written
+        SCOPED_TRACE("target operations " + std::to_string(first) + " and " +
+                     std::to_string(second));
+        ++points;
+        const std::string notice = hybrid::outcome_notice(outcome).value_or("");
+        const auto& left = iso.shared_folder()->files;
+        if (iso.bytes() == original) {
+          ++restored;
+          EXPECT_NE(notice.find(hybrid::text::iso_restored_suffix(true)), std::string::npos);
+          // A copy that could not be deleted once the bytes were back: the
+          // next run sees the image holds them and deletes it.
+          test::scripted_questions next;
+          iso.fail_again_at = 0;
+          const auto stop = hybrid::recover_removed_tail(iso, next);
+          EXPECT_FALSE(stop) << (stop ? stop->text() : "");
+          EXPECT_TRUE(left.empty());
+          EXPECT_TRUE(next.notices.empty());
+        } else {
+          EXPECT_NE(notice.find(hybrid::text::iso_restored_suffix(false)), std::string::npos);
+          if (original == with_tail) {
+            ASSERT_EQ(left.size(), 1u);
+            EXPECT_EQ(*left.begin()->second, test::slice(original, 80 * 512, 3 * 512 + 100));
+            EXPECT_NE(notice.find(hybrid::text::tail_kept_in(left.begin()->first, 80 * 512)),
+                      std::string::npos);
+          }
+        }
+      }
+    }
+  }
+  std::cout << "\nTwo failures, the second in the roll-back: " << points << " runs failed, "
+            << restored << " put the image back\n";
+  EXPECT_GT(points, 500);
 }
 
 #ifndef _WIN32

@@ -202,6 +202,41 @@ TEST(Messages, TheJobs) {
       {text::planned_hybrid_unsound({"one", "two"}),
        "The hybrid image would be faulty, as --info would report: one; two.\nThe ISO image was "
        "left as it was."},
+      {text::tail_not_kept_in("cd.iso", "cd.iso.removed-40960-1a2b3c4d", "Disk full"),
+       "The bytes after the ISO 9660 volume of cd.iso could not be kept in "
+       "cd.iso.removed-40960-1a2b3c4d.\nDisk full."},
+      {text::tail_not_kept_in("cd.iso", "cd.iso.removed-40960-1a2b3c4d", ""),
+       "The bytes after the ISO 9660 volume of cd.iso could not be kept in "
+       "cd.iso.removed-40960-1a2b3c4d."},
+      {text::io_failure(text::failed_operation::write, hybrid::memory_stream("cd.iso")) +
+           text::tail_kept_in("cd.iso.removed-40960-1a2b3c4d", 40960) +
+           text::iso_restored_suffix(false),
+       "Error writing file cd.iso.\nThe bytes that stood after its ISO 9660 volume, from byte "
+       "40960 on, are kept in cd.iso.removed-40960-1a2b3c4d.\nThe ISO image could not be put back "
+       "as it was: it may be damaged."},
+      {text::tail_file_left("cd.iso.removed-40960-1a2b3c4d", "Permission denied"),
+       "The bytes removed after the ISO 9660 volume are no longer needed, but "
+       "cd.iso.removed-40960-1a2b3c4d, which kept them, could not be deleted.\nPermission "
+       "denied.\nYou may delete it."},
+      {text::tail_put_back("cd.iso.removed-40960-1a2b3c4d", "cd.iso", 5000, 40960),
+       "A run on cd.iso that did not finish had removed the bytes after its ISO 9660 volume and "
+       "kept them in cd.iso.removed-40960-1a2b3c4d.\nThe 5000 bytes were put back from byte "
+       "40960 on, and that file was deleted."},
+      {text::tail_not_put_back("cd.iso.removed-40960-1a2b3c4d", "cd.iso", 40960, "Disk full"),
+       "A run on cd.iso that did not finish had removed the bytes after its ISO 9660 volume and "
+       "kept them in cd.iso.removed-40960-1a2b3c4d.\nThey could not be put back from byte 40960 "
+       "on.\nDisk full.\nThey are still in that file, and the image ends where that run cut it; "
+       "the next run on the image puts them back."},
+      {text::tail_left_beside("cd.iso.removed-40960-1a2b3c4d", "cd.iso", 40960,
+                              text::tail_image_changed),
+       "A run on cd.iso that did not finish had removed the bytes after its ISO 9660 volume and "
+       "kept them in cd.iso.removed-40960-1a2b3c4d.\nThey were not put back (the image is not "
+       "as that run left it): they belong after the volume, from byte 40960 on.\nNothing was "
+       "written. Put them back at that byte or delete that file, then run the job again."},
+      {text::tail_put_back_first("cd.iso.removed-40960-1a2b3c4d", "cd.iso", 5000),
+       "A run on cd.iso that did not finish had removed the bytes after its ISO 9660 volume and "
+       "kept them in cd.iso.removed-40960-1a2b3c4d.\nA run that writes puts the 5000 bytes "
+       "back first; a dry run writes nothing.\nNothing was written."},
   });
 }
 

@@ -80,6 +80,9 @@ TEST(UndoHybrid, AFailureAtAnyStepLeavesTheHybridWhole) {
       EXPECT_EQ(iso.bytes(), images.original) << "step " << step;
     } else {
       EXPECT_EQ(iso.bytes(), images.hybrid) << "step " << step;
+      ASSERT_EQ(ask.notices.size(), 1u);
+      EXPECT_EQ(ask.notices[0].find(hybrid::text::iso_restored_suffix(false)), std::string::npos)
+          << "step " << step << ": " << ask.notices[0];
     }
   }
 }

@@ -8,18 +8,66 @@
 
 namespace test {
 
-bool failing_stream::fails_now() {
-  if (counted_by_ != nullptr) {
-    failed_ = counted_by_->fails_now();
-    return failed_;
-  }
+bool failing_stream::next_fails() {
+  if (counted_by_ != nullptr) return counted_by_->next_fails();
   ++operations;
-  if (operations == fail_at) {
-    failed_ = true;
-    return true;
+  return operations == fail_at || operations == fail_again_at ||
+         (dead_after != 0 && operations > dead_after);
+}
+
+// Each stream says why its own last operation failed, whoever counts it.
+bool failing_stream::fails_now() { return failed_ = next_fails(); }
+
+void failing_stream::note(const std::string& entry) {
+  if (journal_as_.empty()) {
+    journal.push_back(entry);
+  } else {
+    counted_by_->note(journal_as_ + ": " + entry);
   }
-  failed_ = false;
-  return false;
+}
+
+bool failing_stream::counted_folder::fails_now() { return failed_ = owner_.next_fails(); }
+
+std::unique_ptr<hybrid::byte_stream> failing_stream::counted_folder::file(const std::string& name) {
+  auto file = std::make_unique<failing_stream>(name, owner_.shared_folder()->files[name]);
+  file->counted_by_ = owner_.counted_by_ != nullptr ? owner_.counted_by_ : &owner_;
+  file->journal_as_ = name;
+  return file;
+}
+
+std::unique_ptr<hybrid::byte_stream> failing_stream::counted_folder::make_file(
+    const std::string& name, const hybrid::byte_stream&) {
+  auto& files = owner_.shared_folder()->files;
+  if (fails_now() || files.count(name) != 0) return nullptr;
+  files[name] = std::make_shared<std::vector<std::uint8_t>>();
+  owner_.note("make " + name);
+  return file(name);
+}
+
+std::unique_ptr<hybrid::byte_stream> failing_stream::counted_folder::open_file(
+    const std::string& name, bool& missing) {
+  missing = false;
+  if (fails_now()) return nullptr;
+  missing = owner_.shared_folder()->files.count(name) == 0;
+  return missing ? nullptr : file(name);
+}
+
+bool failing_stream::counted_folder::rename(const std::string& from, const std::string& to) {
+  if (fails_now() || !owner_.shared_folder()->rename(from, to)) return false;
+  owner_.note("rename " + from + " > " + to);
+  return true;
+}
+
+bool failing_stream::counted_folder::remove(const std::string& name) {
+  if (fails_now() || !owner_.shared_folder()->remove(name)) return false;
+  owner_.note("remove " + name);
+  return true;
+}
+
+bool failing_stream::counted_folder::sync() {
+  if (fails_now()) return false;
+  owner_.note("sync folder");
+  return true;
 }
 
 std::size_t failing_stream::read(void* buffer, std::size_t count) {
@@ -35,7 +83,7 @@ bool failing_stream::write(const void* buffer, std::size_t count) {
     failed_ = true;
     return false;
   }
-  journal.push_back("write@" + std::to_string(at) + "+" + std::to_string(count));
+  note("write@" + std::to_string(at) + "+" + std::to_string(count));
   return memory_stream::write(buffer, count);
 }
 
@@ -48,12 +96,12 @@ bool failing_stream::tell(std::uint64_t& offset) {
 }
 bool failing_stream::flush() {
   if (fails_now()) return false;
-  journal.push_back("flush");
+  note("flush");
   return memory_stream::flush();
 }
 bool failing_stream::sync_to_disk() {
   if (fails_now()) return false;
-  journal.push_back("sync");
+  note("sync");
   return memory_stream::sync_to_disk();
 }
 bool failing_stream::length(std::uint64_t& bytes) {
@@ -61,7 +109,7 @@ bool failing_stream::length(std::uint64_t& bytes) {
 }
 bool failing_stream::truncate(std::uint64_t bytes) {
   if (fails_now()) return false;
-  journal.push_back("truncate@" + std::to_string(bytes));
+  note("truncate@" + std::to_string(bytes));
   return memory_stream::truncate(bytes);
 }
 bool failing_stream::status(platform::file_status& status) {

@@ -65,16 +65,22 @@ inline int told(const hybrid::job_outcome& outcome, hybrid::questions& ask) {
 }
 
 // A memory stream that fails on purpose: either the Nth operation of any kind
-// (once), or, like a full disk, every write that would grow it past a limit.
-// Its scratch streams count their operations in its count, so the Nth
-// operation may be one of theirs.
-// It keeps a journal of what changed it or made it durable, in order:
-// "write@OFFSET+COUNT", "flush", "sync", "truncate@LENGTH".
+// (once; or the Nth and the Mth), or, like a full disk, every write that would grow it past a
+// limit; or every operation after the Nth, as if the process had been killed there (what was done
+// stays done). Its scratch streams, its folder and the files in its folder count their operations
+// in its count, so the Nth operation may be one of theirs. It keeps a journal of what changed it or
+// made it durable, in order: "write@OFFSET+COUNT", "flush", "sync", "truncate@LENGTH"; a file of
+// its folder journals there too, after its name and ": "; and the folder's own changes that worked:
+// "make NAME", "rename FROM > TO", "remove NAME", "sync folder".
 class failing_stream : public hybrid::memory_stream {
  public:
   using memory_stream::memory_stream;
+  failing_stream(const failing_stream&) = delete;
+  failing_stream& operator=(const failing_stream&) = delete;
 
-  long fail_at = 0;  // 1-based operation number; 0 never
+  long fail_at = 0;        // 1-based operation number; 0 never
+  long fail_again_at = 0;  // a second one, as fail_at
+  long dead_after = 0;     // every operation after this one fails; 0 never
   std::uint64_t size_limit = UINT64_MAX;
   long operations = 0;
   std::vector<std::string> journal;
@@ -90,12 +96,36 @@ class failing_stream : public hybrid::memory_stream {
   bool truncate(std::uint64_t bytes) override;
   bool status(platform::file_status& status) override;
   std::unique_ptr<hybrid::byte_stream> open_scratch(std::string& why_not) override;
+  hybrid::file_folder* folder() override { return &folder_; }
   std::string error_text() const override;
 
  private:
+  // The memory folder, with each operation counted by the stream.
+  class counted_folder final : public hybrid::file_folder {
+   public:
+    explicit counted_folder(failing_stream& owner) : owner_(owner) {}
+    std::unique_ptr<hybrid::byte_stream> make_file(const std::string& name,
+                                                   const hybrid::byte_stream& like) override;
+    std::unique_ptr<hybrid::byte_stream> open_file(const std::string& name, bool& missing) override;
+    bool rename(const std::string& from, const std::string& to) override;
+    bool remove(const std::string& name) override;
+    bool sync() override;
+    std::string error_text() const override { return failed_ ? "Injected failure" : ""; }
+
+   private:
+    bool fails_now();
+    std::unique_ptr<hybrid::byte_stream> file(const std::string& name);
+    failing_stream& owner_;
+    bool failed_ = false;
+  };
+
+  bool next_fails();
   bool fails_now();
+  void note(const std::string& entry);
   bool failed_ = false;
-  failing_stream* counted_by_ = nullptr;  // a scratch stream's parent
+  failing_stream* counted_by_ = nullptr;  // a scratch stream's or a folder file's parent
+  std::string journal_as_;                // a folder file's name: it journals in its parent's
+  counted_folder folder_{*this};
 };
 
 // Bytes with a pattern that differs from block to block, so a misplaced block
