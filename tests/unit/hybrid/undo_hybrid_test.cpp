@@ -271,7 +271,7 @@ TEST(UndoHybrid, AStopDuringTheCopyPutsTheHybridBack) {
   struct row {
     const char* when;
     bool at_first_chunk;  // else at the cut
-    int chunks_read;  // of the image: after the cut, 3 copied and 3 read back
+    int chunks_read;      // of the image: after the cut, 3 copied and 3 read back
   };
   for (const row& r : {row{"during the copy", true, 1}, row{"after the copy", false, 6}}) {
     watched_stream iso("cd.iso", images.hybrid);
