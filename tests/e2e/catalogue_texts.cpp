@@ -35,7 +35,6 @@ const named_text texts[] = {
     {"answered_ok", text::answered_ok},
     {"answered_cancel", text::answered_cancel},
     {"no_host_adapter_answers", text::no_host_adapter_answers},
-    {"tail_image_changed", text::tail_image_changed},
 };
 
 // bash's $'...' quoting: every byte but a letter, a digit or a space as an
