@@ -30,7 +30,6 @@
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
-#include "hybrid/tail_recovery.h"
 #include "test_support.h"
 
 namespace {
@@ -364,61 +363,6 @@ TEST(FaultCampaign, EveryFaultPointOfEveryJobHolds) {
   std::vector<campaign_row> table;
   for (const scenario& s : scenarios) table.push_back(run_campaign(s));
   print_table(table);
-}
-
-// A failure, then a second one while the job rolls back: the roll-back
-// writes back what it can, and the user reads what the image reads back,
-// "left as it was" or "could not be put back", never the one for the other;
-// bytes after the volume that did not come back are named where they wait.
-TEST(FaultCampaign, ARollBackThatFailsTooSaysWhatItReadsBack) {
-  const auto hfs = test::hfs_image(
-      {{"Apple_partition_map", "Apple", 1, 63}, {"Apple_HFS", "MacOS", 64, 100}}, 164);
-  const auto plain = test::iso_image(80 * 512 + 100);
-  const auto with_tail = test::with_bytes_after_volume(test::iso_image(80 * 512), 3 * 512 + 100);
-  long points = 0, restored = 0;
-  for (const auto& original : {plain, with_tail}) {
-    const scenario s = file_job("", hfs, hybrid::choice_cancelled, original);
-    const long operations = s.run({}).target_operations;
-    for (long first = 1; first <= operations; ++first) {
-      for (long second = first + 1; second <= first + 30; ++second) {
-        test::failing_stream hfs_stream("hfs.img", hfs), iso("cd.iso", original);
-        iso.fail_at = first;
-        iso.fail_again_at = second;
-        test::scripted_questions ask;
-        ask.warning_answers = {true};
-        const hybrid::job_outcome outcome = hybrid::hybridize_from_file(hfs_stream, iso, ask);
-        if (outcome.end() != hybrid::job_outcome::ending::failed) continue;  // nothing written
-        SCOPED_TRACE("target operations " + std::to_string(first) + " and " +
-                     std::to_string(second));
-        ++points;
-        const std::string notice = hybrid::outcome_notice(outcome).value_or("");
-        const auto& left = iso.shared_folder()->files;
-        if (iso.bytes() == original) {
-          ++restored;
-          EXPECT_NE(notice.find(hybrid::text::iso_restored_suffix(true)), std::string::npos);
-          // A copy that could not be deleted once the bytes were back: the
-          // next run sees the image holds them and deletes it.
-          test::scripted_questions next;
-          iso.fail_again_at = 0;
-          const auto stop = hybrid::recover_removed_tail(iso, next);
-          EXPECT_FALSE(stop) << (stop ? stop->text() : "");
-          EXPECT_TRUE(left.empty());
-          EXPECT_TRUE(next.notices.empty());
-        } else {
-          EXPECT_NE(notice.find(hybrid::text::iso_restored_suffix(false)), std::string::npos);
-          if (original == with_tail) {
-            ASSERT_EQ(left.size(), 1u);
-            EXPECT_EQ(*left.begin()->second, test::slice(original, 80 * 512, 3 * 512 + 100));
-            EXPECT_NE(notice.find(hybrid::text::tail_kept_in(left.begin()->first, 80 * 512)),
-                      std::string::npos);
-          }
-        }
-      }
-    }
-  }
-  std::cout << "\nTwo failures, the second in the roll-back: " << points << " runs failed, "
-            << restored << " put the image back\n";
-  EXPECT_GT(points, 500);
 }
 
 #ifndef _WIN32

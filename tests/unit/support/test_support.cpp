@@ -11,8 +11,7 @@ namespace test {
 bool failing_stream::next_fails() {
   if (counted_by_ != nullptr) return counted_by_->next_fails();
   ++operations;
-  return operations == fail_at || operations == fail_again_at ||
-         (dead_after != 0 && operations > dead_after);
+  return operations == fail_at || (dead_after != 0 && operations > dead_after);
 }
 
 // Each stream says why its own last operation failed, whoever counts it.

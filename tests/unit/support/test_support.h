@@ -65,7 +65,7 @@ inline int told(const hybrid::job_outcome& outcome, hybrid::questions& ask) {
 }
 
 // A memory stream that fails on purpose: either the Nth operation of any kind
-// (once; or the Nth and the Mth), or, like a full disk, every write that would grow it past a
+// (once), or, like a full disk, every write that would grow it past a
 // limit; or every operation after the Nth, as if the process had been killed there (what was done
 // stays done). Its scratch streams, its folder and the files in its folder count their operations
 // in its count, so the Nth operation may be one of theirs. It keeps a journal of what changed it or
@@ -78,9 +78,8 @@ class failing_stream : public hybrid::memory_stream {
   failing_stream(const failing_stream&) = delete;
   failing_stream& operator=(const failing_stream&) = delete;
 
-  long fail_at = 0;        // 1-based operation number; 0 never
-  long fail_again_at = 0;  // a second one, as fail_at
-  long dead_after = 0;     // every operation after this one fails; 0 never
+  long fail_at = 0;     // 1-based operation number; 0 never
+  long dead_after = 0;  // every operation after this one fails; 0 never
   std::uint64_t size_limit = UINT64_MAX;
   long operations = 0;
   std::vector<std::string> journal;

@@ -8,8 +8,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "hybrid/hybrid_writer.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/io/removed_tail.h"
+#include "hybrid/messages.h"
 #include "test_support.h"
 
 namespace {
@@ -91,9 +93,17 @@ TEST(IsoTransaction, ARollBackWritesBackWhatItCanAndReportsWhatItReadsBack) {
         iso.tail_writes = r.tail_writes;
         iso.syncs = r.syncs;
         iso.truncate_lies = r.truncate_lies;
-        EXPECT_EQ(transaction.roll_back(), r.restored);
+        // As the jobs end a failure: the user reads what the image reads back,
+        // and where bytes that did not come back wait.
+        const hybrid::job_outcome outcome = hybrid::roll_back_failure(transaction, "Failed.");
         EXPECT_EQ(r.restored, iso.bytes() == original);
-        EXPECT_EQ(transaction.tail().named_file_kept(), r.tail && !r.restored);
+        EXPECT_EQ(outcome.files(), r.restored ? hybrid::files_state::iso_as_it_was
+                                              : hybrid::files_state::iso_not_restored);
+        const auto& files = iso.shared_folder()->files;
+        EXPECT_EQ(outcome.text(),
+                  r.tail && !r.restored
+                      ? "Failed." + hybrid::text::tail_kept_in(files.begin()->first, iso_bytes)
+                      : "Failed.");
         journal_at = iso.journal.size();
       }
       // The verdict was final: the end of the transaction adds no attempt.
