@@ -132,11 +132,14 @@ bool system_folder::failed() {
 std::unique_ptr<byte_stream> system_folder::make_file(const std::string& name,
                                                       const byte_stream& like) {
   errno = 0;
-  auto made = std::make_unique<file_stream>(name, "w+bx");
-  if (!made->is_open()) {
+  // Owner only from the first moment: a descriptor another user opened on a
+  // wider file would read every byte written into it later.
+  std::FILE* fresh = platform::open_named_new_file(name);
+  if (fresh == nullptr) {
     failed();
     return nullptr;
   }
+  auto made = std::make_unique<file_stream>(name, fresh);
   // Bytes of the user's file stay as private as the file they came from.
   if (like.file_handle() != nullptr) {
     platform::set_final_permissions(made->file_handle(), like.file_handle(),

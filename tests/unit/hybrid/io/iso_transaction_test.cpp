@@ -137,6 +137,7 @@ TEST(IsoTransaction, TheBytesAfterTheVolumeWaitInANamedFileOnTheDisk) {
     return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in), {});
   };
   write_file(path, original);
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write);
   std::string kept;
   {
     hybrid::file_stream iso(path, "r+b");
@@ -158,6 +159,11 @@ TEST(IsoTransaction, TheBytesAfterTheVolumeWaitInANamedFileOnTheDisk) {
     ASSERT_TRUE(tail.remove(iso_bytes, hybrid::tail_keeping::beside_image));
     EXPECT_EQ(fs::file_size(path), iso_bytes);
     EXPECT_EQ(read_file(kept), slice(original, iso_bytes, tail_bytes));
+#ifndef _WIN32
+    // No more readable than the image they came from.
+    EXPECT_EQ(fs::status(kept).permissions() & (fs::perms::group_all | fs::perms::others_all),
+              fs::perms::none);
+#endif
     ASSERT_TRUE(iso.seek_to_end() && iso.write(test::pattern(700, 5).data(), 700));
     EXPECT_TRUE(tail.put_back());
     EXPECT_TRUE(tail.reads_back());
