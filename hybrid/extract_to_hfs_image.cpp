@@ -134,7 +134,15 @@ job_outcome extract_to_hfs_image(const std::string& specifier, byte_stream& imag
     }
     return extract_floppy(*device.target, image, ask);
   }
-  return extract_device_volume(specifier, device.form == specifier_form::cdrom, image, ask);
+  job_outcome outcome =
+      extract_device_volume(specifier, device.form == specifier_form::cdrom, image, ask);
+  // A stop that ends a read before the copy (block 0, the map) is told as a
+  // stop during the copy is: the target's new file is open by then, and the
+  // user is told that no image was written.
+  if (outcome.end() == job_outcome::ending::refused && outcome.text() == text::stopped) {
+    return fail_extracting(image, text::stopped);
+  }
+  return outcome;
 }
 
 }  // namespace hybrid

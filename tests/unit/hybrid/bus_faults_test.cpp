@@ -106,6 +106,14 @@ TEST_P(BusFaults, ARequestThatNeverCompletesIsAbortedAndUndone) {
   memory_stream image{"out.img"};
   EXPECT_EQ(test::told(hybrid::extract_to_hfs_image(specifier(), image, user), user), 0);
   EXPECT_TRUE(image.bytes().empty());
+
+  // A stop that gives up the first read, before the copy, is told as a stop
+  // in the copy is: with the word that no image was written.
+  bus.never_complete(1);
+  user.stop = true;
+  EXPECT_EQ(test::told(hybrid::extract_to_hfs_image(specifier(), image, user), user), 0);
+  EXPECT_EQ(user.notices.back(),
+            hybrid::text::stopped + std::string(hybrid::text::hfs_image_kept_suffix));
 }
 
 // An HFS image already at the target's path is replaced only by a complete
