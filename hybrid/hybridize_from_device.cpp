@@ -59,9 +59,7 @@ refusal copy_device_run(device_source& source, byte_stream& iso, const append_ru
   }
 }
 
-}  // namespace
-
-job_outcome hybridize_from_device(const std::string& specifier, byte_stream& iso, questions& ask) {
+job_outcome make_hybrid(const std::string& specifier, byte_stream& iso, questions& ask) {
   // A refused specifier leaves the device state as the device dialog left it.
   const device_specifier device = parse_specifier(specifier);
   const specifier_form form = device.form;
@@ -99,6 +97,18 @@ job_outcome hybridize_from_device(const std::string& specifier, byte_stream& iso
   return write_hybrid(iso, layout, ask, [&](const append_run& run, std::uint64_t done) {
     return copy_device_run(source, iso, run, done, ask);
   });
+}
+
+}  // namespace
+
+job_outcome hybridize_from_device(const std::string& specifier, byte_stream& iso, questions& ask) {
+  job_outcome outcome = make_hybrid(specifier, iso, ask);
+  // A stop that gives up a read before the first write (block 0, the map)
+  // says, as one during the copy does, what became of the ISO image.
+  if (outcome.end() == job_outcome::ending::refused && outcome.text() == text::stopped) {
+    return job_outcome::failed(text::stopped, files_state::iso_as_it_was);
+  }
+  return outcome;
 }
 
 }  // namespace hybrid

@@ -107,13 +107,18 @@ TEST_P(BusFaults, ARequestThatNeverCompletesIsAbortedAndUndone) {
   EXPECT_EQ(test::told(hybrid::extract_to_hfs_image(specifier(), image, user), user), 0);
   EXPECT_TRUE(image.bytes().empty());
 
-  // A stop that gives up the first read, before the copy, is told as a stop
-  // in the copy is: with the word that no image was written.
+  // A stop that gives up the first read, before any write, is told as a
+  // stop in the copy is: with the state of the target.
   bus.never_complete(1);
   user.stop = true;
   EXPECT_EQ(test::told(hybrid::extract_to_hfs_image(specifier(), image, user), user), 0);
   EXPECT_EQ(user.notices.back(),
             hybrid::text::stopped + std::string(hybrid::text::hfs_image_kept_suffix));
+  bus.never_complete(1);
+  memory_stream unchanged{"cd.iso", iso_before};
+  EXPECT_EQ(test::told(hybrid::hybridize_from_device(specifier(), unchanged, user), user), 0);
+  EXPECT_EQ(user.notices.back(), hybrid::text::stopped + hybrid::text::iso_restored_suffix(true));
+  EXPECT_EQ(unchanged.bytes(), iso_before);
 }
 
 // An HFS image already at the target's path is replaced only by a complete
