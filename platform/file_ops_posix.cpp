@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <string_view>
 
 #include "platform/file_ops.h"
 #include "platform/system_calls_posix.h"
@@ -104,15 +105,43 @@ bool file_status_of(std::FILE* file, file_status& status) {
   return true;
 }
 
-// The file is unlinked as soon as it is made, so that no kill, crash or
-// power cut can leave it behind: only the open descriptor reaches it.
+namespace {
+
+constexpr std::string_view scratch_prefix = ".zelvorant-scratch-";
+
+// A scratch name is only ever used between mkstemp and the unlink that
+// follows it: the process that made it reads and writes through its
+// descriptor alone. So any such name in the folder is what a process killed
+// in that moment left, and removing it, even under a live process, costs
+// that process nothing.
+void remove_left_scratch_files(const std::filesystem::path& folder) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    const std::string leaf = entry.path().filename().string();
+    if (leaf.size() != scratch_prefix.size() + 6 || !leaf.starts_with(scratch_prefix)) continue;
+    struct stat info {};
+    if (lstat(entry.path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    if (info.st_uid != geteuid()) continue;
+    unlink(entry.path().c_str());
+  }
+}
+
+}  // namespace
+
+// Where the system can, the file never has a name; elsewhere it is
+// unlinked as soon as it is made, and a name that a kill left in between
+// goes with the next run's scratch file in that folder.
 std::FILE* open_unnamed_file_beside(const std::string& beside) {
   std::filesystem::path folder = std::filesystem::path(beside).parent_path();
   if (folder.empty()) folder = ".";
-  std::string name = (folder / ".zelvorant-scratch-XXXXXX").string();
-  const int descriptor = mkstemp(name.data());
-  if (descriptor < 0) return nullptr;
-  unlink(name.c_str());
+  remove_left_scratch_files(folder);
+  int descriptor = system_calls::open_unnamed_file(folder.string());
+  if (descriptor < 0) {
+    std::string name = (folder / (std::string(scratch_prefix) + "XXXXXX")).string();
+    descriptor = mkstemp(name.data());
+    if (descriptor < 0) return nullptr;
+    unlink(name.c_str());
+  }
   std::FILE* file = fdopen(descriptor, "w+b");
   if (file == nullptr) {
     const int error = errno;
