@@ -174,7 +174,7 @@ job_stop judge_planned_hybrid(const hybrid_layout& layout, byte_stream& iso, blo
   const bool read =
       describe_image([&](std::uint64_t offset, std::uint8_t* into,
                          std::size_t count) { return bytes.read(offset, into, count); },
-                     planned_length(layout), info);
+                     planned_length(layout), info, judged_as::own_hybrid);
   if (!read) {
     return job_outcome::refused(bytes.source_failed
                                     ? source.read_failure()
