@@ -16,9 +16,7 @@
 #include <unistd.h>
 #endif
 
-#include "hybrid/apm/partition_map.h"
 #include "hybrid/io/file_stream.h"
-#include "hybrid/io/memory_stream.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
 #include "platform/file_ops.h"
@@ -386,56 +384,6 @@ TEST(DispatchJob, SameFileAsSourceAndTargetIsRefused) {
     EXPECT_EQ(user.seen, std::vector<std::string>{std::string("M:") + text::same_file});
   }
   EXPECT_EQ(read_file(dir.file("cd.iso")), test::iso_image(40960));
-}
-
-// The command line's file-to-HFS-image job: the chosen partition replaces
-// the target only once it is complete, the source is only read, and a
-// source that is the target itself is refused before either is touched.
-TEST(DispatchJob, AnImageFilesPartitionReplacesTheHfsImage) {
-  temp_dir dir;
-  const std::vector<test::map_entry> two = {{"Apple_partition_map", "Apple", 1, 63},
-                                            {"Apple_HFS", "One", 64, 8},
-                                            {"Apple_HFS", "Two", 72, 8}};
-  const auto source = test::hfs_image(two, 80);
-  write_file(dir.file("disk.img"), source);
-  const auto old_target = test::pattern(5000, 3);
-  job_request request = file_to_iso(dir.file("disk.img"), dir.file("out.img"));
-  request.target = hybrid::target_kind::hfs_image;
-  request.image_file_to_hfs_image = true;
-  struct round {
-    const char* what;
-    std::string target;
-    bool dry_run;
-    int answer;
-    int done;
-    std::vector<std::uint8_t> result;  // the target afterwards
-  };
-  hybrid::memory_stream map{"map"};  // partition Two behind a fresh map
-  ASSERT_TRUE(hybrid::write_partition_map(map, 72, 64, 8));
-  auto wrapped = map.bytes();
-  const auto two_data = test::slice(source, 72 * 512, 8 * 512);
-  wrapped.insert(wrapped.end(), two_data.begin(), two_data.end());
-  const std::vector<round> rounds = {
-      {"a rehearsal", dir.file("out.img"), true, 1, 1, old_target},
-      {"a Cancel", dir.file("out.img"), false, hybrid::choice_cancelled, 0, old_target},
-      {"the second partition", dir.file("out.img"), false, 1, 1, wrapped},
-      {"the source as its own target", dir.file("disk.img"), false, 1, 0, source},
-  };
-  for (const round& r : rounds) {
-    SCOPED_TRACE(r.what);
-    write_file(dir.file("out.img"), old_target);
-    request.target_path = r.target;
-    front_end user;
-    user.ask.partition_answer = r.answer;
-    user.ask.rehearse = r.dry_run;
-    EXPECT_EQ(hybrid::dispatch_job(request, user.outlets()), r.done);
-    EXPECT_EQ(read_file(r.target), r.result);
-    EXPECT_EQ(read_file(dir.file("disk.img")), source);
-  }
-  front_end same;
-  request.target_path = dir.file("disk.img");
-  EXPECT_EQ(hybrid::dispatch_job(request, same.outlets()), 0);
-  EXPECT_EQ(same.seen, std::vector<std::string>{std::string("M:") + text::source_is_hfs_target});
 }
 
 // Sparse files stand in for images of CD-ROM size: the job only reads and
