@@ -33,6 +33,7 @@ std::vector<std::string> system_area_kinds(const hybrid::system_area_info& area)
   if (area.empty) kinds.emplace_back("empty");
   if (area.apple_map) kinds.emplace_back("apple_map");
   if (area.pc_boot_record) kinds.emplace_back("pc_boot_record");
+  if (area.pc_boot_signature) kinds.emplace_back("pc_boot_signature");
   if (area.gpt) kinds.emplace_back("gpt");
   if (area.hfs_header) kinds.emplace_back("hfs_header");
   if (area.other) kinds.emplace_back("other");
@@ -44,6 +45,7 @@ std::string system_area_words(const hybrid::system_area_info& area) {
   std::vector<std::string> words;
   if (area.apple_map) words.emplace_back("an Apple partition map");
   if (area.pc_boot_record) words.emplace_back("a PC boot record");
+  if (area.pc_boot_signature) words.emplace_back("a PC boot signature (0x55AA) alone");
   if (area.gpt) words.emplace_back("a GPT");
   if (area.hfs_header) words.emplace_back("an HFS volume header");
   if (area.other) words.emplace_back("other data");
@@ -176,9 +178,14 @@ std::string info_text(const image_info& info, const std::string& name) {
     out += "ISO 9660: none\n";
   }
   out += "System area: " + system_area_words(info.system_area) + "\n";
-  if (info.driver_descriptor) {
+  if (info.driver_descriptor && info.descriptor_valid) {
     out += "Driver Descriptor: " + std::to_string(info.descriptor_block_count) + " blocks of " +
            std::to_string(info.descriptor_block_size) + " bytes\n";
+  } else if (info.driver_descriptor) {
+    // "ER" over numbers that describe nothing here: told as read, not believed.
+    out += "Driver Descriptor: no valid Driver Descriptor (\"ER\" with " +
+           std::to_string(info.descriptor_block_count) + " blocks of " +
+           std::to_string(info.descriptor_block_size) + " bytes)\n";
   }
   if (info.map) {
     out += "Partition map: " + std::to_string(info.map_count) + " entries";
@@ -263,6 +270,8 @@ std::string info_json(const image_info& info, const std::string& name) {
     json.begin_object();
     json.key("block_size").value(static_cast<std::uint32_t>(info.descriptor_block_size));
     json.key("block_count").value(info.descriptor_block_count);
+    // Only for one not believed: the JSON of the others stays as it was.
+    if (!info.descriptor_valid) json.key("valid").value(false);
     json.end_object();
   } else {
     json.null();

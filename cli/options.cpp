@@ -310,6 +310,10 @@ bool check_command(parse_state& state, std::string& error) {
   if (!state.have_target) {
     return broken_rule(error, text::no_target);
   }
+  // The one pair the window calls incoherent that the command line takes.
+  hybrid::job_request& request = parsed.request;
+  request.image_file_to_hfs_image = request.source == hybrid::source_kind::file &&
+                                    request.target == hybrid::target_kind::hfs_image;
   return true;
 }
 
@@ -360,8 +364,8 @@ const char* usage_text() {
       "  or:  zelvorant-cli --undo ISO [ANSWERS] [OUTPUT]\n"
       "  or:  zelvorant-cli --info IMAGE|--from-drive DEVICE [DEVICES] [--json]\n"
       "Makes an ISO 9660 image a Macintosh/PC hybrid in place, or copies an HFS\n"
-      "volume from a device into an HFS image file; --undo turns a hybrid back\n"
-      "into the plain ISO image.\n"
+      "volume from a device or an image file into an HFS image file; --undo turns\n"
+      "a hybrid back into the plain ISO image.\n"
       "\n" +
       option_help(table) +
       "\n"

@@ -48,8 +48,9 @@ std::string plan_text(const hybrid::extract_plan& plan) {
     return text + "Copy the floppy disk in drive " + hybrid::printable(plan.device) +
            " with the floppy imaging tool (its size is known once it has read the disk)\n";
   }
-  text += "Copy " + number(plan.block_count) + " blocks of 512 bytes from device " +
-          hybrid::printable(plan.device) + ", from block " + number(plan.first_block) + "\n";
+  text += "Copy " + number(plan.block_count) + " blocks of 512 bytes from " +
+          (plan.from_file ? "file " : "device ") + hybrid::printable(plan.device) +
+          ", from block " + number(plan.first_block) + "\n";
   if (plan.with_map) {
     text += "Write them at block " + number(hybrid::map_area_blocks) +
             " of the HFS image, behind a fresh 64-block partition map\n";

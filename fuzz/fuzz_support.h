@@ -89,7 +89,8 @@ inline void check_hybrid(const std::vector<std::uint8_t>& image,
     std::memcpy(into, image.data() + offset, count);
     return true;
   };
-  check(hybrid::describe_image(read, image.size(), info) && info.sound(),
+  check(hybrid::describe_image(read, image.size(), info, hybrid::judged_as::own_hybrid) &&
+            info.sound(),
         "a completed hybrid that --info flags");
 }
 

@@ -1,9 +1,13 @@
+#include <array>
+#include <functional>
 #include <limits>
 
 #include "hybrid/device/device_copy.h"
 #include "hybrid/device/device_source.h"
 #include "hybrid/device/device_volume.h"
 #include "hybrid/floppy_image.h"
+#include "hybrid/hybrid_layout.h"
+#include "hybrid/io/copy_stream.h"
 #include "hybrid/jobs.h"
 #include "hybrid/messages.h"
 #include "scsi/device_state.h"
@@ -46,6 +50,46 @@ job_outcome copy_volume(device_source& source, byte_stream& image, std::uint32_t
   }
 }
 
+// What a source does once its volume or partition is chosen, the same for a
+// device and an image file: the plan of a dry run, then the whole volume
+// (`plan` counts its blocks) as it stands, or the chosen row behind a fresh
+// map. `copy` moves blocks of the source to the image's position.
+job_outcome extract_choice(
+    extract_plan plan, const partition_list& list, int choice, byte_stream& image, questions& ask,
+    const std::function<job_outcome(std::uint32_t first, std::uint32_t count)>& copy) {
+  if (choice == choice_all && ask.dry_run()) {
+    plan.image_bytes = plan.block_count * block_bytes;
+    ask.show_plan(plan);
+    return job_outcome::completed();
+  }
+  if (!image.seek(0)) {
+    return fail_extracting(image, text::io_failure(failed_operation::seek, image));
+  }
+  if (choice == choice_all) return copy(0, static_cast<std::uint32_t>(plan.block_count));
+
+  const hfs_partition& chosen = list[static_cast<std::size_t>(choice)];
+  if (chosen.block_count == 0) {
+    return fail_extracting(image, text::chosen_partition_empty(chosen.name));
+  }
+  if (std::uint64_t{chosen.block_count} + map_area_blocks >
+      std::numeric_limits<std::uint32_t>::max()) {
+    return fail_extracting(image, text::image_too_large());
+  }
+  if (ask.dry_run()) {
+    plan.first_block = chosen.first_block;
+    plan.block_count = chosen.block_count;
+    plan.with_map = true;
+    plan.image_bytes = (std::uint64_t{chosen.block_count} + map_area_blocks) * block_bytes;
+    ask.show_plan(plan);
+    return job_outcome::completed();
+  }
+  if (!write_partition_map(image, chosen.block_count + map_area_blocks, map_area_blocks,
+                           chosen.block_count)) {
+    return fail_extracting(image, text::io_failure(failed_operation::write, image));
+  }
+  return copy(chosen.first_block, chosen.block_count);
+}
+
 job_outcome extract_device_volume(const std::string& specifier, bool cdrom, byte_stream& image,
                                   questions& ask) {
   device_source source;
@@ -71,35 +115,45 @@ job_outcome extract_device_volume(const std::string& specifier, bool cdrom, byte
     }
   }
 
-  if (choice == choice_all && ask.dry_run()) {
-    ask.show_plan(extract_plan{specifier, 0, volume_blocks, false,
-                               std::uint64_t{volume_blocks} * block_bytes});
-    return job_outcome::completed();
-  }
-  if (!image.seek(0)) {
-    return fail_extracting(image, text::io_failure(failed_operation::seek, image));
-  }
-  if (choice == choice_all) return copy_volume(source, image, 0, volume_blocks, ask);
+  return extract_choice(extract_plan{specifier, 0, volume_blocks, false, 0}, list, choice, image,
+                        ask, [&](std::uint32_t first, std::uint32_t count) {
+                          return copy_volume(source, image, first, count, ask);
+                        });
+}
 
-  const hfs_partition& chosen = list[static_cast<std::size_t>(choice)];
-  if (chosen.block_count == 0) {
-    return fail_extracting(image, text::chosen_partition_empty(chosen.name));
+// Blocks of an image file, moved by the bulk copier.
+job_outcome copy_file_blocks(byte_stream& source, byte_stream& image, std::uint32_t first,
+                             std::uint32_t count, questions& ask) {
+  const std::uint64_t bytes = std::uint64_t{count} * block_bytes;
+  if (!source.seek(std::uint64_t{first} * block_bytes)) {
+    return fail_extracting(image, text::io_failure(failed_operation::seek, source));
   }
-  if (std::uint64_t{chosen.block_count} + map_area_blocks >
-      std::numeric_limits<std::uint32_t>::max()) {
-    return fail_extracting(image, text::image_too_large());
+  copy_buffer buffer;
+  ask.copy_started(bytes);
+  const copy_result copied = copy_stream(source, image, bytes, buffer, &ask);
+  ask.copy_ended();
+  switch (copied) {
+    case copy_result::ok:
+      if (!image.flush()) {
+        return fail_extracting(image, text::io_failure(failed_operation::flush, image));
+      }
+      return job_outcome::completed();
+    case copy_result::source_ended:
+      return fail_extracting(image, text::ended_early(source));
+    case copy_result::source_failed:
+      return fail_extracting(image, text::io_failure(failed_operation::read, source));
+    case copy_result::destination_failed:
+      return fail_extracting(image, text::io_failure(failed_operation::write, image));
+    case copy_result::stopped:
+      break;
   }
-  if (ask.dry_run()) {
-    ask.show_plan(
-        extract_plan{specifier, chosen.first_block, chosen.block_count, true,
-                     (std::uint64_t{chosen.block_count} + map_area_blocks) * block_bytes});
-    return job_outcome::completed();
-  }
-  if (!write_partition_map(image, chosen.block_count + map_area_blocks, map_area_blocks,
-                           chosen.block_count)) {
-    return fail_extracting(image, text::io_failure(failed_operation::write, image));
-  }
-  return copy_volume(source, image, chosen.first_block, chosen.block_count, ask);
+  return fail_extracting(image, text::stopped);
+}
+
+// The image file's refusals say what became of the files, as its failures
+// do: the source is only ever read.
+job_outcome refuse_extracting(const std::string& why) {
+  return job_outcome::refused(why + text::hfs_image_kept_suffix);
 }
 
 }  // namespace
@@ -143,6 +197,64 @@ job_outcome extract_to_hfs_image(const std::string& specifier, byte_stream& imag
     return fail_extracting(image, text::stopped);
   }
   return outcome;
+}
+
+// An image file as a device is read: its HFS partitions listed by the file
+// listing, a bare volume as the one partition, the whole volume measured
+// through its blocks within the file's length.
+job_outcome extract_from_image_file(byte_stream& source, byte_stream& image, questions& ask) {
+  std::uint64_t length = 0;
+  if (!source.length(length)) {
+    return refuse_extracting(text::io_failure(failed_operation::length, source));
+  }
+  partition_list list;
+  clear_partition_list(list);
+  const int listed = list_hfs_partitions(source, list);
+  if (listed < 0) return refuse_extracting(text::io_failure(failed_operation::read, source));
+  const extract_plan named{source.name(), 0, 0, false, 0, true};
+  const auto copy = [&](std::uint32_t first, std::uint32_t count) {
+    return copy_file_blocks(source, image, first, count, ask);
+  };
+  if (listed == 0) {
+    // A bare volume, as the hybrid job takes it: behind a fresh map.
+    hfs_partition volume;
+    if (job_stop stop =
+            bare_volume_partition(source, length, text::bare_volume_incomplete, volume)) {
+      return stop->end() == job_outcome::ending::refused ? refuse_extracting(stop->text()) : *stop;
+    }
+    clear_partition_list(list);
+    list[0] = volume;
+    return extract_choice(named, list, 0, image, ask, copy);
+  }
+  int choice = listed == 1 ? choice_all : ask.choose_partition(list);
+  if (choice != choice_all && (choice < 0 || choice >= listed_rows(list))) {
+    return job_outcome::cancelled();
+  }
+  extract_plan plan = named;
+  if (choice == choice_all) {
+    std::array<std::uint8_t, block_bytes> block0{};
+    if (!source.seek(0) || !read_exact(source, block0.data(), block0.size())) {
+      return refuse_extracting(text::io_failure(failed_operation::read, source));
+    }
+    stream_blocks blocks(source);
+    const std::uint64_t capacity = length / block_bytes;
+    std::uint64_t map_end = 0;
+    std::uint32_t volume_blocks = 0;
+    switch (measure_whole_volume(block0.data(), blocks, list, capacity, map_end, volume_blocks)) {
+      case volume_measure::whole:
+        break;
+      case volume_measure::read_failed:
+        return refuse_extracting(text::io_failure(failed_operation::read, source));
+      case volume_measure::past_end:
+        return refuse_extracting(text::map_past_file_end(source.name(), map_end, capacity));
+      case volume_measure::no_count:
+        return refuse_extracting(text::no_hfs_partition);
+      case volume_measure::too_large:
+        return refuse_extracting(text::image_too_large());
+    }
+    plan.block_count = volume_blocks;
+  }
+  return extract_choice(plan, list, choice, image, ask, copy);
 }
 
 }  // namespace hybrid

@@ -174,7 +174,7 @@ job_stop judge_planned_hybrid(const hybrid_layout& layout, byte_stream& iso, blo
   const bool read =
       describe_image([&](std::uint64_t offset, std::uint8_t* into,
                          std::size_t count) { return bytes.read(offset, into, count); },
-                     planned_length(layout), info);
+                     planned_length(layout), info, judged_as::own_hybrid);
   if (!read) {
     return job_outcome::refused(bytes.source_failed
                                     ? source.read_failure()
@@ -275,8 +275,8 @@ job_stop layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint6
                          file_plan_source(hfs, hfs_bytes), layout);
 }
 
-job_stop plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
-                          hybrid_layout& layout) {
+job_stop bare_volume_partition(byte_stream& hfs, std::uint64_t hfs_bytes,
+                               volume_past_end_text past_end, hfs_partition& volume) {
   // The whole header block must be in the file, as --info reads it: a file
   // that ends inside it ("BD" at byte 1024 and little more) holds no volume,
   // and its one partition would end before the header.
@@ -290,14 +290,22 @@ job_stop plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64
     return job_outcome::refused(text::no_hfs_partition);
   const std::uint64_t volume_bytes = bare_volume_bytes(header);
   if (volume_bytes > hfs_bytes) {
-    return job_outcome::refused(text::bare_volume_past_end(hfs.name(), volume_bytes, hfs_bytes));
+    return job_outcome::refused(past_end(hfs.name(), volume_bytes, hfs_bytes));
   }
   if (hfs_bytes / block_bytes > 0xFFFFFFFFu) return job_outcome::refused(text::no_hfs_partition);
-  hfs_partition volume;
   std::memset(&volume, 0, sizeof volume);
   std::memcpy(volume.name, "MacOS", 5);
   volume.first_block = 0;
   volume.block_count = static_cast<std::uint32_t>(hfs_bytes / block_bytes);
+  return std::nullopt;
+}
+
+job_stop plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
+                          hybrid_layout& layout) {
+  hfs_partition volume;
+  if (job_stop stop = bare_volume_partition(hfs, hfs_bytes, text::bare_volume_past_end, volume)) {
+    return stop;
+  }
   return plan_chosen_partition(volume, iso_bytes, file_plan_source(hfs, hfs_bytes), layout);
 }
 

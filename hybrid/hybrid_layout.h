@@ -95,6 +95,13 @@ job_stop layout_merged_map(byte_stream& hfs, std::uint64_t iso_bytes, std::uint6
 // like a partition that runs past the end.
 job_stop plan_bare_volume(byte_stream& hfs, std::uint64_t iso_bytes, std::uint64_t hfs_bytes,
                           hybrid_layout& layout);
+// The rule plan_bare_volume lays out by, for every job that takes such a
+// file: the whole file as the one partition "MacOS", or the refusal, a
+// volume longer than the file worded by `past_end`.
+using volume_past_end_text = std::string (*)(const std::string& name, std::uint64_t volume_bytes,
+                                             std::uint64_t hfs_bytes);
+job_stop bare_volume_partition(byte_stream& hfs, std::uint64_t hfs_bytes,
+                               volume_past_end_text past_end, hfs_partition& volume);
 
 // The ISO image rounded up to whole blocks: where appended data begin.
 std::uint64_t padded_length(std::uint64_t iso_bytes);

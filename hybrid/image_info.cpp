@@ -175,6 +175,26 @@ got read_descriptors(const bounded_reader& in, iso_volume_info& iso) {
   return got::ok;
 }
 
+// 0x55AA at byte 510 ends every PC boot sector, and some ISO 9660 tools
+// write it over an empty partition table (every entry of type 0) and no
+// code. Only a table with an entry in use (a type and a length), or code
+// before the table, makes the sector a boot record. Block 0 of an Apple
+// map keeps its own fields where the code would be: there the table alone
+// counts.
+bool holds_pc_boot_record(const std::uint8_t* block0, bool apple_descriptor) {
+  if (!has_pc_boot_record(block0)) return false;
+  constexpr std::size_t code_bytes = 440, table = 446, entry_bytes = 16, entries = 4;
+  constexpr std::size_t type_at = 4, length_at = 12;
+  for (std::size_t n = 0; n < entries; ++n) {
+    const std::uint8_t* entry = block0 + table + n * entry_bytes;
+    const bool has_length =
+        std::any_of(entry + length_at, entry + entry_bytes, [](std::uint8_t b) { return b != 0; });
+    if (entry[type_at] != 0 && has_length) return true;
+  }
+  return !apple_descriptor &&
+         std::any_of(block0, block0 + code_bytes, [](std::uint8_t b) { return b != 0; });
+}
+
 void classify_system_area(const std::vector<std::uint8_t>& head, image_info& info) {
   system_area_info& area = info.system_area;
   area.empty = std::all_of(head.begin(), head.end(), [](std::uint8_t b) { return b == 0; });
@@ -193,11 +213,12 @@ void classify_system_area(const std::vector<std::uint8_t>& head, image_info& inf
     info.map_block_size = static_cast<std::uint32_t>(map_block);
   }
   area.apple_map = info.driver_descriptor || info.map;
-  area.pc_boot_record = has_pc_boot_record(head.data());
+  area.pc_boot_record = holds_pc_boot_record(head.data(), info.driver_descriptor);
+  area.pc_boot_signature = has_pc_boot_record(head.data()) && !area.pc_boot_record;
   area.gpt = has_gpt_header(head.data());
   area.hfs_header = bare_volume_kind(head.data() + 2 * block_bytes) != bare_volume::none;
-  area.other =
-      !area.empty && !area.apple_map && !area.pc_boot_record && !area.gpt && !area.hfs_header;
+  area.other = !area.empty && !area.apple_map && !area.pc_boot_record && !area.pc_boot_signature &&
+               !area.gpt && !area.hfs_header;
 }
 
 std::string entry_label(const map_entry_info& entry) {
@@ -209,13 +230,52 @@ void add(image_info& info, const char* code, std::string text) {
   info.problems.push_back({code, std::move(text)});
 }
 
-void judge(image_info& info, std::uint32_t entries_with_signature, bool counts_differ) {
-  const std::uint64_t file_blocks = info.length / block_bytes;
-  if (info.iso.present && info.iso.bytes > info.length) {
-    add(info, "iso_truncated",
-        "the ISO 9660 volume is " + std::to_string(info.iso.bytes) + " bytes, the file only " +
-            std::to_string(info.length));
+// The furthest byte the map's entries reach; 0 without them.
+std::uint64_t entries_end(const image_info& info) {
+  std::uint64_t end = 0;
+  for (const map_entry_info& entry : info.entries) {
+    end = std::max(end, (entry.first_block + entry.block_count) * block_bytes);
   }
+  return end;
+}
+
+// A Driver Descriptor is believed when its blocks are a size a map can use
+// and its count ends no further than the file, the ISO volume or the map's
+// entries do: a count past all of them describes nothing in the image.
+bool descriptor_believed(const image_info& info) {
+  const std::uint32_t size = info.descriptor_block_size;
+  const bool size_known = size >= block_bytes && size <= 32768 && (size & (size - 1)) == 0;
+  const std::uint64_t counted = std::uint64_t{info.descriptor_block_count} * size;
+  const std::uint64_t image_end = std::max({info.length, info.iso.bytes, entries_end(info)});
+  return size_known && info.descriptor_block_count > 0 && counted <= image_end;
+}
+
+// The rules of any image: a count short of the file is padding after the
+// data; one short of the entries, or past the file's end, is a fault. Its
+// block size must be the map's.
+void judge_descriptor(image_info& info) {
+  if (!info.driver_descriptor || !info.descriptor_valid) return;
+  const std::uint32_t size = info.descriptor_block_size;
+  const std::uint64_t counted = std::uint64_t{info.descriptor_block_count} * size;
+  const std::string counts = "the Driver Descriptor counts " +
+                             std::to_string(info.descriptor_block_count) + " blocks of " +
+                             std::to_string(size) + " bytes";
+  if (info.map && size != info.map_block_size) {
+    add(info, "block_size",
+        "the Driver Descriptor counts " + std::to_string(size) + "-byte blocks, the map " +
+            std::to_string(info.map_block_size) + "-byte blocks");
+  } else if (counted < entries_end(info)) {
+    add(info, "block_count",
+        counts + ", fewer than the map's entries reach (" + std::to_string(entries_end(info)) +
+            " bytes)");
+  } else if (counted > info.length) {
+    add(info, "block_count", counts + ", the file holds " + std::to_string(info.length) + " bytes");
+  }
+}
+
+// The rules of the job's own hybrid, which counts the file exactly in
+// 512-byte blocks.
+void judge_own_descriptor(image_info& info) {
   if (info.driver_descriptor && info.descriptor_block_size != block_bytes) {
     add(info, "block_size",
         "the Driver Descriptor counts " + std::to_string(info.descriptor_block_size) +
@@ -228,6 +288,21 @@ void judge(image_info& info, std::uint32_t entries_with_signature, bool counts_d
             (info.length % block_bytes
                  ? " and " + std::to_string(info.length % block_bytes) + " bytes"
                  : std::string()));
+  }
+}
+
+void judge(image_info& info, std::uint32_t entries_with_signature, bool counts_differ,
+           judged_as rules) {
+  const std::uint64_t file_blocks = info.length / block_bytes;
+  if (info.iso.present && info.iso.bytes > info.length) {
+    add(info, "iso_truncated",
+        "the ISO 9660 volume is " + std::to_string(info.iso.bytes) + " bytes, the file only " +
+            std::to_string(info.length));
+  }
+  if (rules == judged_as::own_hybrid) {
+    judge_own_descriptor(info);
+  } else {
+    judge_descriptor(info);
   }
   if (info.map && info.map_count > 0 &&
       static_cast<std::uint32_t>(info.map_count) != entries_with_signature) {
@@ -256,7 +331,11 @@ void judge(image_info& info, std::uint32_t entries_with_signature, bool counts_d
                           entry.first_block < iso_end_block && end > map_area_blocks;
     // A partition whose volume is inside the ISO data shares its files with
     // the ISO 9660 side on purpose: that is how some tools make hybrids.
-    if (overlaps && !(entry.hfs && entry.volume.found != hfs_volume_info::kind::none)) {
+    // Others map the ISO data themselves, with entries of a type that says
+    // so; the jobs never write one.
+    const bool shares_files = entry.hfs && entry.volume.found != hfs_volume_info::kind::none;
+    const bool maps_iso_data = rules == judged_as::any_image && entry.type == "ISO9660_data";
+    if (overlaps && !shares_files && !maps_iso_data) {
       add(info, "overlaps_iso", entry_label(entry) + " overlaps the ISO 9660 data");
     }
     if (entry.hfs && entry.volume.found == hfs_volume_info::kind::none) {
@@ -267,7 +346,8 @@ void judge(image_info& info, std::uint32_t entries_with_signature, bool counts_d
 
 }  // namespace
 
-bool describe_image(const image_reader& read, std::uint64_t length, image_info& info) {
+bool describe_image(const image_reader& read, std::uint64_t length, image_info& info,
+                    judged_as rules) {
   info = image_info{};
   info.length = length;
   const bounded_reader in(read, length);
@@ -372,7 +452,8 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
     add(info, "unknown",
         "neither an ISO 9660 volume, nor an Apple partition map, nor an HFS volume was found");
   }
-  judge(info, with_signature, counts_differ);
+  info.descriptor_valid = info.driver_descriptor && descriptor_believed(info);
+  judge(info, with_signature, counts_differ, rules);
   return true;
 }
 

@@ -38,12 +38,15 @@ struct iso_volume_info {
 
 // What the first 32,768 bytes hold; several may be true at once.
 struct system_area_info {
-  bool empty = false;           // all zero (or the file ends first)
-  bool apple_map = false;       // "ER" at 0 or "PM" at 512
-  bool pc_boot_record = false;  // 0x55AA at 510
-  bool gpt = false;             // "EFI PART" at 512
-  bool hfs_header = false;      // "BD", "H+" or "HX" at 1024
-  bool other = false;           // none of those, and not all zero
+  bool empty = false;      // all zero (or the file ends first)
+  bool apple_map = false;  // "ER" at 0 or "PM" at 512
+  // 0x55AA at 510 with a partition table entry in use or boot code; the
+  // signature alone, over an empty table, is pc_boot_signature.
+  bool pc_boot_record = false;
+  bool pc_boot_signature = false;
+  bool gpt = false;         // "EFI PART" at 512
+  bool hfs_header = false;  // "BD", "H+" or "HX" at 1024
+  bool other = false;       // none of those, and not all zero
 };
 
 // Every block number and count below is in 512-byte blocks, whatever the
@@ -73,6 +76,10 @@ struct image_info {
   system_area_info system_area;
   iso_volume_info iso;
   bool driver_descriptor = false;  // "ER" at 0
+  // A block size the map could use and a count that ends where something in
+  // the image does; "ER" over other numbers (a few tools put code there) is
+  // shown as no valid Driver Descriptor.
+  bool descriptor_valid = false;
   std::uint16_t descriptor_block_size = 0;
   std::uint32_t descriptor_block_count = 0;
   bool map = false;            // "PM" at block 1
@@ -96,8 +103,16 @@ struct image_info {
 // walked to the walk's bound, and the rest counted.
 constexpr std::size_t max_listed_entries = 256;
 
+// Whose image is judged. Any image is judged by what its readers need, so a
+// Driver Descriptor that counts fewer blocks than the file (other tools pad
+// the image after the volume) or a map of 2048-byte blocks is no problem. A
+// job's own planned hybrid is held to what the job writes as well: a Driver
+// Descriptor of 512-byte blocks counting exactly the file.
+enum class judged_as { any_image, own_hybrid };
+
 // Describes the `length` bytes that `read` serves. False when a read failed
 // (`info` then holds what was read before it).
-bool describe_image(const image_reader& read, std::uint64_t length, image_info& info);
+bool describe_image(const image_reader& read, std::uint64_t length, image_info& info,
+                    judged_as rules = judged_as::any_image);
 
 }  // namespace hybrid

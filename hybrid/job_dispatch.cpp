@@ -104,11 +104,19 @@ namespace {
 
 // The image is made in a new file, which takes the target's place only when
 // the job completed; the specifier is checked before the target is touched.
-int extract_into_new_image(const job_request& request, const job_outlets& out) {
+// With a `source` file, its volume is the one copied.
+int extract_into_new_image(const job_request& request, byte_stream* source,
+                           const job_outlets& out) {
   questions& ask = *out.ask;
-  if (refusal refused = hybrid::check_extract_specifier(request.device_text)) {
-    tell_outcome(out, job_outcome::refused(refused.text()));
-    return 0;
+  const auto extract = [&](byte_stream& image) {
+    return source != nullptr ? hybrid::extract_from_image_file(*source, image, ask)
+                             : hybrid::extract_to_hfs_image(request.device_text, image, ask);
+  };
+  if (source == nullptr) {
+    if (refusal refused = hybrid::check_extract_specifier(request.device_text)) {
+      tell_outcome(out, job_outcome::refused(refused.text()));
+      return 0;
+    }
   }
   if (ask.dry_run()) {
     // Nothing is made, not even the new file: the job writes nothing into
@@ -128,7 +136,7 @@ int extract_into_new_image(const job_request& request, const job_outlets& out) {
       return 0;
     }
     memory_stream nowhere;
-    return run_job(out, [&] { return extract_to_hfs_image(request.device_text, nowhere, ask); });
+    return run_job(out, [&] { return extract(nowhere); });
   }
   replacement_file image(request.target_path);
   switch (image.open()) {
@@ -142,7 +150,7 @@ int extract_into_new_image(const job_request& request, const job_outlets& out) {
       return 0;
   }
   return run_job(out, [&] {
-    job_outcome outcome = hybrid::extract_to_hfs_image(request.device_text, image.stream(), ask);
+    job_outcome outcome = extract(image.stream());
     if (outcome.end() != job_outcome::ending::completed) return outcome;
     if (ask.stop_requested()) {
       return job_outcome::failed(text::stopped, files_state::hfs_image_not_written);
@@ -168,7 +176,7 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
 
   std::unique_ptr<file_stream> source;
   if (request.source == source_kind::file) {
-    if (request.target == target_kind::hfs_image) {
+    if (request.target == target_kind::hfs_image && !request.image_file_to_hfs_image) {
       out.show_message(text::incoherent);
       return 0;
     }
@@ -201,7 +209,14 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
     return 0;
   }
 
-  if (request.target == target_kind::hfs_image) return extract_into_new_image(request, out);
+  if (request.target == target_kind::hfs_image) {
+    // The new image would take the place of the file it is read from.
+    if (source && platform::same_file(source->file_handle(), request.target_path)) {
+      out.show_message(text::source_is_hfs_target);
+      return 0;
+    }
+    return extract_into_new_image(request, source.get(), out);
+  }
 
   // The same file as source and target would be read while it is rewritten;
   // asked before the target is opened, whose lock would refuse it otherwise.

@@ -24,6 +24,10 @@ struct job_request {
   std::string device_text;  // the device specifier of the checked kind
   target_kind target = target_kind::iso_image;
   std::string target_path;
+  // The headless front end's own job: a file source with an HFS image
+  // target copies the file's volume, or a partition of it, into a new HFS
+  // image. The window never sets it, and that pair stays incoherent there.
+  bool image_file_to_hfs_image = false;
 };
 
 struct job_outlets {

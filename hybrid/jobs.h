@@ -27,6 +27,11 @@ job_outcome hybridize_from_device(const std::string& device_specifier, byte_stre
 // new file: unless completed it holds nothing of use and must not replace anything.
 job_outcome extract_to_hfs_image(const std::string& device_specifier, byte_stream& hfs_image,
                                  questions& ask);
+// Copies the HFS volume of an image file into an HFS image file, as
+// extract_to_hfs_image copies a disk's: the whole volume when the map lists
+// one HFS partition (or the user chooses all), a chosen one behind a fresh
+// map; a bare volume behind a fresh map. The source is only read.
+job_outcome extract_from_image_file(byte_stream& source, byte_stream& hfs_image, questions& ask);
 // What extract_to_hfs_image answers a specifier that names no device it can
 // read; asked before the HFS image target is touched.
 refusal check_extract_specifier(const std::string& device_specifier);

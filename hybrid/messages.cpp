@@ -317,6 +317,20 @@ std::string tail_put_back_first(const std::string& kept, const std::string& iso,
          " bytes back first; a dry run writes nothing.\nNothing was written.";
 }
 
+std::string bare_volume_incomplete(const std::string& name, std::uint64_t volume_bytes,
+                                   std::uint64_t file_bytes) {
+  return "The HFS volume in " + name + " is " + std::to_string(volume_bytes) +
+         " bytes long, but the file is only " + std::to_string(file_bytes) +
+         " bytes long: it is incomplete, or still being written.";
+}
+
+std::string map_past_file_end(const std::string& name, std::uint64_t map_end,
+                              std::uint64_t file_blocks) {
+  return "The partition map of " + name + " reaches block " + std::to_string(map_end) +
+         ", but the file holds only " + std::to_string(file_blocks) +
+         " blocks of 512 bytes: the volume cannot be copied whole.";
+}
+
 // ---- The device jobs
 
 std::string cd_capacity_warning(std::uint64_t sectors) {

@@ -194,6 +194,20 @@ inline constexpr const char* tail_image_changed = "the image is not as that run 
 std::string tail_put_back_first(const std::string& kept, const std::string& iso,
                                 std::uint64_t count);
 
+// A partition of an image file copied into a new HFS image (the headless
+// front end's --from-file with --to-hfs-image). The job's refusals add
+// hfs_image_kept_suffix: the source is only read.
+inline constexpr const char* source_is_hfs_target =
+    "The source image and the HFS image to write are the same file.\nPlease choose two "
+    "different files.";
+// A bare volume whose header says it is longer than the file.
+std::string bare_volume_incomplete(const std::string& name, std::uint64_t volume_bytes,
+                                   std::uint64_t file_bytes);
+// The map reaches block `map_end`, past the `file_blocks` the file holds
+// (both in 512-byte blocks).
+std::string map_past_file_end(const std::string& name, std::uint64_t map_end,
+                              std::uint64_t file_blocks);
+
 // ---- The device jobs -------------------------------------------------------
 
 inline constexpr const char* not_mac_volume = "This disk is not a Macintosh HFS volume.";

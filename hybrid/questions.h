@@ -23,6 +23,7 @@ struct extract_plan {
   std::uint64_t block_count = 0;
   bool with_map = false;
   std::uint64_t image_bytes = 0;
+  bool from_file = false;  // `device` names an image file
 };
 
 // Results of the partition choice besides a row 0 to 7.

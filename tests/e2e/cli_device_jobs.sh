@@ -2,7 +2,8 @@
 # Puts real HFS volumes behind Apple partition maps on the simulated SCSI bus,
 # as disks and as CD-ROMs, and runs both device jobs through zelvorant-cli:
 # hybrids are read back with hfsutils and isoinfo, extracted HFS images are
-# read back with hfsutils and taken by the file job.
+# read back with hfsutils and taken by the file job. The same images as
+# files give the same HFS images.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -72,6 +73,36 @@ for kind in disk cdrom disk,no-read6 cdrom,no-read6; do
   run_cli 0 --from-file third.img --to-iso again.iso
   expect_volume_files again.iso 1 vol3
 done
+
+# An image file's volume or partition, as its disk gives it (--attach), by
+# row and by name; the source only read, an old target's mode kept.
+sum=$(sha256sum <three.img)
+random_file from-file.img 1000
+chmod 640 from-file.img
+for choice in 2 Third all; do
+  run_cli 0 --attach disk:1:6=three.img --from-drive A160 --to-hfs-image from-disk.img \
+    --partition "$choice"
+  run_cli 0 --from-file three.img --to-hfs-image from-file.img --partition "$choice"
+  expect_completed
+  cmp -s from-disk.img from-file.img || fail "--from-file three.img --partition $choice"
+  [[ $(stat -c %a from-file.img) == 640 ]] || fail "mode of from-file.img"
+done
+[[ $(sha256sum <three.img) == "$sum" ]] || fail "--from-file changed three.img"
+run_cli 0 --from-file three.img --to-hfs-image from-file.img --partition Third
+expect_volume_files from-file.img 1 vol3
+# A rehearsal names the file and writes nothing.
+run_cli 0 --from-file three.img --to-hfs-image rehearsed.img --partition 1 --dry-run
+grep -qx "Copy 3001 blocks of 512 bytes from file three.img, from block 4064" out.txt ||
+  fail "plan: $(cat out.txt)"
+[[ ! -e rehearsed.img ]] || fail "a dry run made rehearsed.img"
+# A bare volume goes behind a fresh map; the source is never its own target.
+new_volume bare.img 800 Bare
+run_cli 0 --from-file bare.img --to-hfs-image wrapped.img
+expect_partx wrapped.img 2 "64 1600 Apple_HFS MacOS"
+[[ $(volume_name wrapped.img 1) == Bare ]] || fail "wrapped.img: no volume Bare"
+run_cli 1 --from-file three.img --to-hfs-image three.img
+expect_err "${TEXT[source_is_hfs_target]}"
+[[ $(sha256sum <three.img) == "$sum" ]] || fail "three.img as its own target changed"
 
 # Refusals: a plain ISO image on the bus is no Macintosh volume, and the
 # target stays as it was.

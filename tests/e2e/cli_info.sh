@@ -103,6 +103,35 @@ expect_json genhfs.iso '"hfs_header" in j["system_area"]' 'j["bare_volume"]["nam
   'j["map_count"] is None'
 cross_check genhfs.iso
 
+# Other tools' sound hybrids: genisoimage pads its image past the Driver
+# Descriptor's count and ends the system area with 0x55AA over an empty
+# table; xorriso writes code where the Driver Descriptor's count would be,
+# and maps of 2048-byte blocks unless told otherwise.
+genisoimage -quiet -hfs -part -V GPART -o genpart.iso iso 2>/dev/null
+xorriso -as mkisofs -hfsplus -V XAS -o xas.iso iso 2>/dev/null
+xorriso -as mkisofs -hfsplus -apm-block-size 2048 -V XAS2K -o xas2k.iso iso 2>/dev/null
+xorriso -outdev xnative.iso -hfsplus on -map iso / >/dev/null 2>&1
+for peer in genhfs genpart xas xas2k xnative; do
+  describe $peer.iso 0
+  grep -qx 'Verdict: sound' $peer.iso.txt || fail "$peer.iso: $(cat $peer.iso.txt)"
+  cross_check $peer.iso
+done
+for peer in genhfs genpart; do
+  expect_json $peer.iso '"pc_boot_signature" in j["system_area"]' \
+    '"pc_boot_record" not in j["system_area"]'
+done
+grep -qx 'System area: an Apple partition map and a PC boot signature (0x55AA) alone' \
+  genpart.iso.txt || fail "genpart.iso: $(cat genpart.iso.txt)"
+expect_json genpart.iso 'j["driver_descriptor"]["block_count"] * 512 < j["bytes"]' \
+  '[e["volume"]["name"] for e in j["entries"] if e["volume"]] == ["GPART"]'
+for peer in xas xnative; do
+  grep -q '^Driver Descriptor: no valid Driver Descriptor ' $peer.iso.txt ||
+    fail "$peer.iso: $(cat $peer.iso.txt)"
+  expect_json $peer.iso 'j["driver_descriptor"]["valid"] is False'
+done
+expect_json xas2k.iso 'j["map_block_size"] == 2048' \
+  '[e["volume"]["kind"] for e in j["entries"] if e["volume"]] == ["HFS+"]'
+
 # HFS volumes: bare, and Apple-partitioned with two volumes.
 new_volume bare.img 800 Bare
 describe bare.img 0
@@ -171,11 +200,12 @@ expect_json node-apm-mac-os-disk-utility.bin '[e["row"] for e in j["entries"]] =
 expect_json bbb.img 'j["bare_volume"]["name"] == "BBB"'
 expect_json fruitsu-hello.dmg '[p["code"] for p in j["problems"]] == ["unknown"]'
 # A DVD's map of 2048-byte blocks: listed as partx lists it (cross_check
-# above), in 512-byte blocks, though no job takes it.
+# above), in 512-byte blocks, though no job takes it; only the head of the
+# disc, so its count and entries reach past the file.
 describe node-apm-mac-osx-snow-leopard.bin 1
 expect_json node-apm-mac-osx-snow-leopard.bin 'j["map_block_size"] == 2048' \
   '[(e["partx"], e["first_block"], e["blocks"]) for e in j["entries"]] == [(1, 4, 60), (2, 64, 2020420), (3, 2020488, 13157944), (4, 15178432, 12)]' \
-  '"block_size" in {p["code"] for p in j["problems"]}'
+  '{p["code"] for p in j["problems"]} == {"block_count", "past_end", "no_volume"}'
 grep -q '^Partition map: 4 entries, 2048-byte blocks' node-apm-mac-osx-snow-leopard.bin.txt ||
   fail "snow leopard: $(cat node-apm-mac-osx-snow-leopard.bin.txt)"
 

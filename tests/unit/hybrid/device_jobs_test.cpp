@@ -453,6 +453,94 @@ TEST_F(DeviceJobs, WholeVolumeIsAllTheMapDescribesOrRefused) {
     EXPECT_TRUE(user.notices.empty());
     EXPECT_EQ(image.bytes(), test::slice(source, 0, std::size_t{v.copied_blocks} * 512));
   }
+  // The same disks as image files: the same volume, or a refusal in the
+  // file's words.
+  for (const volume& v : volumes) {
+    if (v.cdrom) continue;
+    SCOPED_TRACE(std::string("file: ") + v.what);
+    auto bytes = test::hfs_image(v.entries, v.device_blocks);
+    if (!v.descriptor) bytes[0] = bytes[1] = 0;
+    hybrid::put_be16(bytes.data() + 2, v.descriptor_unit);
+    hybrid::put_be32(bytes.data() + 4, v.descriptor_count);
+    memory_stream source{"disk.img", bytes};
+    memory_stream image{"whole.img"};
+    user.notices.clear();
+    const int done = test::told(hybrid::extract_from_image_file(source, image, user), user);
+    EXPECT_EQ(done, v.copied_blocks != 0 ? 1 : 0);
+    EXPECT_EQ(image.bytes(), test::slice(bytes, 0, std::size_t{v.copied_blocks} * 512));
+    EXPECT_EQ(user.notices,
+              v.copied_blocks != 0
+                  ? std::vector<std::string>{}
+                  : std::vector<std::string>{text::map_past_file_end("disk.img", 364, 240) +
+                                             text::hfs_image_kept_suffix});
+  }
+}
+
+// An image file gives the HFS image its disk would give, whatever the
+// answer.
+TEST_F(DeviceJobs, AnImageFileIsExtractedAsItsDiskIs) {
+  const auto bytes = two_partition_disk();
+  attach(bytes, false);
+  for (const int answer : {hybrid::choice_all, 0, 1}) {
+    SCOPED_TRACE(answer);
+    user.partition_answer = answer;
+    memory_stream from_disk{"disk.out"}, from_file{"file.out"}, source{"disk.img", bytes};
+    EXPECT_EQ(test::told(hybrid::extract_to_hfs_image("A120", from_disk, user), user), 1);
+    EXPECT_EQ(test::told(hybrid::extract_from_image_file(source, from_file, user), user), 1);
+    EXPECT_EQ(from_file.bytes(), from_disk.bytes());
+    EXPECT_EQ(source.bytes(), bytes);
+  }
+  EXPECT_TRUE(user.notices.empty());
+}
+
+// A bare volume goes behind a fresh map, as the hybrid job takes it; what
+// holds no volume, or only part of one, or cannot be read whole, leaves the
+// new image empty and says so; the source is never written.
+TEST_F(DeviceJobs, AnImageFileWithoutAUsableMapIsWrappedOrRefused) {
+  const auto bare = test::bare_volume("BD", 40 * 512);
+  memory_stream map{"map"};
+  ASSERT_TRUE(hybrid::write_partition_map(map, 104, 64, 40));
+  auto wrapped = map.bytes();
+  wrapped.insert(wrapped.end(), bare.begin(), bare.end());
+  const std::string kept = text::hfs_image_kept_suffix;
+  struct row {
+    const char* what;
+    std::vector<std::uint8_t> source;
+    bool fail_last;  // the last operation on the source, the copy's read, fails
+    std::vector<std::uint8_t> result;
+    std::string notice;
+  };
+  const std::vector<row> rows = {
+      {"a bare volume", bare, false, wrapped, ""},
+      {"an ISO image", iso_before, false, {}, text::no_hfs_partition + kept},
+      {"a volume cut short",
+       test::bare_volume("BD", 30 * 512, 40 * 512),
+       false,
+       {},
+       text::bare_volume_incomplete("disk.img", 40 * 512, 30 * 512) + kept},
+      {"a read that fails in the copy", two_partition_disk(), true, {}, "the read's failure"},
+  };
+  for (const row& r : rows) {
+    SCOPED_TRACE(r.what);
+    test::scripted_questions one;
+    one.partition_answer = 0;
+    test::failing_stream source{"disk.img", r.source};
+    if (r.fail_last) {
+      test::failing_stream counted{"disk.img", r.source};
+      memory_stream ignored{"ignored.img"};
+      ASSERT_EQ(hybrid::extract_from_image_file(counted, ignored, one).code(), 1);
+      source.fail_at = counted.operations;
+    }
+    memory_stream image{"out.img"};
+    EXPECT_EQ(test::told(hybrid::extract_from_image_file(source, image, one), one),
+              r.notice.empty() ? 1 : 0);
+    EXPECT_EQ(image.bytes(), r.result);
+    const std::string notice =
+        r.fail_last ? text::io_failure(text::failed_operation::read, source) + kept : r.notice;
+    EXPECT_EQ(one.notices,
+              notice.empty() ? std::vector<std::string>{} : std::vector<std::string>{notice});
+    EXPECT_EQ(source.bytes(), r.source);
+  }
 }
 
 TEST_F(DeviceJobs, CapacityCancelLeavesTheImageAlone) {

@@ -227,10 +227,93 @@ TEST(ImageInfo, IsoExtensionsAreFound) {
   auto with_boot_record = test::iso_image(iso_bytes);
   with_boot_record[510] = 0x55;
   with_boot_record[511] = 0xAA;
+  with_boot_record[446 + 4] = 0xEE;  // the GPT's protective partition
+  with_boot_record[446 + 12] = 0x50;
   std::memcpy(with_boot_record.data() + 512, "EFI PART", 8);
   const image_info booted = describe(with_boot_record);
   EXPECT_TRUE(booted.system_area.pc_boot_record && booted.system_area.gpt);
   EXPECT_FALSE(booted.system_area.apple_map || booted.system_area.other);
+}
+
+// Other tools' hybrids are judged by what their readers need: padding past
+// the Driver Descriptor's count, or a count that describes nothing in the
+// image, is no fault of an image; a job's own plan is held to the count it
+// writes. A count short of the entries is a fault either way.
+TEST(ImageInfo, DriverDescriptorsAreJudgedByWhoseImageItIs) {
+  const auto hybrid = make_hybrid(two_volumes(), hybrid::choice_all);
+  const std::uint32_t blocks = static_cast<std::uint32_t>(hybrid.size() / 512);
+  const struct {
+    const char* what;
+    std::uint32_t count;
+    bool valid;
+    std::set<std::string> any_image, own_hybrid;
+  } rows[] = {
+      {"the job's own count", blocks + 3, true, {}, {}},
+      {"padding after the counted blocks", blocks, true, {}, {"block_count"}},
+      {"a count short of the entries", blocks - 20, true, {"block_count"}, {"block_count"}},
+      {"code where the count would be", 0xEB02FFFFu, false, {}, {"block_count"}},
+      {"no count", 0, false, {}, {"block_count"}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    auto image = hybrid;
+    image.resize(image.size() + 3 * 512);  // zeros after the last partition
+    hybrid::put_be32(image.data() + 4, r.count);
+    for (const auto rules : {hybrid::judged_as::any_image, hybrid::judged_as::own_hybrid}) {
+      image_info info;
+      ASSERT_TRUE(hybrid::describe_image(
+          [&](std::uint64_t at, std::uint8_t* into, std::size_t n) {
+            std::memcpy(into, image.data() + at, n);
+            return true;
+          },
+          image.size(), info, rules));
+      EXPECT_EQ(info.descriptor_valid, r.valid);
+      EXPECT_EQ(problem_codes(info),
+                rules == hybrid::judged_as::any_image ? r.any_image : r.own_hybrid);
+    }
+  }
+}
+
+// 0x55AA alone ends the system area of some tools' ISO images; a PC boot
+// record has a partition in its table or code before it.
+TEST(ImageInfo, ABootSignatureAloneIsNoBootRecord) {
+  const struct {
+    const char* what;
+    std::function<void(std::uint8_t*)> fill;
+    bool record, signature;
+  } rows[] = {
+      {"empty entries, every other field set",
+       [](std::uint8_t* block0) {
+         for (std::size_t entry = 446; entry < 510; entry += 16) {
+           std::fill_n(block0 + entry + 1, 3, 0xFF);
+           std::fill_n(block0 + entry + 5, 3, 0xFF);
+           std::fill_n(block0 + entry + 8, 4, 0x01);
+         }
+       },
+       false, true},
+      {"a partition in the table",
+       [](std::uint8_t* block0) {
+         block0[446 + 16 + 4] = 0xEE;
+         block0[446 + 16 + 12] = 0x40;
+       },
+       true, false},
+      {"a type without a length", [](std::uint8_t* block0) { block0[446 + 4] = 0x83; }, false,
+       true},
+      {"code", [](std::uint8_t* block0) { block0[0] = 0xEB; }, true, false},
+      {"an Apple Driver Descriptor", [](std::uint8_t* block0) { std::memcpy(block0, "ER", 2); },
+       false, true},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    auto image = test::iso_image(iso_bytes);
+    image[510] = 0x55;
+    image[511] = 0xAA;
+    r.fill(image.data());
+    const image_info info = describe(image);
+    EXPECT_EQ(info.system_area.pc_boot_record, r.record);
+    EXPECT_EQ(info.system_area.pc_boot_signature, r.signature);
+    EXPECT_FALSE(info.system_area.other);
+  }
 }
 
 // Cut anywhere, a hybrid is still described from what is there, and no
@@ -262,7 +345,8 @@ TEST(ImageInfo, MapsOfLargerBlocksAreScaled) {
   }
   EXPECT_EQ(seen, (std::vector<std::string>{"1 4 60 -1 0", "2 64 2020420 -1 0",
                                             "3 2020488 13157944 -1 0", "4 15178432 12 -1 0"}));
-  EXPECT_EQ(problem_codes(dvd), (std::set<std::string>{"block_size", "past_end", "no_volume"}));
+  // Only the head of the disc: its count and entries reach past the file.
+  EXPECT_EQ(problem_codes(dvd), (std::set<std::string>{"block_count", "past_end", "no_volume"}));
 
   // A whole disc: the volume is where the scaled entry puts it.
   std::vector<std::uint8_t> disc(56 * 2048);

@@ -237,6 +237,15 @@ TEST(Messages, TheJobs) {
        "A run on cd.iso that did not finish had removed the bytes after its ISO 9660 volume and "
        "kept them in cd.iso.removed-40960-1a2b3c4d.\nA run that writes puts the 5000 bytes "
        "back first; a dry run writes nothing.\nNothing was written."},
+      {text::source_is_hfs_target,
+       "The source image and the HFS image to write are the same file.\nPlease choose two "
+       "different files."},
+      {text::bare_volume_incomplete("disk.img", 819200, 409600),
+       "The HFS volume in disk.img is 819200 bytes long, but the file is only 409600 bytes "
+       "long: it is incomplete, or still being written."},
+      {text::map_past_file_end("disk.img", 364, 240),
+       "The partition map of disk.img reaches block 364, but the file holds only 240 blocks of "
+       "512 bytes: the volume cannot be copied whole."},
   });
 }
 
