@@ -23,7 +23,7 @@ std::string table_text(int type_filter) {
     if (row.target == scsi::header_row_target) {
       if (!host_has_devices) text += "   (no devices of this kind)\n";
       std::snprintf(line, sizeof line,
-                    "%sHost adapter %u\nDriver: %s\nId Typ      Model            Release\n",
+                    "%sHost adapter %u\nDriver: %s\nId Vendor   Model            Release\n",
                     text.empty() ? "" : "\n", static_cast<unsigned>(row.host),
                     hybrid::printable(row.product).c_str());
       text += line;

@@ -131,6 +131,40 @@ int end_output(int status, bool job) {
   return job || status != 0 ? status : 1;
 }
 
+// An error about one file or device: "zelvorant-cli: FILE: reason".
+void print_error(const std::string& file, const std::string& text) {
+  const std::string line = file.empty()
+                               ? hybrid::text::program_error(shown(text))
+                               : hybrid::text::file_error(hybrid::printable(file), shown(text));
+  std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+// The result of a job, on stdout; its loss is told as the program ends.
+void print_result(const std::string& line) {
+  errno = 0;
+  if (std::fprintf(stdout, "%s\n", line.c_str()) < 0 || std::fflush(stdout) != 0) {
+    note_output_failure(errno);
+    lost.result = line;
+  }
+}
+
+// The completion line, naming what was written.
+std::string completion_line(const hybrid::written_target& written) {
+  namespace text = hybrid::text;
+  const std::string path = hybrid::printable(written.path);
+  std::vector<text::volume_at> volumes = written.volumes;
+  for (text::volume_at& volume : volumes) volume.name = hybrid::printable(volume.name);
+  switch (written.what) {
+    case hybrid::written_target::kind::hybrid:
+      return text::completed_hybrid(path, written.bytes, volumes);
+    case hybrid::written_target::kind::hfs_image:
+      return text::completed_hfs_image(path, written.bytes, volumes);
+    case hybrid::written_target::kind::plain_iso:
+      break;
+  }
+  return text::completed_undo(path, written.bytes);
+}
+
 // The main window's outlets, on a terminal.
 hybrid::job_outlets terminal_outlets(const cli::options& parsed, cli::terminal_questions& ask) {
   const bool quiet = parsed.talk == cli::verbosity::quiet;
@@ -138,25 +172,23 @@ hybrid::job_outlets terminal_outlets(const cli::options& parsed, cli::terminal_q
   hybrid::job_outlets outlets;
   outlets.show_message = [quiet, dry_run](const std::string& text) {
     // The completion message is the result; everything else is a message.
-    const bool completed = text == hybrid::text::completed;
-    if (completed && quiet) return;
-    std::FILE* out = completed ? stdout : stderr;
-    const std::string line = completed && dry_run ? hybrid::text::dry_run_done : shown(text);
-    errno = 0;
-    const bool written = std::fprintf(out, "%s\n", line.c_str()) >= 0 && std::fflush(out) == 0;
-    if (completed && !written) {
-      note_output_failure(errno);
-      lost.result = line;
+    if (text != hybrid::text::completed) {
+      std::fprintf(stderr, "%s\n", shown(text).c_str());
+    } else if (!quiet) {
+      print_result(dry_run ? hybrid::text::dry_run_done : shown(text));
     }
   };
-  // The window's status line: the job's start and end, worth a line only
-  // to those who asked for everything.
-  outlets.set_status = [talk = parsed.talk](const std::string& text) {
-    if (talk == cli::verbosity::verbose) std::fprintf(stderr, "%s\n", shown(text).c_str());
+  outlets.show_completion = [quiet](const hybrid::written_target& written) {
+    if (!quiet) print_result(completion_line(written));
   };
-  outlets.show_open_failure = [](const std::string& message, const std::string& reason) {
-    std::fprintf(stderr, "%s\n", shown(message).c_str());
-    if (!reason.empty()) std::fprintf(stderr, "%s\n", shown(reason).c_str());
+  outlets.show_error = print_error;
+  // The window's status line: the job's start and its share, worth a line
+  // only to those who asked for everything; the idle text that follows
+  // speaks to the window's user.
+  outlets.set_status = [talk = parsed.talk](const std::string& text) {
+    if (talk == cli::verbosity::verbose && text != hybrid::text::idle) {
+      std::fprintf(stderr, "%s\n", shown(text).c_str());
+    }
   };
   outlets.ask = &ask;
   return outlets;
@@ -190,7 +222,7 @@ int run_command(const cli::options& parsed, const cli::real_devices& real) {
   std::string error;
   if (request.source == hybrid::source_kind::drive &&
       !name_the_device(request, parsed.talk, error)) {
-    std::fprintf(stderr, "%s\n", hybrid::text::device_path_refused(shown(error)).c_str());
+    print_error(request.device_text, hybrid::text::device_path_refused(error));
     return 1;
   }
   if (parsed.what == cli::options::action::info) {
@@ -199,7 +231,7 @@ int run_command(const cli::options& parsed, const cli::real_devices& real) {
     return cli::run_info(described);
   }
   if (target_is_attached(parsed.request.target_path, parsed.attached)) {
-    std::fprintf(stderr, "%s\n", hybrid::text::target_is_attached_image);
+    print_error(parsed.request.target_path, hybrid::text::target_is_attached_image);
     return 1;
   }
   return run_job(parsed, request);

@@ -6,7 +6,8 @@ namespace cli {
 namespace {
 
 // Where every description starts. Names and a value that leave no room
-// for a space before it get a line of their own.
+// for two spaces before it get a line of their own: help2man, and so the
+// man page, takes a single space for part of the option.
 constexpr std::size_t description_column = 25;
 
 }  // namespace
@@ -38,7 +39,7 @@ std::string option_help(std::span<const option_entry> table) {
     if (entry.short_name != nullptr) names.append(entry.short_name).append(", ");
     names.append(entry.name).append(entry.value_help);
     text += names;
-    if (names.size() < description_column) {
+    if (names.size() + 2 <= description_column) {
       text.append(description_column - names.size(), ' ');
     } else {
       text.append("\n").append(description_column, ' ');

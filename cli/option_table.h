@@ -24,6 +24,8 @@ struct parse_state {
   bool have_target = false;
   bool quiet = false;
   bool verbose = false;
+  // The usage error is about sources and targets: the jobs are listed after it.
+  bool list_jobs = false;
 };
 
 // How an option takes its value: --opt VALUE or --opt=VALUE.

@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "cli/option_table.h"
@@ -39,6 +41,20 @@ handled refuse(std::string& error, std::string reason) {
   return handled::refused;
 }
 
+// The sources and targets the jobs take, listed by the usage errors about
+// sources and targets that no job combines.
+const std::vector<std::string> jobs = {
+    "--from-file PATH --to-iso PATH",
+    "--from-drive DEVICE --to-iso PATH",
+    "--from-drive DEVICE --to-hfs-image PATH",
+    "--undo PATH",
+};
+
+handled refuse_pair(parse_state& state, std::string& error, const char* reason) {
+  state.list_jobs = true;
+  return refuse(error, reason);
+}
+
 // True the first time only: a second source or target is a usage error.
 bool first(bool& given) { return !std::exchange(given, true); }
 
@@ -54,7 +70,7 @@ handled version(parse_state& state, const std::optional<std::string>&, std::stri
 
 handled from_file(parse_state& state, const std::optional<std::string>& path, std::string& error) {
   if (!first(state.have_source)) {
-    return refuse(error, text::one_source);
+    return refuse_pair(state, error, text::one_source);
   }
   state.parsed.request.source = hybrid::source_kind::file;
   state.parsed.request.source_path = *path;
@@ -64,7 +80,7 @@ handled from_file(parse_state& state, const std::optional<std::string>& path, st
 handled from_drive(parse_state& state, const std::optional<std::string>& device,
                    std::string& error) {
   if (!first(state.have_source)) {
-    return refuse(error, text::one_source);
+    return refuse_pair(state, error, text::one_source);
   }
   state.parsed.request.source = hybrid::source_kind::drive;
   state.parsed.request.device = device_kind_of(*device);
@@ -75,7 +91,7 @@ handled from_drive(parse_state& state, const std::optional<std::string>& device,
 handled target(parse_state& state, hybrid::target_kind kind, const std::string& path,
                std::string& error) {
   if (!first(state.have_target)) {
-    return refuse(error, text::one_target);
+    return refuse_pair(state, error, text::one_target);
   }
   state.parsed.request.target = kind;
   state.parsed.request.target_path = path;
@@ -156,6 +172,19 @@ handled yes(parse_state& state, const std::optional<std::string>&, std::string&)
   return handled::next;
 }
 
+template <hybrid::warning_kind kind>
+handled approve(parse_state& state, const std::optional<std::string>&, std::string&) {
+  state.parsed.answers.approved.insert(kind);
+  return handled::next;
+}
+
+handled media(parse_state& state, const std::optional<std::string>& name, std::string& error) {
+  const std::optional<std::uint64_t> bytes = media_bytes(*name);
+  if (!bytes) return refuse(error, text::media_value);
+  state.parsed.answers.medium_bytes = bytes;
+  return handled::next;
+}
+
 handled quiet(parse_state& state, const std::optional<std::string>&, std::string&) {
   state.quiet = true;
   return handled::next;
@@ -165,6 +194,13 @@ handled verbose(parse_state& state, const std::optional<std::string>&, std::stri
   state.verbose = true;
   return handled::next;
 }
+
+// The options that each answer one kind of question.
+constexpr const char* accept_size = "--accept-size";
+constexpr const char* overwrite_system_area = "--overwrite-system-area";
+constexpr const char* remove_after_volume = "--remove-after-volume";
+constexpr const char* zero_system_area = "--zero-system-area";
+constexpr const char* remove_after_data = "--remove-after-data";
 
 // --help's headings.
 constexpr const char* sources = "Source (one):";
@@ -212,13 +248,40 @@ const option_entry table[] = {
      "9660 volume, the system area, the partition map,\n"
      "the HFS volumes, the bytes after them, what is\n"
      "wrong, and the layout drawn to scale; with\n"
-     "--from-drive DEVICE instead of IMAGE, a device's"},
+     "--from-drive DEVICE in place of IMAGE, the same\n"
+     "of a device"},
     {"--json", nullptr, value_rule::ignored, nullptr, json, looking, "",
      "the same facts as one JSON object"},
     {"--partition", nullptr, value_rule::required, nullptr, partition, answers, " N|NAME|all",
      "which HFS partition to take: row N (0 to 7), the\n"
-     "one row named NAME, or all"},
-    {"--yes", "-y", value_rule::none, nullptr, yes, answers, "", "answer OK to warnings"},
+     "one row whose partition, or else HFS volume, is\n"
+     "named NAME, or all"},
+    {"--yes", "-y", value_rule::none, nullptr, yes, answers, "",
+     "answer OK to every question; each option below\n"
+     "answers one kind"},
+    {accept_size, nullptr, value_rule::none, nullptr, approve<hybrid::warning_kind::capacity>,
+     answers, "", "OK to a hybrid larger than the medium"},
+    {overwrite_system_area, nullptr, value_rule::none, nullptr,
+     approve<hybrid::warning_kind::system_area>, answers, "",
+     "OK to overwrite data (a boot record, a GPT) in\n"
+     "the ISO image's first 32,768 bytes"},
+    {remove_after_volume, nullptr, value_rule::none, nullptr,
+     approve<hybrid::warning_kind::bytes_after_volume>, answers, "",
+     "OK to remove bytes after the ISO 9660 volume"},
+    {zero_system_area, nullptr, value_rule::none, nullptr,
+     approve<hybrid::warning_kind::undo_system_area>, answers, "",
+     "--undo: OK to zero data besides the map in the\n"
+     "first 32,768 bytes"},
+    {remove_after_data, nullptr, value_rule::none, nullptr,
+     approve<hybrid::warning_kind::undo_bytes_after>, answers, "",
+     "--undo: OK to remove bytes after the hybrid's last\n"
+     "partition"},
+    {"--media", nullptr, value_rule::required, nullptr, media, answers, " cd74|cd80|dvd|none",
+     "the medium the size question measures against:\n"
+     "cd74 681,984,000 bytes, cd80 737,280,000, dvd\n"
+     "4,700,372,992 (single-layer DVD+R), none asks\n"
+     "nothing; without it 660,000,000 bytes (a device\n"
+     "source: 640,000,000)"},
     {"--quiet", "-q", value_rule::none, nullptr, quiet, output, "", "print errors only"},
     {"--verbose", nullptr, value_rule::none, nullptr, verbose, output, "",
      "also print the status lines (\"Working, please\n"
@@ -260,6 +323,12 @@ bool broken_rule(std::string& error, std::string reason) {
   return false;
 }
 
+// A usage error about sources and targets that no job combines.
+bool broken_pair(parse_state& state, std::string& error, const char* reason) {
+  state.list_jobs = true;
+  return broken_rule(error, reason);
+}
+
 // --info's rules, once the whole line is read.
 bool check_info(parse_state& state, std::string& error) {
   options& parsed = state.parsed;
@@ -275,12 +344,12 @@ bool check_info(parse_state& state, std::string& error) {
   return true;
 }
 
-bool check_undo(const parse_state& state, std::string& error) {
+bool check_undo(parse_state& state, std::string& error) {
   if (state.parsed.dry_run) {
     return broken_rule(error, text::undo_no_dry_run);
   }
   if (state.have_source) {
-    return broken_rule(error, text::undo_no_source);
+    return broken_pair(state, error, text::undo_no_source);
   }
   return true;
 }
@@ -305,10 +374,10 @@ bool check_command(parse_state& state, std::string& error) {
   if (parsed.what == options::action::info) return check_info(state, error);
   if (parsed.what == options::action::undo) return check_undo(state, error);
   if (!state.have_source) {
-    return broken_rule(error, text::no_source);
+    return broken_pair(state, error, text::no_source);
   }
   if (!state.have_target) {
-    return broken_rule(error, text::no_target);
+    return broken_pair(state, error, text::no_target);
   }
   // The one pair the window calls incoherent that the command line takes.
   hybrid::job_request& request = parsed.request;
@@ -317,8 +386,29 @@ bool check_command(parse_state& state, std::string& error) {
   return true;
 }
 
-std::optional<options> parse_arguments(const std::vector<std::string>& args, std::string& error) {
-  parse_state state;
+// Words of one dash and several letters ("-yq") as the short options they
+// join; any other word as it is.
+std::vector<std::string> split_short_options(const std::vector<std::string>& args) {
+  std::vector<std::string> words;
+  bool options_ended = false;
+  for (const std::string& arg : args) {
+    options_ended = options_ended || arg == "--";
+    const bool joined = !options_ended && arg.size() > 2 && arg[0] == '-' && arg[1] != '-';
+    if (joined && std::all_of(arg.begin() + 1, arg.end(), [](char letter) {
+          const option_entry* option = find_option(table, std::string{'-', letter});
+          return option != nullptr && option->value == value_rule::none;
+        })) {
+      for (std::size_t at = 1; at < arg.size(); ++at) words.push_back(std::string{'-', arg[at]});
+    } else {
+      words.push_back(arg);
+    }
+  }
+  return words;
+}
+
+std::optional<options> parse_arguments(parse_state& state, const std::vector<std::string>& words,
+                                       std::string& error) {
+  const std::vector<std::string> args = split_short_options(words);
   bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -351,11 +441,40 @@ std::optional<options> parse_arguments(const std::vector<std::string>& args, std
 std::span<const option_entry> program_options() { return table; }
 
 std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error) {
-  auto parsed = parse_arguments(args, error);
+  parse_state state;
+  auto parsed = parse_arguments(state, args, error);
   // The reason quotes what was typed: a line break or an escape sequence in
   // an argument must not reach the terminal as one.
   error = hybrid::printable(error);
+  if (!parsed && state.list_jobs) error += "\n" + text::jobs_that_work(jobs);
   return parsed;
+}
+
+const char* answer_option(hybrid::warning_kind kind) {
+  switch (kind) {
+    case hybrid::warning_kind::capacity:
+      return accept_size;
+    case hybrid::warning_kind::system_area:
+      return overwrite_system_area;
+    case hybrid::warning_kind::bytes_after_volume:
+      return remove_after_volume;
+    case hybrid::warning_kind::undo_system_area:
+      return zero_system_area;
+    case hybrid::warning_kind::undo_bytes_after:
+      return remove_after_data;
+  }
+  return "--yes";
+}
+
+std::optional<std::uint64_t> media_bytes(const std::string& name) {
+  // Sectors of 2,048 bytes: 74 and 80 minutes at 75 a second; a
+  // single-layer DVD+R, the smaller of the two recordable DVDs.
+  constexpr std::uint64_t sector = 2048;
+  if (name == "cd74") return 74 * 60 * 75 * sector;
+  if (name == "cd80") return 80 * 60 * 75 * sector;
+  if (name == "dvd") return 2295104 * sector;
+  if (name == "none") return std::numeric_limits<std::uint64_t>::max();
+  return std::nullopt;
 }
 
 const char* usage_text() {
@@ -370,10 +489,12 @@ const char* usage_text() {
       option_help(table) +
       "\n"
       "Options take their value as --opt VALUE or --opt=VALUE; -- ends the\n"
-      "options. On a terminal an unanswered question is asked; otherwise it is\n"
-      "answered with Cancel. A file that cannot be opened is named with the\n"
-      "system's reason. A control character in a name read from an image or a\n"
-      "device, or in a path, is printed as '?' (--json escapes it).\n"
+      "options; short options join (-yq). On a terminal an unanswered question\n"
+      "is asked (o, ok, y or yes for OK; c, cancel, n or no for Cancel);\n"
+      "otherwise it is answered with Cancel. An error names the file or device\n"
+      "it is about: \"zelvorant-cli: FILE: reason\". A control character in a\n"
+      "name read from an image or a device, or in a path, is printed as '?'\n"
+      "(--json escapes it).\n"
       "\n"
       "Exit status:\n"
       "  0    completed (with --dry-run: planned, nothing written; with --info:\n"

@@ -2,7 +2,9 @@
 // window would build and the answers it would click.
 #pragma once
 
+#include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,7 +16,11 @@ namespace cli {
 // How the user answered ahead of time; an absent answer is asked on a
 // terminal, and taken as Cancel elsewhere.
 struct preset_answers {
-  bool yes = false;              // OK to warnings
+  bool yes = false;  // OK to warnings
+  // OK to these questions alone (--accept-size, --overwrite-system-area, ...).
+  std::set<hybrid::warning_kind> approved;
+  // --media: the capacity the size questions use, in bytes; unset, the jobs'.
+  std::optional<std::uint64_t> medium_bytes;
   std::optional<int> partition;  // a row, or hybrid::choice_all
   // --partition NAME: the one row whose name is exactly this.
   std::optional<std::string> partition_name;
@@ -48,5 +54,12 @@ std::optional<options> parse_options(const std::vector<std::string>& args, std::
 hybrid::device_kind device_kind_of(const std::string& specifier);
 
 const char* usage_text();
+
+// The option that answers OK to one kind of question.
+const char* answer_option(hybrid::warning_kind kind);
+
+// What --media NAME stands for, in bytes (none: no limit); nullopt for a
+// name it does not know.
+std::optional<std::uint64_t> media_bytes(const std::string& name);
 
 }  // namespace cli

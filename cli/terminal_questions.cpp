@@ -39,17 +39,36 @@ bool terminal_questions::read_answer(std::string& answer) {
   answer.clear();
   int c;
   while ((c = std::fgetc(in_)) != EOF && c != '\n') answer.push_back(static_cast<char>(c));
-  return c != EOF || !answer.empty();
+  if (c != EOF || !answer.empty()) return true;
+  std::fprintf(err_, "\n%s\n", hybrid::text::answered_no_input);
+  return false;
 }
 
-bool terminal_questions::warning(const std::string& text) {
-  if (answers_.yes) {
-    if (!quiet_) std::fprintf(err_, "%s\n%s\n", shown(text).c_str(), hybrid::text::answered_ok);
+namespace {
+
+std::string lower_case(std::string word) {
+  for (char& c : word) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return word;
+}
+
+}  // namespace
+
+bool terminal_questions::ask_ok(const std::string& text, bool preset, const char* option) {
+  if (answers_.yes || preset) {
+    if (!quiet_) {
+      const std::string answered =
+          answers_.yes ? hybrid::text::answered_ok : hybrid::text::answered_ok_by(option);
+      std::fprintf(err_, "%s\n%s\n", shown(text).c_str(), answered.c_str());
+    }
     return true;
   }
   std::fprintf(err_, "%s\n", shown(text).c_str());
   if (!interactive_) {
-    std::fprintf(err_, "%s\n", hybrid::text::answered_cancel);
+    const std::string cancelled = option == nullptr ? hybrid::text::answered_cancel
+                                                    : hybrid::text::answered_cancel_for(option);
+    std::fprintf(err_, "%s\n", cancelled.c_str());
     return false;
   }
   for (;;) {
@@ -57,53 +76,79 @@ bool terminal_questions::warning(const std::string& text) {
     std::fflush(err_);
     std::string answer;
     if (!read_answer(answer)) return false;
-    if (answer == "o" || answer == "O" || answer == "ok" || answer == "OK") return true;
-    if (answer == "c" || answer == "C" || answer == "cancel" || answer == "Cancel") return false;
+    answer = lower_case(answer);
+    if (answer == "o" || answer == "ok" || answer == "y" || answer == "yes") return true;
+    if (answer == "c" || answer == "cancel" || answer == "n" || answer == "no") return false;
   }
+}
+
+bool terminal_questions::warning(const std::string& text) { return ask_ok(text, false, nullptr); }
+
+bool terminal_questions::warning_about(hybrid::warning_kind kind, const std::string& text) {
+  return ask_ok(text, answers_.approved.contains(kind), answer_option(kind));
 }
 
 namespace {
 
-void print_rows(std::FILE* err, const hybrid::partition_list& list, int rows) {
-  std::fprintf(err, "Select partition to open\n  %-32s %s\n", "Partition", "Nb sectors");
+// A partition's size in MB (1,000,000 bytes), one decimal.
+std::string megabytes(std::uint32_t blocks) {
+  const std::uint64_t tenths = (std::uint64_t{blocks} * hybrid::block_bytes + 50000) / 100000;
+  return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+void print_rows(std::FILE* err, const hybrid::partition_list& list, int rows,
+                const hybrid::volume_names& volumes) {
+  std::fprintf(err, "Select partition to open\n  %-32s %-27s %10s\n", "Partition", "HFS volume",
+               "Size (MB)");
   for (int row = 0; row < rows; ++row) {
-    const hybrid::hfs_partition& slot = list[static_cast<std::size_t>(row)];
-    std::fprintf(err, "%d %-32s %lu\n", row, hybrid::printable(slot.name).c_str(),
-                 static_cast<unsigned long>(slot.block_count));
+    const auto at = static_cast<std::size_t>(row);
+    const hybrid::hfs_partition& slot = list[at];
+    std::fprintf(err, "%d %-32s %-27s %10s\n", row, hybrid::printable(slot.name).c_str(),
+                 hybrid::printable(volumes[at]).c_str(), megabytes(slot.block_count).c_str());
   }
 }
 
 }  // namespace
 
-int terminal_questions::row_named(const hybrid::partition_list& list, int rows) {
+int terminal_questions::row_named(const hybrid::partition_list& list, int rows,
+                                  const hybrid::volume_names& volumes) {
   const std::string& name = *answers_.partition_name;
+  // The partitions' own names first; failing those, their volumes' names.
   int found = hybrid::choice_cancelled, matches = 0;
-  for (int row = 0; row < rows; ++row) {
-    if (name == list[static_cast<std::size_t>(row)].name) {
-      found = row;
-      ++matches;
+  for (const bool by_volume : {false, true}) {
+    for (int row = 0; row < rows; ++row) {
+      const auto at = static_cast<std::size_t>(row);
+      if (name == (by_volume ? volumes[at] : std::string(list[at].name))) {
+        found = row;
+        ++matches;
+      }
     }
+    if (matches != 0) break;
   }
   if (matches == 1) return found;
-  // The rows were not printed in quiet mode: the refusal lists them.
-  if (quiet_) print_rows(err_, list, rows);
+  print_rows(err_, list, rows, volumes);
   std::fprintf(err_, "%s\n",
                hybrid::text::partition_name_refused(matches, hybrid::printable(name)).c_str());
   return hybrid::choice_cancelled;
 }
 
 int terminal_questions::choose_partition(const hybrid::partition_list& list) {
+  return choose_partition_named(list, {});
+}
+
+int terminal_questions::choose_partition_named(const hybrid::partition_list& list,
+                                               const hybrid::volume_names& volumes) {
   const int rows = hybrid::listed_rows(list);
-  const bool preset = answers_.partition || answers_.partition_name;
-  if (!(preset && quiet_)) print_rows(err_, list, rows);
-  if (answers_.partition_name) return row_named(list, rows);
+  // An answer given ahead of time shows the menu only when it fits no row.
+  if (answers_.partition_name) return row_named(list, rows, volumes);
   if (answers_.partition) {
     const int row = *answers_.partition;
     if (row == hybrid::choice_all || row < rows) return row;
-    if (quiet_) print_rows(err_, list, rows);
+    print_rows(err_, list, rows, volumes);
     std::fprintf(err_, "%s\n", hybrid::text::no_such_partition(*answers_.partition).c_str());
     return hybrid::choice_cancelled;
   }
+  print_rows(err_, list, rows, volumes);
   if (!interactive_) {
     std::fprintf(err_, "%s\n", hybrid::text::partition_unanswered(rows > 0 ? rows - 1 : 0).c_str());
     return hybrid::choice_cancelled;

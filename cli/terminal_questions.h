@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdio>
+#include <optional>
 
 #include "cli/options.h"
 #include "cli/progress_bar.h"
@@ -23,6 +24,11 @@ class terminal_questions final : public hybrid::questions {
   void notice(const std::string& text) override;
   bool warning(const std::string& text) override;
   int choose_partition(const hybrid::partition_list& list) override;
+  bool warning_about(hybrid::warning_kind kind, const std::string& text) override;
+  bool wants_volume_names() const override { return true; }
+  int choose_partition_named(const hybrid::partition_list& list,
+                             const hybrid::volume_names& volumes) override;
+  std::optional<std::uint64_t> medium_bytes() const override { return answers_.medium_bytes; }
 
   void copy_started(std::uint64_t total_bytes) override;
   void copy_advanced(std::uint64_t bytes_done) override;
@@ -34,11 +40,14 @@ class terminal_questions final : public hybrid::questions {
   void show_plan(const hybrid::extract_plan& plan) override;
 
  private:
-  // One line from the user, without its end; false at the end of input.
+  // One line from the user, without its end; false at the end of input,
+  // which is told.
   bool read_answer(std::string& answer);
+  // A question answered OK by `option` when given, else from the terminal.
+  bool ask_ok(const std::string& text, bool preset, const char* option);
   // The preset --partition NAME as a row; choice_cancelled, with the reason
   // printed, when no row or several rows carry the name.
-  int row_named(const hybrid::partition_list& list, int rows);
+  int row_named(const hybrid::partition_list& list, int rows, const hybrid::volume_names& volumes);
 
   preset_answers answers_;
   std::FILE* in_;

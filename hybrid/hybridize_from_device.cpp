@@ -22,8 +22,9 @@ constexpr std::uint64_t cdrom_capacity_blocks = 1250000;
 plan_source device_plan_source(device_source& source, questions& ask) {
   return {std::nullopt,
           [&ask](std::uint64_t blocks) {
-            return blocks <= cdrom_capacity_blocks ||
-                   ask.warning(text::cd_capacity_warning(blocks));
+            const std::optional<std::uint64_t> medium = ask.medium_bytes();
+            return blocks <= (medium ? *medium / block_bytes : cdrom_capacity_blocks) ||
+                   ask.warning_about(warning_kind::capacity, text::cd_capacity_warning(blocks));
           },
           [&source] { return read_failure_text(source); }, text::device_too_many_entries,
           text::disk_holds_no_hfs};
@@ -64,7 +65,7 @@ job_outcome make_hybrid(const std::string& specifier, byte_stream& iso, question
   const device_specifier device = parse_specifier(specifier);
   const specifier_form form = device.form;
   if (form != specifier_form::disk && form != specifier_form::cdrom) {
-    return job_outcome::refused(refuse_specifier(form, specifier));
+    return job_outcome::refused(refuse_specifier(form, specifier)).about_source();
   }
   select_source_device(device);
   iso_target target;
@@ -74,14 +75,16 @@ job_outcome make_hybrid(const std::string& specifier, byte_stream& iso, question
   device_source source;
   source.ask = &ask;
   if (refusal refused = open_device_source(source, form == specifier_form::cdrom)) {
-    return job_outcome::refused(refused.text());
+    return job_outcome::refused(refused.text()).about_source();
   }
   if (!source.has_driver_descriptor && !source.has_map_entry) {
-    return job_outcome::refused(text::not_mac_volume);
+    return job_outcome::refused(text::not_mac_volume).about_source();
   }
   partition_list list;
   int choice = choice_cancelled;
-  if (job_stop stop = choose_source_partition(source, false, list, ask, choice)) return *stop;
+  if (job_stop stop = choose_source_partition(source, false, list, ask, choice)) {
+    return std::move(*stop).about_source();
+  }
 
   hybrid_layout layout;
   const plan_source terms = device_plan_source(source, ask);
@@ -89,7 +92,7 @@ job_outcome make_hybrid(const std::string& specifier, byte_stream& iso, question
                           ? plan_device_map(source, iso_bytes, terms, layout)
                           : plan_chosen_partition(list[static_cast<std::size_t>(choice)], iso_bytes,
                                                   terms, layout)) {
-    return *stop;
+    return std::move(*stop).about_source();
   }
   set_layout_cut(target, layout);
   request_blocks blocks = source_blocks(source);

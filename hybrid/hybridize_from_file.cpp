@@ -1,5 +1,6 @@
 #include "hybrid/hybrid_layout.h"
 #include "hybrid/hybrid_writer.h"
+#include "hybrid/image_info.h"
 #include "hybrid/io/copy_stream.h"
 #include "hybrid/iso_target.h"
 #include "hybrid/jobs.h"
@@ -50,12 +51,14 @@ job_outcome hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, 
   platform::file_status source_at_start;
   std::uint64_t hfs_bytes = 0;
   if (!hfs_image.status(source_at_start) || !hfs_image.length(hfs_bytes)) {
-    return job_outcome::refused(text::io_failure(failed_operation::length, hfs_image));
+    return job_outcome::refused(text::io_failure(failed_operation::length, hfs_image))
+        .about_source();
   }
   iso_target target;
   const auto capacity_accepted = [&](const iso_target& measured) {
-    return hfs_bytes + measured.length <= cdrom_capacity_bytes ||
-           ask.warning(text::capacity_warning(hfs_bytes, measured.length));
+    return hfs_bytes + measured.length <= ask.medium_bytes().value_or(cdrom_capacity_bytes) ||
+           ask.warning_about(warning_kind::capacity,
+                             text::capacity_warning(hfs_bytes, measured.length));
   };
   if (job_stop stop = prepare_iso_target(iso_image, target, ask, capacity_accepted)) return *stop;
   const std::uint64_t iso_bytes = target.kept_length;
@@ -63,7 +66,9 @@ job_outcome hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, 
   partition_list list;
   clear_partition_list(list);
   const int listed = list_hfs_partitions(hfs_image, list);
-  if (listed < 0) return job_outcome::refused(text::io_failure(failed_operation::read, hfs_image));
+  if (listed < 0) {
+    return job_outcome::refused(text::io_failure(failed_operation::read, hfs_image)).about_source();
+  }
 
   hybrid_layout layout;
   job_stop stop;
@@ -72,7 +77,8 @@ job_outcome hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, 
   } else if (listed == 1) {
     stop = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
   } else {
-    const int choice = ask.choose_partition(list);
+    stream_blocks names(hfs_image);
+    const int choice = choose_partition_of(ask, list, names);
     if (choice == choice_all) {
       stop = layout_merged_map(hfs_image, iso_bytes, hfs_bytes, layout);
     } else if (choice >= 0 && choice < listed_rows(list)) {
@@ -82,7 +88,7 @@ job_outcome hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, 
       return job_outcome::cancelled();
     }
   }
-  if (stop) return *stop;
+  if (stop) return std::move(*stop).about_source();
   set_layout_cut(target, layout);
   stream_blocks source_blocks(hfs_image);
   if (job_stop judged = judge_planned_hybrid(layout, iso_image, source_blocks,

@@ -457,4 +457,31 @@ bool describe_image(const image_reader& read, std::uint64_t length, image_info& 
   return true;
 }
 
+std::string hfs_volume_name(const std::uint8_t* block2) {
+  // The block as the third of a partition's, so that the header is read
+  // where --info reads it.
+  std::array<std::uint8_t, 3 * block_bytes> start{};
+  std::memcpy(start.data() + 2 * block_bytes, block2, block_bytes);
+  const image_reader read = [&start](std::uint64_t offset, std::uint8_t* into, std::size_t count) {
+    std::memcpy(into, start.data() + offset, count);
+    return true;
+  };
+  hfs_volume_info volume;
+  if (read_volume_header(bounded_reader(read, start.size()), 0, volume) != got::ok) return {};
+  return volume.name;
+}
+
+int choose_partition_of(questions& ask, const partition_list& list, block_source& blocks) {
+  if (!ask.wants_volume_names()) return ask.choose_partition(list);
+  volume_names names;
+  std::array<std::uint8_t, block_bytes> block{};
+  for (int row = 0; row < listed_rows(list); ++row) {
+    const hfs_partition& slot = list[static_cast<std::size_t>(row)];
+    if (slot.block_count > 2 && slot.first_block <= UINT32_MAX - 2 &&
+        blocks.read(slot.first_block + 2, 1, block.data()) == block_read::ok)
+      names[static_cast<std::size_t>(row)] = hfs_volume_name(block.data());
+  }
+  return ask.choose_partition_named(list, names);
+}
+
 }  // namespace hybrid

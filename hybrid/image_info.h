@@ -11,6 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "hybrid/io/block_source.h"
+#include "hybrid/questions.h"
+
 namespace hybrid {
 
 // Reads `count` bytes at `offset` into `into`; the describer never asks for
@@ -114,5 +117,15 @@ enum class judged_as { any_image, own_hybrid };
 // (`info` then holds what was read before it).
 bool describe_image(const image_reader& read, std::uint64_t length, image_info& info,
                     judged_as rules = judged_as::any_image);
+
+// The name an HFS volume gives itself in its Master Directory Block, the
+// block 2 of its partition, read through --info's own rules; "" when the
+// block is no HFS header.
+std::string hfs_volume_name(const std::uint8_t* block2);
+
+// The partition choice, with each listed row's volume name for a front end
+// that shows them (read from `blocks` at the row's first block + 2; a block
+// that cannot be read leaves its name empty).
+int choose_partition_of(questions& ask, const partition_list& list, block_source& blocks);
 
 }  // namespace hybrid

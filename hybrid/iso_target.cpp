@@ -116,7 +116,8 @@ job_stop check_iso_target(byte_stream& iso, iso_target& target, questions& ask) 
   const auto system_area_end = head.begin() + static_cast<std::ptrdiff_t>(map_area_bytes);
   if (!cleared_map &&
       std::any_of(head.begin(), system_area_end, [](std::uint8_t byte) { return byte != 0; }) &&
-      !ask.warning(
+      !ask.warning_about(
+          warning_kind::system_area,
           text::system_area_in_use(system_area_contents(head.data()), looks_like_iso9660))) {
     return job_outcome::cancelled();
   }
@@ -131,7 +132,9 @@ job_stop check_iso_target(byte_stream& iso, iso_target& target, questions& ask) 
     return job_outcome::refused(refused.text());
   }
   if (padding) return std::nullopt;
-  if (!ask.warning(text::bytes_after_volume(length - *volume_end))) return job_outcome::cancelled();
+  if (!ask.warning_about(warning_kind::bytes_after_volume,
+                         text::bytes_after_volume(length - *volume_end)))
+    return job_outcome::cancelled();
   target.kept_length = *volume_end;
   return std::nullopt;
 }

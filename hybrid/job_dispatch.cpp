@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 
+#include "hybrid/image_info.h"
 #include "hybrid/io/file_stream.h"
 #include "hybrid/io/memory_stream.h"
 #include "hybrid/io/replacement_file.h"
@@ -18,8 +19,19 @@ namespace {
 
 using hybrid::file_stream;
 
+// A refusal of the dispatch's own, about `file`.
+void refuse(const job_outlets& out, const std::string& file, const std::string& text) {
+  if (out.show_error) {
+    out.show_error(file, text);
+  } else {
+    out.show_message(text);
+  }
+}
+
 void show_open_failure(const job_outlets& out, const std::string& path, const std::string& reason) {
-  if (out.show_open_failure) {
+  if (out.show_error) {
+    out.show_error(path, text::not_opened(reason));
+  } else if (out.show_open_failure) {
     out.show_open_failure(text::error_opening(path), reason);
   } else {
     out.show_message(text::error_opening(path));
@@ -49,7 +61,7 @@ std::unique_ptr<file_stream> open_file(const std::string& path, const char* mode
   platform::file_status status;
   if (!stream->is_open()) {
     if (stream->in_use()) {
-      out.show_message(in_use);
+      refuse(out, path, in_use);
     } else {
       show_open_failure(out, path, stream->error_text());
     }
@@ -87,20 +99,58 @@ std::optional<std::string> outcome_notice(const job_outcome& outcome) {
   return outcome.text() + text::hfs_image_kept_suffix;
 }
 
-void tell_outcome(const job_outlets& out, const job_outcome& outcome) {
-  if (const std::optional<std::string> notice = outcome_notice(outcome)) out.ask->notice(*notice);
-  if (outcome.end() == job_outcome::ending::completed) out.show_message(text::completed);
+written_target read_back(byte_stream& target, written_target::kind what, const std::string& path) {
+  written_target written{what, path, 0, {}};
+  std::uint64_t length = 0;
+  if (!target.length(length)) return written;
+  const image_reader read = [&target](std::uint64_t offset, std::uint8_t* into, std::size_t count) {
+    return target.seek(offset) && read_exact(target, into, count);
+  };
+  image_info info;
+  describe_image(read, length, info);
+  written.bytes = length;
+  for (const map_entry_info& entry : info.entries) {
+    if (!entry.hfs) continue;
+    written.volumes.push_back(
+        {entry.volume.name.empty() ? entry.name : entry.volume.name, entry.first_block});
+  }
+  return written;
 }
 
-int run_job(const job_outlets& out, const std::function<job_outcome()>& job) {
+void tell_outcome(const job_outlets& out, const job_outcome& outcome, const job_files& files) {
+  const bool completed = outcome.end() == job_outcome::ending::completed;
+  if (const std::optional<std::string> notice = outcome_notice(outcome)) {
+    if (!completed && out.show_error) {
+      out.show_error(outcome.about() == job_file::source ? files.source : files.target, *notice);
+    } else {
+      out.ask->notice(*notice);
+    }
+  }
+  if (!completed) return;
+  if (out.show_completion && files.written && !out.ask->dry_run()) {
+    out.show_completion(files.written());
+  } else {
+    out.show_message(text::completed);
+  }
+}
+
+int run_job(const job_outlets& out, const std::function<job_outcome()>& job,
+            const job_files& files) {
   out.set_status(text::working);
   const job_outcome outcome = job();
-  tell_outcome(out, outcome);
+  tell_outcome(out, outcome, files);
   out.set_status(text::idle);
   return outcome.code();
 }
 
 namespace {
+
+// The extraction refuses only for what its source (the device, or the image
+// file) holds or how it answers: its refusals are about the source.
+job_outcome about_its_source(job_outcome outcome) {
+  if (outcome.end() != job_outcome::ending::refused) return outcome;
+  return std::move(outcome).about_source();
+}
 
 // The image is made in a new file, which takes the target's place only when
 // the job completed; the specifier is checked before the target is touched.
@@ -108,13 +158,16 @@ namespace {
 int extract_into_new_image(const job_request& request, byte_stream* source,
                            const job_outlets& out) {
   questions& ask = *out.ask;
+  job_files files{
+      source != nullptr ? request.source_path : request.device_text, request.target_path, {}};
   const auto extract = [&](byte_stream& image) {
-    return source != nullptr ? hybrid::extract_from_image_file(*source, image, ask)
-                             : hybrid::extract_to_hfs_image(request.device_text, image, ask);
+    return about_its_source(source != nullptr
+                                ? hybrid::extract_from_image_file(*source, image, ask)
+                                : hybrid::extract_to_hfs_image(request.device_text, image, ask));
   };
   if (source == nullptr) {
     if (refusal refused = hybrid::check_extract_specifier(request.device_text)) {
-      tell_outcome(out, job_outcome::refused(refused.text()));
+      tell_outcome(out, job_outcome::refused(refused.text()).about_source(), files);
       return 0;
     }
   }
@@ -136,39 +189,48 @@ int extract_into_new_image(const job_request& request, byte_stream* source,
       return 0;
     }
     memory_stream nowhere;
-    return run_job(out, [&] { return extract(nowhere); });
+    return run_job(
+        out, [&] { return extract(nowhere); }, files);
   }
   replacement_file image(request.target_path);
   switch (image.open()) {
     case replacement_file::opened::ok:
       break;
     case replacement_file::opened::in_use:
-      out.show_message(text::hfs_image_in_use);
+      refuse(out, request.target_path, text::hfs_image_in_use);
       return 0;
     case replacement_file::opened::failed:
       show_open_failure(out, request.target_path, image.error_text());
       return 0;
   }
-  return run_job(out, [&] {
-    job_outcome outcome = extract(image.stream());
-    if (outcome.end() != job_outcome::ending::completed) return outcome;
-    if (ask.stop_requested()) {
-      return job_outcome::failed(text::stopped, files_state::hfs_image_not_written);
-    }
-    if (!image.commit()) {
-      return job_outcome::failed(
-          text::hfs_image_not_replaced(request.target_path, image.error_text()),
-          files_state::hfs_image_not_written);
-    }
-    return outcome;
-  });
+  written_target written;
+  files.written = [&written] { return written; };
+  return run_job(
+      out,
+      [&] {
+        job_outcome outcome = extract(image.stream());
+        if (outcome.end() != job_outcome::ending::completed) return outcome;
+        if (out.show_completion) {
+          written = read_back(image.stream(), written_target::kind::hfs_image, request.target_path);
+        }
+        if (ask.stop_requested()) {
+          return job_outcome::failed(text::stopped, files_state::hfs_image_not_written);
+        }
+        if (!image.commit()) {
+          return job_outcome::failed(
+              text::hfs_image_not_replaced(request.target_path, image.error_text()),
+              files_state::hfs_image_not_written);
+        }
+        return outcome;
+      },
+      files);
 }
 
 }  // namespace
 
 int dispatch_job(const job_request& request, const job_outlets& out) {
   if (job_running) {
-    out.show_message(text::job_under_way);
+    refuse(out, request.target_path, text::job_under_way);
     return 0;
   }
   running_guard guard;
@@ -177,11 +239,11 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
   std::unique_ptr<file_stream> source;
   if (request.source == source_kind::file) {
     if (request.target == target_kind::hfs_image && !request.image_file_to_hfs_image) {
-      out.show_message(text::incoherent);
+      refuse(out, request.source_path, text::incoherent);
       return 0;
     }
     if (request.source_path.empty()) {
-      out.show_message(text::no_file);
+      refuse(out, {}, text::no_file);
       return 0;
     }
     // Only read: a file with mode 444, on a read-only mount or on a CD-ROM
@@ -200,19 +262,19 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
   } else if (request.device == device_kind::none || request.device_text.empty()) {
     // A drive source with no kind chosen names no device at all: no job can
     // start without a specifier.
-    out.show_message(text::no_drive);
+    refuse(out, {}, text::no_drive);
     return 0;
   }
 
   if (request.target_path.empty()) {
-    out.show_message(text::no_file);
+    refuse(out, {}, text::no_file);
     return 0;
   }
 
   if (request.target == target_kind::hfs_image) {
     // The new image would take the place of the file it is read from.
     if (source && platform::same_file(source->file_handle(), request.target_path)) {
-      out.show_message(text::source_is_hfs_target);
+      refuse(out, request.source_path, text::source_is_hfs_target);
       return 0;
     }
     return extract_into_new_image(request, source.get(), out);
@@ -221,7 +283,7 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
   // The same file as source and target would be read while it is rewritten;
   // asked before the target is opened, whose lock would refuse it otherwise.
   if (source && platform::same_file(source->file_handle(), request.target_path)) {
-    out.show_message(text::same_file);
+    refuse(out, request.target_path, text::same_file);
     return 0;
   }
   // A dry run only reads the ISO image, so a user who may not write it can
@@ -231,26 +293,33 @@ int dispatch_job(const job_request& request, const job_outlets& out) {
                        rehearsal ? platform::file_lock::shared : platform::file_lock::exclusive,
                        text::iso_in_use, out);
   if (!iso) return 0;
+  job_files files{source ? request.source_path : request.device_text, request.target_path, [&] {
+                    return read_back(*iso, written_target::kind::hybrid, request.target_path);
+                  }};
   if (source) {
-    return run_job(out, [&] { return hybrid::hybridize_from_file(*source, *iso, ask); });
+    return run_job(
+        out, [&] { return hybrid::hybridize_from_file(*source, *iso, ask); }, files);
   }
-  return run_job(out,
-                 [&] { return hybrid::hybridize_from_device(request.device_text, *iso, ask); });
+  return run_job(
+      out, [&] { return hybrid::hybridize_from_device(request.device_text, *iso, ask); }, files);
 }
 
 int dispatch_undo(const std::string& path, const job_outlets& out) {
   if (job_running) {
-    out.show_message(text::job_under_way);
+    refuse(out, path, text::job_under_way);
     return 0;
   }
   running_guard guard;
   if (path.empty()) {
-    out.show_message(text::no_file);
+    refuse(out, {}, text::no_file);
     return 0;
   }
   auto iso = open_file(path, "r+b", platform::file_lock::exclusive, text::iso_in_use, out);
   if (!iso) return 0;
-  return run_job(out, [&] { return hybrid::undo_hybrid(*iso, *out.ask); });
+  const job_files files{
+      {}, path, [&] { return read_back(*iso, written_target::kind::plain_iso, path); }};
+  return run_job(
+      out, [&] { return hybrid::undo_hybrid(*iso, *out.ask); }, files);
 }
 
 }  // namespace hybrid

@@ -6,8 +6,10 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "hybrid/job_outcome.h"
+#include "hybrid/messages.h"
 #include "hybrid/questions.h"
 
 namespace hybrid {
@@ -30,6 +32,15 @@ struct job_request {
   bool image_file_to_hfs_image = false;
 };
 
+// What a completed job left in its target, read back from it as --info
+// reads an image.
+struct written_target {
+  enum class kind { hybrid, hfs_image, plain_iso } what = kind::hybrid;
+  std::string path;
+  std::uint64_t bytes = 0;
+  std::vector<text::volume_at> volumes;  // the HFS volumes its map lists, in map order
+};
+
 struct job_outlets {
   // A modal notice with OK, owned by the main window.
   std::function<void(const std::string&)> show_message;
@@ -41,6 +52,21 @@ struct job_outlets {
   // the system's reason, which may be empty. Unset, show_message gets the
   // message alone, as the window shows it.
   std::function<void(const std::string& message, const std::string& reason)> show_open_failure;
+  // For a front end that names what was written and the file each error is
+  // about; unset, the window's texts. The completion, read back from the
+  // target, in place of the completion message (a dry run keeps that);
+  // every refusal and failure with the file or device it is about
+  // (empty when none was named), in place of the notice or the message.
+  std::function<void(const written_target&)> show_completion;
+  std::function<void(const std::string& file, const std::string& text)> show_error;
+};
+
+// The names the user gave the job's files, for show_error, and how to read
+// back what the job wrote, for show_completion.
+struct job_files {
+  std::string source;  // the HFS image file, or the device
+  std::string target;
+  std::function<written_target()> written;
 };
 
 // Runs the whole Start action. Returns 1 when a job ran and completed, 0 when
@@ -55,12 +81,14 @@ int dispatch_job(const job_request& request, const job_outlets& outlets);
 // failure's with what became of the files; nothing after a Cancel or a
 // completion without a report.
 std::optional<std::string> outcome_notice(const job_outcome& outcome);
-void tell_outcome(const job_outlets& outlets, const job_outcome& outcome);
+void tell_outcome(const job_outlets& outlets, const job_outcome& outcome,
+                  const job_files& files = {});
 
 // Runs one job under the status line: "working" for exactly the length of
 // the job, every message about how it ended read while it still says so.
 // The job's 1 or 0.
-int run_job(const job_outlets& outlets, const std::function<job_outcome()>& job);
+int run_job(const job_outlets& outlets, const std::function<job_outcome()>& job,
+            const job_files& files = {});
 
 // --undo on the ISO image at `path`: opened and locked as the job's target
 // is, the same answers.

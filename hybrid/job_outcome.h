@@ -16,6 +16,10 @@ enum class files_state {
   hfs_image_not_written,  // the new HFS image was dropped; a file at its path kept
 };
 
+// The file a job's words are about: the target, whose state every failure
+// reports, unless the job refused because of its source.
+enum class job_file { target, source };
+
 class [[nodiscard]] job_outcome {
  public:
   enum class ending { completed, refused, cancelled, failed };
@@ -39,6 +43,12 @@ class [[nodiscard]] job_outcome {
   ending end() const { return end_; }
   const std::string& text() const { return text_; }
   files_state files() const { return files_; }
+  job_file about() const { return about_; }
+  // The same outcome, about the source.
+  job_outcome about_source() && {
+    about_ = job_file::source;
+    return std::move(*this);
+  }
   // The jobs' result as the program has always counted it: 1 done, 0 not.
   int code() const { return end_ == ending::completed ? 1 : 0; }
 
@@ -48,6 +58,7 @@ class [[nodiscard]] job_outcome {
   ending end_;
   std::string text_;
   files_state files_;
+  job_file about_ = job_file::target;
 };
 
 // What a step of a job answers: nothing when the job goes on, or the

@@ -473,4 +473,62 @@ std::string output_lost(const std::string& reason) {
                        "): what it was to show is lost.");
 }
 
+std::string grouped(std::uint64_t number) {
+  std::string digits = std::to_string(number);
+  for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
+namespace {
+
+// "; HFS volume "Demo Mac" at block 892", or the volumes in a row.
+std::string volumes_text(const std::vector<volume_at>& volumes) {
+  if (volumes.empty()) return "";
+  std::string text = volumes.size() == 1 ? "; HFS volume " : "; HFS volumes ";
+  for (std::size_t n = 0; n < volumes.size(); ++n) {
+    if (n != 0) text += n + 1 == volumes.size() ? " and " : ", ";
+    text += "\"" + volumes[n].name + "\" at block " + grouped(volumes[n].block);
+  }
+  return text;
+}
+
+}  // namespace
+
+std::string completed_hybrid(const std::string& path, std::uint64_t bytes,
+                             const std::vector<volume_at>& volumes) {
+  return path + " is now a Mac/PC hybrid: " + grouped(bytes) + " bytes" + volumes_text(volumes) +
+         ".";
+}
+
+std::string completed_hfs_image(const std::string& path, std::uint64_t bytes,
+                                const std::vector<volume_at>& volumes) {
+  return path + " is now an HFS image: " + grouped(bytes) + " bytes" + volumes_text(volumes) + ".";
+}
+
+std::string completed_undo(const std::string& path, std::uint64_t bytes) {
+  return path + " is a plain ISO image again: " + grouped(bytes) + " bytes.";
+}
+
+std::string file_error(const std::string& file, const std::string& reason) {
+  return program_error(file + ": " + reason);
+}
+
+std::string not_opened(const std::string& reason) {
+  std::string text = cannot_be_opened;
+  if (!reason.empty()) text += " (" + reason + ")";
+  return text + ".\nNothing was written.";
+}
+
+std::string jobs_that_work(const std::vector<std::string>& jobs) {
+  std::string text = "The jobs are:";
+  for (const std::string& job : jobs) text += "\n  zelvorant-cli " + job;
+  return text;
+}
+
+std::string answered_ok_by(const std::string& option) { return "Answered OK (" + option + ")."; }
+
+std::string answered_cancel_for(const std::string& option) {
+  return "Answered Cancel; " + option + " or --yes would answer OK.";
+}
+
 }  // namespace hybrid::text

@@ -309,5 +309,36 @@ std::string info_device_refused(const std::string& reason);
 // follows on stderr.
 std::string output_lost(const std::string& reason);
 
+// A number of bytes as people read one: 7,990,272.
+std::string grouped(std::uint64_t number);
+// An HFS volume a job wrote, where it begins in 512-byte blocks.
+struct volume_at {
+  std::string name;
+  std::uint64_t block = 0;
+};
+// The completion line that names what was written; `path` and the names
+// come printable from the caller.
+std::string completed_hybrid(const std::string& path, std::uint64_t bytes,
+                             const std::vector<volume_at>& volumes);
+std::string completed_hfs_image(const std::string& path, std::uint64_t bytes,
+                                const std::vector<volume_at>& volumes);
+std::string completed_undo(const std::string& path, std::uint64_t bytes);
+// An error about one file (or device): "zelvorant-cli: FILE: reason".
+std::string file_error(const std::string& file, const std::string& reason);
+// The reason for a file a job could not open, with the system's reason
+// when there is one; nothing was written.
+inline constexpr const char* cannot_be_opened = "cannot be opened";
+std::string not_opened(const std::string& reason);
+// The jobs the command line runs, told after a usage error that combined
+// sources and targets no job takes.
+std::string jobs_that_work(const std::vector<std::string>& jobs);
+// The end of input where an answer was awaited.
+inline constexpr const char* answered_no_input = "Answered Cancel (no input).";
+// A question answered, or left unanswered, by the option of its own.
+std::string answered_ok_by(const std::string& option);
+std::string answered_cancel_for(const std::string& option);
+// --media's names.
+inline constexpr const char* media_value = "--media takes cd74, cd80, dvd or none";
+
 }  // namespace text
 }  // namespace hybrid

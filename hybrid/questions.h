@@ -4,7 +4,9 @@
 // from a script.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "hybrid/apm/partition_map.h"
@@ -30,6 +32,21 @@ struct extract_plan {
 constexpr int choice_cancelled = -1;
 constexpr int choice_all = -2;
 
+// The OK/Cancel questions the jobs ask, so that a front end can answer each
+// on its own: approving a large image is not approving the loss of a boot
+// record.
+enum class warning_kind {
+  capacity,            // the hybrid would not fit on the medium
+  system_area,         // the ISO image's first 32,768 bytes hold data
+  bytes_after_volume,  // bytes after the ISO 9660 volume would be removed
+  undo_system_area,    // --undo would zero data besides the map
+  undo_bytes_after,    // --undo would cut bytes the map does not account for
+};
+
+// What each listed row's HFS volume calls itself ("" when it has no HFS
+// header or could not be read).
+using volume_names = std::array<std::string, max_partitions>;
+
 class questions : public copy_progress {
  public:
   virtual ~questions() = default;
@@ -42,6 +59,19 @@ class questions : public copy_progress {
   // only when two or more partitions are listed; the rows offered are those
   // before the first slot with an empty name.
   virtual int choose_partition(const partition_list& list) = 0;
+
+  // The same questions for a front end that tells them apart; the window
+  // asks them all alike.
+  virtual bool warning_about(warning_kind, const std::string& text) { return warning(text); }
+  // A front end that shows the volume names beside the rows says so; the
+  // job then reads them before it asks.
+  virtual bool wants_volume_names() const { return false; }
+  virtual int choose_partition_named(const partition_list& list, const volume_names&) {
+    return choose_partition(list);
+  }
+  // The medium the user named, in bytes, for the capacity questions; unset,
+  // each job keeps its own CD-ROM's.
+  virtual std::optional<std::uint64_t> medium_bytes() const { return std::nullopt; }
 
   // A dry run: the job makes every check and asks every question, hands
   // its plan over where it would write its first byte, and ends there as

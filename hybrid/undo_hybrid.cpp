@@ -160,10 +160,13 @@ job_outcome undo_hybrid(byte_stream& iso, questions& ask) {
   if (refusal refused = plan_undo(iso, head, plan)) {
     return job_outcome::refused(refused.text());
   }
-  if (plan.other_data && !ask.warning(text::undo_system_area_data)) {
+  if (plan.other_data &&
+      !ask.warning_about(warning_kind::undo_system_area, text::undo_system_area_data)) {
     return job_outcome::cancelled();
   }
-  if (plan.foreign_bytes != 0 && !ask.warning(text::undo_bytes_after_data(plan.foreign_bytes))) {
+  if (plan.foreign_bytes != 0 &&
+      !ask.warning_about(warning_kind::undo_bytes_after,
+                         text::undo_bytes_after_data(plan.foreign_bytes))) {
     return job_outcome::cancelled();
   }
   if (ask.stop_requested()) {

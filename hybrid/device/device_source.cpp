@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "hybrid/device/device_listing.h"
+#include "hybrid/image_info.h"
 #include "hybrid/messages.h"
 #include "scsi/aspi.h"
 #include "scsi/aspi_defs.h"
@@ -180,7 +181,12 @@ job_stop choose_source_partition(device_source& source, bool cd_walk, partition_
   }
   if (listed < 0) return job_outcome::refused(read_failure_text(source));
   if (listed == 0) return job_outcome::refused(text::disk_holds_no_hfs);
-  choice = listed == 1 ? choice_all : ask.choose_partition(list);
+  if (listed == 1) {
+    choice = choice_all;
+  } else {
+    request_blocks names = source_blocks(source);
+    choice = choose_partition_of(ask, list, names);
+  }
   if (choice != choice_all && (choice < 0 || choice >= listed_rows(list))) {
     return job_outcome::cancelled();
   }

@@ -41,6 +41,19 @@ const named_text texts[] = {
     {"undo_1_mib_after_data", text::undo_bytes_after_data(1048576)},
     // PROBLEM stands for --info's words, which the script puts in.
     {"planned_hybrid_unsound", text::planned_hybrid_unsound({"PROBLEM"})},
+    // The completion lines with @ for each path and name, 0 for each number.
+    {"completed_hybrid", text::completed_hybrid("@", 0, {{"@", 0}})},
+    {"completed_hfs_image", text::completed_hfs_image("@", 0, {{"@", 0}})},
+    {"completed_undo", text::completed_undo("@", 0)},
+    {"answered_no_input", text::answered_no_input},
+    {"cannot_be_opened", text::cannot_be_opened},
+    {"answered_cancel_size", text::answered_cancel_for("--accept-size")},
+    {"answered_cancel_system_area", text::answered_cancel_for("--overwrite-system-area")},
+    {"answered_cancel_after_volume", text::answered_cancel_for("--remove-after-volume")},
+    {"answered_cancel_after_data", text::answered_cancel_for("--remove-after-data")},
+    {"answered_ok_size", text::answered_ok_by("--accept-size")},
+    {"idle", text::idle},
+    {"error_prefix", text::program_error("")},
 };
 
 // bash's $'...' quoting: every byte but a letter, a digit or a space as an

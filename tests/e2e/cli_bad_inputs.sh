@@ -90,12 +90,12 @@ while IFS='|' read -r label text args; do
   # shellcheck disable=SC2086  # ARGS is a list of words
   refused "$label" "$text" $args
 done <<EOF
-missing HFS image|Error opening file nowhere.img.\nNo such file or directory|--from-file nowhere.img --to-iso target.iso
-missing ISO image|Error opening file missing.iso.\nNo such file or directory|--from-file bare.img --to-iso missing.iso
-missing folder of the HFS image target|Error opening file nowhere/out.img.\nNo such file or directory|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image nowhere/out.img
-folder as HFS image|Error opening file folder.|--from-file folder --to-iso target.iso
-folder as ISO image|Error opening file folder.|--from-file bare.img --to-iso folder
-folder as HFS image target|Error opening file folder.|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image folder
+missing HFS image|nowhere.img: ${TEXT[cannot_be_opened]} (No such file or directory)|--from-file nowhere.img --to-iso target.iso
+missing ISO image|missing.iso: ${TEXT[cannot_be_opened]} (No such file or directory)|--from-file bare.img --to-iso missing.iso
+missing folder of the HFS image target|nowhere/out.img: ${TEXT[cannot_be_opened]} (No such file or directory)|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image nowhere/out.img
+folder as HFS image|folder: ${TEXT[cannot_be_opened]}|--from-file folder --to-iso target.iso
+folder as ISO image|folder: ${TEXT[cannot_be_opened]}|--from-file bare.img --to-iso folder
+folder as HFS image target|folder: ${TEXT[cannot_be_opened]}|--from-drive A120 --attach disk:1:2=two.img --to-hfs-image folder
 an HFS image as target, unknown drive|"X120" names no device.|--from-drive X120 --to-hfs-image bare.img
 an HFS image as target, no floppy drive E:|There is no floppy drive E:.|--from-drive E: --to-hfs-image bare.img
 an HFS image as target, partition choice cancelled|Answered Cancel; --partition N|--from-drive A120 --attach disk:1:2=pair.img --to-hfs-image bare.img
@@ -118,7 +118,7 @@ EOF
 # The system's reason for a folder is Linux's: Windows refuses to open one
 # at all ("Permission denied").
 if ! on_wine; then
-  refused "folder as ISO image, the reason" $'Error opening file folder.\nIs a directory' \
+  refused "folder as ISO image, the reason" "folder: ${TEXT[cannot_be_opened]} (Is a directory)" \
     --from-file bare.img --to-iso folder
 fi
 
@@ -167,9 +167,9 @@ else
   chmod 600 mine.img mine.iso
   chmod 000 locked.img
   chmod 444 readonly.iso
-  refused "unreadable HFS image (mode 000)" "Error opening file locked.img." \
+  refused "unreadable HFS image (mode 000)" "locked.img: ${TEXT[cannot_be_opened]}" \
     --from-file locked.img --to-iso mine.iso
-  refused "read-only ISO image (mode 444)" "Error opening file readonly.iso." \
+  refused "read-only ISO image (mode 444)" "readonly.iso: ${TEXT[cannot_be_opened]}" \
     --from-file mine.img --to-iso readonly.iso
   cmp -s readonly.iso target.iso || fail "readonly.iso changed"
   # An HFS image target is made beside the file it replaces: a folder that
@@ -179,11 +179,11 @@ else
   cp two.img shut/out.img
   ((${#RUN_AS[@]} == 0)) || chown -R 65534:65534 shut
   chmod 555 shut
-  refused "HFS image target in a read-only folder" "Error opening file shut/out.img." \
+  refused "HFS image target in a read-only folder" "shut/out.img: ${TEXT[cannot_be_opened]}" \
     --from-drive A120 --attach disk:1:2=two.img --to-hfs-image shut/out.img
   chmod 755 shut
   chmod 444 shut/out.img
-  refused "read-only HFS image target (mode 444)" "Error opening file shut/out.img." \
+  refused "read-only HFS image target (mode 444)" "shut/out.img: ${TEXT[cannot_be_opened]}" \
     --from-drive A120 --attach disk:1:2=two.img --to-hfs-image shut/out.img
   cmp -s shut/out.img two.img || fail "shut/out.img changed"
   RUN_AS=()

@@ -120,12 +120,12 @@ run_cli 0 --attach disk:0:2=one.img --attach cdrom:0:5=two.img --attach cdrom:1:
 cat >want.txt <<'TXT'
 Host adapter 0
 Driver: SIMULATED BUS
-Id Typ      Model            Release
+Id Vendor   Model            Release
  5 ZELVRANT SIM CD-ROM       0.9
 
 Host adapter 1
 Driver: SIMULATED BUS
-Id Typ      Model            Release
+Id Vendor   Model            Release
  0 ZELVRANT SIM CD-ROM       0.9
 TXT
 diff want.txt out.txt >/dev/null || fail "device list: $(cat out.txt)"

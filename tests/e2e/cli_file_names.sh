@@ -21,7 +21,7 @@ cp plain.iso "$target_path"
 
 # A name that is not there is named in the message as the user wrote it.
 run_cli 1 --from-file "$deep/Fehlt 日本.hfs" --to-iso "$target_path"
-expect_err "Error opening file $deep/Fehlt 日本.hfs"
+expect_err "$deep/Fehlt 日本.hfs: ${TEXT[cannot_be_opened]}"
 cmp -s plain.iso "$target_path" || fail "the refused job changed the ISO image"
 
 run_cli 0 --from-file "$source_path" --to-iso "$target_path"

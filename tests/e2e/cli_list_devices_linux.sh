@@ -41,7 +41,7 @@ touch "$dev/sg0" "$dev/sg1"
 export ZELVORANT_SYSFS=$sys ZELVORANT_DEVDIR=$dev
 
 run_cli 0 --list-devices
-head -3 out.txt | tr '\n' '|' | grep -qx "Host adapter 0|Driver: LINUX SG_IO|Id Typ .*|" ||
+head -3 out.txt | tr '\n' '|' | grep -qx "Host adapter 0|Driver: LINUX SG_IO|Id Vendor .*|" ||
   fail "the kernel's host is not adapter 0: $(cat out.txt)"
 grep -qE '^ 2( |$)' out.txt || fail "the CD-ROM at target 2 is not listed: $(cat out.txt)"
 grep -qE '^ 6( |$)' out.txt && fail "a LUN 1 device is listed: $(cat out.txt)"

@@ -47,13 +47,14 @@ while ((overlapped < TRIALS)); do
   race race.iso
   # The loser is the one that did not complete.
   if [[ $rc1 == 0 ]]; then won=1 lost=2 rc_lost=$rc2; else won=2 lost=1 rc_lost=$rc1; fi
-  [[ $(cat "out$won.txt") == "${TEXT[completed]}"* ]] ||
+  # shellcheck disable=SC2053  # a pattern on purpose
+  [[ $(cat "out$won.txt") == $(completion_pattern completed_hybrid) ]] ||
     fail "no job completed (exits $rc1, $rc2): $(cat err1.txt err2.txt)"
   [[ $rc_lost == 1 && ! -s out$lost.txt ]] || fail "both jobs completed (exits $rc1, $rc2)"
   # A second job that started only after the first had ended meets a hybrid;
   # those races prove nothing and are run again.
   if [[ $(<"err$lost.txt") == *"${TEXT[already_hybrid]}"* ]]; then continue; fi
-  [[ $(<"err$lost.txt") == "${TEXT[iso_in_use]}" ]] || fail "the second job said: $(cat "err$lost.txt")"
+  [[ $(<"err$lost.txt") == "${TEXT[error_prefix]}race.iso: ${TEXT[iso_in_use]}" ]] || fail "the second job said: $(cat "err$lost.txt")"
   [[ $(volume_name race.iso 1) == Mac ]] || fail "the hybrid does not mount"
   hmount race.iso 1 >/dev/null && hcopy -r :Data data.out && humount
   cmp -s data.out vol/Data || fail "the file read back from the hybrid differs"
@@ -110,7 +111,7 @@ for signal in "${endings[@]}"; do
   done
   (($(size_of sig.iso) > size)) || fail "the first job never began its append"
   run_cli 1 --from-file mac.img --to-iso sig.iso
-  [[ $(<err.txt) == "${TEXT[iso_in_use]}" ]] || fail "a job beside a running one said: $(<err.txt)"
+  [[ $(<err.txt) == "${TEXT[error_prefix]}sig.iso: ${TEXT[iso_in_use]}" ]] || fail "a job beside a running one said: $(<err.txt)"
   # The flock command sees the job's lock too.
   on_wine || ! flock -n -s sig.iso true || fail "flock took the ISO image a running job holds"
   rc=0

@@ -28,6 +28,20 @@ two.img|first|0 First|No partition is named 'first'; answered Cancel. Give its r
 twins.img|Twin|1 Twin|More than one partition is named 'Twin'; answered Cancel. Give its row number.
 ROWS
 
+# --- --partition given: no menu, unless the answer fits no row. NAME is a
+# partition's name, or else its HFS volume's; --verbose shows no idle line.
+cp two.img named.img
+hformat -l "Second Vol" named.img 2 >/dev/null
+for name in Second "Second Vol"; do
+  cp target.iso named.iso
+  run_cli 0 --verbose --from-file named.img --to-iso named.iso --partition "$name"
+  [[ $(<"$WORK/err.txt") != *"Select partition"* ]] || fail "a menu with --partition $name"
+  [[ $(<"$WORK/err.txt") != *"${TEXT[idle]}"* ]] || fail "--verbose printed the idle line"
+  [[ $(volume_name named.iso 1) == "Second Vol" ]] || fail "--partition '$name' took another"
+  expect_completed completed_hybrid
+  [[ $(<"$WORK/out.txt") == "named.iso "*'"Second Vol"'* ]] || fail "the completion names no volume"
+done
+
 # --- --dry-run asks and checks, prints the plan and writes nothing, also
 # when it would complete; a refusal is still a refusal.
 expect_refused target.iso "There is no partition 5; answered Cancel." \
@@ -47,7 +61,7 @@ run_cli 0 --dry-run --from-drive A120 --attach disk:1:2=two.img --to-hfs-image n
 [[ -z $(find . -name 'new.img*') ]] || fail "a dry run made the HFS image"
 grep -qx "Copy 2048 blocks of 512 bytes from device A120, from block 2112" "$WORK/out.txt" ||
   fail "the HFS image's plan: $(<"$WORK/out.txt")"
-expect_refused target.iso "Error opening file nowhere/new.img." \
+expect_refused target.iso "nowhere/new.img: ${TEXT[cannot_be_opened]}" \
   --dry-run --from-drive A120 --attach disk:1:2=two.img --to-hfs-image nowhere/new.img
 
 # A dry run only reads: a user who may not write the ISO image or the HFS
@@ -74,7 +88,7 @@ else
 0|Final size: |--dry-run --from-file two.img --to-iso ro/readonly.iso --partition all
 0|${TEXT[dry_run_done]}|--dry-run --from-drive A120 --attach disk:1:2=two.img --to-iso ro/readonly.iso --partition 1
 0|Copy 2048 blocks|--dry-run --from-drive A120 --attach disk:1:2=two.img --to-hfs-image ro/old.img --partition 1
-1|Error opening file ro/readonly.iso.|--from-file two.img --to-iso ro/readonly.iso --partition all
+1|ro/readonly.iso: ${TEXT[cannot_be_opened]}|--from-file two.img --to-iso ro/readonly.iso --partition all
 ROWS
   chmod 755 ro
 fi
@@ -93,7 +107,17 @@ expect_refused target.iso "Total exceeds the maximum capacity of a CD-ROM." \
   --from-file huge.img --to-iso target.iso
 expect_err "The HFS file is 734003200 bytes long."
 expect_err "The ISO file is $(size_of target.iso) bytes long."
-expect_err "${TEXT[answered_cancel]}"
+expect_err "${TEXT[answered_cancel_size]}"
+# Each question has its own answer: another one's is no OK to this one; a
+# larger medium asks nothing.
+expect_refused target.iso "${TEXT[answered_cancel_size]}" \
+  --from-file huge.img --to-iso target.iso --overwrite-system-area --remove-after-volume
+expect_refused target.iso "${TEXT[answered_cancel_size]}" \
+  --from-file huge.img --to-iso target.iso --media cd74
+run_cli 0 --dry-run --from-file huge.img --to-iso target.iso --accept-size
+expect_err "${TEXT[answered_ok_size]}"
+run_cli 0 --dry-run --from-file huge.img --to-iso target.iso --media dvd
+[[ ! -s $WORK/err.txt ]] || fail "--media dvd still asked: $(<"$WORK/err.txt")"
 
 # --- An ISO image that is already a hybrid: the second run is refused.
 cp target.iso hybrid.iso
@@ -139,9 +163,9 @@ done
 
 # --- Files that cannot be opened; a source we cannot read from.
 run_cli 1 --from-file bare.img --to-iso missing.iso
-expect_err "Error opening file missing.iso."
+expect_err "missing.iso: ${TEXT[cannot_be_opened]}"
 [[ ! -e missing.iso ]] || fail "missing.iso was created"
-expect_refused target.iso "Error opening file nowhere.img." --from-file nowhere.img --to-iso target.iso
+expect_refused target.iso "nowhere.img: ${TEXT[cannot_be_opened]}" --from-file nowhere.img --to-iso target.iso
 expect_refused target.iso "${TEXT[floppy_not_direct]}" --from-drive A: --to-iso target.iso
 expect_refused target.iso "does not answer." --from-drive A050 --to-iso target.iso
 

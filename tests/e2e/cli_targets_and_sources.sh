@@ -60,7 +60,7 @@ expect_refused noise.img "The first 32,768 bytes of the ISO image hold data of a
   --from-file bare.img --to-iso noise.img
 expect_err "The file does not look like an ISO 9660 image."
 expect_err "Those bytes will be overwritten by the Macintosh partition map."
-expect_err "${TEXT[answered_cancel]}"
+expect_err "${TEXT[answered_cancel_system_area]}"
 # First 32,768 bytes all zero: taken as it is, ISO 9660 or not.
 { head -c 32768 /dev/zero && head -c 100000 /dev/urandom; } >zero-head.img
 cp zero-head.img zero-head.before
@@ -169,7 +169,7 @@ if ! on_wine; then
   rc=0
   timeout 20 "$CLI" --from-file pipe.hfs --to-iso plain.iso </dev/null >out.txt 2>err.txt || rc=$?
   [[ $rc == 1 ]] || fail "a pipe as the source: exit $rc (124: it waited for a writer)"
-  expect_err "$(printf 'Error opening file pipe.hfs.\n%s' "${TEXT[not_a_regular_file]}")"
+  expect_err "pipe.hfs: ${TEXT[cannot_be_opened]} (${TEXT[not_a_regular_file]})"
 fi
 # A source of mode 444, run as a user who may not write it. As root that
 # takes another user, and Wine will not run in a prefix another user owns.

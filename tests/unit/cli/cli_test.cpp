@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <functional>
+#include <iterator>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "cli/device_list.h"
@@ -112,11 +117,46 @@ TEST(CliOptions, UsageErrorsSayWhy) {
       {{"--info", "a.iso", "--from-drive", "C030"}, text::info_one_image},
       {{"--json", "--from-file", "a", "--to-iso", "b"}, text::json_needs_info},
   };
+  // Sources and targets that make no job: the jobs are listed after the reason.
+  const std::vector<std::string> pairs = {text::no_source, text::no_target, text::one_source,
+                                          text::one_target, text::undo_no_source};
+  const std::string jobs = "\n" + text::jobs_that_work({});
   for (const auto& [args, message] : cases) {
     std::string error;
     EXPECT_FALSE(parse(args, &error));
-    EXPECT_EQ(error, message);
+    const bool pair = std::find(pairs.begin(), pairs.end(), message) != pairs.end();
+    EXPECT_EQ(error.substr(0, error.find(jobs)), message);
+    EXPECT_EQ(error.find(jobs) == message.size(), pair) << error;
   }
+}
+
+// --yes answers every question; each of the others one kind alone, and
+// --media the size the capacity question measures against.
+TEST(CliOptions, EachQuestionHasAnAnswerOfItsOwn) {
+  using kind = hybrid::warning_kind;
+  const struct {
+    const char* option;
+    kind answered;
+  } answers[] = {
+      {"--accept-size", kind::capacity},
+      {"--overwrite-system-area", kind::system_area},
+      {"--remove-after-volume", kind::bytes_after_volume},
+      {"--zero-system-area", kind::undo_system_area},
+      {"--remove-after-data", kind::undo_bytes_after},
+  };
+  for (const auto& a : answers) {
+    const auto parsed = parse({a.option, "--undo", "cd.iso"});
+    ASSERT_TRUE(parsed) << a.option;
+    EXPECT_EQ(parsed->answers.approved, std::set<kind>{a.answered});
+    EXPECT_FALSE(parsed->answers.yes);
+    EXPECT_STREQ(cli::answer_option(a.answered), a.option);
+  }
+  const std::pair<const char*, std::uint64_t> media[] = {
+      {"cd74", 681984000}, {"cd80", 737280000}, {"dvd", 4700372992}, {"none", UINT64_MAX}};
+  for (const auto& [name, bytes] : media) {
+    EXPECT_EQ(parse({"--media", name, "--undo", "cd.iso"})->answers.medium_bytes, bytes) << name;
+  }
+  EXPECT_FALSE(parse({"--undo", "cd.iso"})->answers.medium_bytes);
 }
 
 TEST(CliOptions, AttachIsRepeatableAndKeepsItsOrder) {
@@ -178,7 +218,7 @@ TEST(TerminalQuestions, PartitionByName) {
     int row;
     std::string printed;  // empty: nothing
   } cases[] = {
-      {"Games", two_partitions(), false, 1, "0 System"},
+      {"Games", two_partitions(), false, 1, ""},
       {"Games", two_partitions(), true, 1, ""},
       {"games", two_partitions(), false, hybrid::choice_cancelled,
        text::partition_name_refused(0, "games") + "\n"},
@@ -226,7 +266,7 @@ TEST(TerminalQuestions, PresetAnswersAndCancelWhenNobodyIsThere) {
               std::string::npos);
     EXPECT_NE(printed.find("0 System"), std::string::npos);
     EXPECT_NE(printed.find("1 Games"), std::string::npos);
-    EXPECT_NE(printed.find(" 100\n"), std::string::npos);
+    EXPECT_NE(printed.find(" 0.1\n"), std::string::npos);  // 100 blocks in MB
     EXPECT_NE(printed.find(text::partition_unanswered(1)), std::string::npos);
   }
   {
@@ -245,6 +285,74 @@ TEST(TerminalQuestions, PresetAnswersAndCancelWhenNobodyIsThere) {
     cli::terminal_questions ask(answers, t.in, t.err, false, false);
     EXPECT_EQ(ask.choose_partition(two_partitions()), hybrid::choice_cancelled);
     EXPECT_NE(t.printed().find(text::no_such_partition(2)), std::string::npos);
+  }
+}
+
+// The menu shows each volume's name and size; --partition NAME takes a
+// volume's name when no partition carries it.
+TEST(TerminalQuestions, MenuNamesTheVolumes) {
+  hybrid::partition_list list = two_partitions();
+  list[0].block_count = 2880;  // 1,474,560 bytes
+  const hybrid::volume_names volumes = {"Demo Mac", "Games"};
+  {
+    terminal t("");
+    cli::terminal_questions ask({}, t.in, t.err, false, false);
+    EXPECT_EQ(ask.choose_partition_named(list, volumes), hybrid::choice_cancelled);
+    // Each row: the row, the partition's name, the volume's, the size in MB.
+    std::istringstream printed(t.printed());
+    std::vector<std::vector<std::string>> rows;
+    for (std::string line; std::getline(printed, line);) {
+      std::istringstream words(line);
+      rows.emplace_back(std::istream_iterator<std::string>(words),
+                        std::istream_iterator<std::string>());
+    }
+    ASSERT_GE(rows.size(), 4u);
+    EXPECT_EQ(rows[2], (std::vector<std::string>{"0", "System", "Demo", "Mac", "1.5"}));
+    EXPECT_EQ(rows[3], (std::vector<std::string>{"1", "Games", "Games", "0.0"}));
+  }
+  const struct {
+    const char* name;
+    hybrid::volume_names volumes;
+    int row;
+  } by_name[] = {
+      {"Demo Mac", volumes, 0},
+      {"Games", {"Games", "Other"}, 1},  // the partition's own name first
+      {"Same", {"Same", "Same"}, hybrid::choice_cancelled},
+  };
+  for (const auto& c : by_name) {
+    terminal t("");
+    cli::preset_answers answers;
+    answers.partition_name = c.name;
+    cli::terminal_questions ask(answers, t.in, t.err, false, false);
+    EXPECT_EQ(ask.choose_partition_named(list, c.volumes), c.row) << c.name;
+    EXPECT_EQ(t.printed().empty(), c.row != hybrid::choice_cancelled) << c.name;
+  }
+}
+
+// Each question is answered by --yes or by its own option; a person at the
+// prompt answers o/ok/y/yes or c/cancel/n/no, and the end of input cancels.
+TEST(TerminalQuestions, AnswersOfEachKind) {
+  using kind = hybrid::warning_kind;
+  cli::preset_answers size_only;
+  size_only.approved = {kind::capacity};
+  terminal preset("");
+  cli::terminal_questions ask(size_only, preset.in, preset.err, false, false);
+  EXPECT_TRUE(ask.warning_about(kind::capacity, "Too big."));
+  EXPECT_FALSE(ask.warning_about(kind::system_area, "Boot record."));
+  EXPECT_EQ(preset.printed(), "Too big.\n" + text::answered_ok_by("--accept-size") +
+                                  "\nBoot record.\n" +
+                                  text::answered_cancel_for("--overwrite-system-area") + "\n");
+
+  const std::pair<const char*, bool> typed[] = {
+      {"y\n", true},   {"YES\n", true}, {"Ok\n", true},   {"n\n", false},
+      {"No\n", false}, {"c\n", false},  {"?\ny\n", true}, {"", false},
+  };
+  for (const auto& [line, ok] : typed) {
+    terminal t(line);
+    cli::terminal_questions person({}, t.in, t.err, true, false);
+    EXPECT_EQ(person.warning_about(kind::capacity, "Too big."), ok) << line;
+    const bool no_input = t.printed().find(text::answered_no_input) != std::string::npos;
+    EXPECT_EQ(no_input, *line == '\0') << line;
   }
 }
 

@@ -44,6 +44,14 @@ TEST(OptionTable, EverySpellingKeepsItsMeaning) {
       {{"--to-iso=", "--from-file="}, ""},
       {{"--undo"}, "--undo needs a value"},
       {{"--partition=all", "-y", "-q", "--from-file=a", "--to-hfs-image", "b"}, ""},
+      // Short options without a value join in one word.
+      {{"-yq", "--from-file=a", "--to-iso=b"}, ""},
+      {{"-qyh"}, ""},
+      {{"-yx"}, "unknown option '-yx'"},
+      {{"-yq=1"}, "unknown option '-yq=1'"},
+      {{"--", "-yq"}, "unexpected argument '-yq': give paths with their options"},
+      {{"--media", "cd80", "--accept-size", "--undo", "a"}, ""},
+      {{"--media=cd90"}, "--media takes cd74, cd80, dvd or none"},
   };
   for (const auto& c : cases) {
     std::string error;
@@ -58,7 +66,8 @@ cli::handled ignore(cli::parse_state&, const std::optional<std::string>&, std::s
 }
 
 // Sections start where their heading changes; a description starts in
-// column 25, below names too long to leave it a space.
+// column 25, below names too long to leave it two spaces (help2man reads
+// one space as part of the option).
 TEST(OptionTable, HelpLinesLineUpInTheDescriptionColumn) {
   const cli::option_entry table[] = {
       {"--one", nullptr, cli::value_rule::none, nullptr, ignore, "First:", "", "the first\nof all"},
@@ -74,7 +83,8 @@ TEST(OptionTable, HelpLinesLineUpInTheDescriptionColumn) {
             "                         of all\n"
             "  -t, --two TWO          second\n"
             "Then:\n"
-            "  --three 12345678901234 fills the column\n"
+            "  --three 12345678901234\n"
+            "                         fills the column\n"
             "  --four 1234567890123456\n"
             "                         too long\n");
 }
@@ -88,7 +98,10 @@ TEST(OptionTable, HelpListsEveryOptionForTheManPage) {
     std::string names = "\n  ";
     if (entry.short_name != nullptr) names += std::string(entry.short_name) + ", ";
     names += std::string(entry.name) + entry.value_help;
-    EXPECT_NE(help.find(names), std::string::npos) << entry.name;
+    const std::size_t at = help.find(names);
+    ASSERT_NE(at, std::string::npos) << entry.name;
+    const std::string after = help.substr(at + names.size(), 2);
+    EXPECT_TRUE(after[0] == '\n' || after == "  ") << entry.name << " runs into its text";
     EXPECT_EQ(cli::find_option(cli::program_options(), entry.name), &entry);
     if (entry.short_name != nullptr) {
       EXPECT_EQ(cli::find_option(cli::program_options(), entry.short_name), &entry);

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -182,6 +183,71 @@ TEST(DispatchJob, CompletedJobIsAnnouncedWhileStillWorking) {
   ASSERT_EQ(result.size(), 40960u + 16 * 512);
   EXPECT_EQ(test::slice(result, 40960, 16 * 512), test::slice(hfs, 64 * 512, 16 * 512));
   EXPECT_EQ(read_file(dir.file("hfs.img")), hfs);  // the source is only read
+}
+
+// A front end that names files: each error with the file it is about, and
+// the completion with what was written, read back from the target.
+TEST(DispatchJob, ErrorsNameTheirFileAndTheCompletionWhatWasWritten) {
+  temp_dir dir;
+  auto hfs = test::hfs_image(one_partition, 80);
+  const char volume[] =
+      "\x08"
+      "Demo Mac";  // the Master Directory Block's name, at its byte 36
+  std::memcpy(hfs.data() + 66 * 512 + 36, volume, sizeof volume - 1);
+  write_file(dir.file("hfs.img"), hfs);
+  write_file(dir.file("empty.img"), {});
+  write_file(dir.file("cd.iso"), test::iso_image(40960));
+  write_file(dir.file("small.iso"), test::iso_image(1000));
+  const struct {
+    const char* what;
+    job_request request;
+    std::string file;
+    std::string text;  // the start of the error
+  } cases[] = {
+      {"missing source", file_to_iso(dir.file("none.img"), dir.file("cd.iso")),
+       dir.file("none.img"), text::cannot_be_opened},
+      {"source without a partition", file_to_iso(dir.file("empty.img"), dir.file("cd.iso")),
+       dir.file("empty.img"), text::no_hfs_partition},
+      {"target too small", file_to_iso(dir.file("hfs.img"), dir.file("small.iso")),
+       dir.file("small.iso"), text::iso_too_small(1000)},
+      {"no target path", file_to_iso(dir.file("hfs.img"), ""), "", text::no_file},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    front_end user;
+    std::vector<std::pair<std::string, std::string>> errors;
+    hybrid::job_outlets out = user.outlets();
+    out.show_error = [&](const std::string& file, const std::string& t) {
+      errors.emplace_back(file, t);
+    };
+    EXPECT_EQ(hybrid::dispatch_job(c.request, out), 0);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first, c.file);
+    EXPECT_EQ(errors[0].second.rfind(c.text, 0), 0u) << errors[0].second;
+    EXPECT_TRUE(user.ask.notices.empty());
+  }
+
+  front_end user;
+  std::vector<hybrid::written_target> written;
+  hybrid::job_outlets out = user.outlets();
+  out.show_completion = [&](const hybrid::written_target& w) { written.push_back(w); };
+  ASSERT_EQ(hybrid::dispatch_job(file_to_iso(dir.file("hfs.img"), dir.file("cd.iso")), out), 1);
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(written[0].what, hybrid::written_target::kind::hybrid);
+  EXPECT_EQ(written[0].path, dir.file("cd.iso"));
+  EXPECT_EQ(written[0].bytes, 40960u + 16 * 512);
+  ASSERT_EQ(written[0].volumes.size(), 1u);
+  EXPECT_EQ(written[0].volumes[0].name, "Demo Mac");
+  EXPECT_EQ(written[0].volumes[0].block, 40960u / 512);
+  EXPECT_EQ(user.seen, (std::vector<std::string>{std::string("S:") + text::working,
+                                                 std::string("S:") + text::idle}));
+
+  written.clear();
+  ASSERT_EQ(hybrid::dispatch_undo(dir.file("cd.iso"), out), 1);
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(written[0].what, hybrid::written_target::kind::plain_iso);
+  EXPECT_EQ(written[0].bytes, 40960u);
+  EXPECT_TRUE(written[0].volumes.empty());
 }
 
 TEST(DispatchJob, FailedJobStillRestoresTheStatusLine) {

@@ -443,6 +443,33 @@ TEST(Messages, TheCommandLine) {
       {text::output_lost("Broken pipe"),
        "zelvorant-cli: the standard output could not be written (Broken pipe): what it was to "
        "show is lost."},
+      {text::grouped(0), "0"},
+      {text::grouped(999), "999"},
+      {text::grouped(7990272), "7,990,272"},
+      {text::grouped(4700372992), "4,700,372,992"},
+      {text::completed_hybrid("disc.iso", 7990272, {{"Demo Mac", 892}}),
+       "disc.iso is now a Mac/PC hybrid: 7,990,272 bytes; HFS volume \"Demo Mac\" at block 892."},
+      {text::completed_hybrid("disc.iso", 9000000, {{"A", 892}, {"B", 1000}, {"C", 1200}}),
+       "disc.iso is now a Mac/PC hybrid: 9,000,000 bytes; HFS volumes \"A\" at block 892, \"B\" "
+       "at block 1,000 and \"C\" at block 1,200."},
+      {text::completed_hfs_image("out.hfs", 1507328, {{"Demo Mac", 64}}),
+       "out.hfs is now an HFS image: 1,507,328 bytes; HFS volume \"Demo Mac\" at block 64."},
+      {text::completed_hfs_image("out.hfs", 1024, {}), "out.hfs is now an HFS image: 1,024 bytes."},
+      {text::completed_undo("disc.iso", 7000064),
+       "disc.iso is a plain ISO image again: 7,000,064 bytes."},
+      {text::file_error("disc.iso", "This ISO image is already a Macintosh hybrid image."),
+       "zelvorant-cli: disc.iso: This ISO image is already a Macintosh hybrid image."},
+      {text::not_opened("No such file or directory"),
+       "cannot be opened (No such file or directory).\nNothing was written."},
+      {text::not_opened(""), "cannot be opened.\nNothing was written."},
+      {text::jobs_that_work({"--undo PATH", "--from-file PATH --to-iso PATH"}),
+       "The jobs are:\n  zelvorant-cli --undo PATH\n  zelvorant-cli --from-file PATH --to-iso "
+       "PATH"},
+      {text::answered_no_input, "Answered Cancel (no input)."},
+      {text::answered_ok_by("--accept-size"), "Answered OK (--accept-size)."},
+      {text::answered_cancel_for("--accept-size"),
+       "Answered Cancel; --accept-size or --yes would answer OK."},
+      {text::media_value, "--media takes cd74, cd80, dvd or none"},
   });
 }
 
