@@ -58,7 +58,7 @@ run_script 1 bad pc refused.iso
 for why in "longer than 31 characters: Sub/abcdefghijklmnopqrstuvwxyz012345" \
   "holds ':', the HFS path separator: a:b" "one HFS name for two entries (HFS ignores case)" \
   "nothing was made"; do
-  grep -qF "$why" err.txt || fail "the refusal does not say: $why"
+  grep -qF -e "$why" err.txt || fail "the refusal does not say: $why"
 done
 [[ ! -e refused.iso ]] || fail "a refused run made refused.iso"
 sum=$(sha256sum <hybrid.iso)
@@ -137,9 +137,9 @@ grep -qF "left out ._Gone: Mac information for Gone, which is not there" out.txt
 
 # hls -l: the type and creator of NAME in FOLDER (Mac Roman names, UTF-8 here).
 type_creator() {  # FOLDER NAME
-  hls -l "$1" | iconv -f MACINTOSH -t UTF-8 | awk -v name="$2" '{
-    line = $0; sub(/^f  /, "", line)
-    if (substr($0, length($0) - length(name) + 1) == name && substr($0, 1, 1) == "f") print $2 }'
+  hls -l "$(printf %s "$1" | iconv -f UTF-8 -t MACINTOSH)" | iconv -f MACINTOSH -t UTF-8 |
+    awk -v name="$2" 'substr($0, 1, 1) == "f" && substr($0, length($0) - length(name)) == " " name {
+      print $2 }'
 }
 hmount mac.iso 1 | iconv -f MACINTOSH -t UTF-8 | grep -qF 'Volume name is "Démo Mac"' ||
   fail "the HFS volume name is not Démo Mac in Mac Roman"
@@ -173,10 +173,11 @@ forks ":Tools:Demo App" want/app.data want/app.rsrc
 forks ":Tools:Copy" want/app.data want/app.rsrc
 forks ":Docs:Note" m/Docs/Note want/note.rsrc
 forks ":Zip:Letter" m/Zip/Letter want/letter.rsrc
-blessed=$(hmount mac.iso 1 >/dev/null && humount; start=$(partx_row mac.iso 2 | awk '{print $2}')
-  od -An -tu4 --endian=big -j $((start * 512 + 1024 + 0x5C)) -N 4 mac.iso | tr -d ' ')
-((blessed != 0)) || fail "no folder is blessed"
-humount >/dev/null 2>&1 || true
+humount
+# The blessed folder's number: the first long of the volume's Finder information.
+start=$(partx_row mac.iso 2 | awk '{print $1}')
+blessed=$(od -An -tu4 --endian=big -j $((start * 512 + 1024 + 0x5C)) -N 4 mac.iso | tr -d ' ')
+((blessed >= 16)) || fail "no folder is blessed ($blessed)"
 
 # The ISO side: every file as it is, without the sidecars.
 isoinfo -R -i mac.iso -x "/Tools/Demo App.bin" | cmp -s - "m/Tools/Demo App.bin" ||
@@ -200,7 +201,7 @@ touch "bad2/中文.txt"
 while IFS='|' read -r rc why args; do
   read -ra words <<<"$args"
   run_script "$rc" "${words[@]}" pc refused.iso
-  grep -qF "$why" err.txt || fail "zelvorant-folders $args: no \"$why\" in: $(cat err.txt)"
+  grep -qF -e "$why" err.txt || fail "zelvorant-folders $args: no \"$why\" in: $(cat err.txt)"
   [[ ! -e refused.iso && -z $(find . -maxdepth 1 -name '.zelvorant-folders.*') ]] ||
     fail "zelvorant-folders $args left something"
 done <<'ROWS'
@@ -210,7 +211,7 @@ done <<'ROWS'
 1|holds a character Mac Roman lacks (U+4E2D)|--hfs-name 中 mac
 1|--map no.map: cannot read it|--map no.map mac
 2|unknown option --colour|--colour mac
-2|--bless needs a value|--bless
+1|the HFS volume name "a:b" holds ':'|--hfs-name a:b mac
 ROWS
 printf '.txt Raw TEXT\n' >bad.map
 run_script 1 --map bad.map mac pc refused.iso
