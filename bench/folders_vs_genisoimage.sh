@@ -79,8 +79,8 @@ files=$(find mac pc -type f | wc -l)
 
 run_genisoimage() {
   rm -f g.iso
-  timed /dev/null g.iso genisoimage -quiet -r -J -hfs -V BENCH -hfs-volid BENCH \
-    -graft-points -hide /mac -hide-joliet /mac -hide-hfs /pc mac/=mac pc/=pc -o g.iso
+  timed /dev/null g.iso genisoimage -quiet -r -J -hfs -V BENCH -hfs-volid BENCH -o g.iso \
+    -hide /mac -hide-joliet /mac -hide-hfs /pc -graft-points mac/=mac pc/=pc
 }
 run_folders() {
   rm -f z.iso

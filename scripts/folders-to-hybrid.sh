@@ -164,9 +164,13 @@ iso_name=${iso_name:0:32}
 
 # Beside OUT.iso, so that the finished image is renamed, not copied, there.
 work=$(mktemp -d "$out_dir/.$me.XXXXXX")
-mounted=0
+mounted=0 iso_pid=''
 cleanup() {
   if ((mounted)); then humount >/dev/null 2>&1 || true; fi
+  if [[ -n $iso_pid ]]; then
+    kill "$iso_pid" 2>/dev/null || true
+    wait "$iso_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -189,6 +193,14 @@ elif ((status != 0)); then
   die "nothing was made."
 fi
 sed "s/^/$me: /" "$work/plan.err"
+
+# The PC side is made meanwhile: the two tools read different files and
+# write different images, and a machine has more than one core.
+hidden=()
+((keep_appledouble)) || hidden=(-m '._*' -m __MACOSX)
+genisoimage -quiet -r -J "${hidden[@]}" -V "$iso_name" -o "$work/pc.iso" "$pc_dir" \
+  2>"$work/iso.err" &
+iso_pid=$!
 
 # The size: every file and folder rounded up to 4 KiB, plus room for the
 # catalog, the extents tree and the bitmap. A volume that turns out too small
@@ -239,10 +251,13 @@ until fill_volume "$size" 2>"$work/hfs.err"; do
 done
 echo "$me: HFS volume \"$hfs_name\", $size bytes, from $mac_dir"
 
-hidden=()
-((keep_appledouble)) || hidden=(-m '._*' -m __MACOSX)
-genisoimage -quiet -r -J "${hidden[@]}" -V "$iso_name" -o "$work/pc.iso" "$pc_dir" ||
+status=0
+wait "$iso_pid" || status=$?
+iso_pid=''
+if ((status != 0)); then
+  cat "$work/iso.err" >&2
   die "genisoimage could not make the ISO image of $pc_dir; nothing was made."
+fi
 echo "$me: ISO 9660 volume \"$iso_name\" (Rock Ridge and Joliet), from $pc_dir"
 
 # The job works on the image inside the scratch folder; OUT.iso appears only
