@@ -2,13 +2,14 @@
 # What both benchmarks share: sourced after `set -euo pipefail`, from the
 # repository's root.
 
-# Builds zelvorant-cli (Release, no sanitizers) in build-bench/ and sets $cli.
-build_release_cli() {
+# Builds zelvorant-cli and any further TARGETs (Release, no sanitizers) in
+# build-bench/ and sets $cli.
+build_release_cli() {  # [TARGET...]
   bash scripts/install-deps.sh >/dev/null
   echo "Building zelvorant-cli (Release) in build-bench/ ..."
   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DZELVORANT_SANITIZE=OFF \
     -DZELVORANT_TESTS=OFF >/dev/null
-  cmake --build build-bench -j"$(nproc)" --target zelvorant-cli >/dev/null
+  cmake --build build-bench -j"$(nproc)" --target zelvorant-cli "$@" >/dev/null
   # shellcheck disable=SC2034  # read by the benchmarks
   cli=$PWD/build-bench/zelvorant-cli
 }

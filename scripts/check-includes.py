@@ -13,6 +13,7 @@ arrows reach (directly or through another layer):
     scsi/sim        -> scsi, platform
     scsi            -> platform
     tools           -> platform
+    tools/macfile   -> hybrid/apm
 
 The tests and the fuzz targets may include any layer. The system's Windows
 headers belong to app/, to files named *_win32.*, and to the Windows-only
@@ -37,6 +38,7 @@ ARROWS = {
     "scsi": ["platform"],
     "platform": [],
     "tools": ["platform"],
+    "tools/macfile": ["hybrid/apm"],
 }
 # Folders whose sources may include every layer.
 FREE = ["tests", "fuzz"]

@@ -1,36 +1,128 @@
 #!/usr/bin/env bash
-# From two folders to a hybrid CD-ROM image:
+# zelvorant-folders: from two folders to a hybrid CD-ROM image. Installed as
+# zelvorant-folders; in the source tree it is scripts/folders-to-hybrid.sh.
 #
-#   folders-to-hybrid.sh MACDIR PCDIR OUT.iso [ZELVORANT-CLI OPTIONS...]
+#   zelvorant-folders [OPTIONS] MACDIR PCDIR OUT.iso [ZELVORANT-CLI OPTIONS...]
 #
-# Makes an HFS volume just large enough for the files of MACDIR (hfsutils:
-# hformat, hmkdir, hcopy), an ISO 9660 image of PCDIR with Rock Ridge and
-# Joliet names (genisoimage), and then runs
+# Makes an HFS volume just large enough for the files of MACDIR (hfsutils),
+# an ISO 9660 image of PCDIR with Rock Ridge and Joliet names (genisoimage),
+# and then runs
 #   zelvorant-cli --from-file HFS-VOLUME --to-iso OUT.iso [OPTIONS...]
-# The HFS volume is named after MACDIR, the ISO volume after PCDIR
-# (HFS_NAME and ISO_NAME change them). Only the data of the Mac files are
-# copied (hcopy -r): type, creator and resource forks are not.
-#
-# HFS names are at most 31 bytes, cannot hold ':' and are compared without
-# case: such names are listed and refused before anything is made. OUT.iso
-# must not exist; it is made only when the job completes, so a refusal or a
-# failure leaves no file behind.
-#
-# zelvorant-cli: $ZELVORANT_CLI, else build/zelvorant-cli of this tree, else
-# the installed command.
+# zelvorant-macfile reads the Mac side first: names in Mac Roman, MacBinary,
+# BinHex and AppleDouble files, the type map; it leaves lists that the
+# hfsutils commands below take in batches (one hcopy for the plain files of
+# a folder, one hattrib for each type and creator), since each command
+# opens the volume anew. Every refusal comes before the volume is made.
+# OUT.iso must not exist; it is made only when the job completes, so a
+# refusal or a failure leaves no file behind.
 set -euo pipefail
-# Names are bytes here: lengths count bytes, case is ASCII case.
+# Names are bytes here: lengths count bytes, and the HFS names are Mac Roman.
 export LC_ALL=C
 
-me=folders-to-hybrid
+me=zelvorant-folders
 usage() {
-  echo "Usage: $me MACDIR PCDIR OUT.iso [ZELVORANT-CLI OPTIONS...]" >&2
+  echo "Usage: $me [OPTIONS] MACDIR PCDIR OUT.iso [ZELVORANT-CLI OPTIONS...]" >&2
+  echo "Try '$me --help' for more information." >&2
   exit 2
 }
 die() {
   printf '%s: %s\n' "$me" "$*" >&2
   exit 1
 }
+help() {
+  cat <<'HELP'
+Usage: zelvorant-folders [OPTIONS] MACDIR PCDIR OUT.iso [ZELVORANT-CLI OPTIONS...]
+Makes the hybrid CD-ROM image OUT.iso from two folders: an HFS volume of
+MACDIR for the Mac, an ISO 9660 image of PCDIR (Rock Ridge and Joliet) for
+the PC, joined by zelvorant-cli. MACDIR and PCDIR may be the same folder.
+Options after OUT.iso go to zelvorant-cli.
+
+  --hfs-name NAME      the HFS volume's name (at most 27 characters; default:
+                       MACDIR's name, or $HFS_NAME)
+  --iso-name NAME      the ISO volume's name (default: PCDIR's name, or
+                       $ISO_NAME)
+  --bless FOLDER       bless FOLDER of MACDIR (its System Folder) for a
+                       bootable disc
+  --map FILE           type and creator of plain files by extension, from FILE
+                       in genisoimage's -map form, in place of the built-in map
+  --keep-appledouble   keep ._NAME files and __MACOSX folders on the ISO side
+  --help               print this help and exit
+  --version            print the version and exit
+
+On the Mac side, names are written in Mac Roman, at most 31 characters,
+without ':' and unique without regard to case. Files keep both forks:
+NAME.bin in MacBinary and NAME.hqx in BinHex become the Mac file NAME, and a
+file with an AppleDouble ._NAME beside it, or in a __MACOSX folder from a
+zip archive, gets its resource fork, type and creator. Other files take
+their type and creator from the map; unknown kinds are ????/????.
+On the ISO side, every file stays as it is; ._NAME files and __MACOSX
+folders are left out unless --keep-appledouble is given.
+
+Exit status: 0 when OUT.iso was made, 1 when it was not, 2 for a usage error.
+HELP
+  exit 0
+}
+
+# The programs it runs: zelvorant-cli and zelvorant-macfile next to this
+# script (installed, or in the build folder), then the installed private
+# one, then the source tree's build folder; zelvorant-cli last on PATH.
+self_dir=$(dirname -- "$(realpath -- "${BASH_SOURCE[0]}")")
+find_helper() {  # NAME ENVIRONMENT-VALUE FURTHER-PLACES...
+  local name=$1 chosen=$2 place
+  shift 2
+  if [[ -n $chosen ]]; then
+    printf '%s' "$chosen"
+    return 0
+  fi
+  for place in "$self_dir" "$@" "$self_dir/../build"; do
+    if [[ -x $place/$name ]]; then
+      printf '%s' "$place/$name"
+      return 0
+    fi
+  done
+  return 1
+}
+macfile=$(find_helper zelvorant-macfile "${ZELVORANT_MACFILE:-}" "$self_dir/../lib/zelvorant") ||
+  macfile=
+
+hfs_name=${HFS_NAME:-} iso_name=${ISO_NAME:-} bless='' map='' keep_appledouble=0
+while (($#)) && [[ $1 == -* ]]; do
+  option=$1 value=''
+  case $option in
+    --*=*) value=${option#*=} option=${option%%=*} ;;
+  esac
+  case $option in
+    --hfs-name | --iso-name | --bless | --map)
+      if [[ $1 != *=* ]]; then
+        (($# >= 2)) || { echo "$me: $option needs a value" >&2 && usage; }
+        value=$2
+        shift
+      fi
+      case $option in
+        --hfs-name) hfs_name=$value ;;
+        --iso-name) iso_name=$value ;;
+        --bless) bless=$value ;;
+        --map) map=$value ;;
+      esac
+      ;;
+    --keep-appledouble) keep_appledouble=1 ;;
+    --help) help ;;
+    --version)
+      [[ -n $macfile ]] || die "zelvorant-macfile not found beside $0 (build it)."
+      echo "$me (Zelvorant) $("$macfile" --version)"
+      exit 0
+      ;;
+    --)
+      shift
+      break
+      ;;
+    *)
+      echo "$me: unknown option $option" >&2
+      usage
+      ;;
+  esac
+  shift
+done
 
 (($# >= 3)) || usage
 mac_dir=$1 pc_dir=$2 out=$3
@@ -40,56 +132,75 @@ shift 3
 [[ ! -e $out && ! -L $out ]] || die "$out exists and was left as it is; give a new name."
 out_dir=$(dirname -- "$out")
 [[ -d $out_dir && -w $out_dir ]] || die "cannot write into the folder $out_dir; nothing was made."
+[[ -z $map || -r $map ]] || die "--map $map: cannot read it; nothing was made."
 
-for tool in hformat hmkdir hcopy humount genisoimage; do
+for tool in hformat hmkdir hcopy hattrib humount genisoimage; do
   command -v "$tool" >/dev/null 2>&1 ||
     die "$tool not found (Debian packages hfsutils genisoimage); nothing was made."
 done
-repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cli=${ZELVORANT_CLI:-}
-if [[ -z $cli ]]; then
-  if [[ -x $repo/build/zelvorant-cli ]]; then
-    cli=$repo/build/zelvorant-cli
-  else
-    cli=$(command -v zelvorant-cli) || die "zelvorant-cli not found (build it, or set ZELVORANT_CLI); nothing was made."
-  fi
-fi
+cli=$(find_helper zelvorant-cli "${ZELVORANT_CLI:-}") || cli=$(command -v zelvorant-cli) ||
+  die "zelvorant-cli not found (build it, or set ZELVORANT_CLI); nothing was made."
+[[ -n $macfile ]] ||
+  die "zelvorant-macfile not found beside $0 (build it, or set ZELVORANT_MACFILE); nothing was made."
 
-# Every name on the Mac side is checked before anything is made. The names
-# of one folder are compared in lower case, as the Mac compares them.
-problems=()
-while IFS= read -r -d '' path; do
-  name=${path##*/}
-  if ((${#name} > 31)); then
-    problems+=("longer than 31 bytes: ${path#"$mac_dir"/}")
-  fi
-  [[ $name != *:* ]] || problems+=("holds ':', the HFS path separator: ${path#"$mac_dir"/}")
-  if [[ -L $path && -d $path ]]; then
-    problems+=("a link to a folder: ${path#"$mac_dir"/}")
-  elif [[ ! -f $path && ! -d $path ]]; then
-    problems+=("neither a file nor a folder: ${path#"$mac_dir"/}")
-  fi
-done < <(find "$mac_dir" -mindepth 1 -print0)
-while IFS= read -r clash; do
-  problems+=("two names that differ only in case: $clash")
-done < <(find "$mac_dir" -mindepth 1 -printf '%h/%f\n' | awk -F/ '{
-    key = tolower($0); if (key in seen) print seen[key] " and " $0; else seen[key] = $0 }')
-if ((${#problems[@]})); then
-  printf '%s: these names of %s cannot be HFS names:\n' "$me" "$mac_dir" >&2
-  printf '  %s\n' "${problems[@]}" >&2
-  die "rename them and try again; nothing was made."
+# The volumes' names. A name given is refused when HFS cannot hold it; the
+# folder's name is made to fit.
+if [[ -n $hfs_name ]]; then
+  problem=$("$macfile" name "$hfs_name" 2>&1 >/dev/null) ||
+    die "the HFS volume name \"$hfs_name\" $problem; nothing was made."
+  mac_volume=$("$macfile" name "$hfs_name")
+  ((${#mac_volume} <= 27)) ||
+    die "the HFS volume name \"$hfs_name\" is longer than 27 characters; nothing was made."
+  [[ $mac_volume != *:* ]] ||
+    die "the HFS volume name \"$hfs_name\" holds ':'; nothing was made."
+else
+  hfs_name=$(basename -- "$(cd "$mac_dir" && pwd)")
+  mac_volume=$("$macfile" name "$hfs_name" 2>/dev/null) || mac_volume=Untitled
+  mac_volume=${mac_volume//:/ }
+  mac_volume=${mac_volume:0:27}
 fi
+iso_name=${iso_name:-$(basename -- "$(cd "$pc_dir" && pwd)")}
+iso_name=${iso_name:0:32}
 
 # Beside OUT.iso, so that the finished image is renamed, not copied, there.
 work=$(mktemp -d "$out_dir/.$me.XXXXXX")
-mounted=0
+mounted=0 iso_pid=''
 cleanup() {
   if ((mounted)); then humount >/dev/null 2>&1 || true; fi
+  if [[ -n $iso_pid ]]; then
+    kill "$iso_pid" 2>/dev/null || true
+    wait "$iso_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 # hfsutils keeps the current volume in ~/.hcwd: keep it out of the real home.
 export HOME=$work
+
+plan=$work/plan
+mkdir "$plan"
+plan_args=()
+[[ -z $map ]] || plan_args+=(--map "$map")
+[[ -z $bless ]] || plan_args+=(--bless "$bless")
+status=0
+"$macfile" plan "${plan_args[@]}" "$mac_dir" "$plan" 2>"$work/plan.err" || status=$?
+if ((status == 1)); then
+  printf '%s: these names of %s cannot be HFS names:\n' "$me" "$mac_dir" >&2
+  sed 's/^/  /' "$work/plan.err" >&2
+  die "rename them and try again; nothing was made."
+elif ((status != 0)); then
+  sed "s/^/$me: /" "$work/plan.err" >&2
+  die "nothing was made."
+fi
+sed "s/^/$me: /" "$work/plan.err"
+
+# The PC side is made meanwhile: the two tools read different files and
+# write different images, and a machine has more than one core.
+hidden=()
+((keep_appledouble)) || hidden=(-m '._*' -m __MACOSX)
+genisoimage -quiet -r -J "${hidden[@]}" -V "$iso_name" -o "$work/pc.iso" "$pc_dir" \
+  2>"$work/iso.err" &
+iso_pid=$!
 
 # The size: every file and folder rounded up to 4 KiB, plus room for the
 # catalog, the extents tree and the bitmap. A volume that turns out too small
@@ -97,27 +208,33 @@ export HOME=$work
 bytes=$(find "$mac_dir" -mindepth 1 \( -type f -printf '%s\n' -o -printf '4096\n' \) |
   awk '{ total += int(($1 + 4095) / 4096) * 4096 + 512 } END { printf "%d", total }')
 size=$(((bytes + bytes / 8 + 1048576 + 511) / 512 * 512))
-hfs_name=${HFS_NAME:-$(basename -- "$(cd "$mac_dir" && pwd)")}
-hfs_name=${hfs_name//:/ }
-hfs_name=${hfs_name:0:27}
-iso_name=${ISO_NAME:-$(basename -- "$(cd "$pc_dir" && pwd)")}
-iso_name=${iso_name:0:32}
 
 fill_volume() {
   rm -f "$work/mac.hfs"
   truncate -s "$1" "$work/mac.hfs"
-  hformat -l "$hfs_name" "$work/mac.hfs" 0 >/dev/null || return 1
+  hformat -l "$mac_volume" "$work/mac.hfs" 0 >/dev/null || return 1
   mounted=1
-  local path rel hfs_path
-  while IFS= read -r -d '' path; do
-    rel=${path#"$mac_dir"/}
-    hfs_path=:${rel//\//:}
-    if [[ -d $path ]]; then
-      hmkdir "$hfs_path" || return 1
-    else
-      hcopy -r "$path" "$hfs_path" || return 1
-    fi
-  done < <(find "$mac_dir" -mindepth 1 -print0 | sort -z)
+  xargs -0 -r hmkdir <"$plan/folders" || return 1
+  local staged target mode code list
+  # xargs puts the files after the words it is given; sh puts the folder last.
+  # shellcheck disable=SC2016
+  while IFS= read -r -d '' staged && IFS= read -r -d '' target; do
+    find "$staged" -mindepth 1 -maxdepth 1 -print0 |
+      xargs -0 -r sh -c 'exec hcopy -r "$@" "$0"' "$target" || return 1
+  done <"$plan/raw"
+  while IFS= read -r -d '' mode && IFS= read -r -d '' staged && IFS= read -r -d '' target; do
+    hcopy "-$mode" "$staged" "$target" || return 1
+  done <"$plan/single"
+  for list in "$plan"/types.*; do
+    [[ -e $list ]] || continue
+    {
+      IFS= read -r -d '' code
+      xargs -0 -r hattrib -t "${code:0:4}" -c "${code:4:4}"
+    } <"$list" || return 1
+  done
+  if IFS= read -r -d '' target <"$plan/bless"; then
+    hattrib -b "$target" || return 1
+  fi
   humount >/dev/null
   mounted=0
 }
@@ -134,8 +251,13 @@ until fill_volume "$size" 2>"$work/hfs.err"; do
 done
 echo "$me: HFS volume \"$hfs_name\", $size bytes, from $mac_dir"
 
-genisoimage -quiet -r -J -V "$iso_name" -o "$work/pc.iso" "$pc_dir" ||
+status=0
+wait "$iso_pid" || status=$?
+iso_pid=''
+if ((status != 0)); then
+  cat "$work/iso.err" >&2
   die "genisoimage could not make the ISO image of $pc_dir; nothing was made."
+fi
 echo "$me: ISO 9660 volume \"$iso_name\" (Rock Ridge and Joliet), from $pc_dir"
 
 # The job works on the image inside the scratch folder; OUT.iso appears only

@@ -5,7 +5,7 @@
 #
 #   install-deps.sh               everything scripts/test.sh needs
 #   install-deps.sh --cli         only what zelvorant-cli, scripts/demo.sh and
-#                                 scripts/folders-to-hybrid.sh need
+#                                 zelvorant-folders need
 #   install-deps.sh --print [--cli]   prints the list on one line, installs
 #                                 nothing (the README shows these lists, and
 #                                 scripts/check-style.sh compares them)
