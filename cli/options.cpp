@@ -47,6 +47,7 @@ const std::vector<std::string> jobs = {
     "--from-file PATH --to-iso PATH",
     "--from-drive DEVICE --to-iso PATH",
     "--from-drive DEVICE --to-hfs-image PATH",
+    "--from-file PATH --to-hfs-image PATH",
     "--undo PATH",
 };
 
