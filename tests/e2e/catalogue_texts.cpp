@@ -40,6 +40,8 @@ const named_text texts[] = {
     {"undo_1_mib_after_data", text::undo_bytes_after_data(1048576)},
     // PROBLEM stands for --info's words, which the script puts in.
     {"planned_hybrid_unsound", text::planned_hybrid_unsound({"PROBLEM"})},
+    // REASON stands for the system's words.
+    {"floppy_tool_not_started", text::floppy_tool_not_started("REASON")},
 };
 
 // bash's $'...' quoting: every byte but a letter, a digit or a space as an
