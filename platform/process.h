@@ -16,21 +16,32 @@ struct tool_run {
   std::string error_text;
 };
 
-// Where a tool is looked for, in this order, as Windows looks for the program
-// a command line names: the folder of the program itself, where the tools
+// Where a tool is looked for. Windows looks as it does for the program a
+// command line names: the folder of the program itself, where the tools
 // shipped with it live; the program's current folder (the user's, never the
 // tool's scratch folder); the system's folders; then each folder of a search
-// path. Lists of folders are in PATH's format. An empty member is skipped.
+// path. The other systems look next to the program, then in the installation's
+// own folder for the tools only the program runs, then on the search path,
+// and never in a current folder: a file of the tool's name in whatever folder
+// the user stands in must not be what runs. Lists of folders are in PATH's
+// format. An empty member is skipped (in a search path it would mean the
+// current folder).
 struct tool_places {
   std::string program_folder;
   std::string search_path;
+  // Windows only.
   std::string current_folder;
   std::string system_folders;
+  // Not Windows.
+  std::string tools_folder;
 };
 
-// The running program's folder, its current folder, the system's folders
-// (Windows: System32, System and the Windows folder; none elsewhere) and the
-// PATH of the environment.
+// The running program's folder and the PATH of the environment; on Windows
+// also its current folder and the system's folders (System32, System and the
+// Windows folder), elsewhere the installation's folder for the tools, found
+// from the program's folder as the installation lays them out (where the
+// system does not tell the program's path: where the build was configured to
+// install them).
 tool_places default_tool_places();
 
 // Runs a command line written for the Windows tool ("name.exe /X /Y ..."):

@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "platform/file_ops.h"
@@ -83,21 +83,30 @@ std::string find_in(const std::string& list, const std::string& name) {
   return {};
 }
 
-// Empty when the tool is nowhere to be found. The order is the Windows
-// program's: its own folder, the current folder (the program's, never the
-// tool's scratch folder), the system's folders, the search path. An empty
-// entry of the search path would mean the current folder of the tool, which
-// is its scratch folder, so it is not searched.
+// Empty when the tool is nowhere to be found. Never in a current folder: not
+// the user's, where anyone may have left a file of the tool's name, nor the
+// tool's scratch folder, which is what an empty member of the search path
+// would mean.
 std::string find_tool(const std::string& name, const tool_places& places) {
   if (name.find('/') != std::string::npos) return name;
-  if (!places.program_folder.empty() && is_runnable(places.program_folder + "/" + name)) {
-    return places.program_folder + "/" + name;
+  for (const std::string* list : {&places.program_folder, &places.tools_folder}) {
+    if (!list->empty() && is_runnable(*list + "/" + name)) return *list + "/" + name;
   }
-  for (const std::string* list :
-       {&places.current_folder, &places.system_folders, &places.search_path}) {
-    if (std::string found = find_in(*list, name); !found.empty()) return found;
+  return find_in(places.search_path, name);
+}
+
+// Names the places looked in, in their order.
+std::string not_found_text(const std::string& name, const tool_places& places) {
+  std::vector<std::string> where;
+  if (!places.program_folder.empty()) where.emplace_back("next to this program");
+  if (!places.tools_folder.empty()) where.push_back("in " + places.tools_folder);
+  where.emplace_back("on the search path");
+  std::string text = "No program named " + name + " was found ";
+  for (std::size_t i = 0; i < where.size(); ++i) {
+    if (i > 0) text += i + 1 == where.size() ? " or " : ", ";
+    text += where[i];
   }
-  return {};
+  return text + ".";
 }
 
 // Only async-signal-safe calls between fork and exec.
@@ -155,10 +164,17 @@ tool_places default_tool_places() {
     // The executable at the root keeps "/" as its folder. (Built as one
     // assignment: GCC 12 at -O3 warns falsely about an assignment of "/".)
     places.program_folder = self.substr(0, slash == 0 || slash == std::string::npos ? 1 : slash);
+    // Where the installation put the tools, wherever it was installed: the
+    // same tree serves `cmake --install` under one prefix and a package
+    // under another.
+    places.tools_folder =
+        (std::filesystem::path(places.program_folder) / ZELVORANT_TOOLS_FROM_PROGRAM)
+            .lexically_normal()
+            .string();
+  } else {
+    places.tools_folder = ZELVORANT_TOOLS_FOLDER;
   }
   if (const char* path = std::getenv("PATH")) places.search_path = path;
-  char buffer[PATH_MAX];
-  if (getcwd(buffer, sizeof buffer) != nullptr) places.current_folder = buffer;
   return places;
 }
 
@@ -169,9 +185,7 @@ tool_run run_tool(const std::string& command_line, const std::string& working_di
   words[0] = without_exe(words[0]);
   const std::string path = find_tool(words[0], places);
   if (path.empty()) {
-    return not_started("No program named " + words[0] +
-                       " was found next to this program, in the current folder, in the system's "
-                       "folders or on the search path.");
+    return not_started(not_found_text(words[0], places));
   }
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());

@@ -38,8 +38,8 @@ int make_pipe(int fds[2]) {
   return 0;
 }
 
-// No portable way to ask: tools are then looked for in the current folder,
-// the system's folders and on PATH.
+// No portable way to ask: tools are then looked for in the folder the build
+// installs them in, and on PATH.
 std::string own_program_path() { return {}; }
 
 namespace {

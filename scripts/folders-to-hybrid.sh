@@ -82,7 +82,7 @@ find_helper() {  # NAME ENVIRONMENT-VALUE FURTHER-PLACES...
   done
   return 1
 }
-macfile=$(find_helper zelvorant-macfile "${ZELVORANT_MACFILE:-}" "$self_dir/../lib/zelvorant") ||
+macfile=$(find_helper zelvorant-macfile "${ZELVORANT_MACFILE:-}" "$self_dir/../libexec/zelvorant") ||
   macfile=
 
 hfs_name=${HFS_NAME:-} iso_name=${ISO_NAME:-} bless='' map='' keep_appledouble=0

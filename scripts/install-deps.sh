@@ -24,6 +24,7 @@ more_packages=(
   parted 7zip                 # parted and 7zz: two more readers of the map
   time                        # /usr/bin/time: peak memory in the benchmark
   dpkg-dev man-db             # the Debian package: its dependencies, its man page
+  lintian                     # and a second reader of the package
   g++-mingw-w64-i686 binutils-mingw-w64-i686  # the 32-bit Windows build
   wine wine32:i386 xvfb xauth # runs the Windows build's tests, windows and all
   fonts-wine                  # the dialogs' fonts under Wine
@@ -99,11 +100,12 @@ done
 # and fonts come partly through recommendations. QEMU and the kernel are the
 # exception: the test boots them headless, and their recommendations (QEMU's
 # windows and sound, Ceph, UEFI firmware, the kernel's firmware) would only
-# lengthen a fresh machine's first run.
+# lengthen a fresh machine's first run. So would the twenty more packages
+# lintian's dependencies recommend, for nothing the package check reads.
 lean=() full=()
 for package in "${missing[@]}"; do
   case $package in
-    qemu-system-x86 | linux-image-amd64) lean+=("$package") ;;
+    qemu-system-x86 | linux-image-amd64 | lintian) lean+=("$package") ;;
     *) full+=("$package") ;;
   esac
 done

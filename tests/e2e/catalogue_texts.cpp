@@ -54,6 +54,8 @@ const named_text texts[] = {
     {"answered_ok_size", text::answered_ok_by("--accept-size")},
     {"idle", text::idle},
     {"error_prefix", text::program_error("")},
+    // REASON stands for the system's words.
+    {"floppy_tool_not_started", text::floppy_tool_not_started("REASON")},
 };
 
 // bash's $'...' quoting: every byte but a letter, a digit or a space as an

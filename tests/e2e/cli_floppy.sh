@@ -31,4 +31,28 @@ expect_err "The floppy imaging tool ended with an error"
 [[ ! -s failed.img ]] || fail "failed.img is not empty"
 run_cli 1 --from-drive E: --to-hfs-image failed.img
 expect_err "There is no floppy drive E:."
+
+# The tool is looked for next to the program, in the installation's tools
+# folder, then on PATH: a dskgrab in the folder the user stands in never
+# runs, nor through an empty member of PATH. (Windows looks in the current
+# folder as its own search does.)
+if ! on_wine; then
+  mkdir alone here tools
+  cp "$CLI" alone/zelvorant-cli
+  printf '#!/bin/sh\ntouch "%s/planted-ran"\n' "$WORK" >here/dskgrab
+  chmod +x here/dskgrab
+  export ZELVORANT_FLOPPY_IMAGE=$FLOPPY
+  rc=0
+  (cd here && PATH=":$WORK/tools:" exec "$WORK/alone/zelvorant-cli" --from-drive A: \
+    --to-hfs-image "$WORK/planted.img") </dev/null >out.txt 2>err.txt || rc=$?
+  [[ $rc == 1 ]] || fail "exit $rc, expected 1 with a dskgrab in the current folder only"
+  expect_err "${TEXT[floppy_tool_not_started]%REASON}"
+  [[ ! -e planted-ran ]] || fail "the dskgrab of the current folder ran"
+  [[ ! -s planted.img ]] || fail "planted.img is not empty"
+  # On PATH, it is found.
+  ln -s "$(dirname "$CLI")/dskgrab" tools/dskgrab
+  CLI=$WORK/alone/zelvorant-cli PATH="$WORK/tools:$PATH" \
+    run_cli 0 --from-drive A: --to-hfs-image "$WORK/found.img"
+  same_bytes "$FLOPPY" 0 found.img 32768 "$(size_of "$FLOPPY")"
+fi
 echo "floppy: ok"

@@ -125,7 +125,7 @@ hmount hqx.hfs >/dev/null && hcopy -m "m/Tools/Demo App.bin" ":Demo App" &&
 # it. MACDIR and PCDIR are one folder.
 cmake --install "$build" --prefix "$WORK/inst" >/dev/null || fail "cmake --install failed"
 folders=$WORK/inst/bin/zelvorant-folders
-[[ -x $folders && -x $WORK/inst/lib/zelvorant/zelvorant-macfile ]] || fail "not installed"
+[[ -x $folders && -x $WORK/inst/libexec/zelvorant/zelvorant-macfile ]] || fail "not installed"
 [[ $(env -u ZELVORANT_CLI -u ZELVORANT_MACFILE "$folders" --version) == "zelvorant-folders (Zelvorant) "* ]] ||
   fail "the installed zelvorant-folders has no --version"
 status=0

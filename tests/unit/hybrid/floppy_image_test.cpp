@@ -118,8 +118,7 @@ TEST_F(FloppyImage, ToldWhenTheToolCannotStart) {
       hybrid::extract_floppy(0, target, ask, test::tool_places_in(files.path(), files.path())),
       target,
       hybrid::text::floppy_tool_not_started(
-          "No program named dskgrab was found next to this program, in the current "
-          "folder, in the system's folders or on the search path."));
+          "No program named dskgrab was found next to this program or on the search path."));
 }
 
 TEST_F(FloppyImage, ToldWhenTheToolFails) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
+#include <vector>
 
 #include "platform/drives_posix.h"
 #include "test_support.h"
@@ -14,13 +16,15 @@ namespace {
 using platform::tool_run;
 using outcome = platform::tool_run::outcome;
 
-// Tools in a program folder, a current folder, a system folder and two
-// search-path folders, none of them on the real PATH.
+// Tools in a program folder, a tools folder, a current folder, a system
+// folder and two search-path folders with an empty member between them, none
+// of them on the real PATH.
 struct RunTool : ::testing::Test {
-  test::temp_folder program, current, system, path1, path2, work;
+  test::temp_folder program, tools, current, system, path1, path2, work;
   platform::tool_places places = [this] {
     platform::tool_places p =
         test::tool_places_in(program.path(), path1.path() + "::" + path2.path());
+    p.tools_folder = tools.path();
     p.current_folder = current.path();
     p.system_folders = system.path();
     return p;
@@ -58,30 +62,68 @@ TEST_F(RunTool, ReportsExitCodesAndSignals) {
   EXPECT_EQ(run.exit_code, SIGTERM);
 }
 
-// As Windows looks for the program of a command line: the program's folder,
-// the current folder (the program's, never the tool's scratch folder), the
-// system's folders, then the search path in order.
-TEST_F(RunTool, LooksWhereTheSystemLooksInItsOrder) {
-  test::write_script(work / "tool", "exit 9");  // the scratch folder: never
-  test::write_script(path2 / "tool", "exit 2");
-  EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 2);
-  test::write_script(path1 / "tool", "exit 1");
-  EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 1);
-  test::write_script(system / "tool", "exit 3");
-  EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 3);
-  test::write_script(current / "tool", "exit 4");
-  EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 4);
-  test::write_script(program / "tool", "exit 5");
-  EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 5);
+// A copy of "tool" in each folder a row names, exiting with the folder's
+// own code; only the program's folder, the tools folder and the search path
+// count, in that order. The Windows program's current and system folders,
+// the tool's scratch folder (work) and an empty member of the search path
+// never do.
+TEST_F(RunTool, LooksNextToTheProgramThenInTheToolsFolderThenOnThePath) {
+  const struct {
+    const test::temp_folder* folder;
+    int code;
+  } all[] = {{&program, 5}, {&tools, 6},  {&path1, 1}, {&path2, 2},
+             {&current, 4}, {&system, 3}, {&work, 9}};
+  const struct {
+    std::vector<const test::temp_folder*> holding;
+    int expected;  // -1: not found
+  } rows[] = {
+      {{&current, &system, &work}, -1},          {{&path2, &current, &system, &work}, 2},
+      {{&path1, &path2, &current}, 1},           {{&tools, &path1, &current}, 6},
+      {{&program, &tools, &path1, &current}, 5},
+  };
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    const auto& row = rows[i];
+    for (const auto& place : all) {
+      std::filesystem::remove(*place.folder / "tool");
+      if (std::find(row.holding.begin(), row.holding.end(), place.folder) != row.holding.end()) {
+        test::write_script(*place.folder / "tool", "exit " + std::to_string(place.code));
+      }
+    }
+    const tool_run run = platform::run_tool("tool", work.path(), places);
+    if (row.expected < 0) {
+      EXPECT_EQ(run.result, outcome::could_not_start) << "row " << i;
+    } else {
+      EXPECT_EQ(run.exit_code, row.expected) << "row " << i;
+    }
+  }
   // A file that cannot be run is passed over.
   chmod((program / "tool").c_str(), 0644);
-  EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 4);
+  EXPECT_EQ(platform::run_tool("tool", work.path(), places).exit_code, 6);
+}
+
+// The places of a real run: whatever folder the user stands in, and an empty
+// member of PATH, which a shell would take for it, run nothing.
+TEST_F(RunTool, TheCurrentFolderIsNeverSearched) {
+  test::write_script(current / "tool", "exit 4");
+  test::scoped_env path("PATH", ":" + path1.path() + ":");
+  const auto here = std::filesystem::current_path();
+  std::filesystem::current_path(current.path());
+  const tool_run run = platform::run_tool("tool", work.path(), platform::default_tool_places());
+  std::filesystem::current_path(here);
+  EXPECT_EQ(run.result, outcome::could_not_start);
+  test::write_script(path1 / "tool", "exit 1");
+  EXPECT_EQ(platform::run_tool("tool", work.path(), platform::default_tool_places()).exit_code, 1);
 }
 
 TEST_F(RunTool, TellsWhyAToolCouldNotStart) {
   tool_run run = platform::run_tool("absent.exe /A:", work.path(), places);
   EXPECT_EQ(run.result, outcome::could_not_start);
-  EXPECT_NE(run.error_text.find("No program named absent was found"), std::string::npos);
+  EXPECT_EQ(run.error_text, "No program named absent was found next to this program, in " +
+                                tools.path() + " or on the search path.");
+  platform::tool_places unknown_program = places;
+  unknown_program.program_folder.clear();
+  EXPECT_EQ(platform::run_tool("absent", work.path(), unknown_program).error_text,
+            "No program named absent was found in " + tools.path() + " or on the search path.");
 
   test::write_script(program / "tool", "exit 0");
   run = platform::run_tool("tool", work / "gone", places);
