@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -157,6 +158,20 @@ hybrid::job_outlets terminal_outlets(const cli::options& parsed, cli::terminal_q
   outlets.show_open_failure = [](const std::string& message, const std::string& reason) {
     std::fprintf(stderr, "%s\n", shown(message).c_str());
     if (!reason.empty()) std::fprintf(stderr, "%s\n", shown(reason).c_str());
+  };
+  // Part of the result, on its own line after the completion line; how
+  // many bytes, and what that means for the disk, to those who asked for
+  // everything.
+  outlets.show_blocks_shared = [talk = parsed.talk](std::uint64_t bytes) {
+    if (talk == cli::verbosity::quiet) return;
+    if (talk == cli::verbosity::verbose) {
+      std::fprintf(stderr, "%s\n", hybrid::text::bytes_shared(bytes).c_str());
+    }
+    errno = 0;
+    if (std::fprintf(stdout, "%s\n", hybrid::text::blocks_shared) < 0 || std::fflush(stdout) != 0) {
+      note_output_failure(errno);
+      lost.result += (lost.result.empty() ? "" : "\n") + std::string(hybrid::text::blocks_shared);
+    }
   };
   outlets.ask = &ask;
   return outlets;

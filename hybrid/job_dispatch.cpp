@@ -89,7 +89,11 @@ std::optional<std::string> outcome_notice(const job_outcome& outcome) {
 
 void tell_outcome(const job_outlets& out, const job_outcome& outcome) {
   if (const std::optional<std::string> notice = outcome_notice(outcome)) out.ask->notice(*notice);
-  if (outcome.end() == job_outcome::ending::completed) out.show_message(text::completed);
+  if (outcome.end() != job_outcome::ending::completed) return;
+  out.show_message(text::completed);
+  if (outcome.shared_bytes() > 0 && out.show_blocks_shared) {
+    out.show_blocks_shared(outcome.shared_bytes());
+  }
 }
 
 int run_job(const job_outlets& out, const std::function<job_outcome()>& job) {

@@ -3,6 +3,7 @@
 // front end hands it the choices and the outlets through which it speaks.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -37,6 +38,10 @@ struct job_outlets {
   // the system's reason, which may be empty. Unset, show_message gets the
   // message alone, as the window shows it.
   std::function<void(const std::string& message, const std::string& reason)> show_open_failure;
+  // After the completion message, when some of the bytes appended are
+  // blocks the file system shares with the source (job_outcome::
+  // shared_bytes). Unset, nothing more is said: the window keeps its text.
+  std::function<void(std::uint64_t shared_bytes)> show_blocks_shared;
 };
 
 // Runs the whole Start action. Returns 1 when a job ran and completed, 0 when

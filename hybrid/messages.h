@@ -295,5 +295,12 @@ std::string info_device_refused(const std::string& reason);
 // follows on stderr.
 std::string output_lost(const std::string& reason);
 
+// Appended data that are blocks the file system shares with the source: a
+// line after the completion line; with --verbose, how many bytes and what
+// that means for the disk; in a dry run's plan, how many may be.
+inline constexpr const char* blocks_shared = "(blocks shared with the source, no copy)";
+std::string bytes_shared(std::uint64_t bytes);
+std::string plan_may_share(std::uint64_t bytes);
+
 }  // namespace text
 }  // namespace hybrid
