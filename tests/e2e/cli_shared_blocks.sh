@@ -28,7 +28,8 @@ shared_extents() {  # FILE
   if command -v filefrag >/dev/null; then
     filefrag -v "$1" | grep -c shared || true
   else
-    xfs_io -r -c "fiemap -v" "$1" | awk 'NR > 1 && strtonum($NF) % 16384 >= 8192' | wc -l
+    xfs_io -r -c "fiemap -v" "$1" | awk '$NF ~ /^0x/ {print $NF}' |
+      while read -r flags; do ((flags & 0x2000)) && echo shared; done | wc -l
   fi
 }
 
