@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/block_sharing.h"
