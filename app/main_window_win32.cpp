@@ -89,7 +89,7 @@ void dispatch(HWND window, const window_choices& choices) {
       make_job_request(choices, [window](int edit_box) { return edit_text(window, edit_box); });
   // A file that cannot be opened is shown with the window's own text alone
   // (no show_open_failure).
-  hybrid::dispatch_job(request, {show_message, set_status, &job_questions, {}, {}, {}});
+  hybrid::dispatch_job(request, {show_message, set_status, &job_questions, {}, {}, {}, {}});
 }
 
 // The edit boxes take no typing while a job runs; their texts were read.

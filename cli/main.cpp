@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -188,6 +189,20 @@ hybrid::job_outlets terminal_outlets(const cli::options& parsed, cli::terminal_q
   outlets.set_status = [talk = parsed.talk](const std::string& text) {
     if (talk == cli::verbosity::verbose && text != hybrid::text::idle) {
       std::fprintf(stderr, "%s\n", shown(text).c_str());
+    }
+  };
+  // Part of the result, on its own line after the completion line; how
+  // many bytes, and what that means for the disk, to those who asked for
+  // everything.
+  outlets.show_blocks_shared = [talk = parsed.talk](std::uint64_t bytes) {
+    if (talk == cli::verbosity::quiet) return;
+    if (talk == cli::verbosity::verbose) {
+      std::fprintf(stderr, "%s\n", hybrid::text::bytes_shared(bytes).c_str());
+    }
+    errno = 0;
+    if (std::fprintf(stdout, "%s\n", hybrid::text::blocks_shared) < 0 || std::fflush(stdout) != 0) {
+      note_output_failure(errno);
+      lost.result += (lost.result.empty() ? "" : "\n") + std::string(hybrid::text::blocks_shared);
     }
   };
   outlets.ask = &ask;

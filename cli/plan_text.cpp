@@ -3,6 +3,7 @@
 #include "hybrid/apm/map_codec.h"
 #include "hybrid/apm/map_walk.h"
 #include "hybrid/apm/partition_map.h"
+#include "hybrid/messages.h"
 #include "hybrid/printable.h"
 
 namespace cli {
@@ -38,6 +39,7 @@ std::string plan_text(const hybrid::hybrid_layout& layout, std::uint64_t iso_len
   text += "Append at byte " + number(layout.iso_bytes) + ": " + number(layout.pad_bytes) +
           " bytes of zeros, then " + number(layout.append_bytes() - layout.pad_bytes) +
           " bytes of HFS data\n";
+  if (layout.shareable_bytes > 0) text += text::plan_may_share(layout.shareable_bytes) + "\n";
   text += "Final size: " + number(layout.iso_bytes + layout.append_bytes()) + " bytes\n";
   return text;
 }

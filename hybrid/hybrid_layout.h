@@ -39,6 +39,11 @@ struct hybrid_layout {
   std::uint64_t iso_bytes = 0;     // the ISO image's length the layout was made for
   std::uint64_t pad_bytes = 0;     // zeros appended there, before the first run
   std::vector<append_run> runs;    // appended in order behind the ISO data
+  // How many of the runs' bytes lie so that the file system may share them
+  // with the source rather than copy them (whole blocks at the same place
+  // within a block on both sides, on a file system that shares blocks).
+  // Whether it does is known only when it is asked, as the data go in.
+  std::uint64_t shareable_bytes = 0;
   std::uint64_t append_bytes() const;
 };
 

@@ -11,12 +11,15 @@ namespace {
 
 using text::failed_operation;
 
-// Appends one run of the HFS file behind the ISO data.
+// Appends one run of the HFS file behind the ISO data, at `at`: its blocks
+// shared with the HFS file where the file system allows, copied elsewhere.
 refusal copy_file_run(byte_stream& hfs, byte_stream& iso, copy_buffer& buffer,
-                      const append_run& run, std::uint64_t done, questions& ask) {
+                      block_sharing& sharing, const append_run& run, std::uint64_t at,
+                      std::uint64_t done, questions& ask) {
   if (!hfs.seek(run.source_offset))
     return refusal::because(text::io_failure(failed_operation::seek, hfs));
-  switch (copy_stream(hfs, iso, run.byte_count, buffer, &ask, done)) {
+  switch (
+      copy_range(hfs, run.source_offset, iso, at, run.byte_count, buffer, sharing, &ask, done)) {
     case copy_result::ok:
       return accepted();
     case copy_result::destination_failed:
@@ -43,6 +46,22 @@ refusal check_unchanged(byte_stream& hfs, const platform::file_status& before) {
     return refusal::because(text::source_changed);
   }
   return accepted();
+}
+
+// Where the runs' data go: behind the ISO data and its padding, one after
+// the other.
+std::uint64_t first_run_at(const hybrid_layout& layout) {
+  return layout.iso_bytes + layout.pad_bytes;
+}
+
+std::uint64_t shareable_bytes(const hybrid_layout& layout, std::uint64_t block_bytes) {
+  std::uint64_t shareable = 0;
+  std::uint64_t at = first_run_at(layout);
+  for (const append_run& run : layout.runs) {
+    shareable += split_for_sharing(run.source_offset, at, run.byte_count, block_bytes).shared;
+    at += run.byte_count;
+  }
+  return shareable;
 }
 
 }  // namespace
@@ -95,13 +114,19 @@ job_outcome hybridize_from_file(byte_stream& hfs_image, byte_stream& iso_image, 
                                              file_plan_source(hfs_image, hfs_bytes))) {
     return *judged;
   }
+  block_sharing sharing = sharing_between(hfs_image, iso_image);
+  layout.shareable_bytes = shareable_bytes(layout, sharing.block_bytes);
   copy_buffer buffer;
-  return write_hybrid(
+  job_outcome outcome = write_hybrid(
       iso_image, layout, ask,
       [&](const append_run& run, std::uint64_t done) {
-        return copy_file_run(hfs_image, iso_image, buffer, run, done, ask);
+        return copy_file_run(hfs_image, iso_image, buffer, sharing, run,
+                             first_run_at(layout) + done, done, ask);
       },
       [&] { return check_unchanged(hfs_image, source_at_start); });
+  if (outcome.end() == job_outcome::ending::completed)
+    outcome.note_shared_bytes(sharing.shared_bytes);
+  return outcome;
 }
 
 }  // namespace hybrid

@@ -132,6 +132,9 @@ void tell_outcome(const job_outlets& out, const job_outcome& outcome, const job_
   } else {
     out.show_message(text::completed);
   }
+  if (outcome.shared_bytes() > 0 && out.show_blocks_shared) {
+    out.show_blocks_shared(outcome.shared_bytes());
+  }
 }
 
 int run_job(const job_outlets& out, const std::function<job_outcome()>& job,

@@ -3,6 +3,7 @@
 // front end hands it the choices and the outlets through which it speaks.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -59,6 +60,10 @@ struct job_outlets {
   // (empty when none was named), in place of the notice or the message.
   std::function<void(const written_target&)> show_completion;
   std::function<void(const std::string& file, const std::string& text)> show_error;
+  // After the completion message, when some of the bytes appended are
+  // blocks the file system shares with the source (job_outcome::
+  // shared_bytes). Unset, nothing more is said: the window keeps its text.
+  std::function<void(std::uint64_t shared_bytes)> show_blocks_shared;
 };
 
 // The names the user gave the job's files, for show_error, and how to read

@@ -3,6 +3,7 @@
 // why it stopped, nor say it twice.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <utility>
@@ -52,6 +53,15 @@ class [[nodiscard]] job_outcome {
   // The jobs' result as the program has always counted it: 1 done, 0 not.
   int code() const { return end_ == ending::completed ? 1 : 0; }
 
+  // Of the bytes a completed job appended, how many are blocks that the file
+  // system shares with the source: appended with no copy, and taking no
+  // room of their own until either file is rewritten there.
+  std::uint64_t shared_bytes() const { return shared_bytes_; }
+  job_outcome& note_shared_bytes(std::uint64_t bytes) {
+    shared_bytes_ = bytes;
+    return *this;
+  }
+
  private:
   job_outcome(ending end, std::string text, files_state files)
       : end_(end), text_(std::move(text)), files_(files) {}
@@ -59,6 +69,7 @@ class [[nodiscard]] job_outcome {
   std::string text_;
   files_state files_;
   job_file about_ = job_file::target;
+  std::uint64_t shared_bytes_ = 0;
 };
 
 // What a step of a job answers: nothing when the job goes on, or the

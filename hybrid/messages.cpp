@@ -531,4 +531,15 @@ std::string answered_cancel_for(const std::string& option) {
   return "Answered Cancel; " + option + " or --yes would answer OK.";
 }
 
+std::string bytes_shared(std::uint64_t bytes) {
+  return std::to_string(bytes) + " bytes of HFS data appended " + blocks_shared +
+         ": they take no room of their own on the disk until the HFS file or the ISO image is "
+         "rewritten there.";
+}
+
+std::string plan_may_share(std::uint64_t bytes) {
+  return "Of these, " + std::to_string(bytes) + " bytes may be appended " + blocks_shared +
+         ", if the file system allows it";
+}
+
 }  // namespace hybrid::text

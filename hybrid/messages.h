@@ -339,6 +339,12 @@ std::string answered_ok_by(const std::string& option);
 std::string answered_cancel_for(const std::string& option);
 // --media's names.
 inline constexpr const char* media_value = "--media takes cd74, cd80, dvd or none";
+// Appended data that are blocks the file system shares with the source: a
+// line after the completion line; with --verbose, how many bytes and what
+// that means for the disk; in a dry run's plan, how many may be.
+inline constexpr const char* blocks_shared = "(blocks shared with the source, no copy)";
+std::string bytes_shared(std::uint64_t bytes);
+std::string plan_may_share(std::uint64_t bytes);
 
 }  // namespace text
 }  // namespace hybrid

@@ -23,6 +23,7 @@ more_packages=(
   xorriso                     # ISO images with a PC boot record or a GPT, as targets
   parted 7zip                 # parted and 7zz: two more readers of the map
   time                        # /usr/bin/time: peak memory in the benchmark
+  xfsprogs                    # a loop-mounted XFS whose files share blocks (test, benchmark)
   dpkg-dev man-db             # the Debian package: its dependencies, its man page
   lintian                     # and a second reader of the package
   g++-mingw-w64-i686 binutils-mingw-w64-i686  # the 32-bit Windows build

@@ -52,6 +52,18 @@ class byte_stream {
   // The standard library file behind the stream, if there is one: copies
   // between two files can then be left to the kernel.
   virtual std::FILE* file_handle() const { return nullptr; }
+
+  // Blocks shared with `source` instead of bytes copied from it (see
+  // platform/block_sharing.h): the size that both offsets and the length
+  // must be multiples of, or 0 when this stream shares none with it.
+  virtual std::uint64_t sharing_block_bytes(const byte_stream& /*source*/) { return 0; }
+  // Makes `length` bytes of this stream from `offset` the blocks of
+  // `source` from `source_offset`. False when refused: the range must then
+  // be written as usual. Both positions are the caller's to set again.
+  virtual bool share_blocks(byte_stream& /*source*/, std::uint64_t /*source_offset*/,
+                            std::uint64_t /*offset*/, std::uint64_t /*length*/) {
+    return false;
+  }
 };
 
 // Empties the stream's buffer and waits until the bytes are on the disk:

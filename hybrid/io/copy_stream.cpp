@@ -36,4 +36,51 @@ copy_result copy_stream(byte_stream& source, byte_stream& destination, std::uint
   return copy_result::ok;
 }
 
+sharing_split split_for_sharing(std::uint64_t source_offset, std::uint64_t destination_offset,
+                                std::uint64_t byte_count, std::uint64_t block_bytes) {
+  const sharing_split copied{byte_count, 0, 0};
+  if (block_bytes == 0 || source_offset % block_bytes != destination_offset % block_bytes) {
+    return copied;
+  }
+  const std::uint64_t head = (block_bytes - destination_offset % block_bytes) % block_bytes;
+  if (head >= byte_count) return copied;
+  const std::uint64_t shared = (byte_count - head) / block_bytes * block_bytes;
+  if (shared == 0) return copied;
+  return {head, shared, byte_count - head - shared};
+}
+
+copy_result copy_range(byte_stream& source, std::uint64_t source_offset, byte_stream& destination,
+                       std::uint64_t destination_offset, std::uint64_t byte_count,
+                       copy_buffer& buffer, block_sharing& sharing, copy_progress* progress,
+                       std::uint64_t done) {
+  const sharing_split split = sharing.refused ? sharing_split{byte_count, 0, 0}
+                                              : split_for_sharing(source_offset, destination_offset,
+                                                                  byte_count, sharing.block_bytes);
+  if (split.shared == 0)
+    return copy_stream(source, destination, byte_count, buffer, progress, done);
+
+  if (const copy_result head = copy_stream(source, destination, split.head, buffer, progress, done);
+      head != copy_result::ok) {
+    return head;
+  }
+  done += split.head;
+  if (stop_requested(progress)) return copy_result::stopped;
+  std::uint64_t from = source_offset + split.head;
+  std::uint64_t to = destination_offset + split.head;
+  std::uint64_t rest = split.shared + split.tail;
+  if (destination.share_blocks(source, from, to, split.shared)) {
+    sharing.shared_bytes += split.shared;
+    from += split.shared;
+    to += split.shared;
+    rest = split.tail;
+    done += split.shared;
+    if (progress != nullptr) progress->copy_advanced(done);
+  } else {
+    sharing.refused = true;
+  }
+  if (!source.seek(from)) return copy_result::source_failed;
+  if (!destination.seek(to)) return copy_result::destination_failed;
+  return copy_stream(source, destination, rest, buffer, progress, done);
+}
+
 }  // namespace hybrid

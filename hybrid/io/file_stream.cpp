@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "platform/block_sharing.h"
 #include "platform/file_ops.h"
 #include "platform/file_sync.h"
 
@@ -112,6 +113,18 @@ bool file_stream::truncate(std::uint64_t bytes) {
 bool file_stream::status(platform::file_status& status) {
   errno = 0;
   return platform::file_status_of(file_, status) || failed();
+}
+
+std::uint64_t file_stream::sharing_block_bytes(const byte_stream& source) {
+  std::FILE* from = source.file_handle();
+  return from != nullptr ? platform::sharing_block_bytes(from, file_) : 0;
+}
+
+// A refusal is no failure of this file: the caller writes the range.
+bool file_stream::share_blocks(byte_stream& source, std::uint64_t source_offset,
+                               std::uint64_t offset, std::uint64_t length) {
+  std::FILE* from = source.file_handle();
+  return from != nullptr && platform::share_blocks(from, source_offset, file_, offset, length);
 }
 
 std::unique_ptr<byte_stream> file_stream::open_scratch(std::string& why_not) {

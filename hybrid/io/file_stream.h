@@ -66,6 +66,9 @@ class file_stream final : public byte_stream {
   const std::string& name() const override { return path_; }
   std::string error_text() const override;
   std::FILE* file_handle() const override { return file_; }
+  std::uint64_t sharing_block_bytes(const byte_stream& source) override;
+  bool share_blocks(byte_stream& source, std::uint64_t source_offset, std::uint64_t offset,
+                    std::uint64_t length) override;
 
  private:
   bool failed();  // records errno; always false

@@ -37,6 +37,7 @@ const named_text texts[] = {
     {"no_host_adapter_answers", text::no_host_adapter_answers},
     {"not_a_regular_file", text::not_a_regular_file},
     {"source_is_hfs_target", text::source_is_hfs_target},
+    {"blocks_shared", text::blocks_shared},
     // With the values the scripts' images give them.
     {"undo_1_mib_after_data", text::undo_bytes_after_data(1048576)},
     // PROBLEM stands for --info's words, which the script puts in.

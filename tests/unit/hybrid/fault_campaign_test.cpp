@@ -262,13 +262,15 @@ void arm(test::failing_stream& stream, const fault& f, fault::on which) {
 }
 
 // `iso` empty: a plain ISO image stand-in of odd length. A warning is
-// answered OK.
+// answered OK. `share_block_bytes`: the ISO image's file system shares
+// blocks with the source in blocks of that size.
 scenario file_job(const std::string& path, std::vector<std::uint8_t> hfs, int answer,
-                  std::vector<std::uint8_t> iso = {}) {
+                  std::vector<std::uint8_t> iso = {}, std::uint64_t share_block_bytes = 0) {
   if (iso.empty()) iso = test::iso_image(80 * 512 + 100);
   scenario s{"hybridize_from_file", path, {}, "hfs.img", "cd.iso", "", iso};
-  s.run = [hfs = std::move(hfs), iso, answer](const fault& f) {
+  s.run = [hfs = std::move(hfs), iso, answer, share_block_bytes](const fault& f) {
     test::failing_stream hfs_stream("hfs.img", hfs), iso_stream("cd.iso", iso);
+    iso_stream.share_block_bytes = share_block_bytes;
     arm(hfs_stream, f, fault::on::source_stream);
     arm(iso_stream, f, fault::on::target_stream);
     test::scripted_questions ask;
@@ -347,6 +349,11 @@ TEST(FaultCampaign, EveryFaultPointOfEveryJobHolds) {
       // until the job ends: every failure must put them back.
       file_job("bytes after the volume", test::hfs_image(one, 164), hybrid::choice_cancelled,
                test::with_bytes_after_volume(test::iso_image(80 * 512), 3 * 512 + 100)),
+      // The first partition's blocks are shared, the second's copied: a
+      // fault after the share rolls back as after a copy, and a share
+      // that fails is a refusal, with the same bytes copied.
+      file_job("shared blocks", test::hfs_image(two, 120), hybrid::choice_all,
+               test::iso_image(80 * 512), 4096),
   };
   const auto iso = test::iso_image(40000);  // not a whole number of blocks
   for (const bool cdrom : {false, true}) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <optional>
 
 #include "file_job_runs.h"
@@ -508,30 +509,88 @@ struct map_write_fails : test::failing_stream {
   }
 };
 
+// Blocks shared with the source (a file system with shared extents, in
+// blocks of 4096 bytes) keep that order, and go with a roll-back like
+// copied data; the partition lies at byte 32,768 of the source, so only an
+// ISO length of whole blocks lets them be shared.
 TEST(HybridizeFromFile, DataMapAndRollBackReachTheDiskInOrder) {
+  struct order_row {
+    const char* what;
+    std::size_t iso_length;
+    std::uint64_t share_block_bytes;
+    bool map_fails;
+    std::vector<std::string> journal;
+    std::uint64_t shared;
+  };
+  const std::vector<order_row> rows = {
+      {"copied",
+       iso_bytes + 100,
+       0,
+       false,
+       {"write@41060+412", "write@41472+51200", "flush", "sync", "write@0+1536", "flush", "sync"},
+       0},
+      {"copied, the map fails",
+       iso_bytes + 100,
+       0,
+       true,
+       {"write@41060+412", "write@41472+51200", "flush", "sync", "write@0+32768", "sync",
+        "truncate@41060", "sync"},
+       0},
+      {"shared",
+       iso_bytes,
+       4096,
+       false,
+       {"share@40960+49152", "write@90112+2048", "flush", "sync", "write@0+1536", "flush", "sync"},
+       49152},
+      {"shared, the map fails",
+       iso_bytes,
+       4096,
+       true,
+       {"share@40960+49152", "write@90112+2048", "flush", "sync", "write@0+32768", "sync",
+        "truncate@40960", "sync"},
+       0},
+      {"not aligned: copied",
+       iso_bytes + 100,
+       4096,
+       false,
+       {"write@41060+412", "write@41472+51200", "flush", "sync", "write@0+1536", "flush", "sync"},
+       0},
+  };
   const auto hfs_bytes = test::hfs_image(one_partition, 164);
-  const auto original = test::iso_image(iso_bytes + 100);  // padded to a block first
-  {
+  for (const order_row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const auto original = test::iso_image(row.iso_length);
     memory_stream hfs("hfs.img", hfs_bytes);
-    test::failing_stream iso("cd.iso", original);
+    const auto stream = row.map_fails ? std::make_unique<map_write_fails>("cd.iso", original)
+                                      : std::make_unique<test::failing_stream>("cd.iso", original);
+    test::failing_stream& iso = *stream;
+    iso.share_block_bytes = row.share_block_bytes;
     test::scripted_questions ask;
-    ASSERT_EQ(test::told(hybrid::hybridize_from_file(hfs, iso, ask), ask), 1);
-    EXPECT_EQ(iso.journal,
-              (std::vector<std::string>{"write@41060+412", "write@41472+51200", "flush", "sync",
-                                        "write@0+1536", "flush", "sync"}));
-  }
-  {
-    memory_stream hfs("hfs.img", hfs_bytes);
-    map_write_fails iso("cd.iso", original);
-    test::scripted_questions ask;
-    ASSERT_EQ(test::told(hybrid::hybridize_from_file(hfs, iso, ask), ask), 0);
-    EXPECT_EQ(iso.journal,
-              (std::vector<std::string>{"write@41060+412", "write@41472+51200", "flush", "sync",
-                                        "write@0+32768", "sync", "truncate@41060", "sync"}));
-    EXPECT_EQ(iso.bytes(), original);
-    EXPECT_EQ(ask.notices,
-              std::vector<std::string>{text::io_failure(text::failed_operation::write, iso) +
-                                       text::iso_restored_suffix(true)});
+    const hybrid::job_outcome outcome = hybrid::hybridize_from_file(hfs, iso, ask);
+    ASSERT_EQ(test::told(outcome, ask), row.map_fails ? 0 : 1);
+    EXPECT_EQ(iso.journal, row.journal);
+    EXPECT_EQ(outcome.shared_bytes(), row.shared);
+    if (row.map_fails) {
+      EXPECT_EQ(iso.bytes(), original);
+      EXPECT_EQ(ask.notices,
+                std::vector<std::string>{text::io_failure(text::failed_operation::write, iso) +
+                                         text::iso_restored_suffix(true)});
+      continue;
+    }
+    // The same job on a file system that copies gives the same bytes, and
+    // a dry run's plan says how many may be shared.
+    job_run copied{original, hfs_bytes, {}, -1};
+    run(copied);
+    EXPECT_EQ(iso.bytes(), copied.iso);
+    memory_stream rehearsed_hfs("hfs.img", hfs_bytes);
+    test::failing_stream rehearsed("cd.iso", original);
+    rehearsed.share_block_bytes = row.share_block_bytes;
+    test::scripted_questions dry;
+    dry.rehearse = true;
+    ASSERT_EQ(test::told(hybrid::hybridize_from_file(rehearsed_hfs, rehearsed, dry), dry), 1);
+    ASSERT_EQ(dry.plans.size(), 1u);
+    EXPECT_EQ(dry.plans[0].shareable_bytes, row.shared);
+    EXPECT_TRUE(rehearsed.journal.empty());
   }
 }
 

@@ -281,6 +281,14 @@ TEST(DispatchJob, EachOutcomeIsToldOnItsChannel) {
   const std::vector<told> cases = {
       {"completed", job_outcome::completed(), {working, completed, idle}, 1},
       {"with a report", job_outcome::completed("Cut."), {working, "N:Cut.", completed, idle}, 1},
+      {"blocks shared",
+       job_outcome::completed().note_shared_bytes(8192),
+       {working, completed, "B:8192", idle},
+       1},
+      {"failed after a share",
+       job_outcome::failed(text::stopped, files_state::iso_as_it_was).note_shared_bytes(8192),
+       {working, "N:" + (text::stopped + text::iso_restored_suffix(true)), idle},
+       0},
       {"refused",
        job_outcome::refused(text::already_hybrid),
        {working, std::string("N:") + text::already_hybrid, idle},
@@ -308,6 +316,7 @@ TEST(DispatchJob, EachOutcomeIsToldOnItsChannel) {
     hybrid::job_outlets out;
     out.show_message = [&](const std::string& t) { ask.seen.push_back("M:" + t); };
     out.set_status = [&](const std::string& t) { ask.seen.push_back("S:" + t); };
+    out.show_blocks_shared = [&](std::uint64_t b) { ask.seen.push_back("B:" + std::to_string(b)); };
     out.ask = &ask;
     EXPECT_EQ(hybrid::run_job(out, [&] { return c.outcome; }), c.code);
     EXPECT_EQ(ask.seen, c.seen);

@@ -124,6 +124,19 @@ std::unique_ptr<hybrid::byte_stream> failing_stream::open_scratch(std::string& w
   return scratch;
 }
 std::string failing_stream::error_text() const { return failed_ ? "Injected failure" : ""; }
+bool failing_stream::share_blocks(hybrid::byte_stream& source, std::uint64_t source_offset,
+                                  std::uint64_t offset, std::uint64_t length) {
+  std::vector<std::uint8_t> blocks(static_cast<std::size_t>(length));
+  if (fails_now() || refuse_sharing || share_block_bytes == 0 || length % share_block_bytes != 0 ||
+      offset % share_block_bytes != 0 || source_offset % share_block_bytes != 0 ||
+      offset + length > size_limit || !source.seek(source_offset) ||
+      !hybrid::read_exact(source, blocks.data(), blocks.size())) {
+    note("share refused");
+    return false;
+  }
+  note("share@" + std::to_string(offset) + "+" + std::to_string(length));
+  return memory_stream::seek(offset) && memory_stream::write(blocks.data(), blocks.size());
+}
 
 std::vector<std::uint8_t> pattern(std::size_t bytes, std::uint8_t seed) {
   std::vector<std::uint8_t> out(bytes);

@@ -69,7 +69,8 @@ inline int told(const hybrid::job_outcome& outcome, hybrid::questions& ask) {
 // limit; or every operation after the Nth, as if the process had been killed there (what was done
 // stays done). Its scratch streams, its folder and the files in its folder count their operations
 // in its count, so the Nth operation may be one of theirs. It keeps a journal of what changed it or
-// made it durable, in order: "write@OFFSET+COUNT", "flush", "sync", "truncate@LENGTH"; a file of
+// made it durable, in order: "write@OFFSET+COUNT", "share@OFFSET+COUNT", "flush", "sync",
+// "truncate@LENGTH", and "share refused" where it refused to share blocks; a file of
 // its folder journals there too, after its name and ": "; and the folder's own changes that worked:
 // "make NAME", "rename FROM > TO", "remove NAME", "sync folder".
 class failing_stream : public hybrid::memory_stream {
@@ -83,6 +84,12 @@ class failing_stream : public hybrid::memory_stream {
   std::uint64_t size_limit = UINT64_MAX;
   long operations = 0;
   std::vector<std::string> journal;
+  // Shares blocks with any source, in blocks of this size, as a file system
+  // with shared extents would (the bytes land as if copied); 0 shares none.
+  // A share is one operation; a failed one, or one when `refuse_sharing`,
+  // is refused.
+  std::uint64_t share_block_bytes = 0;
+  bool refuse_sharing = false;
 
   std::size_t read(void* buffer, std::size_t count) override;
   bool write(const void* buffer, std::size_t count) override;
@@ -97,6 +104,11 @@ class failing_stream : public hybrid::memory_stream {
   std::unique_ptr<hybrid::byte_stream> open_scratch(std::string& why_not) override;
   hybrid::file_folder* folder() override { return &folder_; }
   std::string error_text() const override;
+  std::uint64_t sharing_block_bytes(const hybrid::byte_stream&) override {
+    return share_block_bytes;
+  }
+  bool share_blocks(hybrid::byte_stream& source, std::uint64_t source_offset, std::uint64_t offset,
+                    std::uint64_t length) override;
 
  private:
   // The memory folder, with each operation counted by the stream.

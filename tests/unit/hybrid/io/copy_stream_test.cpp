@@ -57,6 +57,102 @@ TEST(CopyStream, NeverPadsAShortSourceWithStaleBytes) {
   EXPECT_EQ(hybrid::copy_stream(good, full, 4096, buffer), copy_result::destination_failed);
 }
 
+// Where a range is shared and where copied, in blocks of 4096 bytes.
+TEST(CopyRange, SharesTheAlignedMiddleAndCopiesTheEnds) {
+  struct split_row {
+    std::uint64_t source, destination, count, block;
+    hybrid::sharing_split split;
+  };
+  const std::vector<split_row> rows = {
+      {32768, 40960, 51200, 4096, {0, 49152, 2048}},   // aligned start, a tail to copy
+      {0, 8192, 3 * 4096, 4096, {0, 3 * 4096, 0}},     // aligned at both ends
+      {512, 41472, 51200, 4096, {3584, 45056, 2560}},  // the same place within a block
+      {32768, 41472, 51200, 4096, {51200, 0, 0}},      // places differ: all copied
+      {1000, 5096, 3095, 4096, {3095, 0, 0}},          // no whole block after the head
+      {1000, 5096, 7192, 4096, {3096, 4096, 0}},       // exactly one block after it
+      {0, 0, 4095, 4096, {4095, 0, 0}},                // shorter than a block
+      {0, 0, 0, 4096, {0, 0, 0}},                      // nothing at all
+      {0, 0, 65536, 0, {65536, 0, 0}},                 // a file system that shares none
+      {1u << 31, 3u << 30, 5ull << 32, 65536, {0, 5ull << 32, 0}},  // past 32 bits
+  };
+  for (std::size_t n = 0; n < rows.size(); ++n) {
+    SCOPED_TRACE("row " + std::to_string(n));
+    const split_row& row = rows[n];
+    const hybrid::sharing_split got =
+        hybrid::split_for_sharing(row.source, row.destination, row.count, row.block);
+    EXPECT_EQ(got.head, row.split.head);
+    EXPECT_EQ(got.shared, row.split.shared);
+    EXPECT_EQ(got.tail, row.split.tail);
+  }
+}
+
+// Two ranges appended one after the other: the bytes are those of a plain
+// copy whatever the file system answers, and a refusal is never asked again.
+TEST(CopyRange, ARefusalFallsBackToCopyingForTheRestOfTheJob) {
+  struct sharing_row {
+    const char* what;
+    bool refuse;
+    long fail_at;  // the destination's operation that fails, 0 none
+    std::vector<std::string> journal;
+    std::uint64_t shared;
+  };
+  // Range one: 20,000 bytes from 4096 to 4096 (16,384 shared); range two:
+  // 9,000 bytes from 28,192 to 24,096 (8,192 shared between 480 and 328
+  // copied). The destination's first operation is the test's own seek.
+  const std::vector<sharing_row> rows = {
+      {"shared",
+       false,
+       0,
+       {"share@4096+16384", "write@20480+3616", "write@24096+480", "share@24576+8192",
+        "write@32768+328"},
+       24576},
+      {"refused", true, 0, {"share refused", "write@4096+20000", "write@24096+9000"}, 0},
+      {"the call failed", false, 2, {"share refused", "write@4096+20000", "write@24096+9000"}, 0},
+  };
+  const auto source_bytes = test::pattern(40000, 5);
+  for (const sharing_row& row : rows) {
+    SCOPED_TRACE(row.what);
+    hybrid::memory_stream source("src", source_bytes);
+    test::failing_stream destination("dst", test::pattern(4096, 9));
+    destination.share_block_bytes = 4096;
+    destination.refuse_sharing = row.refuse;
+    destination.fail_at = row.fail_at;
+    hybrid::block_sharing sharing = hybrid::sharing_between(source, destination);
+    hybrid::copy_buffer buffer;
+    progress_log log;
+    ASSERT_TRUE(source.seek(4096) && destination.seek(4096));
+    EXPECT_EQ(hybrid::copy_range(source, 4096, destination, 4096, 20000, buffer, sharing, &log),
+              copy_result::ok);
+    ASSERT_TRUE(source.seek(28192));
+    EXPECT_EQ(
+        hybrid::copy_range(source, 28192, destination, 24096, 9000, buffer, sharing, &log, 20000),
+        copy_result::ok);
+    EXPECT_EQ(destination.journal, row.journal);
+    EXPECT_EQ(sharing.shared_bytes, row.shared);
+    EXPECT_EQ(sharing.refused, row.shared == 0);
+    ASSERT_EQ(destination.bytes().size(), 4096u + 29000u);
+    EXPECT_EQ(test::slice(destination.bytes(), 4096, 20000),
+              test::slice(source_bytes, 4096, 20000));
+    EXPECT_EQ(test::slice(destination.bytes(), 24096, 9000),
+              test::slice(source_bytes, 28192, 9000));
+    EXPECT_EQ(log.reports.back(), 29000u);
+  }
+}
+
+// A stop asked for before the share is a stop: nothing more is appended.
+TEST(CopyRange, AStopBeforeTheShareStops) {
+  hybrid::memory_stream source("src", test::pattern(20000, 5));
+  test::failing_stream destination("dst");
+  destination.share_block_bytes = 4096;
+  hybrid::block_sharing sharing = hybrid::sharing_between(source, destination);
+  hybrid::copy_buffer buffer;
+  progress_log log;
+  log.stop = true;
+  EXPECT_EQ(hybrid::copy_range(source, 0, destination, 0, 20000, buffer, sharing, &log),
+            copy_result::stopped);
+  EXPECT_TRUE(destination.journal.empty());
+}
+
 }  // namespace
 
 namespace {
