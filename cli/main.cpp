@@ -157,7 +157,7 @@ std::string completion_line(const hybrid::written_target& written) {
   for (text::volume_at& volume : volumes) volume.name = hybrid::printable(volume.name);
   switch (written.what) {
     case hybrid::written_target::kind::hybrid:
-      return text::completed_hybrid(path, written.bytes, volumes);
+      return text::completed_hybrid(path, written.bytes, volumes, written.blocks_shared);
     case hybrid::written_target::kind::hfs_image:
       return text::completed_hfs_image(path, written.bytes, volumes);
     case hybrid::written_target::kind::plain_iso:
@@ -191,18 +191,11 @@ hybrid::job_outlets terminal_outlets(const cli::options& parsed, cli::terminal_q
       std::fprintf(stderr, "%s\n", shown(text).c_str());
     }
   };
-  // Part of the result, on its own line after the completion line; how
-  // many bytes, and what that means for the disk, to those who asked for
-  // everything.
+  // The completion line says that blocks were shared; how many bytes, and
+  // what that means for the disk, is for those who asked for everything.
   outlets.show_blocks_shared = [talk = parsed.talk](std::uint64_t bytes) {
-    if (talk == cli::verbosity::quiet) return;
     if (talk == cli::verbosity::verbose) {
       std::fprintf(stderr, "%s\n", hybrid::text::bytes_shared(bytes).c_str());
-    }
-    errno = 0;
-    if (std::fprintf(stdout, "%s\n", hybrid::text::blocks_shared) < 0 || std::fflush(stdout) != 0) {
-      note_output_failure(errno);
-      lost.result += (lost.result.empty() ? "" : "\n") + std::string(hybrid::text::blocks_shared);
     }
   };
   outlets.ask = &ask;

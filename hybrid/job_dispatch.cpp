@@ -128,7 +128,9 @@ void tell_outcome(const job_outlets& out, const job_outcome& outcome, const job_
   }
   if (!completed) return;
   if (out.show_completion && files.written && !out.ask->dry_run()) {
-    out.show_completion(files.written());
+    written_target written = files.written();
+    written.blocks_shared = outcome.shared_bytes() > 0;
+    out.show_completion(written);
   } else {
     out.show_message(text::completed);
   }

@@ -40,6 +40,7 @@ struct written_target {
   std::string path;
   std::uint64_t bytes = 0;
   std::vector<text::volume_at> volumes;  // the HFS volumes its map lists, in map order
+  bool blocks_shared = false;            // some appended data share the source's blocks
 };
 
 struct job_outlets {

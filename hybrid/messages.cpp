@@ -495,9 +495,9 @@ std::string volumes_text(const std::vector<volume_at>& volumes) {
 }  // namespace
 
 std::string completed_hybrid(const std::string& path, std::uint64_t bytes,
-                             const std::vector<volume_at>& volumes) {
+                             const std::vector<volume_at>& volumes, bool blocks_shared_too) {
   return path + " is now a Mac/PC hybrid: " + grouped(bytes) + " bytes" + volumes_text(volumes) +
-         ".";
+         (blocks_shared_too ? std::string(" ") + blocks_shared : std::string()) + ".";
 }
 
 std::string completed_hfs_image(const std::string& path, std::uint64_t bytes,

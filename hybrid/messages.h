@@ -317,9 +317,10 @@ struct volume_at {
   std::uint64_t block = 0;
 };
 // The completion line that names what was written; `path` and the names
-// come printable from the caller.
+// come printable from the caller. A hybrid whose appended data share the
+// source's blocks says so at the end of the line.
 std::string completed_hybrid(const std::string& path, std::uint64_t bytes,
-                             const std::vector<volume_at>& volumes);
+                             const std::vector<volume_at>& volumes, bool blocks_shared_too = false);
 std::string completed_hfs_image(const std::string& path, std::uint64_t bytes,
                                 const std::vector<volume_at>& volumes);
 std::string completed_undo(const std::string& path, std::uint64_t bytes);

@@ -449,6 +449,9 @@ TEST(Messages, TheCommandLine) {
       {text::grouped(4700372992), "4,700,372,992"},
       {text::completed_hybrid("disc.iso", 7990272, {{"Demo Mac", 892}}),
        "disc.iso is now a Mac/PC hybrid: 7,990,272 bytes; HFS volume \"Demo Mac\" at block 892."},
+      {text::completed_hybrid("disc.iso", 4857856, {{"Shared", 1296}}, true),
+       "disc.iso is now a Mac/PC hybrid: 4,857,856 bytes; HFS volume \"Shared\" at block 1,296 "
+       "(blocks shared with the source, no copy)."},
       {text::completed_hybrid("disc.iso", 9000000, {{"A", 892}, {"B", 1000}, {"C", 1200}}),
        "disc.iso is now a Mac/PC hybrid: 9,000,000 bytes; HFS volumes \"A\" at block 892, \"B\" "
        "at block 1,000 and \"C\" at block 1,200."},
