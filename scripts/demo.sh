@@ -77,7 +77,7 @@ set -e
 sed 's/^/    stdout: /' cli.out
 sed 's/^/    stderr: /' cli.err
 ((status == 0)) || fail "zelvorant-cli exited with $status"
-grep -q '^Requested operation completed' cli.out || fail "no completion message on stdout"
+grep -q '^cd.iso is now a Mac/PC hybrid: ' cli.out || fail "no completion message on stdout"
 ok "exit status 0, completion message on stdout"
 
 step "Checking the bytes of the hybrid image"

@@ -47,7 +47,8 @@ depends=$(dpkg-deb -f "$deb" Depends)
 for library in libc6 libstdc++6 libgcc-s1; do
   [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
 done
-[[ $(dpkg-deb -f "$deb" Suggests) == *hfsutils* ]] || fail "hfsutils is not suggested"
+# zelvorant-folders runs hfsutils and genisoimage: the package recommends them.
+[[ $(dpkg-deb -f "$deb" Recommends) == *hfsutils* ]] || fail "hfsutils is not recommended"
 ok "programs, man page, README, LICENSE and copyright; Depends: $depends"
 
 # The description: a synopsis, then lines of at most 80 columns, none of
@@ -166,7 +167,7 @@ hcopy -r mac.txt :ReadMe.txt
 humount >/dev/null
 genisoimage -quiet -r -J -V PACKAGE -o cd.iso pc
 zelvorant-cli --from-file hfs.img --to-iso cd.iso >job.out 2>&1 || { cat job.out >&2; fail "the job"; }
-grep -q '^Requested operation completed' job.out || fail "no completion message"
+grep -q '^cd.iso is now a Mac/PC hybrid: ' job.out || fail "no completion message"
 hmount cd.iso 1 >/dev/null
 hcopy -r :ReadMe.txt - | cmp -s - mac.txt || fail "the Mac side does not read back"
 humount >/dev/null

@@ -275,8 +275,9 @@ check_case() {  # NAME KIND DEVICE PARTITION
   local name=$1 kind=$2 device=$3 part=$4 drive=${3#*:} out=results/$1
   [[ -f $out.rc ]] || fail "no result"
   [[ $(cat "$out.rc") == 0 ]] || fail "exit $(cat "$out.rc") on $(cat "$out.drive"): $(head -c 400 "$out.err")"
-  [[ $kind != hybrid && $kind != extract ]] || grep -qx "Requested operation completed..." "$out.out" ||
-    fail "no completion message"
+  # The completion line names what was written: a hybrid, or an HFS image.
+  [[ $kind != hybrid ]] || grep -q " is now a Mac/PC hybrid: " "$out.out" || fail "no completion message"
+  [[ $kind != extract ]] || grep -q " is now an HFS image: " "$out.out" || fail "no completion message"
   case $kind in
     list)
       # Each drive once, at its target, on a kernel host adapter; sg changes
