@@ -232,6 +232,7 @@ join_empty_volume() {
   ((status == 0)) || die "zelvorant-cli ended with status $status; $out was not made."
 }
 fill_volume() {
+  local syncs=()
   hmount "$work/pc.iso" 1 >/dev/null || return 1
   mounted=1
   xargs -0 -r hmkdir <"$plan/folders" || return 1
@@ -245,6 +246,10 @@ fill_volume() {
       find "$staged" -mindepth 1 -maxdepth 1 -print0
       [[ ! -e $staged.list ]] || cat -- "$staged.list"
     } | xargs -0 -r sh -c 'exec hcopy -r "$@" "$0"' "$target" || return 1
+    # What is copied goes to the disk while the next folder is copied: the
+    # sync at the end then has little left to wait for.
+    sync -- "$work/pc.iso" 2>/dev/null &
+    syncs+=($!)
   done <"$plan/raw"
   while IFS= read -r -d '' mode && IFS= read -r -d '' staged && IFS= read -r -d '' target; do
     hcopy "-$mode" "$staged" "$target" || return 1
@@ -261,6 +266,7 @@ fill_volume() {
   fi
   humount >/dev/null
   mounted=0
+  wait "${syncs[@]}" 2>/dev/null || true
 }
 
 cli_options=("$@")
