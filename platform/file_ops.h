@@ -18,6 +18,11 @@ bool file_tell(std::FILE* file, std::uint64_t& offset);
 bool file_length(std::FILE* file, std::uint64_t& bytes);
 // Cuts or extends the file to exactly `bytes`; the stream is flushed first.
 bool file_truncate(std::FILE* file, std::uint64_t bytes);
+// How many bytes from `offset` on are a hole: never written, read as zeros
+// without the disk being read. 0 where the file holds data, and wherever the
+// system cannot tell (Windows, a file system without holes). The stream's
+// position stays where it was.
+std::uint64_t file_hole_bytes(std::FILE* file, std::uint64_t offset);
 // The system's text for the error number of the last failed call.
 std::string error_text(int error_number);
 // True when both open files are the same file on disk (same path, another

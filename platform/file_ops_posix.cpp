@@ -61,6 +61,35 @@ bool file_truncate(std::FILE* file, std::uint64_t bytes) {
   return ftruncate(fileno(file), static_cast<off_t>(bytes)) == 0;
 }
 
+std::uint64_t file_hole_bytes(std::FILE* file, std::uint64_t offset) {
+#ifdef SEEK_DATA
+  if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return 0;
+  const int fd = fileno(file);
+  const int saved_errno = errno;
+  // The stream reads ahead of its position: the descriptor's offset is put
+  // back where the stream left it, so that its buffer stays true.
+  const off_t here = lseek(fd, 0, SEEK_CUR);
+  if (here < 0) return 0;
+  const off_t data = lseek(fd, static_cast<off_t>(offset), SEEK_DATA);
+  const bool past_last_data = data < 0 && errno == ENXIO;
+  struct stat info {};
+  const bool sized = past_last_data && fstat(fd, &info) == 0;
+  const bool restored = lseek(fd, here, SEEK_SET) == here;
+  errno = saved_errno;
+  if (!restored) return 0;
+  if (data >= 0) return static_cast<std::uint64_t>(data) - offset;
+  // No data after `offset`: a hole up to the end.
+  if (sized && static_cast<std::uint64_t>(info.st_size) > offset) {
+    return static_cast<std::uint64_t>(info.st_size) - offset;
+  }
+  return 0;
+#else
+  (void)file;
+  (void)offset;
+  return 0;
+#endif
+}
+
 std::string error_text(int error_number) { return std::strerror(error_number); }
 
 void hold_standard_descriptors() {

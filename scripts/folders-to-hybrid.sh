@@ -4,15 +4,16 @@
 #
 #   zelvorant-folders [OPTIONS] MACDIR PCDIR OUT.iso [ZELVORANT-CLI OPTIONS...]
 #
-# Makes an HFS volume just large enough for the files of MACDIR (hfsutils),
-# an ISO 9660 image of PCDIR with Rock Ridge and Joliet names (genisoimage),
-# and then runs
+# Makes an ISO 9660 image of PCDIR with Rock Ridge and Joliet names
+# (genisoimage) and an empty HFS volume just large enough for the files of
+# MACDIR (hfsutils), joins them with
 #   zelvorant-cli --from-file HFS-VOLUME --to-iso OUT.iso [OPTIONS...]
+# and then fills the volume in place, inside the hybrid, with hfsutils.
 # zelvorant-macfile reads the Mac side first: names in Mac Roman, MacBinary,
 # BinHex and AppleDouble files, the type map; it leaves lists that the
 # hfsutils commands below take in batches (one hcopy for the plain files of
 # a folder, one hattrib for each type and creator), since each command
-# opens the volume anew. Every refusal comes before the volume is made.
+# opens the volume anew. Every refusal comes before the hybrid is made.
 # OUT.iso must not exist; it is made only when the job completes, so a
 # refusal or a failure leaves no file behind.
 set -euo pipefail
@@ -177,6 +178,16 @@ trap cleanup EXIT
 # hfsutils keeps the current volume in ~/.hcwd: keep it out of the real home.
 export HOME=$work
 
+# The PC side is made meanwhile: the two read different files and write
+# different places, and a machine has more than one core. A refusal of the
+# Mac names stops it (see cleanup), and its image goes with the scratch
+# folder.
+hidden=()
+((keep_appledouble)) || hidden=(-m '._*' -m __MACOSX)
+genisoimage -quiet -r -J "${hidden[@]}" -V "$iso_name" -o "$work/pc.iso" "$pc_dir" \
+  2>"$work/iso.err" &
+iso_pid=$!
+
 plan=$work/plan
 mkdir "$plan"
 plan_args=()
@@ -194,33 +205,51 @@ elif ((status != 0)); then
 fi
 sed "s/^/$me: /" "$work/plan.err"
 
-# The PC side is made meanwhile: the two tools read different files and
-# write different images, and a machine has more than one core.
-hidden=()
-((keep_appledouble)) || hidden=(-m '._*' -m __MACOSX)
-genisoimage -quiet -r -J "${hidden[@]}" -V "$iso_name" -o "$work/pc.iso" "$pc_dir" \
-  2>"$work/iso.err" &
-iso_pid=$!
-
 # The size: every file and folder rounded up to 4 KiB, plus room for the
 # catalog, the extents tree and the bitmap. A volume that turns out too small
 # is made again twice as large.
 bytes=$(find "$mac_dir" -mindepth 1 \( -type f -printf '%s\n' -o -printf '4096\n' \) |
   awk '{ total += int(($1 + 4095) / 4096) * 4096 + 512 } END { printf "%d", total }')
 size=$(((bytes + bytes / 8 + 1048576 + 511) / 512 * 512))
+# The tests start from a size too small, to see a volume made again.
+size=${ZELVORANT_TEST_HFS_BYTES:-$size}
 
-fill_volume() {
+# The Mac files are written once, straight into the hybrid: zelvorant-cli
+# joins an empty volume to the ISO image (its free space costs no writes, as
+# the copy steps over zeros past the image's end), then hfsutils fills it in
+# place as partition 1 of the hybrid. Writing the volume first and copying
+# it in after took three times as long as genisoimage -hfs.
+make_empty_volume() {  # SIZE
   rm -f "$work/mac.hfs"
   truncate -s "$1" "$work/mac.hfs"
-  hformat -l "$mac_volume" "$work/mac.hfs" 0 >/dev/null || return 1
+  hformat -l "$mac_volume" "$work/mac.hfs" 0 >/dev/null ||
+    die "hformat could not make an HFS volume of $1 bytes; nothing was made."
+}
+join_empty_volume() {
+  local status=0
+  "$cli" --from-file "$work/mac.hfs" --to-iso "$work/pc.iso" "${cli_options[@]}" || status=$?
+  rm -f "$work/mac.hfs"
+  ((status == 0)) || die "zelvorant-cli ended with status $status; $out was not made."
+}
+fill_volume() {
+  local syncs=()
+  hmount "$work/pc.iso" 1 >/dev/null || return 1
   mounted=1
   xargs -0 -r hmkdir <"$plan/folders" || return 1
   local staged target mode code list
   # xargs puts the files after the words it is given; sh puts the folder last.
   # shellcheck disable=SC2016
+  # A folder's files: links named as on the Mac side, and in FOLDER.list
+  # the files whose names need no change.
   while IFS= read -r -d '' staged && IFS= read -r -d '' target; do
-    find "$staged" -mindepth 1 -maxdepth 1 -print0 |
-      xargs -0 -r sh -c 'exec hcopy -r "$@" "$0"' "$target" || return 1
+    {
+      find "$staged" -mindepth 1 -maxdepth 1 -print0
+      [[ ! -e $staged.list ]] || cat -- "$staged.list"
+    } | xargs -0 -r sh -c 'exec hcopy -r "$@" "$0"' "$target" || return 1
+    # What is copied goes to the disk while the next folder is copied: the
+    # sync at the end then has little left to wait for.
+    sync -- "$work/pc.iso" 2>/dev/null &
+    syncs+=($!)
   done <"$plan/raw"
   while IFS= read -r -d '' mode && IFS= read -r -d '' staged && IFS= read -r -d '' target; do
     hcopy "-$mode" "$staged" "$target" || return 1
@@ -237,20 +266,18 @@ fill_volume() {
   fi
   humount >/dev/null
   mounted=0
+  wait "${syncs[@]}" 2>/dev/null || true
 }
-tries=0
-until fill_volume "$size" 2>"$work/hfs.err"; do
-  if ((mounted)); then humount >/dev/null 2>&1 || true; fi
-  mounted=0
-  tries=$((tries + 1))
-  if ((tries >= 4)) || ! grep -qi 'full\|space' "$work/hfs.err"; then
-    cat "$work/hfs.err" >&2
-    die "could not make the HFS volume of $mac_dir; nothing was made."
-  fi
-  size=$((size * 2))
-done
-echo "$me: HFS volume \"$hfs_name\", $size bytes, from $mac_dir"
 
+cli_options=("$@")
+dry_run=0
+for option in "$@"; do
+  [[ $option != --dry-run ]] || dry_run=1
+done
+make_empty_volume "$size"
+# What genisoimage has written so far goes to the disk while it writes the
+# rest; the job's sync then has less to wait for.
+sync -- "$work/pc.iso" 2>/dev/null &
 status=0
 wait "$iso_pid" || status=$?
 iso_pid=''
@@ -260,12 +287,38 @@ if ((status != 0)); then
 fi
 echo "$me: ISO 9660 volume \"$iso_name\" (Rock Ridge and Joliet), from $pc_dir"
 
-# The job works on the image inside the scratch folder; OUT.iso appears only
-# once the hybrid is complete and on the disk.
-status=0
-"$cli" --from-file "$work/mac.hfs" --to-iso "$work/pc.iso" "$@" || status=$?
-((status == 0)) || die "zelvorant-cli ended with status $status; $out was not made."
+join_empty_volume
+if ((dry_run)); then
+  echo "$me: a dry run; nothing was made."
+  exit 0
+fi
+tries=0
+until fill_volume 2>"$work/hfs.err"; do
+  if ((mounted)); then humount >/dev/null 2>&1 || true; fi
+  mounted=0
+  tries=$((tries + 1))
+  if ((tries >= 4)) || ! grep -qi 'full\|space' "$work/hfs.err"; then
+    cat "$work/hfs.err" >&2
+    die "could not fill the HFS volume of $mac_dir; nothing was made."
+  fi
+  # Too small: the image goes back to the plain ISO image, and a volume
+  # twice as large takes the place of the first.
+  status=0
+  "$cli" --undo "$work/pc.iso" --yes >/dev/null 2>"$work/undo.err" || status=$?
+  if ((status != 0)); then
+    cat "$work/undo.err" >&2
+    die "zelvorant-cli --undo ended with status $status; nothing was made."
+  fi
+  size=$((size * 2))
+  make_empty_volume "$size"
+  join_empty_volume
+done
+echo "$me: HFS volume \"$hfs_name\", $size bytes, from $mac_dir"
+
+# OUT.iso appears only once the hybrid is complete and on the disk.
+sync -- "$work/pc.iso" ||
+  die "could not write the hybrid to the disk; $out was not made."
 mv -n -- "$work/pc.iso" "$out"
 [[ -f $out && ! -e $work/pc.iso ]] || die "could not move the hybrid to $out; it was not made."
-sync -- "$out" "$out_dir" 2>/dev/null || true
+sync -- "$out_dir" 2>/dev/null || true
 echo "$me: wrote $out (hmount $out 1 for the Mac side, isoinfo -R -l -i $out for the PC side)"

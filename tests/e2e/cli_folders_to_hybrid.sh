@@ -187,10 +187,15 @@ listing=$(isoinfo -R -l -i mac.iso)
   fail "the ISO side: $listing"
 isoinfo -d -i mac.iso | grep -q '^Volume id: DEMO$' || fail "--iso-name= was not taken"
 
-# A map of one's own replaces the built-in one; HFS_NAME is the fallback.
+# A map of one's own replaces the built-in one; HFS_NAME is the fallback. A
+# first volume far too small fills up, and the hybrid is made again with one
+# twice as large each time, until the files fit.
 printf '# EXTN XLate CREATOR TYPE Comment\n.txt Ascii %s %s "text"\n* Raw %s %s "any"\n' \
   "'R*ch'" "'TEXT'" "'ZlvD'" "'BINA'" >my.map
-HFS_NAME="From env" run_script 0 --map my.map mac pc mapped.iso
+HFS_NAME="From env" ZELVORANT_TEST_HFS_BYTES=819200 run_script 0 --map my.map mac pc mapped.iso
+grep -q 'HFS volume "From env", 3276800 bytes' out.txt || fail "no larger volume: $(cat out.txt)"
+dump_volume mapped.iso 1 mapped-back
+diff -r mac mapped-back >/dev/null || fail "the volume made again does not read back as the folder"
 hmount mapped.iso 1 | grep -qF 'Volume name is "From env"' || fail "HFS_NAME was not taken"
 [[ $(type_creator ":" "Read Me") == BINA/ZlvD ]] || fail "the map's * row was not taken"
 humount

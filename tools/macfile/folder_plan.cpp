@@ -64,6 +64,7 @@ class planner {
         return result;
       }
       write_types();
+      close_direct();
       for (auto* list : {&folders_, &raw_, &single_, &bless_}) {
         list->close();
         if (!*list) throw plan_failure{"cannot write into " + request_.staging.string()};
@@ -233,6 +234,24 @@ class planner {
     add_single('m', staged, hfs_path);
   }
 
+  // The files a folder's hcopy takes as they are, listed in FOLDER.list
+  // beside the folder of its links.
+  void record_path(const fs::path& raw_dir, const fs::path& source) {
+    if (!direct_.is_open() || direct_for_ != raw_dir) {
+      close_direct();
+      direct_for_ = raw_dir;
+      direct_.open(raw_dir.string() + ".list", std::ios::binary);
+      if (!direct_) throw plan_failure{"cannot write into " + request_.staging.string()};
+    }
+    record(direct_, fs::absolute(source).string());
+  }
+
+  void close_direct() {
+    if (!direct_.is_open()) return;
+    direct_.close();
+    if (!direct_) throw plan_failure{"cannot write into " + request_.staging.string()};
+  }
+
   void stage_link(const fs::path& source, const fs::path& link) {
     fs::create_symlink(fs::absolute(source), link);
   }
@@ -335,7 +354,13 @@ class planner {
     if (!mac || !problems_.empty()) return;
     if (!raw_used) fs::create_directory(raw_dir);
     raw_used = true;
-    stage_link(path, raw_dir / *mac);
+    // hcopy names a file after its source: only a file whose HFS name
+    // differs from its own needs a link of that name.
+    if (*mac == name) {
+      record_path(raw_dir, path);
+    } else {
+      stage_link(path, raw_dir / *mac);
+    }
     const type_creator code = look_up(*request_.map, name);
     types_[code.type + code.creator].push_back(hfs + ":" + *mac);
   }
@@ -363,7 +388,8 @@ class planner {
   }
 
   const plan_request& request_;
-  std::ofstream folders_, raw_, single_, bless_;
+  std::ofstream folders_, raw_, single_, bless_, direct_;
+  fs::path direct_for_;
   std::vector<std::string> problems_, notes_;
   std::map<std::string, std::vector<std::string>> types_;
   std::map<std::string, std::string> folders_of_;

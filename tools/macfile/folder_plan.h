@@ -5,7 +5,9 @@
 // In STAGING it leaves:
 //   folders   the HFS paths of the folders to make, parents first
 //   raw       pairs: a folder of links named in Mac Roman, the HFS folder
-//             its files go to (one `hcopy -r` each)
+//             its files go to (one `hcopy -r` each); beside that folder,
+//             FOLDER.list holds the paths of the files whose own names
+//             are already their HFS names, which go there too
 //   single    triples: m or b, a MacBinary or BinHex file, its HFS path
 //             (one `hcopy -m` or `hcopy -b` each)
 //   types.N   type and creator (8 bytes), then the HFS paths of the plain

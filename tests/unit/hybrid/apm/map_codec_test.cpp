@@ -34,7 +34,12 @@ field<R> at(std::size_t offset, T R::*member) {
             if constexpr (std::is_integral_v<T>) {
               record.*member = static_cast<T>(sizeof(T) == 2 ? 0x0102 : 0x01020304);
             } else {
-              std::iota((record.*member).begin(), (record.*member).end(), std::uint8_t{1});
+              // Indexed, not std::iota: GCC 12 at -O2 takes iota's pointer
+              // walk for a write past the array (-Wstringop-overflow).
+              T& bytes = record.*member;
+              for (std::size_t i = 0; i < bytes.size(); ++i) {
+                bytes[i] = static_cast<std::uint8_t>(i + 1);
+              }
             }
           }};
 }

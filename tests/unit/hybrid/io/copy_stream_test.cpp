@@ -153,6 +153,30 @@ TEST(CopyRange, AStopBeforeTheShareStops) {
   EXPECT_TRUE(destination.journal.empty());
 }
 
+// Counts the bytes that really went through write().
+struct write_log : hybrid::memory_stream {
+  using memory_stream::memory_stream;
+  std::uint64_t written = 0;
+  bool write(const void* buffer, std::size_t count) override {
+    written += count;
+    return memory_stream::write(buffer, count);
+  }
+};
+
+// Zeros over bytes the destination holds are written; zeros past its end
+// are stepped over, except in the last chunk, which gives the length.
+TEST(CopyStream, StepsOverZerosOnlyPastTheDestinationsEnd) {
+  const std::size_t mib = hybrid::copy_buffer_bytes;
+  auto source_bytes = test::pattern(mib, 5);
+  source_bytes.resize(5 * mib + 1000, 0);
+  hybrid::memory_stream source("src", source_bytes);
+  write_log destination("dst", std::vector<std::uint8_t>(3 * mib, 0xAA));
+  hybrid::copy_buffer buffer;
+  EXPECT_EQ(hybrid::copy_stream(source, destination, source_bytes.size(), buffer), copy_result::ok);
+  EXPECT_EQ(destination.bytes(), source_bytes);
+  EXPECT_EQ(destination.written, 3 * mib + 1000);
+}
+
 }  // namespace
 
 namespace {
@@ -200,6 +224,32 @@ TEST(CopyStream, FileToFileKeepsOrderAndPositions) {
   EXPECT_EQ(test::slice(result, 0, 6), (std::vector<std::uint8_t>{9, 9, 9, 'p', 'a', 'd'}));
   EXPECT_EQ(test::slice(result, 6, 9u << 20), test::slice(source_bytes, 100, 9u << 20));
   EXPECT_EQ(test::slice(result, 6 + (9u << 20), 3), (std::vector<std::uint8_t>{'e', 'n', 'd'}));
+  std::remove(from.c_str());
+  std::remove(to.c_str());
+}
+
+}  // namespace
+
+namespace {
+
+// A source with a hole (where the file system keeps them) copied into a
+// real file: what was stepped over reads back as zeros, to the right length.
+TEST(CopyStream, AFileSteppedOverReadsBackAsZeros) {
+  auto source_bytes = std::vector<std::uint8_t>(2 * hybrid::copy_buffer_bytes + 1, 0);
+  source_bytes.back() = 7;
+  const std::string from = temp_file({}), to = temp_file({});
+  {
+    hybrid::file_stream sparse(from, "r+b");
+    ASSERT_TRUE(sparse.seek(source_bytes.size() - 1));
+    ASSERT_TRUE(sparse.write(&source_bytes.back(), 1));
+  }
+  {
+    hybrid::file_stream source(from, "rb"), destination(to, "r+b");
+    hybrid::copy_buffer buffer;
+    EXPECT_EQ(hybrid::copy_stream(source, destination, source_bytes.size(), buffer),
+              copy_result::ok);
+  }
+  EXPECT_EQ(file_bytes(to), source_bytes);
   std::remove(from.c_str());
   std::remove(to.c_str());
 }
