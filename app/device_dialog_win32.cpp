@@ -54,7 +54,7 @@ void open_dialog(HWND dialog, char* specifier) {
   }
 }
 
-bool on_command(HWND dialog, int control) {
+bool on_device_command(HWND dialog, int control) {
   dialog_rows rows{dialog};
   if (control >= IDC_DEVICE_ROW && control < IDC_DEVICE_ROW + DEVICE_DIALOG_ROWS) {
     pick_row(rows, control - IDC_DEVICE_ROW);
@@ -109,7 +109,7 @@ INT_PTR CALLBACK device_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
       open_dialog(dialog, reinterpret_cast<char*>(lparam));
       return TRUE;
     case WM_COMMAND:
-      return on_command(dialog, command_control(wparam));
+      return on_device_command(dialog, command_control(wparam));
     case WM_SYSCOMMAND:
       if (!is_close_command(wparam)) return FALSE;
       close_picker();

@@ -39,7 +39,7 @@ void confirm(HWND dialog) {
   }
 }
 
-bool on_command(HWND dialog, int control) {
+bool on_partition_command(HWND dialog, int control) {
   if (control >= IDC_PARTITION_ROW && control < IDC_PARTITION_ROW + PARTITION_DIALOG_ROWS) {
     mark_row(dialog, control - IDC_PARTITION_ROW);
   } else if (control == IDC_PARTITION_OK) {
@@ -60,7 +60,7 @@ INT_PTR CALLBACK partition_dialog_proc(HWND dialog, UINT message, WPARAM wparam,
       open_dialog(dialog, *reinterpret_cast<const hybrid::partition_list*>(lparam));
       return TRUE;
     case WM_COMMAND:
-      return on_command(dialog, command_control(wparam));
+      return on_partition_command(dialog, command_control(wparam));
     case WM_SYSCOMMAND:
       if (!is_close_command(wparam)) return FALSE;
       EndDialog(dialog, hybrid::choice_cancelled);

@@ -204,6 +204,7 @@ constexpr const char* zero_system_area = "--zero-system-area";
 constexpr const char* remove_after_data = "--remove-after-data";
 
 // --help's headings.
+namespace heading {
 constexpr const char* sources = "Source (one):";
 constexpr const char* targets = "Target (one):";
 constexpr const char* rehearsal = "Rehearsal:";
@@ -211,84 +212,89 @@ constexpr const char* simulated = "Simulated devices (for --from-drive AHT0 or C
 constexpr const char* looking = "Looking inside (reads only):";
 constexpr const char* answers = "Answers to the questions a job may ask:";
 constexpr const char* output = "Output:";
+}  // namespace heading
 
 // In --help's order. --json takes no value, but --json=ANYTHING has always
 // been taken as --json.
-const option_entry table[] = {
-    {"--from-file", nullptr, value_rule::required, nullptr, from_file, sources, " PATH",
+const option_entry every_option[] = {
+    {"--from-file", nullptr, value_rule::required, nullptr, from_file, heading::sources, " PATH",
      "an HFS image file (Apple-partitioned, or a bare\n"
      "HFS or HFS+ volume)"},
-    {"--from-drive", nullptr, value_rule::required, nullptr, from_drive, sources, " DEVICE",
+    {"--from-drive", nullptr, value_rule::required, nullptr, from_drive, heading::sources,
+     " DEVICE",
      "a device: A:, B: (floppy), AHT0 (SCSI disk on host\n"
      "adapter H, target T), CHT0 (CD-ROM); on Linux also\n"
      "/dev/srN, /dev/sgN or /dev/sdX"},
-    {"--to-iso", nullptr, value_rule::required, nullptr, to_iso, targets, " PATH",
+    {"--to-iso", nullptr, value_rule::required, nullptr, to_iso, heading::targets, " PATH",
      "an ISO 9660 image, made hybrid in place"},
-    {"--to-hfs-image", nullptr, value_rule::required, nullptr, to_hfs_image, targets, " PATH",
-     "an HFS image file to write (replaced once complete)"},
-    {"--undo", nullptr, value_rule::required, nullptr, undo, targets, " PATH",
+    {"--to-hfs-image", nullptr, value_rule::required, nullptr, to_hfs_image, heading::targets,
+     " PATH", "an HFS image file to write (replaced once complete)"},
+    {"--undo", nullptr, value_rule::required, nullptr, undo, heading::targets, " PATH",
      "a hybrid made by this program, back to its ISO\n"
      "image: cut where the HFS data begin, the first\n"
      "32,768 bytes zeroed"},
-    {"--dry-run", nullptr, value_rule::none, nullptr, dry_run, rehearsal, "",
+    {"--dry-run", nullptr, value_rule::none, nullptr, dry_run, heading::rehearsal, "",
      "run every check and question, print the plan (map\n"
      "entries, bytes to append and where, final size)\n"
      "and write nothing"},
-    {"--attach", nullptr, value_rule::required, nullptr, attach, simulated,
+    {"--attach", nullptr, value_rule::required, nullptr, attach, heading::simulated,
      " disk|cdrom[,no-read6]:HOST:TARGET=FILE",
      "puts an image file on a simulated SCSI bus as a\n"
      "disk or CD-ROM on host adapter HOST (0 to 9),\n"
      "target TARGET (0 to 7); no-read6 makes it refuse\n"
      "READ(6) as ATAPI and USB drives do; repeatable"},
-    {"--list-devices", nullptr, value_rule::optional, is_device_kind, list_devices, simulated,
-     " [disk|cdrom]",
+    {"--list-devices", nullptr, value_rule::optional, is_device_kind, list_devices,
+     heading::simulated, " [disk|cdrom]",
      "lists the host adapters and their devices (disks\n"
      "and optical drives, CD-ROMs, or all) and exits"},
-    {"--info", nullptr, value_rule::optional, names_an_image, info, looking, " IMAGE",
+    {"--info", nullptr, value_rule::optional, names_an_image, info, heading::looking, " IMAGE",
      "describes an ISO, a hybrid or an HFS image: the ISO\n"
      "9660 volume, the system area, the partition map,\n"
      "the HFS volumes, the bytes after them, what is\n"
      "wrong, and the layout drawn to scale; with\n"
      "--from-drive DEVICE in place of IMAGE, the same\n"
      "of a device"},
-    {"--json", nullptr, value_rule::ignored, nullptr, json, looking, "",
+    {"--json", nullptr, value_rule::ignored, nullptr, json, heading::looking, "",
      "the same facts as one JSON object"},
-    {"--partition", nullptr, value_rule::required, nullptr, partition, answers, " N|NAME|all",
+    {"--partition", nullptr, value_rule::required, nullptr, partition, heading::answers,
+     " N|NAME|all",
      "which HFS partition to take: row N (0 to 7), the\n"
      "one row whose partition, or else HFS volume, is\n"
      "named NAME, or all"},
-    {"--yes", "-y", value_rule::none, nullptr, yes, answers, "",
+    {"--yes", "-y", value_rule::none, nullptr, yes, heading::answers, "",
      "answer OK to every question; each option below\n"
      "answers one kind"},
     {accept_size, nullptr, value_rule::none, nullptr, approve<hybrid::warning_kind::capacity>,
-     answers, "", "OK to a hybrid larger than the medium"},
+     heading::answers, "", "OK to a hybrid larger than the medium"},
     {overwrite_system_area, nullptr, value_rule::none, nullptr,
-     approve<hybrid::warning_kind::system_area>, answers, "",
+     approve<hybrid::warning_kind::system_area>, heading::answers, "",
      "OK to overwrite data (a boot record, a GPT) in\n"
      "the ISO image's first 32,768 bytes"},
     {remove_after_volume, nullptr, value_rule::none, nullptr,
-     approve<hybrid::warning_kind::bytes_after_volume>, answers, "",
+     approve<hybrid::warning_kind::bytes_after_volume>, heading::answers, "",
      "OK to remove bytes after the ISO 9660 volume"},
     {zero_system_area, nullptr, value_rule::none, nullptr,
-     approve<hybrid::warning_kind::undo_system_area>, answers, "",
+     approve<hybrid::warning_kind::undo_system_area>, heading::answers, "",
      "--undo: OK to zero data besides the map in the\n"
      "first 32,768 bytes"},
     {remove_after_data, nullptr, value_rule::none, nullptr,
-     approve<hybrid::warning_kind::undo_bytes_after>, answers, "",
+     approve<hybrid::warning_kind::undo_bytes_after>, heading::answers, "",
      "--undo: OK to remove bytes after the hybrid's last\n"
      "partition"},
-    {"--media", nullptr, value_rule::required, nullptr, media, answers, " cd74|cd80|dvd|none",
+    {"--media", nullptr, value_rule::required, nullptr, media, heading::answers,
+     " cd74|cd80|dvd|none",
      "the medium the size question measures against:\n"
      "cd74 681,984,000 bytes, cd80 737,280,000, dvd\n"
      "4,700,372,992 (single-layer DVD+R), none asks\n"
      "nothing; without it 660,000,000 bytes (a device\n"
      "source: 640,000,000)"},
-    {"--quiet", "-q", value_rule::none, nullptr, quiet, output, "", "print errors only"},
-    {"--verbose", nullptr, value_rule::none, nullptr, verbose, output, "",
+    {"--quiet", "-q", value_rule::none, nullptr, quiet, heading::output, "", "print errors only"},
+    {"--verbose", nullptr, value_rule::none, nullptr, verbose, heading::output, "",
      "also print the status lines (\"Working, please\n"
      "wait...\")"},
-    {"--help", "-h", value_rule::none, nullptr, help, output, "", "print this help and exit"},
-    {"--version", nullptr, value_rule::none, nullptr, version, output, "",
+    {"--help", "-h", value_rule::none, nullptr, help, heading::output, "",
+     "print this help and exit"},
+    {"--version", nullptr, value_rule::none, nullptr, version, heading::output, "",
      "print the version and exit"},
 };
 
@@ -396,7 +402,7 @@ std::vector<std::string> split_short_options(const std::vector<std::string>& arg
     options_ended = options_ended || arg == "--";
     const bool joined = !options_ended && arg.size() > 2 && arg[0] == '-' && arg[1] != '-';
     if (joined && std::all_of(arg.begin() + 1, arg.end(), [](char letter) {
-          const option_entry* option = find_option(table, std::string{'-', letter});
+          const option_entry* option = find_option(every_option, std::string{'-', letter});
           return option != nullptr && option->value == value_rule::none;
         })) {
       for (std::size_t at = 1; at < arg.size(); ++at) words.push_back(std::string{'-', arg[at]});
@@ -423,7 +429,7 @@ std::optional<options> parse_arguments(parse_state& state, const std::vector<std
       return std::nullopt;
     }
     option_word word = split_option(arg);
-    const option_entry* option = find_option(table, word.name);
+    const option_entry* option = find_option(every_option, word.name);
     if (option == nullptr) {
       error = text::unknown_option(word.name);
       return std::nullopt;
@@ -439,7 +445,7 @@ std::optional<options> parse_arguments(parse_state& state, const std::vector<std
 
 }  // namespace
 
-std::span<const option_entry> program_options() { return table; }
+std::span<const option_entry> program_options() { return every_option; }
 
 std::optional<options> parse_options(const std::vector<std::string>& args, std::string& error) {
   parse_state state;
@@ -487,7 +493,7 @@ const char* usage_text() {
       "volume from a device or an image file into an HFS image file; --undo turns\n"
       "a hybrid back into the plain ISO image.\n"
       "\n" +
-      option_help(table) +
+      option_help(every_option) +
       "\n"
       "Options take their value as --opt VALUE or --opt=VALUE; -- ends the\n"
       "options; short options join (-yq). On a terminal an unanswered question\n"

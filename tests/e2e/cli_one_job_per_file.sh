@@ -96,8 +96,7 @@ fi
 # once. Ctrl-C and Ctrl-\ in the middle of the append stop the first job,
 # which puts the ISO image back byte for byte; left alone it completes.
 # (Wine turns no signal into a console event: there the first job completes.)
-truncate -s 400M big.img
-printf BD | dd of=big.img bs=1 seek=1024 conv=notrunc status=none
+busy_volume big.img 400
 size=$(size_of plain.iso)
 endings=(INT QUIT none)
 ! on_wine || endings=(none)

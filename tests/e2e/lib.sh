@@ -46,6 +46,17 @@ random_file() {  # PATH BYTES
   head -c "$2" /dev/urandom >"$1"
 }
 
+# A bare HFS volume of MIB MiB whose bytes past its first 64 KiB are 0xFF:
+# a job copies every one of them (it steps over zeros past the end of what
+# it writes, and over holes), so it runs long enough to be caught midway.
+busy_volume() {  # FILE MIB
+  {
+    head -c 65536 /dev/zero
+    head -c $((($2 << 20) - 65536)) /dev/zero | tr '\0' '\377'
+  } >"$1"
+  printf BD | dd of="$1" bs=1 seek=1024 conv=notrunc status=none
+}
+
 # A bare HFS volume of KB kilobytes named LABEL.
 new_volume() {  # FILE KB LABEL
   truncate -s "$(($2 * 1024))" "$1"

@@ -81,7 +81,7 @@ test::fake_device device(int type, std::string vendor, std::uint32_t block_bytes
   return d;
 }
 
-constexpr int disk = 0, cdrom = 5, optical = 7;
+constexpr int disk_type = 0, cdrom_type = 5, optical_type = 7;  // peripheral types
 
 class DevicePicker : public ::testing::Test {
  protected:
@@ -106,9 +106,9 @@ class DevicePicker : public ::testing::Test {
 };
 
 TEST_F(DevicePicker, DisksListDiskAndOpticalButNoCdrom) {
-  bus.devices[{0, 1}] = device(disk, "DISK");
-  bus.devices[{0, 3}] = device(cdrom, "CDROM");
-  bus.devices[{0, 6}] = device(optical, "MO");
+  bus.devices[{0, 1}] = device(disk_type, "DISK");
+  bus.devices[{0, 3}] = device(cdrom_type, "CDROM");
+  bus.devices[{0, 6}] = device(optical_type, "MO");
   ASSERT_TRUE(open(scsi::filter_disks));
   EXPECT_EQ(shown.enabled_rows(), (std::vector<int>{1, 6}));
   EXPECT_EQ(shown.rows[1].vendor, "DISK    ");
@@ -119,13 +119,13 @@ TEST_F(DevicePicker, DisksListDiskAndOpticalButNoCdrom) {
   EXPECT_EQ(shown.marked_row(), -1);
   EXPECT_EQ(sel_target(), 255);
 
-  ASSERT_TRUE(open(cdrom));
+  ASSERT_TRUE(open(cdrom_type));
   EXPECT_EQ(shown.enabled_rows(), std::vector<int>{3});
 }
 
 TEST_F(DevicePicker, TheOnlyDeviceComesUpChosen) {
-  bus.devices[{0, 4}] = device(cdrom, "CDROM");
-  ASSERT_TRUE(open(cdrom));
+  bus.devices[{0, 4}] = device(cdrom_type, "CDROM");
+  ASSERT_TRUE(open(cdrom_type));
   EXPECT_EQ(shown.marked_row(), 4);
   EXPECT_EQ(sel_target(), 4);
   // One host adapter: neither host button leads anywhere.
@@ -135,8 +135,8 @@ TEST_F(DevicePicker, TheOnlyDeviceComesUpChosen) {
 
 TEST_F(DevicePicker, HostAdaptersWithoutDevicesArePassedOver) {
   bus.hosts = 3;
-  bus.devices[{1, 2}] = device(disk, "ONE");
-  bus.devices[{1, 5}] = device(disk, "TWO");
+  bus.devices[{1, 2}] = device(disk_type, "ONE");
+  bus.devices[{1, 5}] = device(disk_type, "TWO");
   ASSERT_TRUE(open(scsi::filter_disks));
   EXPECT_EQ(sel_host(), 1);
   EXPECT_EQ(shown.enabled_rows(), (std::vector<int>{2, 5}));
@@ -152,7 +152,7 @@ TEST_F(DevicePicker, HostAdaptersWithoutDevicesArePassedOver) {
 
 TEST_F(DevicePicker, NoDeviceAnywhereOnlyBeeps) {
   bus.hosts = 2;
-  bus.devices[{0, 0}] = device(cdrom, "CDROM");
+  bus.devices[{0, 0}] = device(cdrom_type, "CDROM");
   ASSERT_TRUE(open(scsi::filter_disks));
   EXPECT_EQ(sel_host(), 1);
   EXPECT_TRUE(shown.enabled_rows().empty());
@@ -162,10 +162,10 @@ TEST_F(DevicePicker, NoDeviceAnywhereOnlyBeeps) {
 
 TEST_F(DevicePicker, NextHostClearsTheRowsShownBefore) {
   bus.hosts = 2;
-  bus.devices[{0, 1}] = device(disk, "A1");
-  bus.devices[{0, 2}] = device(disk, "A2");
-  bus.devices[{1, 5}] = device(disk, "B5");
-  bus.devices[{1, 6}] = device(disk, "B6");
+  bus.devices[{0, 1}] = device(disk_type, "A1");
+  bus.devices[{0, 2}] = device(disk_type, "A2");
+  bus.devices[{1, 5}] = device(disk_type, "B5");
+  bus.devices[{1, 6}] = device(disk_type, "B6");
   ASSERT_TRUE(open(scsi::filter_disks));
   app::pick_row(shown, 1);
   app::next_host(shown);
@@ -179,11 +179,11 @@ TEST_F(DevicePicker, NextHostClearsTheRowsShownBefore) {
 // there is another device, and OK would read it without the user seeing it.
 TEST_F(DevicePicker, AnotherHostAdapterDropsTheChoiceUnlessItHasOneDevice) {
   bus.hosts = 3;
-  bus.devices[{0, 2}] = device(disk, "A2");
-  bus.devices[{0, 3}] = device(disk, "A3");
-  bus.devices[{1, 2}] = device(disk, "B2");
-  bus.devices[{1, 4}] = device(disk, "B4");
-  bus.devices[{2, 6}] = device(disk, "C6");
+  bus.devices[{0, 2}] = device(disk_type, "A2");
+  bus.devices[{0, 3}] = device(disk_type, "A3");
+  bus.devices[{1, 2}] = device(disk_type, "B2");
+  bus.devices[{1, 4}] = device(disk_type, "B4");
+  bus.devices[{2, 6}] = device(disk_type, "C6");
   ASSERT_TRUE(open(scsi::filter_disks));
   app::pick_row(shown, 2);
   app::next_host(shown);
@@ -196,10 +196,10 @@ TEST_F(DevicePicker, AnotherHostAdapterDropsTheChoiceUnlessItHasOneDevice) {
 
 TEST_F(DevicePicker, PrecedingHostStepsBackOverHostsWithoutDevices) {
   bus.hosts = 3;
-  bus.devices[{0, 1}] = device(disk, "A1");
-  bus.devices[{0, 3}] = device(disk, "A3");
-  bus.devices[{2, 5}] = device(disk, "C5");
-  bus.devices[{2, 7}] = device(disk, "C7");
+  bus.devices[{0, 1}] = device(disk_type, "A1");
+  bus.devices[{0, 3}] = device(disk_type, "A3");
+  bus.devices[{2, 5}] = device(disk_type, "C5");
+  bus.devices[{2, 7}] = device(disk_type, "C7");
   ASSERT_TRUE(open(scsi::filter_disks));
   app::next_host(shown);  // host adapter 1 lists nothing: on to 2
   ASSERT_EQ(sel_host(), 2);
@@ -218,8 +218,8 @@ TEST_F(DevicePicker, PrecedingHostStepsBackOverHostsWithoutDevices) {
 
 TEST_F(DevicePicker, PrecedingHostWithNothingBeforeChangesNothing) {
   bus.hosts = 2;
-  bus.devices[{1, 2}] = device(disk, "B2");
-  bus.devices[{1, 3}] = device(disk, "B3");
+  bus.devices[{1, 2}] = device(disk_type, "B2");
+  bus.devices[{1, 3}] = device(disk_type, "B3");
   ASSERT_TRUE(open(scsi::filter_disks));
   ASSERT_EQ(sel_host(), 1);
   ASSERT_TRUE(shown.preceding);
@@ -233,15 +233,15 @@ TEST_F(DevicePicker, PrecedingHostWithNothingBeforeChangesNothing) {
 
 TEST_F(DevicePicker, OkLearnsTheBlockLengthAndWritesTheSpecifier) {
   bus.hosts = 2;
-  bus.devices[{1, 3}] = device(cdrom, "CDROM", 2048);
+  bus.devices[{1, 3}] = device(cdrom_type, "CDROM", 2048);
   scsi::devices().aspi_unit_size = 512;
-  ASSERT_TRUE(open(cdrom));
+  ASSERT_TRUE(open(cdrom_type));
   ASSERT_EQ(app::confirm_device(), app::confirm_result::ended);
   EXPECT_EQ(app::picker().result, app::picker_done);
   EXPECT_STREQ(specifier, "C130");
   EXPECT_EQ(scsi::devices().aspi_unit_size, 2048);
 
-  bus.devices[{0, 6}] = device(optical, "MO");
+  bus.devices[{0, 6}] = device(optical_type, "MO");
   ASSERT_TRUE(open(scsi::filter_disks));
   ASSERT_EQ(app::confirm_device(), app::confirm_result::ended);
   EXPECT_STREQ(specifier, "A060");
@@ -258,7 +258,7 @@ TEST_F(DevicePicker, HostAdaptersPastNineAreNeverWrittenAsAnotherDevice) {
     SCOPED_TRACE(hosts);
     bus.hosts = hosts;
     bus.devices.clear();
-    for (int host = 0; host < hosts; ++host) bus.devices[{host, host % 8}] = device(disk, "D");
+    for (int host = 0; host < hosts; ++host) bus.devices[{host, host % 8}] = device(disk_type, "D");
     ASSERT_TRUE(open(scsi::filter_disks));
     for (int host = 0; host < hosts; ++host) {
       if (host > 0) app::next_host(shown);
@@ -286,13 +286,13 @@ TEST_F(DevicePicker, HostAdaptersPastNineAreNeverWrittenAsAnotherDevice) {
 // sectors, then the disk's specifier typed back; the disk was refused as
 // having blocks of 2048 bytes.
 TEST_F(DevicePicker, AJobUsesTheBlockLengthOfTheDeviceItReads) {
-  auto disk_with_volume = device(disk, "DISK");
+  auto disk_with_volume = device(disk_type, "DISK");
   disk_with_volume.data = test::hfs_image({{"Apple_partition_map", "Apple", 1, 63},
                                            {"Apple_HFS", "MacOS", 64, 20},
                                            {"Apple_HFS", "Other", 84, 10}},
                                           94);
   bus.devices[{0, 1}] = disk_with_volume;
-  bus.devices[{0, 3}] = device(optical, "MO", 2048);
+  bus.devices[{0, 3}] = device(optical_type, "MO", 2048);
 
   ASSERT_TRUE(open(scsi::filter_disks));
   app::pick_row(shown, 1);
@@ -325,7 +325,7 @@ TEST_F(DevicePicker, AJobUsesTheBlockLengthOfTheDeviceItReads) {
 }
 
 TEST_F(DevicePicker, OkWithASilentDeviceGivesUpAfterTenTries) {
-  bus.devices[{0, 2}] = device(disk, "GONE");
+  bus.devices[{0, 2}] = device(disk_type, "GONE");
   ASSERT_TRUE(open(scsi::filter_disks));
   bus.devices.clear();  // the device went away after the scan
   scsi::devices().aspi_unit_size = 1024;
@@ -338,7 +338,7 @@ TEST_F(DevicePicker, OkWithASilentDeviceGivesUpAfterTenTries) {
 
 TEST_F(DevicePicker, CancelForgetsHostAndTargetCloseOnlyTheTarget) {
   bus.hosts = 2;
-  bus.devices[{1, 4}] = device(disk, "B4");
+  bus.devices[{1, 4}] = device(disk_type, "B4");
   ASSERT_TRUE(open(scsi::filter_disks));
   app::cancel_picker();
   EXPECT_EQ(app::picker().result, app::picker_cancelled);
@@ -354,7 +354,7 @@ TEST_F(DevicePicker, CancelForgetsHostAndTargetCloseOnlyTheTarget) {
 
 TEST_F(DevicePicker, NoHostAdapterEndsAtOnceWithNothingChosen) {
   bus.hosts = 0;
-  EXPECT_FALSE(open(cdrom));
+  EXPECT_FALSE(open(cdrom_type));
   EXPECT_EQ(app::picker().result, app::picker_cancelled);
   EXPECT_STREQ(specifier, "");
 }
@@ -362,7 +362,7 @@ TEST_F(DevicePicker, NoHostAdapterEndsAtOnceWithNothingChosen) {
 TEST_F(DevicePicker, AFullTableShowsTheHostAdaptersItHolds) {
   bus.hosts = 4;
   for (int host = 0; host < 4; ++host) {
-    for (int target = 0; target < 8; ++target) bus.devices[{host, target}] = device(disk, "D");
+    for (int target = 0; target < 8; ++target) bus.devices[{host, target}] = device(disk_type, "D");
   }
   ASSERT_TRUE(open(scsi::filter_any));
   app::next_host(shown);

@@ -195,7 +195,7 @@ struct terminal {
   std::FILE* err;
 };
 
-hybrid::partition_list two_partitions() {
+hybrid::partition_list two_listed_partitions() {
   hybrid::partition_list list;
   hybrid::clear_partition_list(list);
   std::snprintf(list[0].name, sizeof list[0].name, "%s", "System");
@@ -208,7 +208,7 @@ hybrid::partition_list two_partitions() {
 // --partition NAME: the one row with exactly that name; none or several
 // cancel with the rows listed, also when --quiet kept the list back.
 TEST(TerminalQuestions, PartitionByName) {
-  hybrid::partition_list twins = two_partitions();
+  hybrid::partition_list twins = two_listed_partitions();
   std::snprintf(twins[2].name, sizeof twins[2].name, "%s", "Games");
   twins[2].block_count = 5;
   const struct {
@@ -218,11 +218,11 @@ TEST(TerminalQuestions, PartitionByName) {
     int row;
     std::string printed;  // empty: nothing
   } cases[] = {
-      {"Games", two_partitions(), false, 1, ""},
-      {"Games", two_partitions(), true, 1, ""},
-      {"games", two_partitions(), false, hybrid::choice_cancelled,
+      {"Games", two_listed_partitions(), false, 1, ""},
+      {"Games", two_listed_partitions(), true, 1, ""},
+      {"games", two_listed_partitions(), false, hybrid::choice_cancelled,
        text::partition_name_refused(0, "games") + "\n"},
-      {"Nope", two_partitions(), true, hybrid::choice_cancelled, "1 Games"},
+      {"Nope", two_listed_partitions(), true, hybrid::choice_cancelled, "1 Games"},
       {"Games", twins, false, hybrid::choice_cancelled,
        text::partition_name_refused(2, "Games") + "\n"},
   };
@@ -260,7 +260,7 @@ TEST(TerminalQuestions, PresetAnswersAndCancelWhenNobodyIsThere) {
     terminal t("");
     cli::terminal_questions ask({}, t.in, t.err, false, false);
     EXPECT_FALSE(ask.warning("Too big."));
-    EXPECT_EQ(ask.choose_partition(two_partitions()), hybrid::choice_cancelled);
+    EXPECT_EQ(ask.choose_partition(two_listed_partitions()), hybrid::choice_cancelled);
     const std::string printed = t.printed();
     EXPECT_NE(printed.find(std::string("Too big.\n") + text::answered_cancel + "\n"),
               std::string::npos);
@@ -276,14 +276,14 @@ TEST(TerminalQuestions, PresetAnswersAndCancelWhenNobodyIsThere) {
     answers.partition = 1;
     cli::terminal_questions ask(answers, t.in, t.err, false, false);
     EXPECT_TRUE(ask.warning("Too big."));
-    EXPECT_EQ(ask.choose_partition(two_partitions()), 1);
+    EXPECT_EQ(ask.choose_partition(two_listed_partitions()), 1);
   }
   {
     terminal t("");
     cli::preset_answers answers;
     answers.partition = 2;  // only rows 0 and 1 are offered
     cli::terminal_questions ask(answers, t.in, t.err, false, false);
-    EXPECT_EQ(ask.choose_partition(two_partitions()), hybrid::choice_cancelled);
+    EXPECT_EQ(ask.choose_partition(two_listed_partitions()), hybrid::choice_cancelled);
     EXPECT_NE(t.printed().find(text::no_such_partition(2)), std::string::npos);
   }
 }
@@ -291,7 +291,7 @@ TEST(TerminalQuestions, PresetAnswersAndCancelWhenNobodyIsThere) {
 // The menu shows each volume's name and size; --partition NAME takes a
 // volume's name when no partition carries it.
 TEST(TerminalQuestions, MenuNamesTheVolumes) {
-  hybrid::partition_list list = two_partitions();
+  hybrid::partition_list list = two_listed_partitions();
   list[0].block_count = 2880;  // 1,474,560 bytes
   const hybrid::volume_names volumes = {"Demo Mac", "Games"};
   {
@@ -360,14 +360,14 @@ TEST(TerminalQuestions, AsksAtThePromptUntilAnswered) {
   terminal t("maybe\no\n\n9\nall\n1\n");
   cli::terminal_questions ask({}, t.in, t.err, true, false);
   EXPECT_TRUE(ask.warning("Too big."));
-  EXPECT_EQ(ask.choose_partition(two_partitions()), hybrid::choice_all);
-  EXPECT_EQ(ask.choose_partition(two_partitions()), 1);
+  EXPECT_EQ(ask.choose_partition(two_listed_partitions()), hybrid::choice_all);
+  EXPECT_EQ(ask.choose_partition(two_listed_partitions()), 1);
   EXPECT_NE(t.printed().find(text::no_partition_chosen), std::string::npos);
 
   terminal closed("");  // the input ends: Cancel
   cli::terminal_questions gone({}, closed.in, closed.err, true, false);
   EXPECT_FALSE(gone.warning("Too big."));
-  EXPECT_EQ(gone.choose_partition(two_partitions()), hybrid::choice_cancelled);
+  EXPECT_EQ(gone.choose_partition(two_listed_partitions()), hybrid::choice_cancelled);
 }
 
 // Untrusted text reaches the terminal with a stand-in for each control
@@ -405,7 +405,7 @@ TEST(Printable, ControlCharactersGetAStandIn) {
 TEST(TerminalOutput, NamesReadFromImagesAndDevicesCarryNoControlCharacters) {
   const std::string hostile = "Red\x1b[31m\x07\r\x7f\x9b";
   const std::string shown = "Red?[31m????";
-  hybrid::partition_list list = two_partitions();
+  hybrid::partition_list list = two_listed_partitions();
   std::snprintf(list[0].name, sizeof list[0].name, "%s", hostile.c_str());
 
   hybrid::image_info info;
@@ -454,7 +454,7 @@ TEST(TerminalOutput, NamesReadFromImagesAndDevicesCarryNoControlCharacters) {
       {"partition menu", at_terminal([&](auto& ask) { ask.choose_partition(list); }),
        "0 " + shown + " "},
       {"--partition NAME",
-       at_terminal([&](auto& ask) { ask.choose_partition(two_partitions()); }, by_name),
+       at_terminal([&](auto& ask) { ask.choose_partition(two_listed_partitions()); }, by_name),
        text::partition_name_refused(0, shown)},
       {"question",
        at_terminal([&](auto& ask) { ask.warning("Take \"" + hostile + "\"?\nGo on?"); }),

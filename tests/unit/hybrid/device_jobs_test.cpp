@@ -21,7 +21,7 @@ using hybrid::memory_stream;
 using test::bus_scope;
 using test::fake_bus;
 
-constexpr std::uint8_t host = 1, disk_target = 2;
+constexpr std::uint8_t jobs_host = 1, disk_target = 2;
 
 // Two Apple_HFS partitions among other entries, as a real disk's map has.
 std::vector<std::uint8_t> two_partition_disk() {
@@ -41,12 +41,12 @@ struct DeviceJobs : ::testing::Test {
   memory_stream iso{"cd.iso", iso_before};
 
   void attach(std::vector<std::uint8_t> data, bool cdrom) {
-    bus.devices[{host, disk_target}] = test::device_of(std::move(data), cdrom);
+    bus.devices[{jobs_host, disk_target}] = test::device_of(std::move(data), cdrom);
   }
   // Fails every read whose range covers `block` (in 512-byte blocks).
   void fail_reads_of(std::uint32_t block) {
     bus.fault = [this, block](const scsi::SRB_ExecSCSICmd& exec) -> std::uint8_t {
-      const auto& device = bus.devices[{host, disk_target}];
+      const auto& device = bus.devices[{jobs_host, disk_target}];
       const std::uint32_t per = device.block_bytes / 512;
       const bool ten = exec.CDBByte[0] == 0x28;
       const std::uint32_t first = ten ? hybrid::get_be32(exec.CDBByte + 2)
@@ -169,7 +169,7 @@ TEST_F(DeviceJobs, TheIsoImageIsCheckedAsInTheFileJob) {
 TEST_F(DeviceJobs, SpecifierDigitsReplaceOnlyWhatTheyName) {
   scsi::devices().src_host = 1;
   attach(std::vector<std::uint8_t>(64 * 512), false);
-  bus.devices[{host, 7}] = bus.devices[{host, disk_target}];
+  bus.devices[{jobs_host, 7}] = bus.devices[{jobs_host, disk_target}];
   EXPECT_EQ(test::told(hybrid::hybridize_from_device("AX7", iso, user), user), 0);
   EXPECT_EQ(scsi::devices().src_host, 1);
   EXPECT_EQ(scsi::devices().src_target, 7);
@@ -213,7 +213,7 @@ TEST_F(DeviceJobs, DisksOfOtherBlockSizesAreRefusedClearly) {
   optical.type = 7;
   optical.block_bytes = 2048;
   optical.data = std::vector<std::uint8_t>(64 * 2048);
-  bus.devices[{host, disk_target}] = optical;
+  bus.devices[{jobs_host, disk_target}] = optical;
   EXPECT_EQ(test::told(hybrid::hybridize_from_device("A120", iso, user), user), 0);
   EXPECT_EQ(test::told(hybrid::hybridize_from_device("A150", iso, user), user), 0);
   ASSERT_EQ(user.notices.size(), 2u);
@@ -550,14 +550,14 @@ TEST_F(DeviceJobs, CapacityCancelLeavesTheImageAlone) {
   attach(two_partition_disk(), false);
   const std::string path = ::testing::TempDir() + "zelvorant_capacity_" +
                            std::to_string(static_cast<long>(::getpid())) + ".iso";
-  const std::uint64_t iso_bytes = std::uint64_t{1249900} * 512;
+  const std::uint64_t iso_length = std::uint64_t{1249900} * 512;
   // The volume takes in the whole sparse file.
   test::put_iso_both_endian32(iso_before.data() + 32768 + 80,
-                              static_cast<std::uint32_t>(iso_bytes / 2048));
+                              static_cast<std::uint32_t>(iso_length / 2048));
   {
     hybrid::file_stream create(path, "w+b");
     ASSERT_TRUE(create.write(iso_before.data(), iso_before.size()));
-    ASSERT_TRUE(create.truncate(iso_bytes));
+    ASSERT_TRUE(create.truncate(iso_length));
   }
   hybrid::file_stream large(path, "r+b");
   user.partition_answer = hybrid::choice_all;
@@ -568,7 +568,7 @@ TEST_F(DeviceJobs, CapacityCancelLeavesTheImageAlone) {
   std::vector<std::uint8_t> head(iso_before.size());
   ASSERT_TRUE(large.length(length) && large.seek(0) &&
               hybrid::read_exact(large, head.data(), head.size()));
-  EXPECT_EQ(length, iso_bytes);
+  EXPECT_EQ(length, iso_length);
   EXPECT_TRUE(head == iso_before);
 
   user.partition_answer = 0;  // the first alone fits exactly: no warning

@@ -36,7 +36,7 @@ namespace {
 
 using hybrid::memory_stream;
 
-constexpr std::uint8_t host = 1, target = 2;
+constexpr std::uint8_t campaign_host = 1, campaign_target = 2;
 constexpr const char* disk_name = "SCSI disk at host adapter 1, target 2";
 constexpr const char* cdrom_name = "CD-ROM at host adapter 1, target 2";
 
@@ -290,7 +290,7 @@ scenario file_job(const std::string& path, std::vector<std::uint8_t> hfs, int an
 
 // Two Apple_HFS partitions among other entries, large enough that the
 // copies take several transfers.
-std::vector<std::uint8_t> two_partition_disk() {
+std::vector<std::uint8_t> campaign_disk() {
   return test::hfs_image({{"Apple_partition_map", "Apple", 1, 63},
                           {"Apple_HFS", "One", 64, 300},
                           {"Apple_Free", "", 364, 10},
@@ -308,10 +308,10 @@ scenario device_scenario(const std::string& job_name, device_job job, const std:
                          bool cdrom, int answer, std::vector<std::uint8_t> target_before,
                          const std::string& target_name) {
   scenario s{job_name, path, {}, "", target_name, cdrom ? cdrom_name : disk_name, target_before};
-  const test::fake_device device = device_of(two_partition_disk(), cdrom);
+  const test::fake_device device = device_of(campaign_disk(), cdrom);
   s.run = [=](const fault& f) {
     campaign_bus bus;
-    bus.devices[{host, target}] = device;
+    bus.devices[{campaign_host, campaign_target}] = device;
     if (f.where == fault::on::device) bus.fail_request = f.nth;
     test::bus_scope scope(bus);
     test::failing_stream stream(target_name, target_before);
@@ -376,7 +376,7 @@ TEST(FaultCampaign, EveryFaultPointOfEveryJobHolds) {
 // A real full disk: the process may not write past a file-size limit. The
 // device jobs run in a child with the limit set just above the ISO image,
 // and the image on disk must come back byte for byte.
-std::vector<std::uint8_t> read_file(const std::string& path) {
+std::vector<std::uint8_t> file_contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
@@ -402,7 +402,7 @@ TEST(FaultCampaign, FileSizeLimitUndoesTheDeviceJobs) {
         const rlimit fsize{limit, limit};
         if (setrlimit(RLIMIT_FSIZE, &fsize) != 0) _exit(10);
         campaign_bus bus;
-        bus.devices[{host, target}] = device_of(two_partition_disk(), cdrom);
+        bus.devices[{campaign_host, campaign_target}] = device_of(campaign_disk(), cdrom);
         test::bus_scope scope(bus);
         hybrid::file_stream stream(path, "r+b");
         test::scripted_questions ask;
@@ -429,9 +429,9 @@ TEST(FaultCampaign, FileSizeLimitUndoesTheDeviceJobs) {
       ASSERT_TRUE(WIFEXITED(status)) << status;
       EXPECT_EQ(WEXITSTATUS(status), 0);
       if (extraction) {
-        EXPECT_TRUE(read_file(path).empty());
+        EXPECT_TRUE(file_contents(path).empty());
       } else {
-        EXPECT_TRUE(read_file(path) == iso);
+        EXPECT_TRUE(file_contents(path) == iso);
       }
       std::remove(path.c_str());
     }

@@ -21,8 +21,8 @@ using hybrid::image_info;
 using hybrid::memory_stream;
 using test::map_entry;
 
-constexpr std::size_t iso_blocks = 80;
-constexpr std::size_t iso_bytes = iso_blocks * 512;
+constexpr std::size_t info_iso_blocks = 80;
+constexpr std::size_t info_iso_bytes = info_iso_blocks * 512;
 
 // Describes `bytes`; any read outside them fails the test.
 image_info describe(const std::vector<std::uint8_t>& bytes, std::uint64_t length) {
@@ -66,7 +66,7 @@ struct expected_entry {
 
 std::vector<std::uint8_t> make_hybrid(std::vector<std::uint8_t> hfs, int answer) {
   memory_stream source("hfs.img", std::move(hfs));
-  memory_stream iso("cd.iso", test::iso_image(iso_bytes));
+  memory_stream iso("cd.iso", test::iso_image(info_iso_bytes));
   test::scripted_questions ask;
   ask.partition_answer = answer;
   EXPECT_EQ(test::told(hybrid::hybridize_from_file(source, iso, ask), ask), 1);
@@ -119,7 +119,7 @@ TEST(ImageInfo, TheJobsHybridsAreSound) {
     const image_info info = describe(make_hybrid(c.hfs, c.answer));
     EXPECT_TRUE(info.sound()) << (info.problems.empty() ? "" : info.problems[0].text);
     EXPECT_TRUE(info.iso.present);
-    EXPECT_EQ(info.iso.bytes, iso_bytes);
+    EXPECT_EQ(info.iso.bytes, info_iso_bytes);
     EXPECT_TRUE(info.system_area.apple_map);
     EXPECT_EQ(info.bytes_after_iso, c.appended);
     EXPECT_EQ(info.bytes_after_data, 0u);
@@ -160,7 +160,7 @@ TEST(ImageInfo, ProblemsAreNamed) {
        },
        {"beyond_count"}},
       {"a partition without its volume header",
-       [](auto& image) { image[iso_bytes + 1024] = 0; },
+       [](auto& image) { image[info_iso_bytes + 1024] = 0; },
        {"no_volume"}},
       {"an entry over the ISO data",
        [](auto& image) { hybrid::put_be32(image.data() + 1024 + 8, 70); },
@@ -220,11 +220,11 @@ TEST(ImageInfo, IsoExtensionsAreFound) {
   EXPECT_TRUE(full.iso.rock_ridge);
   EXPECT_TRUE(full.system_area.empty);
 
-  const image_info plain = describe(test::iso_image(iso_bytes));
+  const image_info plain = describe(test::iso_image(info_iso_bytes));
   EXPECT_TRUE(plain.iso.present);
   EXPECT_FALSE(plain.iso.el_torito || plain.iso.joliet || plain.iso.rock_ridge);
 
-  auto with_boot_record = test::iso_image(iso_bytes);
+  auto with_boot_record = test::iso_image(info_iso_bytes);
   with_boot_record[510] = 0x55;
   with_boot_record[511] = 0xAA;
   with_boot_record[446 + 4] = 0xEE;  // the GPT's protective partition
@@ -305,7 +305,7 @@ TEST(ImageInfo, ABootSignatureAloneIsNoBootRecord) {
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
-    auto image = test::iso_image(iso_bytes);
+    auto image = test::iso_image(info_iso_bytes);
     image[510] = 0x55;
     image[511] = 0xAA;
     r.fill(image.data());
@@ -402,11 +402,11 @@ TEST(ImageInfo, APlanIsJudgedAsItsWrittenHybridIsDescribed) {
   for (const auto& r : rows) {
     SCOPED_TRACE(r.what);
     memory_stream hfs("hfs.img", r.hfs);
-    memory_stream iso("cd.iso", test::iso_image(iso_bytes));
+    memory_stream iso("cd.iso", test::iso_image(info_iso_bytes));
     hybrid::hybrid_layout layout;
     ASSERT_FALSE(r.chosen.block_count
-                     ? hybrid::plan_chosen_partition(r.chosen, iso_bytes, terms, layout)
-                     : hybrid::layout_merged_map(hfs, iso_bytes, 104 * 512, layout));
+                     ? hybrid::plan_chosen_partition(r.chosen, info_iso_bytes, terms, layout)
+                     : hybrid::layout_merged_map(hfs, info_iso_bytes, 104 * 512, layout));
     if (r.damaged_pm) layout.head[2 * 512] = 'X';
     hybrid::stream_blocks blocks(hfs);
     const hybrid::job_stop judged = hybrid::judge_planned_hybrid(layout, iso, blocks, terms);

@@ -20,12 +20,12 @@ namespace {
 
 namespace text = hybrid::text;
 
-struct row {
+struct message_row {
   std::string value;  // from the catalogue
   std::string exact;  // as the user reads it
 };
 
-void expect_word_for_word(const std::vector<row>& rows) {
+void expect_word_for_word(const std::vector<message_row>& rows) {
   for (std::size_t n = 0; n < rows.size(); ++n) {
     SCOPED_TRACE("row " + std::to_string(n));
     EXPECT_EQ(rows[n].value, rows[n].exact);

@@ -23,7 +23,7 @@ using test::iso_bytes;
 using test::slice;
 namespace text = hybrid::text;
 
-constexpr std::size_t tail_bytes = 5000;
+constexpr std::size_t kept_tail_bytes = 5000;
 
 // The image and the files beside it, as a run left them.
 struct files {
@@ -85,8 +85,8 @@ const char* state_name(int state) {
 }
 
 TEST(TailRecovery, AKillAtAnyPointLosesNothingAndTheNextRunFinishes) {
-  const auto original = test::with_bytes_after_volume(test::iso_image(iso_bytes), tail_bytes);
-  const auto tail = slice(original, iso_bytes, tail_bytes);
+  const auto original = test::with_bytes_after_volume(test::iso_image(iso_bytes), kept_tail_bytes);
+  const auto tail = slice(original, iso_bytes, kept_tail_bytes);
   const auto plain = slice(original, 0, iso_bytes);
   const std::string kept = kept_name(original);
   const std::string incomplete = kept + ".incomplete";
@@ -132,7 +132,7 @@ TEST(TailRecovery, AKillAtAnyPointLosesNothingAndTheNextRunFinishes) {
     EXPECT_EQ(again.result, finished ? 0 : 1);
     if (state == 3) {
       ASSERT_FALSE(again.notices.empty());
-      EXPECT_EQ(again.notices[0], text::tail_put_back(kept, "cd.iso", tail_bytes, iso_bytes));
+      EXPECT_EQ(again.notices[0], text::tail_put_back(kept, "cd.iso", kept_tail_bytes, iso_bytes));
     }
     // Or --undo: the plain image, with its bytes after the volume when the
     // hybrid was never finished.
@@ -141,7 +141,7 @@ TEST(TailRecovery, AKillAtAnyPointLosesNothingAndTheNextRunFinishes) {
     EXPECT_TRUE(undone.after.beside.empty());
     EXPECT_EQ(undone.result, finished ? 1 : 0);
   }
-  std::cout << "\nKilled while removing " << tail_bytes << " bytes after the volume\n";
+  std::cout << "\nKilled while removing " << kept_tail_bytes << " bytes after the volume\n";
   for (const auto& [state, count] : seen) {
     std::cout << std::left << std::setw(32) << state_name(state) << std::right << std::setw(4)
               << count << " kill points\n";
@@ -152,8 +152,8 @@ TEST(TailRecovery, AKillAtAnyPointLosesNothingAndTheNextRunFinishes) {
 // What the next run finds beside the image, and what it does about it; the
 // job is the file job, with every question answered OK.
 TEST(TailRecovery, TheNextRunJudgesTheImageBeforeItWritesAByte) {
-  const auto original = test::with_bytes_after_volume(test::iso_image(iso_bytes), tail_bytes);
-  const auto tail = slice(original, iso_bytes, tail_bytes);
+  const auto original = test::with_bytes_after_volume(test::iso_image(iso_bytes), kept_tail_bytes);
+  const auto tail = slice(original, iso_bytes, kept_tail_bytes);
   const auto plain = slice(original, 0, iso_bytes);
   const std::string kept = kept_name(original);
   auto other_map = plain;  // another tool's hybrid: a map whose data are not ours
@@ -178,7 +178,7 @@ TEST(TailRecovery, TheNextRunJudgesTheImageBeforeItWritesAByte) {
        {plain, {{kept, tail}}},
        false,
        1,
-       {text::tail_put_back(kept, "cd.iso", tail_bytes, iso_bytes)},
+       {text::tail_put_back(kept, "cd.iso", kept_tail_bytes, iso_bytes)},
        {{}, {}}},
       {"never cut", {original, {{kept, tail}}}, false, 1, {}, {{}, {}}},
       {"an incomplete copy",
@@ -204,7 +204,7 @@ TEST(TailRecovery, TheNextRunJudgesTheImageBeforeItWritesAByte) {
        {plain, {{kept, tail}}},
        true,
        0,
-       {text::tail_put_back_first(kept, "cd.iso", tail_bytes)},
+       {text::tail_put_back_first(kept, "cd.iso", kept_tail_bytes)},
        {plain, {{kept, tail}}}},
       {"a dry run, never cut", {original, {{kept, tail}}}, true, 1, {}, {original, {{kept, tail}}}},
   };
@@ -224,9 +224,10 @@ TEST(TailRecovery, TheNextRunJudgesTheImageBeforeItWritesAByte) {
 // A put-back that fails leaves the image cut where the killed run cut it and
 // the bytes where they are; the run after it puts them back.
 TEST(TailRecovery, APutBackThatFailsIsTriedAgainByTheNextRun) {
-  const auto original = test::with_bytes_after_volume(test::iso_image(iso_bytes), tail_bytes);
+  const auto original = test::with_bytes_after_volume(test::iso_image(iso_bytes), kept_tail_bytes);
   const std::string kept = kept_name(original);
-  const files cut{slice(original, 0, iso_bytes), {{kept, slice(original, iso_bytes, tail_bytes)}}};
+  const files cut{slice(original, 0, iso_bytes),
+                  {{kept, slice(original, iso_bytes, kept_tail_bytes)}}};
   test::failing_stream iso("cd.iso", cut.iso);
   iso.share_folder(folder_of(cut));
   iso.size_limit = iso_bytes + 100;  // a full disk
@@ -241,9 +242,9 @@ TEST(TailRecovery, APutBackThatFailsIsTriedAgainByTheNextRun) {
   const job_result next = run_on(left, true);
   EXPECT_EQ(next.after.iso, original);
   EXPECT_TRUE(next.after.beside.empty());
-  EXPECT_EQ(next.notices,
-            (std::vector<std::string>{text::tail_put_back(kept, "cd.iso", tail_bytes, iso_bytes),
-                                      text::undo_not_hybrid}));
+  EXPECT_EQ(next.notices, (std::vector<std::string>{
+                              text::tail_put_back(kept, "cd.iso", kept_tail_bytes, iso_bytes),
+                              text::undo_not_hybrid}));
 }
 
 }  // namespace

@@ -261,14 +261,14 @@ TEST_F(AspiRequests, RequestsThatNeverCompleteDoNotHang) {
   EXPECT_NE(test::packed(abort.abort.SRB_ToAbort), nullptr);
 }
 
-int idle_calls = 0;
+int aspi_idle_calls = 0;
 bool slow_idle() {
-  ++idle_calls;
+  ++aspi_idle_calls;
   std::this_thread::sleep_for(std::chrono::milliseconds(60));
   return true;
 }
 bool stop_asked() {
-  ++idle_calls;
+  ++aspi_idle_calls;
   return false;
 }
 
@@ -281,24 +281,24 @@ TEST_F(AspiRequests, PendingRequestsRunTheIdleHookOutsideTheirTimeLimit) {
   const scsi::wait_limits saved = scsi::current_wait_limits();
   scsi::set_wait_limits({std::chrono::milliseconds(100), std::chrono::milliseconds(100)});
   bus.hang_from_transfer = 1;
-  idle_calls = 0;
+  aspi_idle_calls = 0;
   platform::set_idle_hook(slow_idle);
   EXPECT_EQ(scsi::aspi_rw(request), scsi::SS_ABORTED);
   platform::set_idle_hook(nullptr);
   scsi::set_wait_limits(saved);
   // Counting the hook's 60 ms would end the wait at its second call.
-  EXPECT_GE(idle_calls, 3);
+  EXPECT_GE(aspi_idle_calls, 3);
 
   // A stop the user asked for ends the wait at the hook's first call: the
   // request is aborted long before its time limit.
-  idle_calls = 0;
+  aspi_idle_calls = 0;
   platform::set_idle_hook(stop_asked);
   const std::size_t sent_before = bus.sent.size();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(scsi::aspi_rw(request), scsi::SS_ABORTED);
   platform::set_idle_hook(nullptr);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-  EXPECT_EQ(idle_calls, 1);
+  EXPECT_EQ(aspi_idle_calls, 1);
   ASSERT_EQ(bus.sent.size(), sent_before + 2);
   EXPECT_EQ(as_block(bus.sent.back()).abort.SRB_Cmd, scsi::SC_ABORT_SRB);
 }

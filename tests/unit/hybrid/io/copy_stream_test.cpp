@@ -184,7 +184,7 @@ namespace {
 std::string temp_file(const std::vector<std::uint8_t>& bytes) {
   const std::string name = test::unique_temp_path("zelvorant-copy");
   std::FILE* file = std::fopen(name.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), file);
   std::fclose(file);
   return name;
 }

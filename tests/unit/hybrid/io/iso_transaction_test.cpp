@@ -20,7 +20,7 @@ using hybrid::iso_transaction;
 using hybrid::restore_order;
 using test::slice;
 
-constexpr std::size_t iso_bytes = 80 * 512, tail_bytes = 3000;
+constexpr std::size_t volume_bytes = 80 * 512, tail_bytes = 3000;
 constexpr int always = -1;
 
 // Fails chosen kinds of operation once the roll-back begins (`armed`): a
@@ -70,7 +70,7 @@ TEST(IsoTransaction, ARollBackWritesBackWhatItCanAndReportsWhatItReadsBack) {
       {"their cut fails once", true, 1, 0, 0, 0, false, true},
       {"every truncate fails, with them", true, always, 0, 0, 0, false, false},
   };
-  const auto original = test::with_bytes_after_volume(test::iso_image(iso_bytes), tail_bytes);
+  const auto original = test::with_bytes_after_volume(test::iso_image(volume_bytes), tail_bytes);
   for (const restore_order order :
        {restore_order::bytes_then_head, restore_order::head_then_bytes}) {
     for (const row& r : rows) {
@@ -82,7 +82,7 @@ TEST(IsoTransaction, ARollBackWritesBackWhatItCanAndReportsWhatItReadsBack) {
         iso_transaction transaction(iso, order);
         ASSERT_TRUE(transaction.begin(original.size()));
         if (r.tail) {
-          ASSERT_TRUE(transaction.remove_tail(iso_bytes, hybrid::tail_keeping::beside_image));
+          ASSERT_TRUE(transaction.remove_tail(volume_bytes, hybrid::tail_keeping::beside_image));
         }
         // What a job writes: data appended, then a map over the head.
         ASSERT_TRUE(iso.seek_to_end() && iso.write(test::pattern(4096, 9).data(), 4096));
@@ -102,7 +102,7 @@ TEST(IsoTransaction, ARollBackWritesBackWhatItCanAndReportsWhatItReadsBack) {
         const auto& files = iso.shared_folder()->files;
         EXPECT_EQ(outcome.text(),
                   r.tail && !r.restored
-                      ? "Failed." + hybrid::text::tail_kept_in(files.begin()->first, iso_bytes)
+                      ? "Failed." + hybrid::text::tail_kept_in(files.begin()->first, volume_bytes)
                       : "Failed.");
         journal_at = iso.journal.size();
       }
@@ -126,7 +126,7 @@ TEST(IsoTransaction, TheBytesAfterTheVolumeWaitInANamedFileOnTheDisk) {
   const fs::path dir = test::unique_temp_path("zelvorant-tail");
   fs::create_directory(dir);
   const std::string path = (dir / "cd.iso").string();
-  const auto original = test::with_bytes_after_volume(test::iso_image(iso_bytes), tail_bytes);
+  const auto original = test::with_bytes_after_volume(test::iso_image(volume_bytes), tail_bytes);
   const auto write_file = [](const std::string& name, const std::vector<std::uint8_t>& bytes) {
     std::ofstream(name, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
@@ -144,21 +144,21 @@ TEST(IsoTransaction, TheBytesAfterTheVolumeWaitInANamedFileOnTheDisk) {
     ASSERT_TRUE(iso.is_open());
     std::uint32_t fingerprint = 0;
     ASSERT_TRUE(hybrid::volume_fingerprint(iso, fingerprint));
-    kept = hybrid::kept_tail_names_for(path, iso_bytes, fingerprint).complete;
+    kept = hybrid::kept_tail_names_for(path, volume_bytes, fingerprint).complete;
 
     // A file already under the name: it is neither replaced nor used.
     write_file(kept, {1, 2, 3});
     hybrid::removed_tail refused(iso);
-    EXPECT_FALSE(refused.remove(iso_bytes, hybrid::tail_keeping::beside_image));
+    EXPECT_FALSE(refused.remove(volume_bytes, hybrid::tail_keeping::beside_image));
     EXPECT_EQ(refused.failed_step(), hybrid::removed_tail::step::keep_file);
     EXPECT_EQ(read_file(kept), (std::vector<std::uint8_t>{1, 2, 3}));
     EXPECT_FALSE(fs::exists(kept + ".incomplete"));
     fs::remove(kept);
 
     hybrid::removed_tail tail(iso);
-    ASSERT_TRUE(tail.remove(iso_bytes, hybrid::tail_keeping::beside_image));
-    EXPECT_EQ(fs::file_size(path), iso_bytes);
-    EXPECT_EQ(read_file(kept), slice(original, iso_bytes, tail_bytes));
+    ASSERT_TRUE(tail.remove(volume_bytes, hybrid::tail_keeping::beside_image));
+    EXPECT_EQ(fs::file_size(path), volume_bytes);
+    EXPECT_EQ(read_file(kept), slice(original, volume_bytes, tail_bytes));
 #ifndef _WIN32
     // No more readable than the image they came from.
     EXPECT_EQ(fs::status(kept).permissions() & (fs::perms::group_all | fs::perms::others_all),

@@ -23,10 +23,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct folder {
+struct scratch_folder {
   fs::path path{test::unique_temp_path("zelvorant-replacement")};
-  folder() { fs::create_directory(path); }
-  ~folder() {
+  scratch_folder() { fs::create_directory(path); }
+  ~scratch_folder() {
     std::error_code ignored;
     fs::remove_all(path, ignored);
   }
@@ -66,7 +66,7 @@ TEST(ReplacementFile, TheNewFileIsItsOwnersAloneUntilItTakesThePlace) {
                          round{false, 0, 022, true, 0644}, round{true, 0, 077, true, 0600},
                          round{false, 0640, 022, false, 0640}, round{true, 0, 022, false, 0}}) {
     SCOPED_TRACE(::testing::Message() << r.named << " " << r.old_mode << " " << r.completes);
-    folder dir;
+    scratch_folder dir;
     const std::string target = dir.file("out.img");
 #ifndef _WIN32
     const mode_t saved_mask = umask(r.mask);
@@ -110,7 +110,7 @@ TEST(ReplacementFile, TheNewFileIsItsOwnersAloneUntilItTakesThePlace) {
 // a flock, on Windows any open handle), nor a name, a folder, a link or
 // (POSIX) a file of another kind.
 TEST(ReplacementFile, LeftoversGoUnlessHeldOrNotOurs) {
-  folder dir;
+  scratch_folder dir;
   std::map<std::string, bool> kept = {
       {"out.img.0123abcd0.part", false}, {"other.iso.89abcdef15.part", false},
       {"download.part", true},           {"o.0123ABCD0.part", true},

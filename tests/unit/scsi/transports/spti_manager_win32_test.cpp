@@ -564,13 +564,14 @@ TEST_F(spti_transfers, requests_the_bus_cannot_carry_out) {
   EXPECT_EQ(manager->send(&reset), SS_NO_DEVICE);
 }
 
-std::uint8_t status_of(request_block& block) {
+std::uint8_t spti_status_of(request_block& block) {
   return std::atomic_ref<std::uint8_t>(block.header.SRB_Status).load(std::memory_order_acquire);
 }
 
 bool ends_within_5s(request_block& block) {
-  for (int i = 0; i < 500 && status_of(block) == SS_PENDING; ++i) std::this_thread::sleep_for(10ms);
-  return status_of(block) != SS_PENDING;
+  for (int i = 0; i < 500 && spti_status_of(block) == SS_PENDING; ++i)
+    std::this_thread::sleep_for(10ms);
+  return spti_status_of(block) != SS_PENDING;
 }
 
 request_block abort_block(std::uint8_t host, request_block& victim) {
@@ -597,12 +598,12 @@ TEST_F(spti_transfers, a_held_transfer_is_pending_until_the_driver_ends_it) {
     bytes buffer(512, 0xEE);
     request_block read = exec_block(2, 4, SRB_DIR_IN, {0x08, 0, 0, 9, 1, 0}, buffer.data(), 512);
     ASSERT_EQ(manager->send(&read), SS_PENDING) << ending.error;
-    EXPECT_EQ(status_of(read), SS_PENDING);
+    EXPECT_EQ(spti_status_of(read), SS_PENDING);
     EXPECT_EQ(fake.held_count(), 1u);
     EXPECT_EQ(buffer, bytes(512, 0xEE)) << "results before the driver ended the transfer";
     fake.release(ending.error);
     ASSERT_TRUE(ends_within_5s(read)) << ending.error;
-    EXPECT_EQ(status_of(read), ending.status) << ending.error;
+    EXPECT_EQ(spti_status_of(read), ending.status) << ending.error;
     EXPECT_EQ(read.exec.SRB_HaStat, ending.host_status) << ending.error;
     EXPECT_EQ(buffer[0], ending.status == SS_COMP ? block_byte(9, 0) : 0xEE) << ending.error;
     EXPECT_TRUE(fake.all_closed());
@@ -625,8 +626,8 @@ TEST_F(spti_transfers, an_aborted_transfer_is_cancelled_and_its_late_answer_drop
 
   request_block abort = abort_block(2, stuck);
   EXPECT_EQ(manager->send(&abort), SS_COMP);
-  EXPECT_EQ(status_of(abort), SS_COMP);
-  EXPECT_EQ(status_of(stuck), SS_ABORTED);
+  EXPECT_EQ(spti_status_of(abort), SS_COMP);
+  EXPECT_EQ(spti_status_of(stuck), SS_ABORTED);
   EXPECT_EQ(fake.cancels, 1);
   // Asked again, there is nothing left to abort.
   request_block again = abort_block(2, stuck);

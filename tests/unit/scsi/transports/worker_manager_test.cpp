@@ -233,9 +233,9 @@ TEST_F(WorkerManager, AnAbortEndsTheRequestAtOnceAndItsLateResultIsDropped) {
   EXPECT_EQ(buffer, block_data(5));
 }
 
-int idle_calls = 0;
+int worker_idle_calls = 0;
 bool count_idle() {
-  ++idle_calls;
+  ++worker_idle_calls;
   return true;
 }
 
@@ -249,11 +249,11 @@ TEST_F(WorkerManager, TheRequestLayerWaitsOutsideTheLibrary) {
   scsi::devices().aspi_unit_size = 512;
   bytes buffer(512);
   scsi::scsi_request request{scsi::op_read6, 0, 3, 1, 1, buffer.data()};
-  idle_calls = 0;
+  worker_idle_calls = 0;
   platform::set_idle_hook(count_idle);
   EXPECT_EQ(scsi::read_blocks(request), scsi::SS_ABORTED);
   platform::set_idle_hook(nullptr);
-  EXPECT_GE(idle_calls, 3);
+  EXPECT_GE(worker_idle_calls, 3);
   // The worker may reach the library after the read was given up on.
   ASSERT_TRUE(library.wait([&] { return !library.held.empty(); }));
   EXPECT_EQ(library.held.size(), 1u) << "the held read was tried again";
