@@ -53,6 +53,15 @@ if [[ ${1:-} == --inside-xvfb ]]; then
   wine cmd /c exit >/dev/null 2>&1 || true
   status=0
   ctest --test-dir "$build_dir" --output-on-failure -j"$jobs" || status=$?
+  # Under Wine a worker thread now and then starts seconds late (seen in
+  # WorkerManager's held-request test on a loaded machine), as the window's
+  # device-job case does: a failed test gets one more run, and the log says
+  # so. A real fault fails both.
+  if ((status != 0)); then
+    echo "RETRY: the Windows tests that failed run once more"
+    status=0
+    ctest --test-dir "$build_dir" --output-on-failure --rerun-failed || status=$?
+  fi
   wineserver -k || true
   exit "$status"
 fi
