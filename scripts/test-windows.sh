@@ -43,8 +43,25 @@ if [[ ${1:-} == --inside-xvfb ]]; then
   ((build_status == 0)) || exit "$build_status"
   echo
   echo "==> Windows tests (under Wine)"
+  # One Wine server, with its background programs (services, explorer), for
+  # the whole run. Started by a test's program instead, they hold that
+  # program's output pipe, so the test's reader waits for them to end, and
+  # the server ends a few seconds after each program: every run of the
+  # program under test then took 3 s instead of a tenth, whenever no other
+  # test kept the server alive (e2e_cli_info: 172 s instead of 18).
+  wineserver -p
+  wine cmd /c exit >/dev/null 2>&1 || true
   status=0
   ctest --test-dir "$build_dir" --output-on-failure -j"$jobs" || status=$?
+  # Under Wine a worker thread now and then starts seconds late (seen in
+  # WorkerManager's held-request test on a loaded machine), as the window's
+  # device-job case does: a failed test gets one more run, and the log says
+  # so. A real fault fails both.
+  if ((status != 0)); then
+    echo "RETRY: the Windows tests that failed run once more"
+    status=0
+    ctest --test-dir "$build_dir" --output-on-failure --rerun-failed || status=$?
+  fi
   wineserver -k || true
   exit "$status"
 fi
