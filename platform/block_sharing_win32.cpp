@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/block_sharing.h"
+#include "platform/file_handle_win32.h"
 
 namespace platform {
 namespace {
@@ -25,10 +26,6 @@ constexpr DWORD duplicate_extents_to_file =
 constexpr DWORD supports_block_refcounting = 0x08000000;
 
 using final_path_entry = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-
-HANDLE handle_of(std::FILE* file) {
-  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-}
 
 // The root of the volume an open file lies on ("\\?\C:\"); empty where the
 // system cannot tell (GetFinalPathNameByHandleW came with Vista, and no

@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 
+#include "platform/file_handle_win32.h"
 #include "platform/file_ops.h"
 #include "platform/wide_path_win32.h"
 
@@ -15,10 +16,6 @@ namespace platform {
 namespace {
 
 constexpr auto largest_offset = static_cast<std::uint64_t>(std::numeric_limits<__int64>::max());
-
-HANDLE handle_of(std::FILE* file) {
-  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
-}
 
 // FILE_BASIC_INFO and its class number, which the headers show only to
 // programs that need Vista; this one also runs where the call is missing.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/file_handle_win32.h"
 #include "platform/file_sync.h"
 #include "platform/wide_path_win32.h"
 
@@ -12,7 +13,7 @@ namespace platform {
 
 bool sync_file(std::FILE* file) {
   if (std::fflush(file) != 0) return false;
-  if (FlushFileBuffers(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) == 0) {
+  if (FlushFileBuffers(handle_of(file)) == 0) {
     errno = GetLastError() == ERROR_DISK_FULL ? ENOSPC : EIO;
     return false;
   }

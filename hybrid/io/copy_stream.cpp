@@ -103,14 +103,14 @@ copy_result copy_stream(byte_stream& source, byte_stream& destination, std::uint
 }
 
 sharing_split split_for_sharing(std::uint64_t source_offset, std::uint64_t destination_offset,
-                                std::uint64_t byte_count, std::uint64_t block_bytes) {
+                                std::uint64_t byte_count, std::uint64_t unit_bytes) {
   const sharing_split copied{byte_count, 0, 0};
-  if (block_bytes == 0 || source_offset % block_bytes != destination_offset % block_bytes) {
+  if (unit_bytes == 0 || source_offset % unit_bytes != destination_offset % unit_bytes) {
     return copied;
   }
-  const std::uint64_t head = (block_bytes - destination_offset % block_bytes) % block_bytes;
+  const std::uint64_t head = (unit_bytes - destination_offset % unit_bytes) % unit_bytes;
   if (head >= byte_count) return copied;
-  const std::uint64_t shared = (byte_count - head) / block_bytes * block_bytes;
+  const std::uint64_t shared = (byte_count - head) / unit_bytes * unit_bytes;
   if (shared == 0) return copied;
   return {head, shared, byte_count - head - shared};
 }

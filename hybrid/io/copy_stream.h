@@ -41,7 +41,7 @@ struct sharing_split {
   std::uint64_t tail = 0;
 };
 sharing_split split_for_sharing(std::uint64_t source_offset, std::uint64_t destination_offset,
-                                std::uint64_t byte_count, std::uint64_t block_bytes);
+                                std::uint64_t byte_count, std::uint64_t unit_bytes);
 
 // A job's sharing between one source and one destination. Once the file
 // system refused, it is not asked again in that job: a refusal (another
