@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/block_sharing.h"
-#include "platform/file_handle_win32.h"
+#include "platform/kernel32_win32.h"
 
 namespace platform {
 namespace {
@@ -26,17 +26,27 @@ constexpr DWORD duplicate_extents_to_file =
 constexpr DWORD supports_block_refcounting = 0x08000000;
 
 using final_path_entry = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+using volume_information_entry = BOOL(WINAPI*)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD,
+                                               LPWSTR, DWORD);
+
+// Whether the volume an open file lies on shares clusters. Asked through the
+// handle: GetVolumeInformationW by the root's name also reads the volume's
+// label, and Wine, which shares nothing, then reads the drive's device and
+// prints to the program's standard error when it may not. The call came
+// with Vista; no earlier Windows shares blocks.
+bool volume_shares_clusters(HANDLE file) {
+  static const auto by_handle =
+      kernel32_entry<volume_information_entry>("GetVolumeInformationByHandleW");
+  DWORD flags = 0;
+  return by_handle != nullptr &&
+         by_handle(file, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) != 0 &&
+         (flags & supports_block_refcounting) != 0;
+}
 
 // The root of the volume an open file lies on ("\\?\C:\"); empty where the
-// system cannot tell (GetFinalPathNameByHandleW came with Vista, and no
-// earlier Windows shares blocks).
+// system cannot tell.
 std::wstring volume_root(HANDLE file) {
-  static const final_path_entry final_path = [] {
-    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    const FARPROC found =
-        kernel != nullptr ? GetProcAddress(kernel, "GetFinalPathNameByHandleW") : nullptr;
-    return reinterpret_cast<final_path_entry>(reinterpret_cast<void (*)()>(found));
-  }();
+  static const auto final_path = kernel32_entry<final_path_entry>("GetFinalPathNameByHandleW");
   if (final_path == nullptr) return {};
   const DWORD needed = final_path(file, nullptr, 0, 0);
   if (needed == 0) return {};
@@ -68,13 +78,9 @@ std::uint64_t sharing_block_bytes(std::FILE* source, std::FILE* target) {
       source_info.dwVolumeSerialNumber != target_info.dwVolumeSerialNumber) {
     return 0;
   }
+  if (!volume_shares_clusters(target_handle)) return 0;
   const std::wstring root = volume_root(target_handle);
-  DWORD flags = 0;
-  if (root.empty() ||
-      GetVolumeInformationW(root.c_str(), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) == 0 ||
-      (flags & supports_block_refcounting) == 0) {
-    return 0;
-  }
+  if (root.empty()) return 0;
   DWORD sectors_per_cluster = 0;
   DWORD bytes_per_sector = 0;
   DWORD free_clusters = 0;

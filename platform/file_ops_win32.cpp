@@ -8,8 +8,8 @@
 #include <limits>
 #include <string>
 
-#include "platform/file_handle_win32.h"
 #include "platform/file_ops.h"
+#include "platform/kernel32_win32.h"
 #include "platform/wide_path_win32.h"
 
 namespace platform {
@@ -30,12 +30,8 @@ constexpr int file_basic_info_class = 0;
 using get_information_ex_entry = BOOL(WINAPI*)(HANDLE, int, LPVOID, DWORD);
 
 get_information_ex_entry get_information_ex() {
-  static const get_information_ex_entry entry = [] {
-    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    const FARPROC found =
-        kernel != nullptr ? GetProcAddress(kernel, "GetFileInformationByHandleEx") : nullptr;
-    return reinterpret_cast<get_information_ex_entry>(reinterpret_cast<void (*)()>(found));
-  }();
+  static const auto entry =
+      kernel32_entry<get_information_ex_entry>("GetFileInformationByHandleEx");
   return entry;
 }
 

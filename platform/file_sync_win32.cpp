@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/file_handle_win32.h"
 #include "platform/file_sync.h"
+#include "platform/kernel32_win32.h"
 #include "platform/wide_path_win32.h"
 
 namespace platform {

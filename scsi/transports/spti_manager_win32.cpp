@@ -9,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/kernel32_win32.h"
 #include "scsi/aspi_defs.h"
 #include "scsi/inquiry.h"
 
@@ -115,11 +116,7 @@ void store_status(void* request_block, std::uint8_t status) {
 // CancelIoEx came with Vista; the program also runs where only CancelIo is.
 using cancel_io_ex_entry = BOOL(WINAPI*)(HANDLE, LPOVERLAPPED);
 cancel_io_ex_entry cancel_io_ex() {
-  static const cancel_io_ex_entry entry = [] {
-    const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    const FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "CancelIoEx") : nullptr;
-    return reinterpret_cast<cancel_io_ex_entry>(reinterpret_cast<void (*)()>(found));
-  }();
+  static const auto entry = platform::kernel32_entry<cancel_io_ex_entry>("CancelIoEx");
   return entry;
 }
 

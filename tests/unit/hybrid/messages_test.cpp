@@ -473,7 +473,6 @@ TEST(Messages, TheCommandLine) {
       {text::answered_cancel_for("--accept-size"),
        "Answered Cancel; --accept-size or --yes would answer OK."},
       {text::media_value, "--media takes cd74, cd80, dvd or none"},
-      {text::blocks_shared, "(blocks shared with the source, no copy)"},
       {text::bytes_shared(655360000),
        "655360000 bytes of HFS data appended (blocks shared with the source, no copy): they take "
        "no room of their own on the disk until the HFS file or the ISO image is rewritten "
