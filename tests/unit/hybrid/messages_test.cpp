@@ -473,13 +473,6 @@ TEST(Messages, TheCommandLine) {
       {text::answered_cancel_for("--accept-size"),
        "Answered Cancel; --accept-size or --yes would answer OK."},
       {text::media_value, "--media takes cd74, cd80, dvd or none"},
-      {text::bytes_shared(655360000),
-       "655360000 bytes of HFS data appended (blocks shared with the source, no copy): they take "
-       "no room of their own on the disk until the HFS file or the ISO image is rewritten "
-       "there."},
-      {text::plan_may_share(4096),
-       "Of these, 4096 bytes may be appended (blocks shared with the source, no copy), if the "
-       "file system allows it"},
   });
 }
 
