@@ -523,9 +523,9 @@ TEST(HybridizeFromFile, DataMapAndRollBackReachTheDiskInOrder) {
     std::uint64_t shared;
   };
   const std::vector<order_row> rows = {
-      {"copied",
+      {"not aligned: copied",
        iso_bytes + 100,
-       0,
+       4096,
        false,
        {"write@41060+412", "write@41472+51200", "flush", "sync", "write@0+1536", "flush", "sync"},
        0},
@@ -548,12 +548,6 @@ TEST(HybridizeFromFile, DataMapAndRollBackReachTheDiskInOrder) {
        true,
        {"share@40960+49152", "write@90112+2048", "flush", "sync", "write@0+32768", "sync",
         "truncate@40960", "sync"},
-       0},
-      {"not aligned: copied",
-       iso_bytes + 100,
-       4096,
-       false,
-       {"write@41060+412", "write@41472+51200", "flush", "sync", "write@0+1536", "flush", "sync"},
        0},
   };
   const auto hfs_bytes = test::hfs_image(one_partition, 164);
